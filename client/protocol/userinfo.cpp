@@ -1,0 +1,64 @@
+#include "userinfo.h"
+
+#include "levels.h"
+
+UserInfo::UserInfo(const QString& id, const QString& name, const QString& permission, const QString& password,
+                   const QString& studentNumber, const QString& phoneNumber, const QString& email,
+                   const QString& userInfo)
+    : id(id)
+    , name(name)
+    , permission(permission)
+    , password(password)
+    , studentNumber(studentNumber)
+    , phoneNumber(phoneNumber)
+    , email(email)
+    , userInfo(userInfo)
+{
+}
+
+UserInfo UserInfo::guest()
+{
+    const QString zeros = QStringLiteral("000000");
+    return {QStringLiteral("Guest"), QStringLiteral("Guest"), QStringLiteral("public"), QStringLiteral("482916"),
+            zeros, zeros, zeros, QString()};
+}
+
+UserInfo UserInfo::fromRecord(const QStringList& r)
+{
+    return {r.value(0), r.value(1), r.value(2), r.value(3), r.value(4), r.value(5), r.value(6), r.value(7)};
+}
+
+QString UserInfo::getPermissionName(int code) const
+{
+    return Levels::englishName(code);
+}
+
+int UserInfo::getPermissionCode(const QString& englishName) const
+{
+    return Levels::code(englishName);
+}
+
+QString UserInfo::degradePermission(const QString& englishName) const
+{
+    return Levels::lowered(englishName);
+}
+
+QString UserInfo::escalatePermission(const QString& englishName) const
+{
+    return Levels::raised(englishName);
+}
+
+bool UserInfo::checkPermission(const QString& englishName) const
+{
+    return Levels::code(permission) >= Levels::code(englishName);
+}
+
+QString UserInfo::permissionToEnglish(const QString& chineseName) const
+{
+    return Levels::toEnglish(chineseName);
+}
+
+QString UserInfo::permissionToChinese(const QString& englishName) const
+{
+    return Levels::toChinese(englishName);
+}

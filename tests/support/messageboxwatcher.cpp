@@ -1,0 +1,38 @@
+#include "messageboxwatcher.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+
+MessageBoxWatcher::MessageBoxWatcher(QObject* parent)
+    : QObject(parent)
+{
+    connect(&m_timer, &QTimer::timeout, this, &MessageBoxWatcher::poll);
+    m_timer.start(10);
+}
+
+QStringList MessageBoxWatcher::seen() const
+{
+    QStringList list;
+    for (const Box& box : m_boxes)
+        list << box.title + QLatin1Char('|') + box.text;
+    return list;
+}
+
+void MessageBoxWatcher::poll()
+{
+    const auto widgets = QApplication::topLevelWidgets();
+    for (QWidget* widget : widgets) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (!box || !box->isVisible())
+            continue;
+        m_boxes.append({box->windowTitle(), box->text()});
+        QAbstractButton* button = box->defaultButton();
+        if (!button && !box->buttons().isEmpty())
+            button = box->buttons().first();
+        if (button)
+            button->click();
+        else
+            box->close();
+    }
+}

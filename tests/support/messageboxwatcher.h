@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+// Answers the modal message boxes that the code under test opens: every few milliseconds it looks for
+// an active QMessageBox, records its title and text, and presses its default (Ok) button.
+class MessageBoxWatcher : public QObject
+{
+    Q_OBJECT
+public:
+    struct Box {
+        QString title;
+        QString text;
+    };
+
+    explicit MessageBoxWatcher(QObject* parent = nullptr);
+
+    const QList<Box>& boxes() const { return m_boxes; }
+    void clear() { m_boxes.clear(); }
+    // Titles and texts as "title|text", handy for QCOMPARE.
+    QStringList seen() const;
+
+private:
+    void poll();
+
+    QTimer m_timer;
+    QList<Box> m_boxes;
+};

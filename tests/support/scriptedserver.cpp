@@ -1,0 +1,83 @@
+#include "scriptedserver.h"
+
+#include "frame.h"
+
+#include <QFile>
+#include <QTcpSocket>
+#include <QTimer>
+
+QByteArray frameOf(const QStringList& values)
+{
+    return Wire::encodeFrame(values);
+}
+
+ScriptedServer::ScriptedServer(QObject* parent)
+    : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &ScriptedServer::onNewConnection);
+    m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+void ScriptedServer::writeAddressFile() const
+{
+    QFile file(QStringLiteral("hostIP.txt"));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write("127.0.0.1\n" + QByteArray::number(port()));
+}
+
+void ScriptedServer::addReply(const QList<QByteArray>& chunks, bool closeAfter)
+{
+    m_replies.append({chunks, closeAfter, false});
+}
+
+void ScriptedServer::addFrames(const QList<QStringList>& frames, bool endOfStream)
+{
+    QByteArray bytes;
+    for (const QStringList& frame : frames)
+        bytes += frameOf(frame);
+    if (endOfStream)
+        bytes += Wire::endOfStreamFrame();
+    addReply({bytes});
+}
+
+void ScriptedServer::addSilence()
+{
+    m_replies.append({{}, false, true});
+}
+
+void ScriptedServer::onNewConnection()
+{
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        ++m_connections;
+        socket->setParent(this);
+        auto* reader = new FrameReader;
+        connect(socket, &QObject::destroyed, socket, [reader] { delete reader; });
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket, reader] {
+            reader->feed(socket->readAll());
+            const FrameReader::Result result = reader->next();
+            if (result.status != FrameReader::Status::Frame)
+                return;
+            const QStringList request = Wire::decodeBody(result.body).value_or(QStringList());
+            m_requests.append(request);
+            emit requestReceived(request);
+            const Reply reply = m_replies.isEmpty() ? Reply{{Wire::endOfStreamFrame()}, true, false}
+                                                    : m_replies.takeFirst();
+            if (reply.silent)
+                return;
+            // Write one chunk per event-loop turn so the client gets separate reads.
+            auto chunks = std::make_shared<QList<QByteArray>>(reply.chunks);
+            auto writeNext = std::make_shared<std::function<void()>>();
+            *writeNext = [socket, chunks, writeNext, closeAfter = reply.closeAfter] {
+                if (chunks->isEmpty()) {
+                    if (closeAfter)
+                        socket->disconnectFromHost();
+                    return;
+                }
+                socket->write(chunks->takeFirst());
+                socket->flush();
+                QTimer::singleShot(chunks->isEmpty() ? 0 : 20, socket, *writeNext);
+            };
+            (*writeNext)();
+        });
+    }
+}
