@@ -9,6 +9,14 @@
 #include <QDebug>
 #include <QMessageBox>
 
+namespace {
+// A form's texts too long for one frame: the channel has refused to send them.
+void warnTooLarge(QWidget* parent)
+{
+    QMessageBox::warning(parent, QStringLiteral("Error!"), QStringLiteral("Request too large to send!"));
+}
+} // namespace
+
 // Registration ---------------------------------------------------------------------------------------
 
 void MainWindow::registerWindow()
@@ -20,7 +28,7 @@ void MainWindow::registerWindow()
 
 void MainWindow::userRegister()
 {
-    // Only the most recent form's submit button is connected here.
+    // Earlier forms are hidden, so the press came from the most recent one.
     RegisterDialog* form = registerDialog;
     if (!form)
         return;
@@ -40,9 +48,11 @@ void MainWindow::sendRegisterRequest()
         return;
     }
     // Read at connect time, as the book search does; the confirmation field is not sent.
-    registerChannel.send(UserRegisterQuery{form->idEdit->text(), form->passwordEdit->text(), form->nameEdit->text(),
-                                           form->studentNumberEdit->text(), form->phoneNumberEdit->text(),
-                                           form->emailEdit->text(), form->userInfoEdit->toPlainText()});
+    if (!registerChannel.send(UserRegisterQuery{form->idEdit->text(), form->passwordEdit->text(),
+                                                form->nameEdit->text(), form->studentNumberEdit->text(),
+                                                form->phoneNumberEdit->text(), form->emailEdit->text(),
+                                                form->userInfoEdit->toPlainText()}))
+        warnTooLarge(form);
 }
 
 void MainWindow::getRegisterInfo()
@@ -105,7 +115,8 @@ void MainWindow::userInfoUpdate()
 void MainWindow::sendUserInfoUpdateRequest()
 {
     // Everything as captured at submit: later edits, or a logout meanwhile, do not change the request.
-    infoChannel.send(UserUpdateQuery{infoAccountId, pending[4], pending[2], pending[3], pending[6], pending[7]});
+    if (!infoChannel.send(UserUpdateQuery{infoAccountId, pending[4], pending[2], pending[3], pending[6], pending[7]}))
+        warnTooLarge(infoSubmitter);
 }
 
 void MainWindow::getUserUpdateInfo()

@@ -60,7 +60,10 @@ void UserManageDialog::startSearchUnconfirmUser()
 
 void UserManageDialog::sendSearchRequest()
 {
-    searchChannel.send(SearchUserQuery{userEdit->text()});
+    if (!searchChannel.send(SearchUserQuery{userEdit->text()})) {
+        QMessageBox::warning(this, QStringLiteral("Error!"), QStringLiteral("Request too large to send!"));
+        finishSearch();
+    }
 }
 
 void UserManageDialog::sendUnconfirmUserRequest()

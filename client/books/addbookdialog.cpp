@@ -36,9 +36,10 @@ void AddBookDialog::addBook()
 void AddBookDialog::sendAddBookRequest()
 {
     // The request keeps the form's row order: the book number comes before the year and publisher.
-    addChannel.send(AddBookQuery{ui.nameEdit->text(), ui.authorEdit->text(), ui.typeEdit->text(),
-                                 ui.numberEdit->text(), ui.yearEdit->text(), ui.pressEdit->text(),
-                                 permissionForIndex(ui.limitBox->currentIndex())});
+    if (!addChannel.send(AddBookQuery{ui.nameEdit->text(), ui.authorEdit->text(), ui.typeEdit->text(),
+                                      ui.numberEdit->text(), ui.yearEdit->text(), ui.pressEdit->text(),
+                                      permissionForIndex(ui.limitBox->currentIndex())}))
+        QMessageBox::warning(this, QStringLiteral("Error!"), QStringLiteral("Request too large to send!"));
 }
 
 void AddBookDialog::getAddBookInfo()

@@ -28,6 +28,7 @@ private slots:
     void reply_data();
     void reply();
     void refusedConnectionWarnsAndKeepsInputs();
+    void titleTooLargeForAFrameIsRefused();
     void openedFromTheAdministratorMenu();
 
 private:
@@ -174,6 +175,20 @@ void TestAddBook::refusedConnectionWarnsAndKeepsInputs()
     QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Can not connect to server!!!"});
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->findChild<QLineEdit*>("nameEdit")->text(), QString("t"));
+}
+
+void TestAddBook::titleTooLargeForAFrameIsRefused()
+{
+    ScriptedServer server;
+    server.writeAddressFile();
+    MessageBoxWatcher boxes;
+
+    AddBookDialog* dialog = openDialog();
+    fill(dialog, {QString(33000, QLatin1Char('t')), "a", "y", "n", "1", "p"});
+    QTest::mouseClick(dialog->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
+    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Request too large to send!"});
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(server.requests().size(), 0);
 }
 
 void TestAddBook::openedFromTheAdministratorMenu()

@@ -30,6 +30,7 @@ private slots:
     void reply();
     void replyGoesToTheSubmittedForm();
     void refusedConnectionWarns();
+    void formTooLargeForAFrameIsRefused();
     void cancelHidesTheForm();
 
 private:
@@ -232,6 +233,21 @@ void TestRegistration::refusedConnectionWarns()
     submit(form);
     QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Can not connect to server!!!"});
     QVERIFY(form->isVisible());
+}
+
+void TestRegistration::formTooLargeForAFrameIsRefused()
+{
+    ScriptedServer server;
+    server.writeAddressFile();
+    MessageBoxWatcher boxes;
+
+    RegisterDialog* form = openForm();
+    // 40000 characters are 80000 bytes on the wire: more than one frame holds.
+    fill(form, {"hal", "pw", "pw", "Hal", "1", "", "", QString(40000, QLatin1Char('x'))});
+    submit(form);
+    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Request too large to send!"});
+    QVERIFY(form->isVisible());
+    QCOMPARE(server.requests().size(), 0);
 }
 
 void TestRegistration::cancelHidesTheForm()

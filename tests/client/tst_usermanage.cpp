@@ -28,6 +28,7 @@ private slots:
     void listingClearsTheListAtOnce();
     void failedListingStillReportsCount();
     void startingOneListingDropsTheOther();
+    void searchTextTooLargeForAFrame();
 
     void deleteSendsUserId_data();
     void deleteSendsUserId();
@@ -217,6 +218,20 @@ void TestUserManage::startingOneListingDropsTheOther()
     press("unconfirmButton");
     QTRY_COMPARE(boxes.seen(), QStringList{"Searching completes|Find 1 results"});
     QCOMPARE(column(list(), 0), QStringList{"u1"});
+}
+
+void TestUserManage::searchTextTooLargeForAFrame()
+{
+    ScriptedServer server;
+    server.writeAddressFile();
+    MessageBoxWatcher boxes;
+    // The longest text a line edit takes does not fit in a frame after the query code.
+    auto* userEdit = dialog->findChild<QLineEdit*>("userEdit");
+    userEdit->setText(QString(userEdit->maxLength(), QLatin1Char('u')));
+    press("searchButton");
+    QTRY_COMPARE(boxes.seen(),
+                 (QStringList{"Error!|Request too large to send!", "Searching completes|Find 0 results"}));
+    QCOMPARE(server.requests().size(), 0);
 }
 
 void TestUserManage::deleteSendsUserId_data()
