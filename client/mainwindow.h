@@ -26,8 +26,6 @@ public:
 
     // The current account; the guest record while nobody is logged in.
     const UserInfo& currentUser() const { return user; }
-    // Puts an account in as a successful login does; lets tests start logged in.
-    void logIn(const UserInfo& account) { enterLoggedInState(account); }
 
 private slots:
     // Login and logout.

@@ -4,6 +4,7 @@
 #include "tempworkdir.h"
 #include "tracecatcher.h"
 #include "userinfoupdatedialog.h"
+#include "windowtesting.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -29,7 +30,7 @@ private slots:
     void refusedUpdateWarnsAndChangesNothing_data();
     void refusedUpdateWarnsAndChangesNothing();
     void editsAfterConfirmAreNotSent();
-    void answerForAnAccountNoLongerLoggedIn();
+    void answerAfterLogout();
     void refusedConnectionWarns();
 
 private:
@@ -42,14 +43,18 @@ private:
     std::unique_ptr<MainWindow> window;
 };
 
-static const UserInfo account{"u1", "Alice", "VIP", "oldpw", "2020001", "13800000000", "alice@x.org",
-                              "likes poetry\nand tea"};
+// The account every test logs in with, as the login reply carries it.
+static const UserInfo account = UserInfo::fromRecord(WindowTesting::account("u1", "u1 Name", "VIP"));
 
 void TestUserInfoUpdate::init()
 {
     dir = std::make_unique<TempWorkDir>();
     window = std::make_unique<MainWindow>();
-    window->logIn(account);
+    ScriptedServer loginServer;
+    loginServer.writeAddressFile();
+    MessageBoxWatcher boxes;
+    QVERIFY(WindowTesting::logIn(*window, loginServer, boxes, account.id, account.permission));
+    QCOMPARE(window->currentUser().password, account.password);
 }
 
 void TestUserInfoUpdate::cleanup()
@@ -103,7 +108,7 @@ void TestUserInfoUpdate::confirmedUpdate_data()
 {
     QTest::addColumn<QString>("newPassword");
     QTest::addColumn<QString>("storedPassword");
-    QTest::newRow("empty new password keeps the old one") << "" << "oldpw";
+    QTest::newRow("empty new password keeps the old one") << "" << account.password;
     QTest::newRow("new password is stored") << "n3w" << "n3w";
 }
 
@@ -212,7 +217,7 @@ void TestUserInfoUpdate::editsAfterConfirmAreNotSent()
     QCOMPARE(window->currentUser().name, QString("Alice C"));
 }
 
-void TestUserInfoUpdate::answerForAnAccountNoLongerLoggedIn()
+void TestUserInfoUpdate::answerAfterLogout()
 {
     ScriptedServer server;
     server.writeAddressFile();
@@ -223,18 +228,19 @@ void TestUserInfoUpdate::answerForAnAccountNoLongerLoggedIn()
     UserInfoUpdateDialog* form = openForm();
     fill(form, "n3w", "n3w", "Alice D", "1", "e", "i");
     submit(form);
-    // Someone else logs in before the answer arrives.
-    const UserInfo other{"u2", "Bob", "Undergraduate", "bobpw", "2020009", "2", "b@x", ""};
-    window->logIn(other);
+    // The user logs out before the answer arrives.
+    window->findChild<QAction*>("actionLogout")->trigger();
 
     QTRY_COMPARE(traces.count("Receive End"), 1);
-    QCOMPARE(server.requests().first().value(1), QString("u1"));
+    QCOMPARE(server.requests().first().value(1), account.id);
     QCOMPARE(boxes.seen(), QStringList{"PASS|Update successfully!"});
-    // Alice's changes are not copied into Bob's record.
+    // The account's changes are not copied into the guest record.
+    const UserInfo guest = UserInfo::guest();
     const UserInfo& user = window->currentUser();
-    QCOMPARE(user.id, QString("u2"));
-    QCOMPARE(user.name, QString("Bob"));
-    QCOMPARE(user.password, QString("bobpw"));
+    QCOMPARE(user.id, guest.id);
+    QCOMPARE(user.name, guest.name);
+    QCOMPARE(user.password, guest.password);
+    QCOMPARE(user.email, guest.email);
 }
 
 void TestUserInfoUpdate::refusedConnectionWarns()
