@@ -4,12 +4,12 @@
 #include "scriptedserver.h"
 #include "tempworkdir.h"
 #include "tracecatcher.h"
+#include "windowtesting.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QtTest>
 
 // The add-book dialog: what it sends, and what it does with the answer.
@@ -157,16 +157,7 @@ void TestAddBook::reply()
 
 void TestAddBook::refusedConnectionWarnsAndKeepsInputs()
 {
-    quint16 closedPort;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        closedPort = probe.serverPort();
-    }
-    QFile file("hostIP.txt");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("127.0.0.1\n" + QByteArray::number(closedPort));
-    file.close();
+    WindowTesting::writeRefusedAddress();
     MessageBoxWatcher boxes;
 
     AddBookDialog* dialog = openDialog();

@@ -4,11 +4,11 @@
 #include "scriptedserver.h"
 #include "tempworkdir.h"
 #include "tracecatcher.h"
+#include "windowtesting.h"
 
 #include <QAction>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTextEdit>
 #include <QtTest>
 
@@ -216,16 +216,7 @@ void TestRegistration::replyGoesToTheSubmittedForm()
 
 void TestRegistration::refusedConnectionWarns()
 {
-    quint16 closedPort;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        closedPort = probe.serverPort();
-    }
-    QFile file("hostIP.txt");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("127.0.0.1\n" + QByteArray::number(closedPort));
-    file.close();
+    WindowTesting::writeRefusedAddress();
     MessageBoxWatcher boxes;
 
     RegisterDialog* form = openForm();

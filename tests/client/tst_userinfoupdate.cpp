@@ -9,7 +9,6 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTextEdit>
 #include <QtTest>
 
@@ -245,16 +244,7 @@ void TestUserInfoUpdate::answerAfterLogout()
 
 void TestUserInfoUpdate::refusedConnectionWarns()
 {
-    quint16 closedPort;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        closedPort = probe.serverPort();
-    }
-    QFile file("hostIP.txt");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("127.0.0.1\n" + QByteArray::number(closedPort));
-    file.close();
+    WindowTesting::writeRefusedAddress();
     MessageBoxWatcher boxes;
 
     UserInfoUpdateDialog* form = openForm();

@@ -4,11 +4,11 @@
 #include "tempworkdir.h"
 #include "tracecatcher.h"
 #include "usermanagedialog.h"
+#include "windowtesting.h"
 
 #include <QAction>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -98,19 +98,6 @@ QStringList TestUserManage::column(QTreeWidget* list, int column)
     return texts;
 }
 
-static void writeClosedAddress()
-{
-    quint16 closedPort;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        closedPort = probe.serverPort();
-    }
-    QFile file("hostIP.txt");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("127.0.0.1\n" + QByteArray::number(closedPort));
-}
-
 void TestUserManage::dialogLayout()
 {
     QVERIFY(dialog->isVisible());
@@ -193,7 +180,7 @@ void TestUserManage::listingClearsTheListAtOnce()
 
 void TestUserManage::failedListingStillReportsCount()
 {
-    writeClosedAddress();
+    WindowTesting::writeRefusedAddress();
     MessageBoxWatcher boxes;
     addRow("old", "VIP");
     press("unconfirmButton");
@@ -408,7 +395,7 @@ void TestUserManage::secondRowOperationRefusedWhilePending()
 
 void TestUserManage::rowOperationRecoversAfterRefusedConnection()
 {
-    writeClosedAddress();
+    WindowTesting::writeRefusedAddress();
     MessageBoxWatcher boxes;
     QTreeWidgetItem* ann = addRow("ann", "VIP");
     list()->setCurrentItem(ann);
