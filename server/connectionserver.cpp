@@ -23,7 +23,9 @@ ConnectionServer::~ConnectionServer()
     close();
     for (qintptr descriptor : std::as_const(m_waiting))
         ::close(int(descriptor));
-    // Every thread ends by itself within its deadlines; wait for them before the context goes away.
+    // Idle peers are cut off rather than waited for; then every thread ends before the context goes.
+    for (TcpThread* thread : std::as_const(m_threads))
+        thread->abortConnection();
     for (TcpThread* thread : std::as_const(m_threads)) {
         thread->wait();
         delete thread;

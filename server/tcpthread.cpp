@@ -58,11 +58,28 @@ void TcpThread::run()
         emit error(socket.error());
         return;
     }
+    {
+        QMutexLocker lock(&m_descriptorMutex);
+        m_openDescriptor = m_socketDescriptor;
+        if (m_aborted)
+            ::shutdown(int(m_openDescriptor), SHUT_RDWR);
+    }
     socket.setReadBufferSize(ReadBufferSize);
     m_peer = peerText(socket.peerAddress());
     m_socket = &socket;
     receiveFile();
     m_socket = nullptr;
+    // The socket closes its descriptor when it goes; nobody may shut it down after that.
+    QMutexLocker lock(&m_descriptorMutex);
+    m_openDescriptor = -1;
+}
+
+void TcpThread::abortConnection()
+{
+    QMutexLocker lock(&m_descriptorMutex);
+    m_aborted = true;
+    if (m_openDescriptor >= 0)
+        ::shutdown(int(m_openDescriptor), SHUT_RDWR);
 }
 
 void TcpThread::receiveFile()
@@ -230,6 +247,10 @@ void TcpThread::closeConnection(bool drainFirst)
             m_socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
         }
         m_socket->readAll();
+    }
+    {
+        QMutexLocker lock(&m_descriptorMutex);
+        m_openDescriptor = -1;
     }
     m_socket->abort();
 }

@@ -4,6 +4,7 @@
 #include "userinfo.h"
 
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QString>
 #include <QTcpSocket>
 #include <QThread>
@@ -27,6 +28,11 @@ signals:
 public slots:
     // Reads and answers the request of the connection; only does something inside run().
     void receiveFile();
+
+public:
+    // Ends the connection at once from any thread, e.g. when the server shuts down: waits in run()
+    // return and the thread finishes.
+    void abortConnection();
 
 protected:
     void run() override;
@@ -62,5 +68,8 @@ private:
     ReturnBookQuery m_returnBookQuery;
 
     QTcpSocket* m_socket = nullptr; // lives on run()'s stack
+    QMutex m_descriptorMutex;
+    qintptr m_openDescriptor = -1; // the descriptor while run() owns it
+    bool m_aborted = false;
     QElapsedTimer m_clock;
 };

@@ -57,8 +57,10 @@ void TestBadInput::malformedRequest_data()
     QTest::newRow("size word 1") << hex("000141") << "malformed body of 1 bytes";
     QTest::newRow("size word 65534, half the body, then silence")
         << (hex("fffe") + QByteArray(30000, 'x')) << "no whole request within 1500 ms (30000 of 65534 bytes";
-    QTest::newRow("connects and sends nothing") << QByteArray() << "(0 bytes of a size word)";
-    QTest::newRow("one byte of a size word") << hex("00") << "(1 bytes of a size word)";
+    QTest::newRow("connects and sends nothing") << QByteArray()
+                                                << "no whole request within 1500 ms (0 bytes of a size word)";
+    QTest::newRow("one byte of a size word") << hex("00")
+                                             << "no whole request within 1500 ms (1 bytes of a size word)";
     QTest::newRow("string count past the frame") << hex("0008" "00000010" "00410042") << "malformed body of 8 bytes";
     QTest::newRow("odd string count") << hex("0007" "00000003" "004100") << "malformed body of 7 bytes";
     QTest::newRow("truncated string count") << hex("0002" "0000") << "malformed body of 2 bytes";

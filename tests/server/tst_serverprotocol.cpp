@@ -423,13 +423,13 @@ void TestServerProtocol::borrowRefusals()
             QCOMPARE(readers.send(BorrowBookQuery{m_fx->bookRow(QLatin1String(n)), QStringLiteral("limited")}).word(),
                      Reply::BorrowBookSuccessfully);
     }
-    QStringList book = m_fx->bookRow(number);
+    const QStringList before = m_fx->bookRow(number);
+    QStringList book = before;
     if (book.isEmpty())
         book = QStringList{QStringLiteral("T"), {}, {}, {}, {}, number, BookState::free(), QStringLiteral("Undergraduate")};
-    const QString stateBefore = book.value(6);
     QCOMPARE(m_fx->client(address).send(BorrowBookQuery{book, user}).word(), word);
     if (word != Reply::BorrowBookSuccessfully)
-        QCOMPARE(m_fx->bookRow(number).value(6), stateBefore.isEmpty() ? QString() : stateBefore);
+        QCOMPARE(m_fx->bookRow(number), before);
     else
         QCOMPARE(m_fx->bookRow(number).value(6), BookState::lentOut());
 }
@@ -526,7 +526,9 @@ void TestServerProtocol::addBook_data()
     QTest::newRow("blank number") << q("Added Four", "  ", "VIP") << "MISSING_TITLE_OR_NUMBER" << "";
     QTest::newRow("existing number") << q("Another", "B001", "VIP") << "BOOK_NUMBER_EXISTS" << "Undergraduate";
     QTest::newRow("unknown permission") << q("Added Five", "A-5", "Emperor") << "UNKNOWN_PERMISSION" << "";
-    QTest::newRow("too long for a result frame") << q(QString(32000, QLatin1Char('x')), "A-6", "VIP")
+    // The request fits in its frame exactly, but the result row, with the state and the default
+    // permission in place of the null one, would not.
+    QTest::newRow("too long for a result frame") << q(QString(32715, QLatin1Char('x')), "A-6", QString())
                                                  << "RECORD_TOO_LONG" << "";
 }
 
@@ -535,7 +537,10 @@ void TestServerProtocol::addBook()
     QFETCH(AddBookQuery, query);
     QFETCH(QString, word);
     QFETCH(QString, storedPermission);
+    QVERIFY(!Wire::encodeRequest(query).isEmpty());
     QCOMPARE(m_admin.send(query).word(), word);
+    if (query.number.trimmed().isEmpty())
+        return;
     const QStringList row = m_fx->bookRow(query.number.trimmed());
     QCOMPARE(row.value(7), storedPermission);
     if (word == Reply::AddBookSuccessfully) {
