@@ -52,7 +52,7 @@ void ConnectionServer::startThread(qintptr socketDescriptor)
     });
     m_threads.insert(thread);
     thread->start();
-    emit activeConnectionsChanged(int(m_threads.size()));
+    m_active.storeRelaxed(int(m_threads.size()));
 }
 
 void ConnectionServer::threadFinished(TcpThread* thread)
@@ -64,5 +64,5 @@ void ConnectionServer::threadFinished(TcpThread* thread)
         startThread(m_waiting.dequeue());
     else if (m_threads.size() < m_maxConnections)
         resumeAccepting();
-    emit activeConnectionsChanged(int(m_threads.size()));
+    m_active.storeRelaxed(int(m_threads.size()));
 }

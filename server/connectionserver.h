@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAtomicInt>
 #include <QQueue>
 #include <QSet>
 #include <QTcpServer>
@@ -17,10 +18,8 @@ public:
     ConnectionServer(ServerContext* context, Logger* logger, int maxConnections, QObject* parent = nullptr);
     ~ConnectionServer() override;
 
-    int activeConnections() const { return int(m_threads.size()); }
-
-signals:
-    void activeConnectionsChanged(int count);
+    // Safe from any thread.
+    int activeConnections() const { return m_active.loadRelaxed(); }
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -34,4 +33,5 @@ private:
     int m_maxConnections;
     QSet<TcpThread*> m_threads;
     QQueue<qintptr> m_waiting;
+    QAtomicInt m_active;
 };

@@ -4,6 +4,10 @@
 #include "serverruntime.h"
 #include "ui_dialog.h"
 
+namespace {
+constexpr qsizetype MaxLinesPerRefresh = 100;
+} // namespace
+
 Dialog::Dialog(QWidget* parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::Dialog>())
@@ -11,9 +15,7 @@ Dialog::Dialog(QWidget* parent)
     , m_runtime(std::make_unique<ServerRuntime>(m_logger.get()))
 {
     m_ui->setupUi(this);
-    connect(m_runtime.get(), &ServerRuntime::activeConnectionsChanged, this,
-            [this](int count) { m_ui->connectionsLabel->setText(QString::number(count)); });
-    // The log and the counts are pulled a few times a second rather than pushed per request, so that
+    // The log, the connection count and the stored counts are pulled a few times a second rather than pushed per request, so that
     // a busy server does not flood the window's event queue.
     connect(&m_refreshTimer, &QTimer::timeout, this, &Dialog::refresh);
     m_refreshTimer.start(250);
@@ -36,9 +38,17 @@ bool Dialog::start()
 
 void Dialog::refresh()
 {
-    const QStringList lines = m_logger->takeForDisplay();
+    // Laying out text is the costliest thing the window does; under load it shows the latest lines
+    // and says how many it passed over (standard output has them all).
+    QStringList lines = m_logger->takeForDisplay();
+    if (lines.size() > MaxLinesPerRefresh) {
+        const qsizetype skipped = lines.size() - MaxLinesPerRefresh;
+        lines = lines.mid(skipped);
+        lines.prepend(tr("... %1 lines not shown").arg(skipped));
+    }
     if (!lines.isEmpty())
         m_ui->logView->appendPlainText(lines.join(QLatin1Char('\n')));
+    m_ui->connectionsLabel->setText(QString::number(m_runtime->activeConnections()));
     refreshCounts();
 }
 

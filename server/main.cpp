@@ -36,6 +36,9 @@ void quitOnTerminate(QApplication& app)
 
 int main(int argc, char* argv[])
 {
+    // Every connection thread gets an event dispatcher; the plain one costs less to set up than GLib's.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
     // A peer that closes early must not kill the server when a reply is written to it.
     std::signal(SIGPIPE, SIG_IGN);

@@ -23,7 +23,12 @@ ServerRuntime::ServerRuntime(Logger* logger, QObject* parent)
 ServerRuntime::~ServerRuntime()
 {
     // Connections first: their threads use the database and the context.
-    m_server.reset();
+    if (m_server) {
+        QMetaObject::invokeMethod(m_server, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
+        m_server = nullptr;
+    }
+    m_listenerThread.quit();
+    m_listenerThread.wait();
     if (m_database)
         m_database->stop();
 }
@@ -57,11 +62,29 @@ bool ServerRuntime::start()
         return false;
     importSeedCatalogue();
 
-    m_server = std::make_unique<ConnectionServer>(m_context.get(), m_logger, m_settings.maxConnections);
-    connect(m_server.get(), &ConnectionServer::activeConnectionsChanged, this,
-            &ServerRuntime::activeConnectionsChanged);
-    if (!m_server->listen(m_settings.address, m_settings.port)) {
-        m_logger->log(QStringLiteral("cannot listen on port %1: %2").arg(m_settings.port).arg(m_server->errorString()));
+    m_listenerThread.setObjectName(QStringLiteral("listener"));
+    m_listenerThread.start();
+    m_server = new ConnectionServer(m_context.get(), m_logger, m_settings.maxConnections);
+    m_server->moveToThread(&m_listenerThread);
+    bool listening = false;
+    QString listenError;
+    QMetaObject::invokeMethod(
+        m_server,
+        [&] {
+            listening = m_server->listen(m_settings.address, m_settings.port);
+            if (!listening) {
+                listenError = m_server->errorString();
+                return;
+            }
+            const QHostAddress address = m_server->serverAddress();
+            const bool any = address == QHostAddress::Any || address == QHostAddress::AnyIPv6
+                || address == QHostAddress::AnyIPv4;
+            m_listeningText = (any ? QStringLiteral("0.0.0.0") : address.toString()) + QLatin1Char(':')
+                + QString::number(m_server->serverPort());
+        },
+        Qt::BlockingQueuedConnection);
+    if (!listening) {
+        m_logger->log(QStringLiteral("cannot listen on port %1: %2").arg(m_settings.port).arg(listenError));
         return false;
     }
     // Printed directly and once, so that whoever started the server can read the port from it.
@@ -125,14 +148,7 @@ void ServerRuntime::importSeedCatalogue()
 
 QString ServerRuntime::listeningText() const
 {
-    if (!m_server || !m_server->isListening())
-        return QStringLiteral("not listening");
-    const QHostAddress address = m_server->serverAddress();
-    const QString host = address == QHostAddress::Any || address == QHostAddress::AnyIPv6
-                             || address == QHostAddress::AnyIPv4
-                         ? QStringLiteral("0.0.0.0")
-                         : address.toString();
-    return host + QLatin1Char(':') + QString::number(m_server->serverPort());
+    return m_listeningText;
 }
 
 QString ServerRuntime::databaseText() const

@@ -4,6 +4,7 @@
 #include "storage.h"
 
 #include <QObject>
+#include <QThread>
 
 #include <memory>
 
@@ -35,9 +36,6 @@ public:
     // Goes up whenever stored data changes.
     quint64 changeCount() const;
 
-signals:
-    void activeConnectionsChanged(int count);
-
 private:
     bool createFirstAdministrator();
     void importSeedCatalogue();
@@ -49,5 +47,9 @@ private:
     std::unique_ptr<LoginThrottle> m_throttle;
     std::unique_ptr<PasswordHasher> m_hasher;
     std::unique_ptr<ServerContext> m_context;
-    std::unique_ptr<ConnectionServer> m_server;
+    // The listening socket and the start of every connection thread run on a thread of their own,
+    // so that the console window never delays accepting.
+    QThread m_listenerThread;
+    ConnectionServer* m_server = nullptr; // lives on m_listenerThread
+    QString m_listeningText = QStringLiteral("not listening");
 };

@@ -124,8 +124,7 @@ private:
     bool beginWrite();
     bool commit();
     void rollback();
-    QString substringCondition(const QString& column, const QString& text, QVariantList& values,
-                               QStringList& ftsTerms) const;
+    QString substringCondition(const QString& column, const QString& text, QVariantList& values) const;
 
     DatabaseSettings m_settings;
     QString m_connectionName;

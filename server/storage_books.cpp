@@ -1,5 +1,6 @@
 #include "storage.h"
 
+#include <QHash>
 #include <QSqlQuery>
 
 namespace {
@@ -32,17 +33,14 @@ QString ftsPhrase(const QString& column, const QString& text)
     return column + QStringLiteral(" : \"") + quoted + QLatin1Char('"');
 }
 
+// Up to this many matches of a trigram index are fetched and sorted; beyond it the books are walked
+// in title order instead.
+constexpr int IndexedMatchLimit = 3000;
+
 } // namespace
 
-QString Storage::substringCondition(const QString& column, const QString& text, QVariantList& values,
-                                    QStringList& ftsTerms) const
+QString Storage::substringCondition(const QString& column, const QString& text, QVariantList& values) const
 {
-    // The trigram index cannot answer a text of fewer than three characters (two-character Chinese
-    // titles are common): those fall back to a plain scan with LIKE.
-    if (m_sqlite && text.toUcs4().size() >= 3) {
-        ftsTerms.append(ftsPhrase(column, text));
-        return {};
-    }
     values.append(likePattern(text));
     const QString like = m_sqlite ? QStringLiteral(" LIKE ") : QStringLiteral(" ILIKE ");
     return QStringLiteral(" AND b.") + column + like + QStringLiteral("? ESCAPE '\\'");
@@ -50,18 +48,53 @@ QString Storage::substringCondition(const QString& column, const QString& text, 
 
 QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
 {
+    struct Text {
+        QString column, text, index;
+    };
+    const Text texts[] = {
+        {QStringLiteral("title"), filter.title, QStringLiteral("books_title_fts")},
+        {QStringLiteral("author"), filter.author, QStringLiteral("books_fts")},
+        {QStringLiteral("type"), filter.type, QStringLiteral("books_fts")},
+        {QStringLiteral("publisher"), filter.publisher, QStringLiteral("books_fts")},
+    };
+
+    // Which trigram index, if any, narrows the search. An index yields its matches in no useful
+    // order, so every match is fetched and sorted: cheap for a few thousand, slow for a common text.
+    // A common text is better served by walking the books in title order and testing each until the
+    // page is full. The count of matches, stopped just past the threshold, decides. The index cannot
+    // answer a text of fewer than three characters (two-character Chinese titles are common); those
+    // are always tested row by row.
+    QString chosenIndex;
+    QString chosenMatch;
+    if (m_sqlite) {
+        QHash<QString, QStringList> phrases;
+        for (const Text& t : texts) {
+            if (!t.text.isEmpty() && t.text.toUcs4().size() >= 3)
+                phrases[t.index].append(ftsPhrase(t.column, t.text));
+        }
+        qint64 fewest = IndexedMatchLimit + 1;
+        for (auto it = phrases.cbegin(); it != phrases.cend(); ++it) {
+            const QString match = it.value().join(QStringLiteral(" AND "));
+            const qint64 count = scalar(QStringLiteral("SELECT COUNT(*) FROM (SELECT rowid FROM ") + it.key()
+                                            + QStringLiteral(" WHERE ") + it.key()
+                                            + QStringLiteral(" MATCH ? LIMIT ?) AS hits"),
+                                        {match, IndexedMatchLimit + 1});
+            if (count == 0)
+                return {};
+            if (count < fewest) {
+                fewest = count;
+                chosenIndex = it.key();
+                chosenMatch = match;
+            }
+        }
+    }
+
     QString conditions;
     QVariantList values;
-    QStringList ftsTerms;
-    const std::pair<QString, QString> texts[] = {
-        {QStringLiteral("title"), filter.title},
-        {QStringLiteral("author"), filter.author},
-        {QStringLiteral("type"), filter.type},
-        {QStringLiteral("publisher"), filter.publisher},
-    };
-    for (const auto& [column, text] : texts) {
-        if (!text.isEmpty())
-            conditions += substringCondition(column, text, values, ftsTerms);
+    for (const Text& t : texts) {
+        if (t.text.isEmpty() || (t.index == chosenIndex && t.text.toUcs4().size() >= 3))
+            continue;
+        conditions += substringCondition(t.column, t.text, values);
     }
     if (!filter.number.isEmpty()) {
         conditions += QStringLiteral(" AND b.number = ?");
@@ -75,9 +108,10 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         conditions += QStringLiteral(" AND b.year_value <= ?");
         values.append(*filter.yearTo);
     }
-    if (!ftsTerms.isEmpty()) {
-        conditions += QStringLiteral(" AND b.id IN (SELECT rowid FROM books_fts WHERE books_fts MATCH ?)");
-        values.append(ftsTerms.join(QStringLiteral(" AND ")));
+    if (!chosenIndex.isEmpty()) {
+        conditions += QStringLiteral(" AND b.id IN (SELECT rowid FROM ") + chosenIndex + QStringLiteral(" WHERE ")
+            + chosenIndex + QStringLiteral(" MATCH ?)");
+        values.append(chosenMatch);
     }
     values.append(limit);
     QList<BookRow> rows;

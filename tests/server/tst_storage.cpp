@@ -23,6 +23,8 @@ private slots:
 
     void schemaIsAppliedOnceAndReopens();
     void substringIndexFollowsChanges();
+    void commonAndRareTextsFindTheSameRows_data();
+    void commonAndRareTextsFindTheSameRows();
     void returnedLoanMovesToHistory();
     void importSkipsNumbersAlreadyStored();
 
@@ -159,6 +161,53 @@ void TestStorage::substringIndexFollowsChanges()
     QCOMPARE(numbersOf(storage.searchBooks(filter, 10)), QStringList({"3", "2"}));
     // The row limit applies after ordering.
     QCOMPARE(numbersOf(storage.searchBooks(BookFilter{}, 1)), QStringList({"3"}));
+    QVERIFY(!storage.failed());
+}
+
+void TestStorage::commonAndRareTextsFindTheSameRows_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("author");
+    QTest::addColumn<QStringList>("numbers");
+    // Thousands of matches take the walk in title order, a handful take the index; both must give the
+    // first rows by title, then number.
+    QTest::newRow("common text") << "COMMON" << "" << QStringList{"c0000", "c0001", "c0002"};
+    QTest::newRow("common text, rare author") << "common" << "Rare Hand" << QStringList{"c1500"};
+    QTest::newRow("rare text") << "seldom" << "" << QStringList{"r1", "r2"};
+    QTest::newRow("rare text, common author") << "seldom" << "writer" << QStringList{"r1", "r2"};
+    QTest::newRow("common text, short author") << "common" << "Ra" << QStringList{"c1500"};
+    QTest::newRow("text in no title") << "absent" << "" << QStringList();
+}
+
+void TestStorage::commonAndRareTextsFindTheSameRows()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, author);
+    QFETCH(QStringList, numbers);
+    static TempWorkDir dir;
+    static Storage storage(DatabaseSettings{}, QStringLiteral("many"));
+    static bool filled = false;
+    if (!filled) {
+        QVERIFY(storage.open() && storage.migrate());
+        Storage::WriteTransaction transaction(storage);
+        for (int i = 0; i < 5000; ++i) {
+            BookRow row = book(QStringLiteral("c%1").arg(i, 4, 10, QLatin1Char('0')),
+                               QStringLiteral("A Common Title %1").arg(i, 4, 10, QLatin1Char('0')));
+            row.author = i == 1500 ? QStringLiteral("Rare Hand") : QStringLiteral("Writer");
+            QVERIFY(storage.insertBook(row));
+        }
+        BookRow r1 = book(QStringLiteral("r1"), QStringLiteral("Seldom Seen"));
+        r1.author = QStringLiteral("Writer");
+        BookRow r2 = book(QStringLiteral("r2"), QStringLiteral("Seldom Seen"));
+        r2.author = QStringLiteral("Writer");
+        QVERIFY(storage.insertBook(r2) && storage.insertBook(r1));
+        QVERIFY(transaction.commit());
+        filled = true;
+    }
+    BookFilter filter;
+    filter.title = title;
+    filter.author = author;
+    QCOMPARE(numbersOf(storage.searchBooks(filter, 3)), numbers);
     QVERIFY(!storage.failed());
 }
 

@@ -46,22 +46,29 @@ CREATE TABLE loan_history (
 );
 CREATE INDEX loan_history_account ON loan_history (account_id);
 
--- Substring search: a trigram index over the text columns, kept in step by triggers.
+-- Substring search: trigram indexes, kept in step by triggers. Titles have an index of their own,
+-- so that a title search does not wade through the postings of authors and publishers.
+CREATE VIRTUAL TABLE books_title_fts USING fts5 (
+    title,
+    content = 'books', content_rowid = 'id', tokenize = 'trigram'
+);
 CREATE VIRTUAL TABLE books_fts USING fts5 (
-    title, author, type, publisher,
+    author, type, publisher,
     content = 'books', content_rowid = 'id', tokenize = 'trigram'
 );
 CREATE TRIGGER books_fts_insert AFTER INSERT ON books BEGIN
-    INSERT INTO books_fts (rowid, title, author, type, publisher)
-    VALUES (new.id, new.title, new.author, new.type, new.publisher);
+    INSERT INTO books_title_fts (rowid, title) VALUES (new.id, new.title);
+    INSERT INTO books_fts (rowid, author, type, publisher) VALUES (new.id, new.author, new.type, new.publisher);
 END;
 CREATE TRIGGER books_fts_delete AFTER DELETE ON books BEGIN
-    INSERT INTO books_fts (books_fts, rowid, title, author, type, publisher)
-    VALUES ('delete', old.id, old.title, old.author, old.type, old.publisher);
+    INSERT INTO books_title_fts (books_title_fts, rowid, title) VALUES ('delete', old.id, old.title);
+    INSERT INTO books_fts (books_fts, rowid, author, type, publisher)
+    VALUES ('delete', old.id, old.author, old.type, old.publisher);
 END;
 CREATE TRIGGER books_fts_update AFTER UPDATE ON books BEGIN
-    INSERT INTO books_fts (books_fts, rowid, title, author, type, publisher)
-    VALUES ('delete', old.id, old.title, old.author, old.type, old.publisher);
-    INSERT INTO books_fts (rowid, title, author, type, publisher)
-    VALUES (new.id, new.title, new.author, new.type, new.publisher);
+    INSERT INTO books_title_fts (books_title_fts, rowid, title) VALUES ('delete', old.id, old.title);
+    INSERT INTO books_fts (books_fts, rowid, author, type, publisher)
+    VALUES ('delete', old.id, old.author, old.type, old.publisher);
+    INSERT INTO books_title_fts (rowid, title) VALUES (new.id, new.title);
+    INSERT INTO books_fts (rowid, author, type, publisher) VALUES (new.id, new.author, new.type, new.publisher);
 END;
