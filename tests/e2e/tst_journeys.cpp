@@ -41,7 +41,10 @@ const QByteArray Catalogue = "title,author,type,publisher,year,number,permission
                              "Taken Since Search,Ann Author,Novel,Test Press,2003,J-023,Undergraduate\n"
                              "Rare Manuscripts,Ann Author,History,Test Press,1900,J-030,VIP\n"
                              "On Loan Elsewhere,Ann Author,Novel,Test Press,2004,J-031,Undergraduate\n"
-                             "Rare And On Loan,Ann Author,History,Test Press,1901,J-032,VIP\n";
+                             "Rare And On Loan,Ann Author,History,Test Press,1901,J-032,VIP\n"
+                             "Shelf Copy,Ann Author,Novel,Test Press,2005,J-033,Undergraduate\n"
+                             "Lent Before The Search,Ann Author,Novel,Test Press,2006,J-040,Undergraduate\n"
+                             "Lent After The Search,Ann Author,Novel,Test Press,2006,J-041,Undergraduate\n";
 
 // A reader's loan limit small enough to reach in a test.
 constexpr int UndergraduateLoanLimit = 2;
@@ -69,6 +72,8 @@ private slots:
     void informationUpdate_data();
     void informationUpdate();
     void administratorAddsFindsAndDeletesABook();
+    void lentBookIsNotDeleted_data();
+    void lentBookIsNotDeleted();
     void userManagementListings();
     void userManagementLevelChange_data();
     void userManagementLevelChange();
@@ -347,10 +352,10 @@ void TestJourneys::readerRegistersIsConfirmedBorrowsAndReturns()
     const QString name = QStringLiteral("李小红");
 
     // Registration as a guest.
-    const auto registerAs = [&](const QString& studentNumber) {
+    const auto registerAs = [&](const QString& studentNumber, const QString& accountId) {
         widget<QAction>(window.get(), "actionRegister")->trigger();
         RegisterDialog* form = newest<RegisterDialog>(window.get());
-        widget<QLineEdit>(form, "idEdit")->setText(id);
+        widget<QLineEdit>(form, "idEdit")->setText(accountId);
         widget<QLineEdit>(form, "passwordEdit")->setText(password);
         widget<QLineEdit>(form, "repeatPasswordEdit")->setText(password);
         widget<QLineEdit>(form, "nameEdit")->setText(name);
@@ -363,8 +368,11 @@ void TestJourneys::readerRegistersIsConfirmedBorrowsAndReturns()
             QTest::mouseClick(widget<QPushButton>(form, "cancelButton"), Qt::LeftButton);
         return box;
     };
-    QCOMPARE(registerAs(QStringLiteral("S-1001")), QStringLiteral("PASS|Register sucessfully!"));
-    QCOMPARE(registerAs(QStringLiteral("S-1002")), QStringLiteral("Error|ID or student number existed."));
+    QCOMPARE(registerAs(QStringLiteral("S-1001"), id), QStringLiteral("PASS|Register sucessfully!"));
+    // Neither the user ID nor the student number may be taken twice.
+    QCOMPARE(registerAs(QStringLiteral("S-1002"), id), QStringLiteral("Error|ID or student number existed."));
+    QCOMPARE(registerAs(QStringLiteral("S-1001"), QStringLiteral("reader1-twin")),
+             QStringLiteral("Error|ID or student number existed."));
 
     // Confirmation: the administrator finds the account among the unconfirmed ones and raises it.
     QCOMPARE(logIn(AdminId, QString::fromLatin1(ServerFixture::AdminPassword)),
@@ -530,6 +538,56 @@ void TestJourneys::administratorAddsFindsAndDeletesABook()
     QVERIFY(searchNumber(QStringLiteral("J-100")).isEmpty());
 }
 
+void TestJourneys::lentBookIsNotDeleted_data()
+{
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<bool>("lentBeforeSearch");
+
+    // Refused by the client, which sees the state in the row.
+    QTest::newRow("lent when searched") << "J-040" << true;
+    // Refused by the server: the row still says free.
+    QTest::newRow("lent since the search") << "J-041" << false;
+}
+
+void TestJourneys::lentBookIsNotDeleted()
+{
+    QFETCH(QString, number);
+    QFETCH(bool, lentBeforeSearch);
+
+    const QString holderId = QStringLiteral("holder-") + number;
+    QVERIFY(createUser(holderId, QStringLiteral("pw-h"), Levels::Undergraduate));
+    const WireClient holder = fixture->client(6);
+    QCOMPARE(fixture->login(holder, holderId, QStringLiteral("pw-h")), QStringLiteral("PASS"));
+    const auto lend = [&] {
+        return holder.send(BorrowBookQuery{fixture->bookRow(number), holderId}).word();
+    };
+
+    QCOMPARE(logIn(AdminId, QString::fromLatin1(ServerFixture::AdminPassword)),
+             QStringLiteral("PASS!|Login successfully!"));
+    if (lentBeforeSearch)
+        QCOMPARE(lend(), QString(Reply::BorrowBookSuccessfully));
+    QCOMPARE(searchNumber(number).value(0).value(6), lentBeforeSearch ? LentOut : Free);
+    BookDialog* book = openBook(number);
+    QVERIFY(book);
+    if (!lentBeforeSearch)
+        QCOMPARE(lend(), QString(Reply::BorrowBookSuccessfully));
+
+    const int ended = traceMark();
+    const int boxed = boxMark();
+    QTest::mouseClick(widget<QPushButton>(book, "deleteButton"), Qt::LeftButton);
+    if (lentBeforeSearch) {
+        QCOMPARE(boxAfter(boxed), QStringLiteral("Error|该书处于在借状态，不能删除!!"));
+        QCOMPARE(traceMark(), ended);
+    } else {
+        QVERIFY(exchangeEndedAfter(ended));
+        QCOMPARE(boxMark(), boxed);
+    }
+    QVERIFY(book->isVisible());
+    QCOMPARE(widget<QTreeWidget>(window.get(), "bookList")->topLevelItemCount(), 1);
+    QTest::mouseClick(widget<QPushButton>(book, "cancelButton"), Qt::LeftButton);
+    QCOMPARE(searchNumber(number).value(0).value(6), LentOut);
+}
+
 void TestJourneys::userManagementListings()
 {
     QVERIFY(createUser(QStringLiteral("listed-a"), QStringLiteral("pw-a"), Levels::Guest));
@@ -566,23 +624,29 @@ void TestJourneys::userManagementLevelChange_data()
 {
     QTest::addColumn<int>("start");
     QTest::addColumn<bool>("raise");
+    QTest::addColumn<int>("presses");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("raise a guest") << int(Levels::Guest) << true << "本科生";
-    QTest::newRow("raise a postgraduate") << int(Levels::Postgraduate) << true << "VIP";
-    QTest::newRow("raise a VIP") << int(Levels::Vip) << true << "管理员";
-    QTest::newRow("raise an administrator") << int(Levels::Administrator) << true << "管理员";
-    QTest::newRow("lower an undergraduate") << int(Levels::Undergraduate) << false << "Guest";
-    QTest::newRow("lower an administrator") << int(Levels::Administrator) << false << "VIP";
-    QTest::newRow("lower a guest") << int(Levels::Guest) << false << "Guest";
+    QTest::newRow("raise a guest") << int(Levels::Guest) << true << 1 << "本科生";
+    QTest::newRow("raise a guest twice") << int(Levels::Guest) << true << 2 << "研究生";
+    QTest::newRow("raise a postgraduate") << int(Levels::Postgraduate) << true << 1 << "VIP";
+    QTest::newRow("raise a VIP") << int(Levels::Vip) << true << 1 << "管理员";
+    QTest::newRow("raise an administrator") << int(Levels::Administrator) << true << 1 << "管理员";
+    QTest::newRow("lower an undergraduate") << int(Levels::Undergraduate) << false << 1 << "Guest";
+    QTest::newRow("lower an administrator twice") << int(Levels::Administrator) << false << 2 << "研究生";
+    QTest::newRow("lower a guest") << int(Levels::Guest) << false << 1 << "Guest";
 }
 
 void TestJourneys::userManagementLevelChange()
 {
     QFETCH(int, start);
     QFETCH(bool, raise);
+    QFETCH(int, presses);
     QFETCH(QString, shown);
-    const QString id = QStringLiteral("level-%1-%2").arg(start).arg(raise ? QLatin1String("up") : QLatin1String("down"));
+    const QString id = QStringLiteral("level-%1-%2-%3")
+                           .arg(start)
+                           .arg(raise ? QLatin1String("up") : QLatin1String("down"))
+                           .arg(presses);
     QVERIFY(createUser(id, QStringLiteral("pw"), start));
 
     QCOMPARE(logIn(AdminId, QString::fromLatin1(ServerFixture::AdminPassword)),
@@ -591,8 +655,10 @@ void TestJourneys::userManagementLevelChange()
     QCOMPARE(listUsers(manage, id).size(), 1);
     widget<QTreeWidget>(manage, "userList")->setCurrentItem(userRow(manage, id));
     const QString word = raise ? QStringLiteral("Escalate") : QStringLiteral("Degrade");
-    QCOMPARE(pressAndWaitForBox(manage, raise ? "escalateButton" : "degradeButton"),
-             QStringLiteral("PASS|%1 the user successfully!").arg(word));
+    // Each press sends the level the row shows after the one before.
+    for (int i = 0; i < presses; ++i)
+        QCOMPARE(pressAndWaitForBox(manage, raise ? "escalateButton" : "degradeButton"),
+                 QStringLiteral("PASS|%1 the user successfully!").arg(word));
     QCOMPARE(userRow(manage, id)->text(5), shown);
 
     // The row shows what the server stored: a fresh listing agrees with it.
@@ -617,6 +683,23 @@ void TestJourneys::userManagementDelete()
     QCOMPARE(boxMark(), shown);
     QVERIFY(userRow(manage, AdminId));
 
+    // An account with a book on loan is kept: the server refuses, the row stays.
+    QVERIFY(createUser(QStringLiteral("borrower"), QStringLiteral("pw-b"), Levels::Undergraduate));
+    const WireClient borrower = fixture->client(5);
+    QCOMPARE(fixture->login(borrower, QStringLiteral("borrower"), QStringLiteral("pw-b")), QStringLiteral("PASS"));
+    QCOMPARE(borrower.send(BorrowBookQuery{fixture->bookRow(QStringLiteral("J-033")), QStringLiteral("borrower")})
+                 .word(),
+             QString(Reply::BorrowBookSuccessfully));
+    QCOMPARE(listUsers(manage, QStringLiteral("borrower")).size(), 1);
+    users->setCurrentItem(userRow(manage, QStringLiteral("borrower")));
+    const int ended = traceMark();
+    const int boxed = boxMark();
+    QTest::mouseClick(widget<QPushButton>(manage, "deleteButton"), Qt::LeftButton);
+    QVERIFY(exchangeEndedAfter(ended));
+    QCOMPARE(boxMark(), boxed);
+    QVERIFY(userRow(manage, QStringLiteral("borrower")));
+    QCOMPARE(listUsers(manage, QStringLiteral("borrower")).size(), 1);
+
     QCOMPARE(listUsers(manage, QStringLiteral("leaving")).size(), 1);
     users->setCurrentItem(userRow(manage, QStringLiteral("leaving")));
     QCOMPARE(pressAndWaitForBox(manage, "deleteButton"), QStringLiteral("PASS|Delete the user successfully!"));
@@ -630,19 +713,22 @@ void TestJourneys::userManagementDelete()
 
 void TestJourneys::borrowRefusedInTheClient_data()
 {
+    QTest::addColumn<QString>("reader");
     QTest::addColumn<QString>("number");
     QTest::addColumn<QString>("shownState");
     QTest::addColumn<QString>("message");
 
     const QString noLevel = QStringLiteral("Error|您无权限借阅该书籍!!!");
     const QString onLoan = QStringLiteral("Error|该书处于在借状态，不能借阅!!!");
-    QTest::newRow("level too low") << "J-030" << Free << noLevel;
-    QTest::newRow("on loan") << "J-031" << LentOut << onLoan;
-    QTest::newRow("on loan and level too low") << "J-032" << LentOut << noLevel;
+    QTest::newRow("level too low") << "undergrad" << "J-030" << Free << noLevel;
+    QTest::newRow("account not confirmed") << "unconfirmed" << "J-002" << Free << noLevel;
+    QTest::newRow("on loan") << "undergrad" << "J-031" << LentOut << onLoan;
+    QTest::newRow("on loan and level too low") << "undergrad" << "J-032" << LentOut << noLevel;
 }
 
 void TestJourneys::borrowRefusedInTheClient()
 {
+    QFETCH(QString, reader);
     QFETCH(QString, number);
     QFETCH(QString, shownState);
     QFETCH(QString, message);
@@ -659,10 +745,11 @@ void TestJourneys::borrowRefusedInTheClient()
             QCOMPARE(holder.send(q).word(), QString(Reply::BorrowBookSuccessfully));
         }
         QVERIFY(createUser(QStringLiteral("undergrad"), QStringLiteral("pw-ug"), Levels::Undergraduate));
+        QVERIFY(createUser(QStringLiteral("unconfirmed"), QStringLiteral("pw-ug"), Levels::Guest));
         lent = true;
     }
 
-    QCOMPARE(logIn(QStringLiteral("undergrad"), QStringLiteral("pw-ug")), QStringLiteral("PASS!|Login successfully!"));
+    QCOMPARE(logIn(reader, QStringLiteral("pw-ug")), QStringLiteral("PASS!|Login successfully!"));
     QCOMPARE(searchNumber(number).value(0).value(6), shownState);
     BookDialog* book = openBook(number);
     QVERIFY(book);
