@@ -9,7 +9,10 @@ namespace {
 struct PendingJob {
     const DatabasePool::Job* job;
     QSemaphore done;
+    bool lost = false; // the group it ran in did not commit
 };
+
+constexpr size_t MaxGroup = 64;
 
 QAtomicInt connectionSerial;
 
@@ -43,6 +46,20 @@ struct DatabasePool::Queue {
         PendingJob* job = jobs.front();
         jobs.pop_front();
         return job;
+    }
+
+    // Every waiting job, at most `max`; empty once the queue is stopped and empty.
+    std::vector<PendingJob*> takeMany(size_t max)
+    {
+        QMutexLocker lock(&mutex);
+        while (jobs.empty() && !stopping)
+            wake.wait(&mutex);
+        std::vector<PendingJob*> taken;
+        while (!jobs.empty() && taken.size() < max) {
+            taken.push_back(jobs.front());
+            jobs.pop_front();
+        }
+        return taken;
     }
 
     void stop()
@@ -85,12 +102,46 @@ protected:
         m_opened.release();
         if (!ok)
             return;
+        if (m_migrates)
+            runGroups(storage);
+        else
+            runOneByOne(storage);
+    }
+
+private:
+    void runOneByOne(Storage& storage)
+    {
         while (PendingJob* pending = m_queue.take()) {
             storage.clearFailure();
             (*pending->job)(storage);
             pending->done.release();
         }
     }
+
+    // Each sync to disk costs milliseconds; changes that arrive together share one.
+    void runGroups(Storage& storage)
+    {
+        for (;;) {
+            const std::vector<PendingJob*> group = m_queue.takeMany(MaxGroup);
+            if (group.empty())
+                return;
+            storage.clearFailure();
+            const bool begun = storage.beginGroup();
+            for (PendingJob* pending : group) {
+                storage.clearFailure();
+                if (begun)
+                    (*pending->job)(storage);
+            }
+            storage.clearFailure();
+            const bool committed = begun && storage.commitGroup();
+            for (PendingJob* pending : group) {
+                pending->lost = !committed;
+                pending->done.release();
+            }
+        }
+    }
+
+public:
 
 private:
     DatabaseSettings m_settings;
@@ -158,5 +209,5 @@ bool DatabasePool::runOn(Queue& queue, const Job& job)
     if (!queue.push(&pending))
         return false;
     pending.done.acquire();
-    return true;
+    return !pending.lost;
 }

@@ -33,7 +33,8 @@ public:
     bool start(QString* error);
     void stop();
 
-    // Both return false, without running the job, once the pool is stopped.
+    // Both return false once the pool is stopped (the job did not run) or when the change could not be
+    // committed (whatever the job saw is void).
     bool read(const Job& job);
     bool write(const Job& job);
 

@@ -103,7 +103,7 @@ HandlerReply RequestHandlers::writeWord(const std::function<QString(Storage&)>& 
     });
     if (!ran || failed || result.isEmpty()) {
         HandlerReply reply = word(Refusal::ServerError);
-        const QString why = !ran ? QStringLiteral("database stopped")
+        const QString why = !ran ? QStringLiteral("not committed")
                                  : result.isEmpty() ? QStringLiteral("no change made") : result;
         reply.outcome += QStringLiteral(" (") + why + QLatin1Char(')');
         return reply;

@@ -107,10 +107,11 @@ bool ServerRuntime::createFirstAdministrator()
     admin.level = Levels::englishName(Levels::SuperAdmin);
     admin.passwordHash = m_hasher->hash(password);
     QString error;
-    m_database->write([&](Storage& storage) {
-        if (!storage.insertAccount(admin))
-            error = storage.lastError();
-    });
+    if (!m_database->write([&](Storage& storage) {
+            if (!storage.insertAccount(admin))
+                error = storage.lastError();
+        }))
+        error = QStringLiteral("not committed");
     if (!error.isEmpty() || admin.passwordHash.isEmpty()) {
         m_logger->log(QStringLiteral("cannot create the administrator account: ") + error);
         return false;
@@ -140,7 +141,10 @@ void ServerRuntime::importSeedCatalogue()
     const CatalogueCsv::Result parsed = CatalogueCsv::parse(file.readAll());
     QStringList problems = parsed.problems;
     int added = 0;
-    m_database->write([&](Storage& storage) { added = importCatalogue(storage, parsed, &problems); });
+    if (!m_database->write([&](Storage& storage) { added = importCatalogue(storage, parsed, &problems); })) {
+        problems.append(QStringLiteral("the import was not committed"));
+        added = 0;
+    }
     for (const QString& problem : std::as_const(problems))
         m_logger->log(QStringLiteral("seed catalogue %1: %2").arg(m_settings.seedFile, problem));
     m_logger->log(QStringLiteral("seed catalogue %1: imported %2 books").arg(m_settings.seedFile).arg(added));

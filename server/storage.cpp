@@ -103,7 +103,7 @@ bool Storage::open()
         const QStringList pragmas = {
             QStringLiteral("PRAGMA journal_mode=WAL"),  QStringLiteral("PRAGMA synchronous=FULL"),
             QStringLiteral("PRAGMA foreign_keys=ON"),   QStringLiteral("PRAGMA cache_size=-32768"),
-            QStringLiteral("PRAGMA temp_store=MEMORY"),
+            QStringLiteral("PRAGMA temp_store=MEMORY"), QStringLiteral("PRAGMA journal_size_limit=67108864"),
         };
         for (const QString& pragma : pragmas) {
             if (!execDirect(pragma))
@@ -241,8 +241,25 @@ void Storage::fail(const QString& what, const QString& error)
     m_lastError = what + QStringLiteral(": ") + error;
 }
 
+bool Storage::beginGroup()
+{
+    m_inGroup = false;
+    if (!beginWrite())
+        return false;
+    m_inGroup = true;
+    return true;
+}
+
+bool Storage::commitGroup()
+{
+    m_inGroup = false;
+    return commit();
+}
+
 bool Storage::beginWrite()
 {
+    if (m_inGroup)
+        return execDirect(QStringLiteral("SAVEPOINT change"));
     if (m_sqlite)
         return execDirect(QStringLiteral("BEGIN IMMEDIATE"));
     if (m_db.transaction())
@@ -253,6 +270,8 @@ bool Storage::beginWrite()
 
 bool Storage::commit()
 {
+    if (m_inGroup)
+        return execDirect(QStringLiteral("RELEASE SAVEPOINT change"));
     if (m_sqlite)
         return execDirect(QStringLiteral("COMMIT"));
     if (m_db.commit())
@@ -263,6 +282,11 @@ bool Storage::commit()
 
 void Storage::rollback()
 {
+    if (m_inGroup) {
+        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK TO SAVEPOINT change"));
+        QSqlQuery(m_db).exec(QStringLiteral("RELEASE SAVEPOINT change"));
+        return;
+    }
     if (m_sqlite) {
         QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
         return;

@@ -63,6 +63,11 @@ public:
     QString lastError() const { return m_lastError; }
     void clearFailure() { m_failed = false; }
 
+    // Group commit: the writer runs every change that is waiting inside one transaction, each change in
+    // a savepoint of its own, and syncs once. Nobody is told about a change before the group commits.
+    bool beginGroup();
+    bool commitGroup();
+
     // A write that must agree with what it read first. On SQLite the write lock is taken at the
     // start (BEGIN IMMEDIATE), so two borrowers cannot both see the copy free.
     class WriteTransaction
@@ -125,12 +130,15 @@ private:
     bool commit();
     void rollback();
     QString substringCondition(const QString& column, const QString& text, QVariantList& values) const;
+    QList<BookRow> booksAmong(const QList<qint64>& ids, const QString& conditions, const QVariantList& values,
+                              int limit);
 
     DatabaseSettings m_settings;
     QString m_connectionName;
     QSqlDatabase m_db;
     bool m_sqlite = true;
     bool m_failed = false;
+    bool m_inGroup = false;
     QString m_lastError;
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_statements;
 };

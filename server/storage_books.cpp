@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QSqlQuery>
 
+#include <algorithm>
+
 namespace {
 
 const QString bookColumns = QStringLiteral(
@@ -61,30 +63,28 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
     // Which trigram index, if any, narrows the search. An index yields its matches in no useful
     // order, so every match is fetched and sorted: cheap for a few thousand, slow for a common text.
     // A common text is better served by walking the books in title order and testing each until the
-    // page is full. The count of matches, stopped just past the threshold, decides. The index cannot
-    // answer a text of fewer than three characters (two-character Chinese titles are common); those
-    // are always tested row by row.
+    // page is full. The matches are collected once, stopping just past the threshold, and that
+    // decides. The index cannot answer a text of fewer than three characters (two-character Chinese
+    // titles are common); those are always tested row by row.
     QString chosenIndex;
-    QString chosenMatch;
+    QList<qint64> candidates;
     if (m_sqlite) {
         QHash<QString, QStringList> phrases;
         for (const Text& t : texts) {
             if (!t.text.isEmpty() && t.text.toUcs4().size() >= 3)
                 phrases[t.index].append(ftsPhrase(t.column, t.text));
         }
-        qint64 fewest = IndexedMatchLimit + 1;
         for (auto it = phrases.cbegin(); it != phrases.cend(); ++it) {
-            const QString match = it.value().join(QStringLiteral(" AND "));
-            const qint64 count = scalar(QStringLiteral("SELECT COUNT(*) FROM (SELECT rowid FROM ") + it.key()
-                                            + QStringLiteral(" WHERE ") + it.key()
-                                            + QStringLiteral(" MATCH ? LIMIT ?) AS hits"),
-                                        {match, IndexedMatchLimit + 1});
-            if (count == 0)
+            QList<qint64> ids;
+            select(QStringLiteral("SELECT rowid FROM ") + it.key() + QStringLiteral(" WHERE ") + it.key()
+                       + QStringLiteral(" MATCH ? LIMIT ?"),
+                   {it.value().join(QStringLiteral(" AND ")), IndexedMatchLimit + 1},
+                   [&](const QSqlQuery& q) { ids.append(q.value(0).toLongLong()); });
+            if (ids.isEmpty())
                 return {};
-            if (count < fewest) {
-                fewest = count;
+            if (ids.size() <= IndexedMatchLimit && (chosenIndex.isEmpty() || ids.size() < candidates.size())) {
                 chosenIndex = it.key();
-                chosenMatch = match;
+                candidates = std::move(ids);
             }
         }
     }
@@ -108,16 +108,43 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         conditions += QStringLiteral(" AND b.year_value <= ?");
         values.append(*filter.yearTo);
     }
-    if (!chosenIndex.isEmpty()) {
-        conditions += QStringLiteral(" AND b.id IN (SELECT rowid FROM ") + chosenIndex + QStringLiteral(" WHERE ")
-            + chosenIndex + QStringLiteral(" MATCH ?)");
-        values.append(chosenMatch);
-    }
+    if (!chosenIndex.isEmpty())
+        return booksAmong(candidates, conditions, values, limit);
     values.append(limit);
     QList<BookRow> rows;
     select(QStringLiteral("SELECT ") + bookColumns + QStringLiteral(" FROM books b WHERE 1 = 1") + conditions
                + QStringLiteral(" ORDER BY b.title, b.number LIMIT ?"),
            values, [&](const QSqlQuery& q) { rows.append(bookFrom(q)); });
+    return rows;
+}
+
+// The books of the given IDs that meet the conditions, first by title then number. The IDs go in
+// fixed-size batches so that one prepared statement serves every search with these conditions.
+QList<BookRow> Storage::booksAmong(const QList<qint64>& ids, const QString& conditions, const QVariantList& values,
+                                   int limit)
+{
+    constexpr int Batch = 64;
+    QString placeholders = QStringLiteral("?");
+    for (int i = 1; i < Batch; ++i)
+        placeholders += QStringLiteral(", ?");
+    const QString sql = QStringLiteral("SELECT ") + bookColumns + QStringLiteral(" FROM books b WHERE b.id IN (")
+        + placeholders + QLatin1Char(')') + conditions;
+    QList<std::pair<QByteArray, BookRow>> found; // keyed by UTF-8 title and number: SQLite's own order
+    for (qsizetype start = 0; start < ids.size(); start += Batch) {
+        QVariantList batch;
+        batch.reserve(Batch + values.size());
+        for (qsizetype i = start; i < start + Batch; ++i)
+            batch.append(i < ids.size() ? ids[i] : qint64(-1)); // -1 is no book's ID
+        batch += values;
+        select(sql, batch, [&](const QSqlQuery& q) {
+            BookRow row = bookFrom(q);
+            found.append({row.title.toUtf8() + '\0' + row.number.toUtf8(), std::move(row)});
+        });
+    }
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    QList<BookRow> rows;
+    for (qsizetype i = 0; i < found.size() && i < limit; ++i)
+        rows.append(std::move(found[i].second));
     return rows;
 }
 
