@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 MessageBoxWatcher::MessageBoxWatcher(QObject* parent)
     : QObject(parent)

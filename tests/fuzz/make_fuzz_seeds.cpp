@@ -1,0 +1,47 @@
+// Writes valid frames into a directory, one file each, as the fuzzers' seed corpus.
+#include "messages.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make_fuzz_seeds frames|bodies DIR\n");
+        return 2;
+    }
+    const bool bodiesOnly = QByteArray(argv[1]) == "bodies";
+    QDir dir(QString::fromLocal8Bit(argv[2]));
+    dir.mkpath(QStringLiteral("."));
+    const QStringList book{"红楼梦", "曹雪芹", "小说", "人民文学出版社", "1982", "I242.4/1", "空闲", "VIP"};
+    const QList<QByteArray> frames{
+        Wire::encodeRequest(BookQuery{"红楼", "", "", "1900", "2000", "", ""}),
+        Wire::encodeRequest(LoginQuery{"reader", "secret"}),
+        Wire::encodeRequest(UserRegisterQuery{"u", "p", "n", "s", "t", "e", "line1\nline2"}),
+        Wire::encodeRequest(UserUpdateQuery{"u", "", "n", "t", "e", "i"}),
+        Wire::encodeRequest(SearchUserQuery{"a"}),
+        Wire::encodeRequest(UnconfirmUserQuery{}),
+        Wire::encodeRequest(DeleteUserQuery{"u"}),
+        Wire::encodeRequest(EscalateUserQuery{{"u", "本科生"}}),
+        Wire::encodeRequest(DegradeUserQuery{{"u", "VIP"}}),
+        Wire::encodeRequest(UserBorrowBookQuery{"u"}),
+        Wire::encodeRequest(ReturnBookQuery{book.mid(0, 6) + QStringList{"2026-12-07 10:00"}, "u"}),
+        Wire::encodeRequest(BorrowBookQuery{book, "u"}),
+        Wire::encodeRequest(DeleteBookQuery{book}),
+        Wire::encodeRequest(AddBookQuery{"t", "a", "ty", "n", "1999", "p", "VIP"}),
+        Reply::loginPass({"u", "n", "VIP", "p", "s", "t", "e", "i"}) + Wire::endOfStreamFrame(),
+        Reply::row(book) + Reply::row(book) + Wire::endOfStreamFrame(),
+        Wire::encodeFrame({QString()}) + Wire::endOfStreamFrame(),
+    };
+    int n = 0;
+    for (const QByteArray& frame : frames) {
+        QFile file(dir.filePath(QStringLiteral("seed-%1").arg(n++)));
+        if (!file.open(QIODevice::WriteOnly))
+            return 1;
+        // The frame reader's fuzzer takes one leading byte that picks how the input is split.
+        file.write(bodiesOnly ? frame.mid(2) : QByteArray(1, char(n)) + frame);
+    }
+    return 0;
+}
