@@ -97,4 +97,11 @@ private:
     // 1 login password; 2 name, 3 phone number, 4 new password, 5 repeated password, 6 e-mail,
     // 7 personal information.
     QString pending[8];
+
+    // The form whose submit is in flight: its reply is reported over it (and closes it), even when
+    // another form of the same kind has been opened since.
+    QPointer<RegisterDialog> registerSubmitter;
+    QPointer<UserInfoUpdateDialog> infoSubmitter;
+    // The account an update was submitted for: its reply changes `user` only while it is logged in.
+    QString infoAccountId;
 };

@@ -1,15 +1,164 @@
 // Registration, personal information update and the administrator windows.
 #include "mainwindow.h"
 
-void MainWindow::registerWindow() {}
-void MainWindow::userRegister() {}
-void MainWindow::sendRegisterRequest() {}
-void MainWindow::getRegisterInfo() {}
-void MainWindow::getErrorRegister() {}
-void MainWindow::userInfoWindow() {}
-void MainWindow::userInfoUpdate() {}
-void MainWindow::sendUserInfoUpdateRequest() {}
-void MainWindow::getUserUpdateInfo() {}
-void MainWindow::getErrorUserUpdateInfo() {}
-void MainWindow::userManageWindow() {}
-void MainWindow::addBookWindow() {}
+#include "addbookdialog.h"
+#include "registerdialog.h"
+#include "userinfoupdatedialog.h"
+#include "usermanagedialog.h"
+
+#include <QDebug>
+#include <QMessageBox>
+
+namespace {
+// A form's texts too long for one frame: the channel has refused to send them.
+void warnTooLarge(QWidget* parent)
+{
+    QMessageBox::warning(parent, QStringLiteral("Error!"), QStringLiteral("Request too large to send!"));
+}
+} // namespace
+
+// Registration ---------------------------------------------------------------------------------------
+
+void MainWindow::registerWindow()
+{
+    registerDialog = new RegisterDialog(this);
+    connect(registerDialog->cancelButton, &QPushButton::pressed, registerDialog.data(), &RegisterDialog::close);
+    connect(registerDialog->submitButton, &QPushButton::pressed, this, &MainWindow::userRegister);
+}
+
+void MainWindow::userRegister()
+{
+    // Earlier forms are hidden, so the press came from the most recent one.
+    RegisterDialog* form = registerDialog;
+    if (!form)
+        return;
+    if (form->repeatPasswordEdit->text() != form->passwordEdit->text()) {
+        QMessageBox::warning(form, QStringLiteral("Error"), QStringLiteral("Passwords are not same!"));
+        return;
+    }
+    registerSubmitter = form;
+    registerChannel.start();
+}
+
+void MainWindow::sendRegisterRequest()
+{
+    RegisterDialog* form = registerSubmitter;
+    if (!form) {
+        registerChannel.close();
+        return;
+    }
+    // Read at connect time, as the book search does; the confirmation field is not sent.
+    if (!registerChannel.send(UserRegisterQuery{form->idEdit->text(), form->passwordEdit->text(),
+                                                form->nameEdit->text(), form->studentNumberEdit->text(),
+                                                form->phoneNumberEdit->text(), form->emailEdit->text(),
+                                                form->userInfoEdit->toPlainText()}))
+        warnTooLarge(form);
+}
+
+void MainWindow::getRegisterInfo()
+{
+    QStringList frame;
+    while (registerChannel.nextFrame(frame)) {
+        // The server's success word is not fixed: anything but the refusal means the account exists.
+        if (Reply::wordOf(frame) == Reply::RegisterFail) {
+            QMessageBox::warning(registerSubmitter, QStringLiteral("Error"),
+                                 QStringLiteral("ID or student number existed."));
+        } else {
+            QMessageBox::information(registerSubmitter, QStringLiteral("PASS"),
+                                     QStringLiteral("Register sucessfully!"));
+            if (registerSubmitter)
+                registerSubmitter->close();
+        }
+    }
+    if (registerChannel.atEnd())
+        qDebug() << "Receive End";
+}
+
+void MainWindow::getErrorRegister()
+{
+    registerChannel.reportError(registerSubmitter ? registerSubmitter.data() : registerDialog.data());
+}
+
+// Personal information update ------------------------------------------------------------------------
+
+void MainWindow::userInfoWindow()
+{
+    infoDialog = new UserInfoUpdateDialog(this);
+    infoDialog->nameEdit->setText(user.name);
+    infoDialog->phoneNumberEdit->setText(user.phoneNumber);
+    infoDialog->emailEdit->setText(user.email);
+    infoDialog->userInfoEdit->setText(user.userInfo);
+    connect(infoDialog->cancelButton, &QPushButton::pressed, infoDialog.data(), &UserInfoUpdateDialog::close);
+    connect(infoDialog->submitButton, &QPushButton::pressed, this, &MainWindow::userInfoUpdate);
+}
+
+void MainWindow::userInfoUpdate()
+{
+    UserInfoUpdateDialog* form = infoDialog;
+    if (!form)
+        return;
+    pending[4] = form->newPasswordEdit->text();
+    pending[5] = form->repeatPasswordEdit->text();
+    pending[2] = form->nameEdit->text();
+    pending[3] = form->phoneNumberEdit->text();
+    pending[6] = form->emailEdit->text();
+    pending[7] = form->userInfoEdit->toPlainText();
+    if (pending[4] != pending[5]) {
+        QMessageBox::warning(form, QStringLiteral("Error!"), QStringLiteral("passwords are not same!"));
+        return;
+    }
+    infoSubmitter = form;
+    infoAccountId = user.id;
+    infoChannel.start();
+}
+
+void MainWindow::sendUserInfoUpdateRequest()
+{
+    // Everything as captured at submit: later edits, or a logout meanwhile, do not change the request.
+    if (!infoChannel.send(UserUpdateQuery{infoAccountId, pending[4], pending[2], pending[3], pending[6], pending[7]}))
+        warnTooLarge(infoSubmitter);
+}
+
+void MainWindow::getUserUpdateInfo()
+{
+    QStringList frame;
+    while (infoChannel.nextFrame(frame)) {
+        if (Reply::wordOf(frame) != Reply::UpdateSuccessfully) {
+            // Tell the user: a silent refusal would leave them believing the change was made.
+            QMessageBox::warning(infoSubmitter, QStringLiteral("Error!"), QStringLiteral("Update failed!"));
+            continue;
+        }
+        QMessageBox::information(infoSubmitter, QStringLiteral("PASS"), QStringLiteral("Update successfully!"));
+        if (infoSubmitter)
+            infoSubmitter->close();
+        // The account may have logged out (or another logged in) while the reply was on its way.
+        if (user.id != infoAccountId)
+            continue;
+        // An empty new password leaves the password as it was.
+        if (!pending[4].isEmpty())
+            user.password = pending[4];
+        user.name = pending[2];
+        user.phoneNumber = pending[3];
+        user.email = pending[6];
+        user.userInfo = pending[7];
+    }
+    if (infoChannel.atEnd())
+        qDebug() << "Receive End";
+}
+
+void MainWindow::getErrorUserUpdateInfo()
+{
+    infoChannel.reportError(this);
+}
+
+// Administrator windows ------------------------------------------------------------------------------
+
+void MainWindow::userManageWindow()
+{
+    new UserManageDialog(this);
+}
+
+void MainWindow::addBookWindow()
+{
+    new AddBookDialog(this);
+}

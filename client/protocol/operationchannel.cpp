@@ -33,7 +33,10 @@ bool OperationChannel::nextFrame(QStringList& frame)
 {
     if (m_ended)
         return false;
-    m_reader.feed(m_socket.readAll());
+    // The socket may have been closed under a reader that showed a message box (the peer hung up
+    // meanwhile); the frames already buffered are still handed out.
+    if (m_socket.isOpen())
+        m_reader.feed(m_socket.readAll());
     for (;;) {
         FrameReader::Result result = m_reader.next();
         switch (result.status) {

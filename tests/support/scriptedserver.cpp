@@ -52,6 +52,7 @@ void ScriptedServer::onNewConnection()
         socket->setParent(this);
         auto* reader = new FrameReader;
         connect(socket, &QObject::destroyed, socket, [reader] { delete reader; });
+        connect(socket, &QTcpSocket::disconnected, this, [this] { ++m_closed; });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, reader] {
             reader->feed(socket->readAll());
             const FrameReader::Result result = reader->next();

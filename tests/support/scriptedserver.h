@@ -30,6 +30,9 @@ public:
     // Every request received so far, decoded: the query code first, then the fields.
     const QList<QStringList>& requests() const { return m_requests; }
     int connectionCount() const { return m_connections; }
+    // Connections that have ended, closed by either side. With a reply queued not to close, this
+    // counts the connections the client closed.
+    int closedCount() const { return m_closed; }
 
 signals:
     void requestReceived(const QStringList& request);
@@ -48,6 +51,7 @@ private:
     QList<Reply> m_replies;
     QList<QStringList> m_requests;
     int m_connections = 0;
+    int m_closed = 0;
 };
 
 // A frame of strings, for building replies.

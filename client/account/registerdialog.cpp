@@ -1,0 +1,12 @@
+#include "registerdialog.h"
+
+RegisterDialog::RegisterDialog(QWidget* parent)
+    : QDialog(parent)
+{
+    setupUi(this);
+    setWindowTitle(tr("Register"));
+    setAttribute(Qt::WA_ShowModal);
+    passwordEdit->setEchoMode(QLineEdit::Password);
+    repeatPasswordEdit->setEchoMode(QLineEdit::Password);
+    setVisible(true);
+}

@@ -1,0 +1,12 @@
+#include "userinfoupdatedialog.h"
+
+UserInfoUpdateDialog::UserInfoUpdateDialog(QWidget* parent)
+    : QDialog(parent)
+{
+    setupUi(this);
+    setWindowTitle(tr("User Information"));
+    setAttribute(Qt::WA_ShowModal);
+    newPasswordEdit->setEchoMode(QLineEdit::Password);
+    repeatPasswordEdit->setEchoMode(QLineEdit::Password);
+    setVisible(true);
+}

@@ -1,0 +1,124 @@
+#include "bookdialog.h"
+
+#include "messages.h"
+
+#include <QDebug>
+#include <QMessageBox>
+
+BookDialog::BookDialog(const UserInfo& user, const BookInfo& book, QTreeWidgetItem* item, QWidget* parent)
+    : QDialog(parent)
+    , user(user)
+    , book(book)
+    , row(item)
+{
+    setAttribute(Qt::WA_ShowModal);
+    ui.setupUi(this);
+    setWindowTitle(QStringLiteral("Book"));
+    show();
+
+    ui.nameEdit->setText(book.name);
+    ui.authorEdit->setText(book.author);
+    ui.typeEdit->setText(book.type);
+    ui.pressEdit->setText(book.press);
+    ui.yearEdit->setText(book.year);
+    ui.numberEdit->setText(book.number);
+    ui.stateEdit->setText(book.state);
+    ui.limEdit->setText(user.permissionToChinese(book.permission));
+
+    connect(ui.borrowButton, &QPushButton::pressed, this, &BookDialog::borrowBook);
+    connect(ui.deleteButton, &QPushButton::pressed, this, &BookDialog::deleteBook);
+    connect(ui.cancelButton, &QPushButton::pressed, this, &BookDialog::close);
+    QTcpSocket* socket = &deleteChannel.socket();
+    connect(socket, &QTcpSocket::connected, this, &BookDialog::sendDeleteRequest);
+    connect(socket, &QTcpSocket::readyRead, this, &BookDialog::getDeleteInfo);
+    connect(socket, &QTcpSocket::errorOccurred, this, &BookDialog::getDeleteError);
+    socket = &borrowChannel.socket();
+    connect(socket, &QTcpSocket::connected, this, &BookDialog::sendBorrowRequest);
+    connect(socket, &QTcpSocket::readyRead, this, &BookDialog::getBorrowInfo);
+    connect(socket, &QTcpSocket::errorOccurred, this, &BookDialog::getBorrowError);
+
+    ui.deleteButton->setEnabled(user.checkPermission(QStringLiteral("Administrator")));
+}
+
+// Borrowing ------------------------------------------------------------------------------------------
+
+void BookDialog::borrowBook()
+{
+    // A second press while the request is out would borrow twice: it is ignored.
+    if (borrowChannel.isBusy())
+        return;
+    // The level is tested before the state, so a reader without the level never learns the state.
+    if (!user.checkPermission(book.permission)) {
+        QMessageBox::warning(this, QStringLiteral("Error"), QStringLiteral("您无权限借阅该书籍!!!"));
+        return;
+    }
+    if (book.state != BookState::free()) {
+        QMessageBox::warning(this, QStringLiteral("Error"), QStringLiteral("该书处于在借状态，不能借阅!!!"));
+        return;
+    }
+    borrowDone = false;
+    borrowChannel.start();
+}
+
+void BookDialog::sendBorrowRequest()
+{
+    borrowChannel.send(BorrowBookQuery{book.fields(), user.id});
+}
+
+void BookDialog::getBorrowInfo()
+{
+    QStringList frame;
+    while (borrowChannel.nextFrame(frame)) {
+        if (borrowDone || Reply::wordOf(frame) != Reply::BorrowBookSuccessfully)
+            continue;
+        borrowDone = true;
+        QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("Borrow the book successfully!"));
+        emit borrowSuccessfully(this);
+    }
+    if (borrowChannel.atEnd())
+        qDebug() << "Receive End";
+}
+
+void BookDialog::getBorrowError()
+{
+    borrowChannel.reportError(this);
+}
+
+// Deleting -------------------------------------------------------------------------------------------
+
+void BookDialog::deleteBook()
+{
+    if (deleteChannel.isBusy())
+        return;
+    // No level test: only an administrator gets the button enabled.
+    if (book.state != BookState::free()) {
+        QMessageBox::warning(this, QStringLiteral("Error"), QStringLiteral("该书处于在借状态，不能删除!!"));
+        return;
+    }
+    deleteDone = false;
+    deleteChannel.start();
+}
+
+void BookDialog::sendDeleteRequest()
+{
+    deleteChannel.send(DeleteBookQuery{book.fields()});
+}
+
+void BookDialog::getDeleteInfo()
+{
+    QStringList frame;
+    while (deleteChannel.nextFrame(frame)) {
+        if (deleteDone || Reply::wordOf(frame) != Reply::DeleteBookSuccessfully)
+            continue;
+        deleteDone = true;
+        QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("Delete the book successfully!"));
+        emit deleteSuccessfully(this);
+    }
+    if (deleteChannel.atEnd())
+        qDebug() << "Receive End";
+}
+
+void BookDialog::getDeleteError()
+{
+    deleteChannel.reportError(this);
+}

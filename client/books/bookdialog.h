@@ -1,0 +1,50 @@
+#pragma once
+
+#include "bookinfo.h"
+#include "operationchannel.h"
+#include "rowhandle.h"
+#include "ui_bookdialog.h"
+#include "userinfo.h"
+
+#include <QDialog>
+
+class QTreeWidgetItem;
+
+// Shows one book of the main window's result list; borrows it, or deletes it for an administrator.
+// Success is reported to the main window through the two signals, which then marks or removes the row.
+class BookDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    BookDialog(const UserInfo& user, const BookInfo& book, QTreeWidgetItem* item, QWidget* parent);
+
+    // The row the dialog was opened from, or nullptr once a search, a return or a delete removed it.
+    QTreeWidgetItem* item() const { return row.item(); }
+    const BookInfo& bookInfo() const { return book; }
+
+signals:
+    void deleteSuccessfully(BookDialog* dialog);
+    void borrowSuccessfully(BookDialog* dialog);
+
+private slots:
+    void borrowBook();
+    void sendBorrowRequest();
+    void getBorrowInfo();
+    void getBorrowError();
+    void deleteBook();
+    void sendDeleteRequest();
+    void getDeleteInfo();
+    void getDeleteError();
+
+private:
+    Ui::BOOKUI ui;
+    OperationChannel deleteChannel;
+    OperationChannel borrowChannel;
+    UserInfo user;
+    BookInfo book;
+    RowHandle row;
+    // Set on the success word: the rest of that reply is read to its end but not acted on.
+    bool borrowDone = false;
+    bool deleteDone = false;
+};

@@ -1,0 +1,102 @@
+#include "returnbookdialog.h"
+
+#include <QDebug>
+#include <QMessageBox>
+
+ReturnBookDialog::ReturnBookDialog(const UserInfo& user, QWidget* parent)
+    : QDialog(parent)
+    , user(user)
+{
+    ui.setupUi(this);
+    setWindowTitle(QStringLiteral("Book List"));
+    setAttribute(Qt::WA_ShowModal);
+    show();
+
+    connect(ui.cancelButton, &QPushButton::pressed, this, &ReturnBookDialog::close);
+    connect(ui.returnButton, &QPushButton::pressed, this, &ReturnBookDialog::returnBook);
+    QTcpSocket* socket = &listChannel.socket();
+    connect(socket, &QTcpSocket::connected, this, &ReturnBookDialog::sendRequest);
+    connect(socket, &QTcpSocket::readyRead, this, &ReturnBookDialog::getInfo);
+    connect(socket, &QTcpSocket::errorOccurred, this, &ReturnBookDialog::getError);
+    socket = &returnChannel.socket();
+    connect(socket, &QTcpSocket::connected, this, &ReturnBookDialog::sendReturnRequest);
+    connect(socket, &QTcpSocket::readyRead, this, &ReturnBookDialog::getReturnInfo);
+    connect(socket, &QTcpSocket::errorOccurred, this, &ReturnBookDialog::getReturnError);
+
+    // The listing runs once, now; the signals are wired first so that no early error is missed.
+    listChannel.start();
+    ui.bookList->clear();
+}
+
+// Listing --------------------------------------------------------------------------------------------
+
+void ReturnBookDialog::sendRequest()
+{
+    listChannel.send(UserBorrowBookQuery{user.id});
+}
+
+void ReturnBookDialog::getInfo()
+{
+    QStringList frame;
+    while (listChannel.nextFrame(frame)) {
+        const std::optional<QStringList> row = Reply::rowOf(frame, Reply::BorrowedBookRowSize);
+        if (!row) {
+            qDebug() << "Borrowed-book row of" << frame.size() << "fields ignored";
+            continue;
+        }
+        ui.bookList->addTopLevelItem(new QTreeWidgetItem(*row));
+    }
+    if (listChannel.atEnd())
+        qDebug() << "Receive End";
+}
+
+void ReturnBookDialog::getError()
+{
+    listChannel.reportError(this);
+}
+
+// Returning ------------------------------------------------------------------------------------------
+
+void ReturnBookDialog::returnBook()
+{
+    // A second press mid-exchange is ignored: aborting the first request could leave a book returned
+    // on the server whose row never leaves the list.
+    if (returnChannel.isBusy())
+        return;
+    QTreeWidgetItem* current = ui.bookList->currentItem();
+    returnItem = RowHandle(current);
+    if (!current)
+        return;
+    QStringList columns;
+    for (int column = 0; column < Reply::BorrowedBookRowSize; ++column)
+        columns << current->text(column);
+    returnRecord = ReturnBookQuery{columns, user.id};
+    returnDone = false;
+    returnChannel.start();
+}
+
+void ReturnBookDialog::sendReturnRequest()
+{
+    returnChannel.send(returnRecord);
+}
+
+void ReturnBookDialog::getReturnInfo()
+{
+    QStringList frame;
+    while (returnChannel.nextFrame(frame)) {
+        if (returnDone || Reply::wordOf(frame) != Reply::ReturnBookSuccessfully)
+            continue;
+        returnDone = true;
+        QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("Return the book successfully!!!"));
+        emit returnBookSuccessfully(this);
+        delete returnItem.item();
+        returnItem.reset();
+    }
+    if (returnChannel.atEnd())
+        qDebug() << "Receive End";
+}
+
+void ReturnBookDialog::getReturnError()
+{
+    returnChannel.reportError(this);
+}

@@ -1,0 +1,128 @@
+// Opens the client's main windows against a running server (hostIP.txt in the working directory),
+// fills them as a user would and saves a PNG of each into the directory given on the command line.
+//   screenshooter OUTDIR ADMIN_ID ADMIN_PASSWORD
+#include "mainwindow.h"
+#include "messageboxwatcher.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+bool waitUntil(const std::function<bool()>& done, int ms = 10000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+void settle()
+{
+    waitUntil([] { return false; }, 300);
+}
+
+bool save(QWidget* widget, const QDir& out, const QString& name)
+{
+    settle();
+    const bool ok = widget && widget->grab().save(out.filePath(name + QStringLiteral(".png")));
+    std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(out.filePath(name + QStringLiteral(".png"))));
+    return ok;
+}
+
+template <class T>
+T* newest(QWidget* parent, const char* className)
+{
+    T* found = nullptr;
+    for (QDialog* dialog : parent->findChildren<QDialog*>()) {
+        if (dialog->inherits(className) && dialog->isVisible())
+            found = static_cast<T*>(dialog);
+    }
+    return found;
+}
+
+QDialog* openDialog(MainWindow& window, const char* action, const char* className)
+{
+    window.findChild<QAction*>(action)->trigger();
+    QDialog* dialog = nullptr;
+    waitUntil([&] { return (dialog = newest<QDialog>(&window, className)) != nullptr; });
+    return dialog;
+}
+
+void press(QWidget* root, const char* buttonName)
+{
+    if (auto* button = root->findChild<QPushButton*>(buttonName))
+        emit button->pressed();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: screenshooter OUTDIR ADMIN_ID ADMIN_PASSWORD\n");
+        return 2;
+    }
+    QDir out(QString::fromLocal8Bit(argv[1]));
+    out.mkpath(QStringLiteral("."));
+    MessageBoxWatcher boxes; // answers every message box with Ok
+
+    MainWindow window;
+    window.show();
+    bool ok = true;
+
+    // A search for every book, as a guest.
+    emit window.findChild<QPushButton*>("searchButton")->pressed();
+    auto* list = window.findChild<QTreeWidget*>("bookList");
+    waitUntil([&] { return window.findChild<QPushButton*>("searchButton")->isEnabled() && list->topLevelItemCount(); });
+    ok &= save(&window, out, QStringLiteral("main-window"));
+
+    QDialog* login = openDialog(window, "actionLogin", "LoginDialog");
+    login->findChild<QLineEdit*>("userNameEdit")->setText(QString::fromLocal8Bit(argv[2]));
+    login->findChild<QLineEdit*>("passwordEdit")->setText(QString::fromLocal8Bit(argv[3]));
+    ok &= save(login, out, QStringLiteral("login"));
+    press(login, "loginButton");
+    waitUntil([&] { return !window.findChild<QAction*>("actionLogin")->isEnabled(); });
+
+    // Book detail of the first row, then borrow it so the borrowed-books list has a row.
+    if (list->topLevelItemCount()) {
+        emit list->itemDoubleClicked(list->topLevelItem(0), 0);
+        QDialog* book = nullptr;
+        waitUntil([&] { return (book = newest<QDialog>(&window, "BookDialog")) != nullptr; });
+        ok &= save(book, out, QStringLiteral("book-detail"));
+        press(book, "borrowButton");
+        waitUntil([&] { return !book->isVisible(); }, 5000);
+    }
+    QDialog* borrowed = openDialog(window, "actionBorrowBook", "ReturnBookDialog");
+    waitUntil([&] { return borrowed->findChild<QTreeWidget*>()->topLevelItemCount() > 0; }, 5000);
+    ok &= save(borrowed, out, QStringLiteral("borrowed-books"));
+    borrowed->close();
+
+    QDialog* manage = openDialog(window, "actionUserManage", "UserManageDialog");
+    press(manage, "searchButton");
+    waitUntil([&] { return manage->findChild<QTreeWidget*>("userList")->topLevelItemCount() > 0; }, 5000);
+    ok &= save(manage, out, QStringLiteral("user-management"));
+    manage->close();
+
+    for (const auto& [action, className, name] :
+         {std::tuple{"actionAddBook", "AddBookDialog", "add-book"},
+          std::tuple{"actionRegister", "RegisterDialog", "register"},
+          std::tuple{"actionInfo", "UserInfoUpdateDialog", "personal-information"},
+          std::tuple{"actionChangeIP", "DialogChIP", "server-address"}}) {
+        QDialog* dialog = openDialog(window, action, className);
+        ok &= save(dialog, out, QLatin1String(name));
+        if (dialog)
+            dialog->close();
+    }
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "serversettings.h"
+
+#include <QMutex>
+#include <QSemaphore>
+#include <QString>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class Storage;
+
+// Long-lived database connections, each owned by a thread of its own (Qt allows a connection only in
+// the thread that opened it): one writer, which every change goes through, and a few readers. Opening
+// a connection costs far more than a point query, so connections outlive the requests they serve.
+// A caller hands a job to read() or write() and waits until it has run on a connection.
+class DatabasePool
+{
+public:
+    using Job = std::function<void(Storage&)>;
+
+    explicit DatabasePool(const DatabaseSettings& settings);
+    ~DatabasePool();
+    DatabasePool(const DatabasePool&) = delete;
+    DatabasePool& operator=(const DatabasePool&) = delete;
+
+    // Opens every connection; the writer first, which creates or migrates the schema.
+    bool start(QString* error);
+    void stop();
+
+    // Both return false once the pool is stopped (the job did not run) or when the change could not be
+    // committed (whatever the job saw is void).
+    bool read(const Job& job);
+    bool write(const Job& job);
+
+    QString description() const { return m_description; }
+
+    struct Queue;
+
+private:
+    class Worker;
+    bool runOn(Queue& queue, const Job& job);
+
+    DatabaseSettings m_settings;
+    std::unique_ptr<Queue> m_readQueue;
+    std::unique_ptr<Queue> m_writeQueue;
+    std::vector<std::unique_ptr<Worker>> m_workers;
+    QString m_description;
+};

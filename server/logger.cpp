@@ -1,0 +1,68 @@
+#include "logger.h"
+
+#include <QDateTime>
+
+#include <cstdio>
+
+namespace {
+constexpr int MaxQueuedLines = 20000;
+constexpr int MaxDisplayLines = 2000;
+} // namespace
+
+Logger::Logger()
+    : m_writer([this] { writeLoop(); })
+{
+}
+
+Logger::~Logger()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_stopping = true;
+        m_wake.wakeAll();
+    }
+    m_writer.join();
+}
+
+void Logger::log(const QString& line)
+{
+    const QString stamped =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + line;
+    QMutexLocker lock(&m_mutex);
+    if (m_pendingOutput.size() < MaxQueuedLines)
+        m_pendingOutput.append(stamped);
+    else
+        ++m_dropped;
+    m_pendingDisplay.append(stamped);
+    if (m_pendingDisplay.size() > MaxDisplayLines)
+        m_pendingDisplay.remove(0, m_pendingDisplay.size() - MaxDisplayLines);
+    m_wake.wakeOne();
+}
+
+QStringList Logger::takeForDisplay()
+{
+    QMutexLocker lock(&m_mutex);
+    return std::exchange(m_pendingDisplay, {});
+}
+
+void Logger::writeLoop()
+{
+    QMutexLocker lock(&m_mutex);
+    for (;;) {
+        while (m_pendingOutput.isEmpty() && m_dropped == 0 && !m_stopping)
+            m_wake.wait(&m_mutex);
+        if (m_pendingOutput.isEmpty() && m_dropped == 0 && m_stopping)
+            return;
+        QStringList lines = std::exchange(m_pendingOutput, {});
+        const qint64 dropped = std::exchange(m_dropped, 0);
+        lock.unlock();
+        QByteArray bytes;
+        if (dropped > 0)
+            bytes += "(" + QByteArray::number(dropped) + " log lines dropped: standard output is not read)\n";
+        for (const QString& line : lines)
+            bytes += line.toUtf8() + '\n';
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        std::fflush(stdout);
+        lock.relock();
+    }
+}

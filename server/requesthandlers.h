@@ -1,0 +1,96 @@
+#pragma once
+
+#include "messages.h"
+#include "userinfo.h"
+
+#include <QAtomicInteger>
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+class DatabasePool;
+class LoginThrottle;
+class PasswordHasher;
+class SessionRegistry;
+class Storage;
+struct ServerSettings;
+
+// The words the server refuses with. The client only tells success from anything else (and, for
+// login and registration, "WRONG_ID" and "REGISTER_FAIL"), so each word says why for whoever reads
+// the log or the traffic.
+namespace Refusal {
+constexpr QLatin1String NotLoggedIn{"NOT_LOGGED_IN"};
+constexpr QLatin1String AdminRequired{"ADMIN_REQUIRED"};
+constexpr QLatin1String WrongPassword{"WRONG_PASSWORD"};
+constexpr QLatin1String TooManyAttempts{"TOO_MANY_ATTEMPTS"};
+constexpr QLatin1String NoSuchUser{"NO_SUCH_USER"};
+constexpr QLatin1String NoSuchBook{"NO_SUCH_BOOK"};
+constexpr QLatin1String AccountUnconfirmed{"ACCOUNT_UNCONFIRMED"};
+constexpr QLatin1String PermissionTooLow{"PERMISSION_TOO_LOW"};
+constexpr QLatin1String BookAlreadyLent{"BOOK_ALREADY_LENT"};
+constexpr QLatin1String BorrowLimitReached{"BORROW_LIMIT_REACHED"};
+constexpr QLatin1String NotBorrowedByUser{"NOT_BORROWED_BY_USER"};
+constexpr QLatin1String BookOnLoan{"BOOK_ON_LOAN"};
+constexpr QLatin1String UserHasLoans{"USER_HAS_LOANS"};
+constexpr QLatin1String SuperAdminProtected{"SUPER_ADMIN_PROTECTED"};
+constexpr QLatin1String StaleLevel{"STALE_LEVEL"};
+constexpr QLatin1String MissingTitleOrNumber{"MISSING_TITLE_OR_NUMBER"};
+constexpr QLatin1String BookNumberExists{"BOOK_NUMBER_EXISTS"};
+constexpr QLatin1String UnknownPermission{"UNKNOWN_PERMISSION"};
+constexpr QLatin1String RecordTooLong{"RECORD_TOO_LONG"};
+constexpr QLatin1String ServerError{"SERVER_ERROR"};
+} // namespace Refusal
+
+// The success word of registration, which the protocol leaves to the server.
+constexpr QLatin1String RegisterSuccessfully{"REGISTER_SUCCESSFULLY"};
+
+// What every handler needs, shared by all connections.
+struct ServerContext {
+    const ServerSettings& settings;
+    DatabasePool& database;
+    SessionRegistry& sessions;
+    LoginThrottle& throttle;
+    PasswordHasher& hasher;
+    QAtomicInteger<quint64> changes{0}; // bumped by every stored change, so the console can refresh
+};
+
+// A handler's answer: the frames to send before the end-of-stream frame, and a short outcome for the
+// log (a reply word or a row count, never a password).
+struct HandlerReply {
+    QList<QByteArray> frames;
+    QString outcome;
+};
+
+// One handler per query code, for one peer address. Handlers decide; Storage reads and writes.
+class RequestHandlers
+{
+public:
+    RequestHandlers(ServerContext& context, const QString& peer);
+
+    HandlerReply searchBooks(const BookQuery& query);
+    // Fills `account` with the record sent after "PASS".
+    HandlerReply login(const LoginQuery& query, UserInfo* account);
+    HandlerReply registerUser(const UserRegisterQuery& query);
+    HandlerReply updateUser(const UserUpdateQuery& query);
+    HandlerReply searchUsers(const SearchUserQuery& query);
+    HandlerReply unconfirmedUsers(const UnconfirmUserQuery& query);
+    HandlerReply deleteUser(const DeleteUserQuery& query);
+    HandlerReply escalateUser(const EscalateUserQuery& query);
+    HandlerReply degradeUser(const DegradeUserQuery& query);
+    HandlerReply borrowedBooks(const UserBorrowBookQuery& query);
+    HandlerReply returnBook(const ReturnBookQuery& query);
+    HandlerReply borrowBook(const BorrowBookQuery& query);
+    HandlerReply deleteBook(const DeleteBookQuery& query);
+    HandlerReply addBook(const AddBookQuery& query);
+
+private:
+    HandlerReply changeLevel(const LevelChangeQuery& query, bool raise, const QString& successWord);
+    // Runs a change on the writer; the reply word is what the job returns, or SERVER_ERROR when the
+    // database failed.
+    HandlerReply writeWord(const std::function<QString(Storage&)>& job);
+    // nullopt when the most recent login from this peer is an Administrator or above, else the refusal.
+    std::optional<QString> adminRefusal(Storage& storage) const;
+
+    ServerContext& m_context;
+    QString m_peer;
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "serversettings.h"
+#include "storage.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <memory>
+
+class ConnectionServer;
+class DatabasePool;
+class Logger;
+class LoginThrottle;
+class PasswordHasher;
+class SessionRegistry;
+struct ServerContext;
+
+// Everything the server runs, started in order: settings, database (schema, first administrator,
+// seed catalogue), then the listening socket. The console window shows it; it works without one.
+class ServerRuntime : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ServerRuntime(Logger* logger, QObject* parent = nullptr);
+    ~ServerRuntime() override;
+
+    // Reads server.ini from the working directory and starts; false (with a log line) when it cannot.
+    bool start();
+
+    QString listeningText() const;
+    QString databaseText() const;
+    int activeConnections() const;
+    // Counts read afresh from the database.
+    CatalogueCounts counts();
+    // Goes up whenever stored data changes.
+    quint64 changeCount() const;
+
+private:
+    bool createFirstAdministrator();
+    void importSeedCatalogue();
+
+    Logger* m_logger;
+    ServerSettings m_settings;
+    std::unique_ptr<DatabasePool> m_database;
+    std::unique_ptr<SessionRegistry> m_sessions;
+    std::unique_ptr<LoginThrottle> m_throttle;
+    std::unique_ptr<PasswordHasher> m_hasher;
+    std::unique_ptr<ServerContext> m_context;
+    // The listening socket and the start of every connection thread run on a thread of their own,
+    // so that the console window never delays accepting.
+    QThread m_listenerThread;
+    ConnectionServer* m_server = nullptr; // lives on m_listenerThread
+    QString m_listeningText = QStringLiteral("not listening");
+};

@@ -1,0 +1,94 @@
+#include "serversettings.h"
+
+#include "levels.h"
+
+#include <QFileInfo>
+#include <QSettings>
+
+ServerSettings::ServerSettings()
+{
+    loanLimits = {
+        {Levels::englishName(Levels::Undergraduate), 5},
+        {Levels::englishName(Levels::Postgraduate), 10},
+        {Levels::englishName(Levels::Vip), 20},
+        {Levels::englishName(Levels::Administrator), 50},
+        {Levels::englishName(Levels::SuperAdmin), 100},
+    };
+}
+
+namespace {
+
+// Reads an integer key within [min, max]; anything else keeps the default and is reported.
+int readInt(const QSettings& ini, const QString& key, int fallback, int min, int max, QStringList* problems)
+{
+    if (!ini.contains(key))
+        return fallback;
+    bool ok = false;
+    const int value = ini.value(key).toString().trimmed().toInt(&ok);
+    if (!ok || value < min || value > max) {
+        if (problems)
+            problems->append(QStringLiteral("%1: \"%2\" is not a number from %3 to %4, using %5")
+                                 .arg(key, ini.value(key).toString())
+                                 .arg(min)
+                                 .arg(max)
+                                 .arg(fallback));
+        return fallback;
+    }
+    return value;
+}
+
+QString readString(const QSettings& ini, const QString& key, const QString& fallback)
+{
+    return ini.contains(key) ? ini.value(key).toString() : fallback;
+}
+
+} // namespace
+
+ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
+{
+    ServerSettings s;
+    if (!QFileInfo::exists(path))
+        return s;
+    QSettings ini(path, QSettings::IniFormat);
+
+    const QString address = ini.value(QStringLiteral("network/address")).toString().trimmed();
+    if (!address.isEmpty()) {
+        QHostAddress parsed;
+        if (parsed.setAddress(address))
+            s.address = parsed;
+        else if (problems)
+            problems->append(QStringLiteral("network/address: \"%1\" is not an address, listening on all")
+                                 .arg(address));
+    }
+    s.port = quint16(readInt(ini, QStringLiteral("network/port"), s.port, 0, 65535, problems));
+    s.maxConnections = readInt(ini, QStringLiteral("network/maxConnections"), s.maxConnections, 1, 100000, problems);
+    s.readTimeoutMs = readInt(ini, QStringLiteral("network/readTimeoutMs"), s.readTimeoutMs, 100, 3600000, problems);
+
+    DatabaseSettings& db = s.database;
+    db.driver = readString(ini, QStringLiteral("database/driver"), db.driver);
+    db.name = readString(ini, QStringLiteral("database/name"), db.name);
+    db.host = readString(ini, QStringLiteral("database/host"), db.host);
+    db.port = readInt(ini, QStringLiteral("database/port"), db.port, 0, 65535, problems);
+    db.user = readString(ini, QStringLiteral("database/user"), db.user);
+    db.password = readString(ini, QStringLiteral("database/password"), db.password);
+    db.readers = readInt(ini, QStringLiteral("database/readers"), db.readers, 1, 64, problems);
+
+    s.adminId = readString(ini, QStringLiteral("admin/id"), s.adminId);
+    s.adminInitialPassword = readString(ini, QStringLiteral("admin/initialPassword"), s.adminInitialPassword);
+
+    s.seedFile = readString(ini, QStringLiteral("catalogue/seed"), s.seedFile);
+    s.maxSearchRows = readInt(ini, QStringLiteral("catalogue/maxSearchRows"), s.maxSearchRows, 1, 1000000, problems);
+
+    for (int level = Levels::Undergraduate; level <= Levels::SuperAdmin; ++level) {
+        const QString name = Levels::englishName(level);
+        s.loanLimits[name] = readInt(ini, QStringLiteral("loanLimits/") + name, s.loanLimits.value(name), 0,
+                                     1000000, problems);
+    }
+
+    s.sessionHours = readInt(ini, QStringLiteral("security/sessionHours"), s.sessionHours, 1, 24 * 365, problems);
+    s.loginFailuresAllowed =
+        readInt(ini, QStringLiteral("security/loginFailuresAllowed"), s.loginFailuresAllowed, 1, 1000, problems);
+    s.loginLockoutMs =
+        readInt(ini, QStringLiteral("security/loginLockoutMs"), s.loginLockoutMs, 0, 24 * 3600 * 1000, problems);
+    return s;
+}

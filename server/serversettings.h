@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QHash>
+#include <QHostAddress>
+#include <QString>
+
+// Everything the server reads from the optional server.ini in its working directory. The defaults
+// serve a single machine with no file at all.
+struct DatabaseSettings {
+    QString driver = QStringLiteral("QSQLITE");
+    QString name = QStringLiteral("library.db");
+    QString host;
+    int port = 0; // 0: the driver's default
+    QString user;
+    QString password;
+    int readers = 3; // long-lived read connections beside the one writer
+};
+
+struct ServerSettings {
+    // [network]
+    QHostAddress address = QHostAddress::Any;
+    quint16 port = 9999;
+    int maxConnections = 256;
+    int readTimeoutMs = 10000;
+    // [database]
+    DatabaseSettings database;
+    // [admin]
+    QString adminId = QStringLiteral("admin");
+    QString adminInitialPassword; // empty: a random one, printed once
+    // [catalogue]
+    QString seedFile;
+    int maxSearchRows = 1000;
+    // [loanLimits], keyed by English level name
+    QHash<QString, int> loanLimits;
+    // [security]
+    int sessionHours = 12;
+    int loginFailuresAllowed = 5;
+    int loginLockoutMs = 30000;
+
+    ServerSettings();
+    // Loads the file when it exists; keys that are missing or unreadable keep their defaults and are
+    // reported in `problems`.
+    static ServerSettings load(const QString& path, QStringList* problems = nullptr);
+
+    int loanLimit(const QString& level) const { return loanLimits.value(level, 0); }
+};

@@ -1,0 +1,339 @@
+#include "storage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlRecord>
+
+// Resources of a static library are registered by hand; Q_INIT_RESOURCE must sit outside namespaces.
+static void initSchemaResources()
+{
+    Q_INIT_RESOURCE(schema);
+}
+
+namespace {
+
+// Splits a schema file into statements: a statement ends with a semicolon at the end of a line,
+// except inside a trigger, which ends with "END;".
+QStringList splitStatements(const QString& script)
+{
+    QStringList statements;
+    QString current;
+    bool inTrigger = false;
+    for (const QString& rawLine : script.split(QLatin1Char('\n'))) {
+        const QString line = rawLine.trimmed();
+        if (current.isEmpty() && (line.isEmpty() || line.startsWith(QLatin1String("--"))))
+            continue;
+        current += rawLine + QLatin1Char('\n');
+        if (current.trimmed().startsWith(QLatin1String("CREATE TRIGGER"), Qt::CaseInsensitive))
+            inTrigger = true;
+        const bool ends = inTrigger ? line.compare(QLatin1String("END;"), Qt::CaseInsensitive) == 0
+                                    : line.endsWith(QLatin1Char(';'));
+        if (ends) {
+            statements.append(current.trimmed());
+            current.clear();
+            inTrigger = false;
+        }
+    }
+    if (!current.trimmed().isEmpty())
+        statements.append(current.trimmed());
+    return statements;
+}
+
+QString schemaDirectory(bool sqlite)
+{
+    return sqlite ? QStringLiteral(":/sql/sqlite") : QStringLiteral(":/sql/postgres");
+}
+
+} // namespace
+
+Storage::Storage(const DatabaseSettings& settings, const QString& connectionName)
+    : m_settings(settings)
+    , m_connectionName(connectionName)
+{
+    initSchemaResources();
+    m_sqlite = settings.driver.compare(QLatin1String("QSQLITE"), Qt::CaseInsensitive) == 0;
+}
+
+Storage::~Storage()
+{
+    m_statements.clear();
+    if (m_db.isValid()) {
+        m_db.close();
+        m_db = QSqlDatabase();
+    }
+    if (QSqlDatabase::contains(m_connectionName))
+        QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+QString Storage::description() const
+{
+    if (m_sqlite)
+        return QStringLiteral("SQLite %1").arg(QDir::current().absoluteFilePath(m_settings.name));
+    return QStringLiteral("%1 %2@%3/%4").arg(m_settings.driver, m_settings.user, m_settings.host, m_settings.name);
+}
+
+bool Storage::open()
+{
+    m_db = QSqlDatabase::addDatabase(m_settings.driver, m_connectionName);
+    if (!m_db.isValid()) {
+        fail(QStringLiteral("open"), QStringLiteral("no database driver %1").arg(m_settings.driver));
+        return false;
+    }
+    m_db.setDatabaseName(m_settings.name);
+    if (!m_sqlite) {
+        m_db.setHostName(m_settings.host);
+        if (m_settings.port > 0)
+            m_db.setPort(m_settings.port);
+        m_db.setUserName(m_settings.user);
+        m_db.setPassword(m_settings.password);
+    } else {
+        // A writer that finds the file locked waits for the other one instead of failing at once.
+        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    }
+    if (!m_db.open()) {
+        fail(QStringLiteral("open"), m_db.lastError().text());
+        return false;
+    }
+    if (m_sqlite) {
+        // WAL lets readers run beside the writer; FULL syncs every commit, so a loan the user was told
+        // about survives a power cut.
+        const QStringList pragmas = {
+            QStringLiteral("PRAGMA journal_mode=WAL"),  QStringLiteral("PRAGMA synchronous=FULL"),
+            QStringLiteral("PRAGMA foreign_keys=ON"),   QStringLiteral("PRAGMA cache_size=-32768"),
+            QStringLiteral("PRAGMA temp_store=MEMORY"), QStringLiteral("PRAGMA journal_size_limit=67108864"),
+        };
+        for (const QString& pragma : pragmas) {
+            if (!execDirect(pragma))
+                return false;
+        }
+    }
+    return true;
+}
+
+int Storage::schemaVersion()
+{
+    if (!m_db.tables().contains(QStringLiteral("schema_version")))
+        return 0;
+    return int(scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")));
+}
+
+bool Storage::migrate()
+{
+    if (!m_db.tables().contains(QStringLiteral("schema_version"))
+        && !execDirect(QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)")))
+        return false;
+    const int current = schemaVersion();
+    QDir dir(schemaDirectory(m_sqlite));
+    const QStringList files = dir.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);
+    if (files.isEmpty()) {
+        fail(QStringLiteral("migrate"), QStringLiteral("no schema for driver %1").arg(m_settings.driver));
+        return false;
+    }
+    static const QRegularExpression numbered(QStringLiteral("^(\\d+)_"));
+    for (const QString& name : files) {
+        const QRegularExpressionMatch match = numbered.match(name);
+        if (!match.hasMatch())
+            continue;
+        const int version = match.captured(1).toInt();
+        if (version <= current)
+            continue;
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly)) {
+            fail(QStringLiteral("migrate"), QStringLiteral("cannot read %1").arg(name));
+            return false;
+        }
+        WriteTransaction transaction(*this);
+        if (!transaction.isOpen())
+            return false;
+        for (const QString& statement : splitStatements(QString::fromUtf8(file.readAll()))) {
+            if (!execDirect(statement))
+                return false;
+        }
+        if (!change(QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"), {version})
+            || !transaction.commit())
+            return false;
+    }
+    return true;
+}
+
+QSqlQuery& Storage::prepared(const QString& sql)
+{
+    auto it = m_statements.find(sql);
+    if (it == m_statements.end()) {
+        auto query = std::make_unique<QSqlQuery>(m_db);
+        query->setForwardOnly(true);
+        if (!query->prepare(sql))
+            fail(QStringLiteral("prepare"), query->lastError().text() + QStringLiteral(" in ") + sql);
+        it = m_statements.emplace(sql, std::move(query)).first;
+    }
+    return *it->second;
+}
+
+bool Storage::exec(QSqlQuery& query)
+{
+    if (query.exec())
+        return true;
+    fail(QStringLiteral("query"), query.lastError().text() + QStringLiteral(" in ") + query.lastQuery());
+    return false;
+}
+
+bool Storage::execDirect(const QString& sql)
+{
+    QSqlQuery query(m_db);
+    if (query.exec(sql))
+        return true;
+    fail(QStringLiteral("query"), query.lastError().text() + QStringLiteral(" in ") + sql);
+    return false;
+}
+
+void Storage::bind(QSqlQuery& query, const QVariantList& values)
+{
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& value = values[i];
+        // A null QString would be stored as SQL NULL; text columns hold empty text instead. A value
+        // meant to be NULL is passed as an invalid QVariant.
+        if (value.typeId() == QMetaType::QString && value.toString().isNull())
+            query.bindValue(i, QString(QLatin1String("")));
+        else
+            query.bindValue(i, value);
+    }
+}
+
+bool Storage::select(const QString& sql, const QVariantList& values,
+                     const std::function<void(const QSqlQuery&)>& row)
+{
+    QSqlQuery& query = prepared(sql);
+    bind(query, values);
+    const bool ok = exec(query);
+    if (ok) {
+        while (query.next())
+            row(query);
+    }
+    // Finishing releases the statement's read snapshot; a cached statement left open would pin it.
+    query.finish();
+    return ok;
+}
+
+qint64 Storage::scalar(const QString& sql, const QVariantList& values)
+{
+    qint64 result = 0;
+    select(sql, values, [&](const QSqlQuery& q) { result = q.value(0).toLongLong(); });
+    return result;
+}
+
+bool Storage::change(const QString& sql, const QVariantList& values, int* rowsAffected)
+{
+    QSqlQuery& query = prepared(sql);
+    bind(query, values);
+    const bool ok = exec(query);
+    if (rowsAffected)
+        *rowsAffected = ok ? query.numRowsAffected() : 0;
+    query.finish();
+    return ok;
+}
+
+void Storage::fail(const QString& what, const QString& error)
+{
+    m_failed = true;
+    m_lastError = what + QStringLiteral(": ") + error;
+}
+
+bool Storage::beginGroup()
+{
+    m_inGroup = false;
+    if (!beginWrite())
+        return false;
+    m_inGroup = true;
+    return true;
+}
+
+bool Storage::commitGroup()
+{
+    m_inGroup = false;
+    return commit();
+}
+
+bool Storage::beginWrite()
+{
+    if (m_inGroup)
+        return execDirect(QStringLiteral("SAVEPOINT change"));
+    if (m_sqlite)
+        return execDirect(QStringLiteral("BEGIN IMMEDIATE"));
+    if (m_db.transaction())
+        return true;
+    fail(QStringLiteral("begin"), m_db.lastError().text());
+    return false;
+}
+
+bool Storage::commit()
+{
+    if (m_inGroup)
+        return execDirect(QStringLiteral("RELEASE SAVEPOINT change"));
+    if (m_sqlite)
+        return execDirect(QStringLiteral("COMMIT"));
+    if (m_db.commit())
+        return true;
+    fail(QStringLiteral("commit"), m_db.lastError().text());
+    return false;
+}
+
+void Storage::rollback()
+{
+    if (m_inGroup) {
+        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK TO SAVEPOINT change"));
+        QSqlQuery(m_db).exec(QStringLiteral("RELEASE SAVEPOINT change"));
+        return;
+    }
+    if (m_sqlite) {
+        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+        return;
+    }
+    m_db.rollback();
+}
+
+Storage::WriteTransaction::WriteTransaction(Storage& storage)
+    : m_storage(storage)
+    , m_open(storage.beginWrite())
+{
+}
+
+Storage::WriteTransaction::~WriteTransaction()
+{
+    if (m_open)
+        m_storage.rollback();
+}
+
+bool Storage::WriteTransaction::commit()
+{
+    if (!m_open)
+        return false;
+    m_open = false;
+    if (m_storage.commit())
+        return true;
+    m_storage.rollback();
+    return false;
+}
+
+CatalogueCounts Storage::counts()
+{
+    CatalogueCounts c;
+    c.books = bookCount();
+    c.loans = scalar(QStringLiteral("SELECT COUNT(*) FROM loans"));
+    c.accounts = accountCount();
+    c.unconfirmed = scalar(QStringLiteral("SELECT COUNT(*) FROM accounts WHERE level = 'Guest'"));
+    return c;
+}
+
+std::optional<int> Storage::yearValue(const QString& year)
+{
+    const QString text = year.trimmed();
+    qsizetype digits = 0;
+    while (digits < text.size() && digits < 9 && text.at(digits).isDigit() && text.at(digits).unicode() < 128)
+        ++digits;
+    if (digits == 0)
+        return std::nullopt;
+    return text.left(digits).toInt();
+}

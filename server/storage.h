@@ -1,0 +1,144 @@
+#pragma once
+
+#include "serversettings.h"
+
+#include <QHash>
+#include <QList>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+
+// An account as stored. The password is only ever held as its hash.
+struct AccountRow {
+    QString id, name, level, passwordHash, studentNumber, phone, email, info;
+};
+
+// A book as stored, with whether it is out on loan.
+struct BookRow {
+    QString title, author, type, publisher, year, number, permission;
+    bool lent = false;
+};
+
+// A copy on loan, as the borrowed-books list shows it.
+struct LoanRow {
+    QString title, author, type, publisher, year, number, borrowedAt;
+};
+
+struct BookFilter {
+    QString title, author, number, type, publisher; // empty: no condition
+    std::optional<int> yearFrom, yearTo;
+};
+
+struct CatalogueCounts {
+    qint64 books = 0, loans = 0, accounts = 0, unconfirmed = 0;
+};
+
+// One named database connection and every query the server runs. It must be used only by the thread
+// that opened it. The SQL is kept portable; what is particular to SQLite (pragmas, the trigram index,
+// BEGIN IMMEDIATE) stays inside this class and the schema resources of its driver.
+//
+// Failures: a statement that fails records its error and sets failed(); callers check it once at the
+// end of a unit of work instead of after every call.
+class Storage
+{
+public:
+    Storage(const DatabaseSettings& settings, const QString& connectionName);
+    ~Storage();
+    Storage(const Storage&) = delete;
+    Storage& operator=(const Storage&) = delete;
+
+    bool open();
+    // Applies the numbered schema resources above the stored schema version, each in a transaction.
+    bool migrate();
+    int schemaVersion();
+    QString description() const;
+    bool isSqlite() const { return m_sqlite; }
+
+    bool failed() const { return m_failed; }
+    QString lastError() const { return m_lastError; }
+    void clearFailure() { m_failed = false; }
+
+    // Group commit: the writer runs every change that is waiting inside one transaction, each change in
+    // a savepoint of its own, and syncs once. Nobody is told about a change before the group commits.
+    bool beginGroup();
+    bool commitGroup();
+
+    // A write that must agree with what it read first. On SQLite the write lock is taken at the
+    // start (BEGIN IMMEDIATE), so two borrowers cannot both see the copy free.
+    class WriteTransaction
+    {
+    public:
+        explicit WriteTransaction(Storage& storage);
+        ~WriteTransaction(); // rolls back unless committed
+        bool isOpen() const { return m_open; }
+        bool commit();
+
+    private:
+        Storage& m_storage;
+        bool m_open = false;
+    };
+
+    // Accounts
+    std::optional<AccountRow> account(const QString& id);
+    bool studentNumberTaken(const QString& studentNumber);
+    bool insertAccount(const AccountRow& account);
+    bool updateAccount(const QString& id, const QString& name, const QString& phone, const QString& email,
+                       const QString& info, const QString& newPasswordHash);
+    bool setLevel(const QString& id, const QString& level);
+    bool deleteAccount(const QString& id);
+    // Accounts whose ID or name contains the text (every account for an empty text), by ID.
+    QList<AccountRow> searchAccounts(const QString& text, int limit);
+    QList<AccountRow> accountsAtLevel(const QString& level, int limit);
+    qint64 accountCount();
+
+    // Books
+    std::optional<BookRow> book(const QString& number);
+    bool insertBook(const BookRow& book);
+    bool deleteBook(const QString& number);
+    QList<BookRow> searchBooks(const BookFilter& filter, int limit);
+    qint64 bookCount();
+
+    // Loans
+    qint64 loanCount(const QString& accountId);
+    std::optional<QString> borrowerOf(const QString& bookNumber);
+    bool insertLoan(const QString& bookNumber, const QString& accountId, const QString& borrowedAt);
+    // Ends the loan of the copy to the account and moves it to the history. False when there was none.
+    bool endLoan(const QString& bookNumber, const QString& accountId, const QString& returnedAt);
+    QList<LoanRow> loansOf(const QString& accountId);
+
+    CatalogueCounts counts();
+
+    // The year as a number when the text starts with digits ("1998", "1998年"), for the range search.
+    static std::optional<int> yearValue(const QString& year);
+
+private:
+    QSqlQuery& prepared(const QString& sql);
+    bool exec(QSqlQuery& query);
+    static void bind(QSqlQuery& query, const QVariantList& values);
+    bool execDirect(const QString& sql);
+    // Runs a prepared query with the given values and hands each row to `row`; finishes the query.
+    bool select(const QString& sql, const QVariantList& values, const std::function<void(const QSqlQuery&)>& row);
+    qint64 scalar(const QString& sql, const QVariantList& values = {});
+    bool change(const QString& sql, const QVariantList& values, int* rowsAffected = nullptr);
+    void fail(const QString& what, const QString& error);
+    bool beginWrite();
+    bool commit();
+    void rollback();
+    QString substringCondition(const QString& column, const QString& text, QVariantList& values) const;
+    QList<BookRow> booksAmong(const QList<qint64>& ids, const QString& conditions, const QVariantList& values,
+                              int limit);
+
+    DatabaseSettings m_settings;
+    QString m_connectionName;
+    QSqlDatabase m_db;
+    bool m_sqlite = true;
+    bool m_failed = false;
+    bool m_inGroup = false;
+    QString m_lastError;
+    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_statements;
+};

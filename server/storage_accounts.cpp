@@ -1,0 +1,113 @@
+#include "storage.h"
+
+#include <QSqlQuery>
+
+namespace {
+
+const QString accountColumns = QStringLiteral(
+    "id, name, level, password_hash, COALESCE(student_number, ''), phone, email, info");
+
+AccountRow accountFrom(const QSqlQuery& q)
+{
+    return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+            q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString()};
+}
+
+// "%text%" with the LIKE wildcards of the text escaped by a backslash.
+QString containsPattern(const QString& text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('%'), QLatin1String("\\%"))
+        .replace(QLatin1Char('_'), QLatin1String("\\_"));
+    return QLatin1Char('%') + escaped + QLatin1Char('%');
+}
+
+// An empty student number is stored as NULL, so that any number of accounts may leave it out.
+QVariant nullIfEmpty(const QString& text)
+{
+    return text.isEmpty() ? QVariant() : QVariant(text);
+}
+
+} // namespace
+
+std::optional<AccountRow> Storage::account(const QString& id)
+{
+    std::optional<AccountRow> found;
+    select(QStringLiteral("SELECT ") + accountColumns + QStringLiteral(" FROM accounts WHERE id = ?"), {id},
+           [&](const QSqlQuery& q) { found = accountFrom(q); });
+    return found;
+}
+
+bool Storage::studentNumberTaken(const QString& studentNumber)
+{
+    return scalar(QStringLiteral("SELECT COUNT(*) FROM accounts WHERE student_number = ?"), {studentNumber}) > 0;
+}
+
+bool Storage::insertAccount(const AccountRow& a)
+{
+    return change(QStringLiteral("INSERT INTO accounts (id, name, level, password_hash, student_number, phone, "
+                                 "email, info, created_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, CURRENT_TIMESTAMP)"),
+                  {a.id, a.name, a.level, a.passwordHash, nullIfEmpty(a.studentNumber), a.phone, a.email, a.info});
+}
+
+bool Storage::updateAccount(const QString& id, const QString& name, const QString& phone, const QString& email,
+                            const QString& info, const QString& newPasswordHash)
+{
+    int rows = 0;
+    if (newPasswordHash.isEmpty()) {
+        change(QStringLiteral("UPDATE accounts SET name = ?, phone = ?, email = ?, info = ? WHERE id = ?"),
+               {name, phone, email, info, id}, &rows);
+    } else {
+        change(QStringLiteral("UPDATE accounts SET name = ?, phone = ?, email = ?, info = ?, password_hash = ? "
+                              "WHERE id = ?"),
+               {name, phone, email, info, newPasswordHash, id}, &rows);
+    }
+    return rows == 1;
+}
+
+bool Storage::setLevel(const QString& id, const QString& level)
+{
+    int rows = 0;
+    change(QStringLiteral("UPDATE accounts SET level = ? WHERE id = ?"), {level, id}, &rows);
+    return rows == 1;
+}
+
+bool Storage::deleteAccount(const QString& id)
+{
+    int rows = 0;
+    change(QStringLiteral("DELETE FROM accounts WHERE id = ?"), {id}, &rows);
+    return rows == 1;
+}
+
+QList<AccountRow> Storage::searchAccounts(const QString& text, int limit)
+{
+    QList<AccountRow> rows;
+    const auto add = [&](const QSqlQuery& q) { rows.append(accountFrom(q)); };
+    if (text.isEmpty()) {
+        select(QStringLiteral("SELECT ") + accountColumns + QStringLiteral(" FROM accounts ORDER BY id LIMIT ?"),
+               {limit}, add);
+        return rows;
+    }
+    const QString like = m_sqlite ? QStringLiteral("LIKE") : QStringLiteral("ILIKE");
+    const QString pattern = containsPattern(text);
+    select(QStringLiteral("SELECT ") + accountColumns + QStringLiteral(" FROM accounts WHERE id ") + like
+               + QStringLiteral(" ? ESCAPE '\\' OR name ") + like
+               + QStringLiteral(" ? ESCAPE '\\' OR student_number = ? ORDER BY id LIMIT ?"),
+           {pattern, pattern, text, limit}, add);
+    return rows;
+}
+
+QList<AccountRow> Storage::accountsAtLevel(const QString& level, int limit)
+{
+    QList<AccountRow> rows;
+    select(QStringLiteral("SELECT ") + accountColumns
+               + QStringLiteral(" FROM accounts WHERE level = ? ORDER BY id LIMIT ?"),
+           {level, limit}, [&](const QSqlQuery& q) { rows.append(accountFrom(q)); });
+    return rows;
+}
+
+qint64 Storage::accountCount()
+{
+    return scalar(QStringLiteral("SELECT COUNT(*) FROM accounts"));
+}

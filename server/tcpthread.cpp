@@ -1,0 +1,264 @@
+#include "tcpthread.h"
+
+#include "frame.h"
+#include "logger.h"
+#include "requesthandlers.h"
+#include "serversettings.h"
+
+#include <QDeadlineTimer>
+#include <QHostAddress>
+
+#include <sys/socket.h>
+
+namespace {
+
+// A request is at most one frame: the size word and 65534 bytes. Reading stops there.
+constexpr qint64 ReadBufferSize = 2 + Wire::MaxBodySize;
+// How long a peer that sent more than one request frame may take to read the reply and close.
+constexpr int DrainMs = 2000;
+
+QString peerText(const QHostAddress& address)
+{
+    bool isIpv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIpv4);
+    return isIpv4 ? QHostAddress(ipv4).toString() : address.toString();
+}
+
+// Why a body that FrameReader delivered is not a request, in words for the log.
+QString malformedReason(const QByteArray& body)
+{
+    const std::optional<QStringList> values = Wire::decodeBody(body);
+    if (!values)
+        return QStringLiteral("malformed body of %1 bytes (a string runs past the frame or has an odd length)")
+            .arg(body.size());
+    if (values->isEmpty())
+        return QStringLiteral("empty body");
+    const QString code = values->first();
+    const int expected = Query::fieldCount(code);
+    if (expected < 0)
+        return QStringLiteral("unknown query code \"%1\"").arg(code.left(64));
+    return QStringLiteral("%1 carries %2 fields, expected %3").arg(code).arg(values->size() - 1).arg(expected);
+}
+
+} // namespace
+
+TcpThread::TcpThread(qintptr socketDescriptor, ServerContext* context, Logger* logger, QObject* parent)
+    : QThread(parent)
+    , m_socketDescriptor(socketDescriptor)
+    , m_context(context)
+    , m_logger(logger)
+{
+}
+
+void TcpThread::run()
+{
+    m_clock.start();
+    QTcpSocket socket;
+    if (!socket.setSocketDescriptor(m_socketDescriptor)) {
+        emit error(socket.error());
+        return;
+    }
+    {
+        QMutexLocker lock(&m_descriptorMutex);
+        m_openDescriptor = m_socketDescriptor;
+        if (m_aborted)
+            ::shutdown(int(m_openDescriptor), SHUT_RDWR);
+    }
+    socket.setReadBufferSize(ReadBufferSize);
+    m_peer = peerText(socket.peerAddress());
+    m_socket = &socket;
+    receiveFile();
+    m_socket = nullptr;
+    // The socket closes its descriptor when it goes; nobody may shut it down after that.
+    QMutexLocker lock(&m_descriptorMutex);
+    m_openDescriptor = -1;
+}
+
+void TcpThread::abortConnection()
+{
+    QMutexLocker lock(&m_descriptorMutex);
+    m_aborted = true;
+    if (m_openDescriptor >= 0)
+        ::shutdown(int(m_openDescriptor), SHUT_RDWR);
+}
+
+void TcpThread::receiveFile()
+{
+    if (!m_socket)
+        return;
+    const QByteArray body = readRequest();
+    std::optional<Wire::DecodedRequest> request;
+    if (!body.isEmpty()) {
+        request = Wire::decodeRequest(body);
+        if (!request)
+            m_problem = malformedReason(body);
+    }
+    if (!request) {
+        // Nothing of a malformed request is trusted; the peer still gets its end of stream.
+        writeReply(Wire::endOfStreamFrame());
+        logLine(QStringLiteral("rejected: ") + m_problem);
+        closeConnection(true);
+        return;
+    }
+
+    m_queryCode = request->code;
+    const HandlerReply reply = dispatch(*request);
+    QByteArray bytes;
+    for (const QByteArray& frame : reply.frames)
+        bytes += frame;
+    bytes += Wire::endOfStreamFrame();
+    const bool written = writeReply(bytes);
+    logLine(m_queryCode + QLatin1Char(' ') + reply.outcome
+            + (written ? QString() : QStringLiteral(" (reply not delivered: ") + m_problem + QLatin1Char(')')));
+    closeConnection(m_socket->bytesAvailable() > 0);
+}
+
+QByteArray TcpThread::readRequest()
+{
+    // One deadline for the whole request: a peer that trickles a byte at a time cannot extend it.
+    QDeadlineTimer deadline(m_context->settings.readTimeoutMs);
+    FrameReader reader;
+    for (;;) {
+        reader.feed(m_socket->read(ReadBufferSize));
+        const FrameReader::Result result = reader.next();
+        switch (result.status) {
+        case FrameReader::Status::Frame:
+            return result.body;
+        case FrameReader::Status::EndOfStream:
+            m_problem = QStringLiteral("end-of-stream word instead of a request");
+            return {};
+        case FrameReader::Status::Error:
+            m_problem = QStringLiteral("size word 0");
+            return {};
+        case FrameReader::Status::Incomplete:
+            break;
+        }
+        if (m_socket->bytesAvailable() > 0)
+            continue;
+        const auto incomplete = [&](const QString& what) -> QString {
+            if (reader.pendingSize() == 0)
+                return what + QStringLiteral(" (%1 bytes of a size word)").arg(reader.bufferedBytes());
+            return what + QStringLiteral(" (%1 of %2 bytes of the body)").arg(reader.bufferedBytes()).arg(reader.pendingSize());
+        };
+        if (deadline.hasExpired()) {
+            m_problem = incomplete(QStringLiteral("no whole request within %1 ms").arg(m_context->settings.readTimeoutMs));
+            return {};
+        }
+        if (!m_socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))
+            && m_socket->state() != QAbstractSocket::ConnectedState && m_socket->bytesAvailable() == 0) {
+            m_problem = incomplete(QStringLiteral("peer closed before a whole request"));
+            return {};
+        }
+    }
+}
+
+HandlerReply TcpThread::dispatch(const Wire::DecodedRequest& request)
+{
+    RequestHandlers handlers(*m_context, m_peer);
+    const QString& code = request.code;
+    const QStringList& f = request.fields;
+    if (code == Query::BookSearching) {
+        m_bookQuery = BookQuery::fromFields(f);
+        return handlers.searchBooks(m_bookQuery);
+    }
+    if (code == Query::UserLogin) {
+        m_loginQuery = LoginQuery::fromFields(f);
+        return handlers.login(m_loginQuery, &m_account);
+    }
+    if (code == Query::UserRegister) {
+        m_userRegisterQuery = UserRegisterQuery::fromFields(f);
+        return handlers.registerUser(m_userRegisterQuery);
+    }
+    if (code == Query::UserInfoUpdate) {
+        m_userUpdateQuery = UserUpdateQuery::fromFields(f);
+        return handlers.updateUser(m_userUpdateQuery);
+    }
+    if (code == Query::SearchUser) {
+        m_searchUserQuery = SearchUserQuery::fromFields(f);
+        return handlers.searchUsers(m_searchUserQuery);
+    }
+    if (code == Query::UnconfirmUser) {
+        m_unconfirmUserQuery = UnconfirmUserQuery::fromFields(f);
+        return handlers.unconfirmedUsers(m_unconfirmUserQuery);
+    }
+    if (code == Query::DeleteUser) {
+        m_deleteUserQuery = DeleteUserQuery::fromFields(f);
+        return handlers.deleteUser(m_deleteUserQuery);
+    }
+    if (code == Query::EscalateUser) {
+        static_cast<LevelChangeQuery&>(m_escalateUserQuery) = LevelChangeQuery::fromFields(f);
+        return handlers.escalateUser(m_escalateUserQuery);
+    }
+    if (code == Query::DegradeUser) {
+        static_cast<LevelChangeQuery&>(m_degradeUserQuery) = LevelChangeQuery::fromFields(f);
+        return handlers.degradeUser(m_degradeUserQuery);
+    }
+    if (code == Query::UserBorrowBook) {
+        m_userBorrowBookQuery = UserBorrowBookQuery::fromFields(f);
+        return handlers.borrowedBooks(m_userBorrowBookQuery);
+    }
+    if (code == Query::ReturnBook) {
+        m_returnBookQuery = ReturnBookQuery::fromFields(f);
+        return handlers.returnBook(m_returnBookQuery);
+    }
+    if (code == Query::BorrowBook) {
+        m_borrowBookQuery = BorrowBookQuery::fromFields(f);
+        return handlers.borrowBook(m_borrowBookQuery);
+    }
+    if (code == Query::DeleteBook) {
+        m_deleteBookQuery = DeleteBookQuery::fromFields(f);
+        return handlers.deleteBook(m_deleteBookQuery);
+    }
+    if (code == Query::AddBook) {
+        m_addBookQuery = AddBookQuery::fromFields(f);
+        return handlers.addBook(m_addBookQuery);
+    }
+    return {{}, QStringLiteral("no handler")}; // decodeRequest lets only known codes through
+}
+
+bool TcpThread::writeReply(const QByteArray& bytes)
+{
+    m_socket->write(bytes);
+    // A peer that does not read may hold the reply back no longer than it may take to send a request.
+    QDeadlineTimer deadline(m_context->settings.readTimeoutMs);
+    while (m_socket->bytesToWrite() > 0) {
+        if (m_socket->state() != QAbstractSocket::ConnectedState) {
+            m_problem = QStringLiteral("peer gone");
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            m_problem = QStringLiteral("peer does not read");
+            return false;
+        }
+        m_socket->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())));
+    }
+    return true;
+}
+
+void TcpThread::closeConnection(bool drainFirst)
+{
+    if (drainFirst && m_socket->state() == QAbstractSocket::ConnectedState) {
+        // Closing with unread input makes the kernel reset the connection, which can destroy the reply
+        // before the peer has read it. Signal the end of the reply, then read until the peer closes.
+        ::shutdown(int(m_socket->socketDescriptor()), SHUT_WR);
+        QDeadlineTimer deadline(DrainMs);
+        while (m_socket->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+            m_socket->readAll();
+            m_socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        }
+        m_socket->readAll();
+    }
+    {
+        QMutexLocker lock(&m_descriptorMutex);
+        m_openDescriptor = -1;
+    }
+    m_socket->abort();
+}
+
+void TcpThread::logLine(const QString& what)
+{
+    if (!m_logger)
+        return;
+    const double ms = double(m_clock.nsecsElapsed()) / 1e6;
+    m_logger->log(m_peer + QLatin1Char(' ') + what + QStringLiteral(" (%1 ms)").arg(ms, 0, 'f', 2));
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "messages.h"
+#include "userinfo.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QString>
+#include <QTcpSocket>
+#include <QThread>
+
+struct ServerContext;
+class Logger;
+struct HandlerReply;
+
+// Serves one connection: reads one request frame within a total deadline, decodes it into the record
+// of its query code, runs that code's handler, writes the reply frames and the end-of-stream frame and
+// closes. Malformed input gets the end-of-stream frame too, and a log line that says what was wrong.
+class TcpThread : public QThread
+{
+    Q_OBJECT
+public:
+    TcpThread(qintptr socketDescriptor, ServerContext* context, Logger* logger, QObject* parent = nullptr);
+
+signals:
+    void error(QTcpSocket::SocketError socketError);
+
+public slots:
+    // Reads and answers the request of the connection; only does something inside run().
+    void receiveFile();
+
+public:
+    // Ends the connection at once from any thread, e.g. when the server shuts down: waits in run()
+    // return and the thread finishes.
+    void abortConnection();
+
+protected:
+    void run() override;
+
+private:
+    // The frame body of the request, or an empty array with m_problem set.
+    QByteArray readRequest();
+    HandlerReply dispatch(const Wire::DecodedRequest& request);
+    bool writeReply(const QByteArray& bytes);
+    void closeConnection(bool drainFirst);
+    void logLine(const QString& what);
+
+    UserInfo m_account; // the record sent after a successful login
+    qintptr m_socketDescriptor;
+    ServerContext* m_context;
+    Logger* m_logger;
+    QString m_peer;
+    BookQuery m_bookQuery;
+    LoginQuery m_loginQuery;
+    UserUpdateQuery m_userUpdateQuery;
+    UserRegisterQuery m_userRegisterQuery;
+    AddBookQuery m_addBookQuery;
+    QString m_queryCode;
+    QString m_problem; // why the request was not served, for the log
+    DeleteBookQuery m_deleteBookQuery;
+    BorrowBookQuery m_borrowBookQuery;
+    SearchUserQuery m_searchUserQuery;
+    UnconfirmUserQuery m_unconfirmUserQuery;
+    DeleteUserQuery m_deleteUserQuery;
+    EscalateUserQuery m_escalateUserQuery;
+    DegradeUserQuery m_degradeUserQuery;
+    UserBorrowBookQuery m_userBorrowBookQuery;
+    ReturnBookQuery m_returnBookQuery;
+
+    QTcpSocket* m_socket = nullptr; // lives on run()'s stack
+    QMutex m_descriptorMutex;
+    qintptr m_openDescriptor = -1; // the descriptor while run() owns it
+    bool m_aborted = false;
+    QElapsedTimer m_clock;
+};

@@ -1,0 +1,195 @@
+#include "addbookdialog.h"
+#include "mainwindow.h"
+#include "messageboxwatcher.h"
+#include "scriptedserver.h"
+#include "tempworkdir.h"
+#include "tracecatcher.h"
+#include "windowtesting.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+// The add-book dialog: what it sends, and what it does with the answer.
+class TestAddBook : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void formStartsEmptyAtUndergraduate();
+    void requestFieldsInFormOrder_data();
+    void requestFieldsInFormOrder();
+    void emptyFormStillSendsEveryField();
+    void reply_data();
+    void reply();
+    void refusedConnectionWarnsAndKeepsInputs();
+    void titleTooLargeForAFrameIsRefused();
+    void openedFromTheAdministratorMenu();
+
+private:
+    AddBookDialog* openDialog();
+    void fill(AddBookDialog* dialog, const QStringList& texts);
+
+    std::unique_ptr<TempWorkDir> dir;
+    std::unique_ptr<QWidget> parent;
+};
+
+static const char* const editNames[] = {"nameEdit", "authorEdit", "typeEdit", "numberEdit", "yearEdit", "pressEdit"};
+
+void TestAddBook::init()
+{
+    dir = std::make_unique<TempWorkDir>();
+    parent = std::make_unique<QWidget>();
+}
+
+void TestAddBook::cleanup()
+{
+    parent.reset();
+    dir.reset();
+}
+
+AddBookDialog* TestAddBook::openDialog()
+{
+    return new AddBookDialog(parent.get());
+}
+
+void TestAddBook::fill(AddBookDialog* dialog, const QStringList& texts)
+{
+    for (int i = 0; i < 6; ++i)
+        dialog->findChild<QLineEdit*>(editNames[i])->setText(texts.value(i));
+}
+
+void TestAddBook::formStartsEmptyAtUndergraduate()
+{
+    AddBookDialog* dialog = openDialog();
+    QVERIFY(dialog->isVisible());
+    QVERIFY(dialog->testAttribute(Qt::WA_ShowModal));
+    for (const char* name : editNames)
+        QVERIFY2(dialog->findChild<QLineEdit*>(name)->text().isEmpty(), name);
+    auto* limitBox = dialog->findChild<QComboBox*>("limitBox");
+    QCOMPARE(limitBox->currentIndex(), 0);
+    QStringList items;
+    for (int i = 0; i < limitBox->count(); ++i)
+        items << limitBox->itemText(i);
+    QCOMPARE(items, (QStringList{"本科生", "研究生", "VIP", "管理员", "超级管理员"}));
+}
+
+void TestAddBook::requestFieldsInFormOrder_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("permission");
+    QTest::newRow("undergraduate") << 0 << "Undergraduate";
+    QTest::newRow("postgraduate") << 1 << "Postgraduate";
+    QTest::newRow("vip") << 2 << "VIP";
+    QTest::newRow("administrator") << 3 << "Administrator";
+    QTest::newRow("super admin") << 4 << "Super Admin";
+    QTest::newRow("nothing chosen") << -1 << QString();
+}
+
+void TestAddBook::requestFieldsInFormOrder()
+{
+    QFETCH(int, index);
+    QFETCH(QString, permission);
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addFrames({{"ADD_BOOK_SUCCESSFULLY"}});
+    MessageBoxWatcher boxes;
+
+    AddBookDialog* dialog = openDialog();
+    // Distinct texts in every editor: a swapped pair shows up at once.
+    fill(dialog, {"Dream of the Red Chamber", "曹雪芹", "Novel", "B-0042", "1791", "人民文学出版社"});
+    dialog->findChild<QComboBox*>("limitBox")->setCurrentIndex(index);
+    QTest::mouseClick(dialog->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
+
+    QTRY_COMPARE(server.requests().size(), 1);
+    // Book number before year and publisher: the form's order, not the book record's.
+    QCOMPARE(server.requests().first(), (QStringList{"QUERY_ADD_BOOK", "Dream of the Red Chamber", "曹雪芹", "Novel",
+                                                     "B-0042", "1791", "人民文学出版社", permission}));
+    QTRY_COMPARE(boxes.seen(), QStringList{"PASS|Add books sucessfully!"});
+}
+
+void TestAddBook::emptyFormStillSendsEveryField()
+{
+    ScriptedServer server;
+    server.writeAddressFile();
+    AddBookDialog* dialog = openDialog();
+    QTest::mouseClick(dialog->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
+    QTRY_COMPARE(server.requests().size(), 1);
+    QCOMPARE(server.requests().first(), (QStringList{"QUERY_ADD_BOOK", "", "", "", "", "", "", "Undergraduate"}));
+}
+
+void TestAddBook::reply_data()
+{
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QStringList>("expectedBoxes");
+    QTest::addColumn<bool>("stillOpen");
+    QTest::newRow("success") << "ADD_BOOK_SUCCESSFULLY" << QStringList{"PASS|Add books sucessfully!"} << false;
+    QTest::newRow("refusal word") << "ADD_BOOK_FAIL" << QStringList() << true;
+    QTest::newRow("success word in lower case") << "add_book_successfully" << QStringList() << true;
+    QTest::newRow("word of another operation") << "DELETE_BOOK_SUCCESSFULLY" << QStringList() << true;
+}
+
+void TestAddBook::reply()
+{
+    QFETCH(QString, word);
+    QFETCH(QStringList, expectedBoxes);
+    QFETCH(bool, stillOpen);
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addFrames({{word}});
+    MessageBoxWatcher boxes;
+    TraceCatcher traces;
+
+    AddBookDialog* dialog = openDialog();
+    fill(dialog, {"t", "a", "y", "n", "1", "p"});
+    QTest::mouseClick(dialog->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
+    QTRY_COMPARE(traces.count("Receive End"), 1);
+    QCOMPARE(boxes.seen(), expectedBoxes);
+    QCOMPARE(dialog->isVisible(), stillOpen);
+    // The inputs stay for another try.
+    QCOMPARE(dialog->findChild<QLineEdit*>("numberEdit")->text(), QString("n"));
+}
+
+void TestAddBook::refusedConnectionWarnsAndKeepsInputs()
+{
+    WindowTesting::writeRefusedAddress();
+    MessageBoxWatcher boxes;
+
+    AddBookDialog* dialog = openDialog();
+    fill(dialog, {"t", "a", "y", "n", "1", "p"});
+    QTest::mouseClick(dialog->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
+    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Can not connect to server!!!"});
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->findChild<QLineEdit*>("nameEdit")->text(), QString("t"));
+}
+
+void TestAddBook::titleTooLargeForAFrameIsRefused()
+{
+    ScriptedServer server;
+    server.writeAddressFile();
+    MessageBoxWatcher boxes;
+
+    AddBookDialog* dialog = openDialog();
+    fill(dialog, {QString(33000, QLatin1Char('t')), "a", "y", "n", "1", "p"});
+    QTest::mouseClick(dialog->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
+    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Request too large to send!"});
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(server.requests().size(), 0);
+}
+
+void TestAddBook::openedFromTheAdministratorMenu()
+{
+    MainWindow window;
+    window.findChild<QAction*>("actionAddBook")->trigger();
+    const QList<AddBookDialog*> dialogs = window.findChildren<AddBookDialog*>();
+    QCOMPARE(dialogs.size(), 1);
+    QVERIFY(dialogs.first()->isVisible());
+}
+
+QTEST_MAIN(TestAddBook)
+#include "tst_addbook.moc"

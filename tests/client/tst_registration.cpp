@@ -1,0 +1,254 @@
+#include "mainwindow.h"
+#include "messageboxwatcher.h"
+#include "registerdialog.h"
+#include "scriptedserver.h"
+#include "tempworkdir.h"
+#include "tracecatcher.h"
+#include "windowtesting.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QtTest>
+
+// Registration: the form, the request it sends and how the answer is reported.
+class TestRegistration : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void formIsModalWithHiddenPasswords();
+    void requestCarriesTheFormInOrder_data();
+    void requestCarriesTheFormInOrder();
+    void mismatchedPasswordsSendNothing_data();
+    void mismatchedPasswordsSendNothing();
+    void reply_data();
+    void reply();
+    void replyGoesToTheSubmittedForm();
+    void refusedConnectionWarns();
+    void formTooLargeForAFrameIsRefused();
+    void cancelHidesTheForm();
+
+private:
+    RegisterDialog* openForm();
+    static void fill(RegisterDialog* form, const QStringList& texts);
+    static void submit(RegisterDialog* form);
+
+    std::unique_ptr<TempWorkDir> dir;
+    std::unique_ptr<MainWindow> window;
+};
+
+// Editors in the order their texts are given to fill(): the request order, with the confirmation
+// after the password.
+static const char* const editorNames[] = {"idEdit", "passwordEdit", "repeatPasswordEdit", "nameEdit",
+                                          "studentNumberEdit", "phoneNumberEdit", "emailEdit"};
+
+void TestRegistration::init()
+{
+    dir = std::make_unique<TempWorkDir>();
+    window = std::make_unique<MainWindow>();
+}
+
+void TestRegistration::cleanup()
+{
+    window.reset();
+    dir.reset();
+}
+
+RegisterDialog* TestRegistration::openForm()
+{
+    window->findChild<QAction*>("actionRegister")->trigger();
+    const QList<RegisterDialog*> forms = window->findChildren<RegisterDialog*>();
+    return forms.isEmpty() ? nullptr : forms.last();
+}
+
+void TestRegistration::fill(RegisterDialog* form, const QStringList& texts)
+{
+    for (int i = 0; i < 7; ++i)
+        form->findChild<QLineEdit*>(editorNames[i])->setText(texts.value(i));
+    form->findChild<QTextEdit*>("userInfoEdit")->setPlainText(texts.value(7));
+}
+
+void TestRegistration::submit(RegisterDialog* form)
+{
+    QTest::mouseClick(form->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
+}
+
+void TestRegistration::formIsModalWithHiddenPasswords()
+{
+    RegisterDialog* form = openForm();
+    QVERIFY(form);
+    QVERIFY(form->isVisible());
+    QCOMPARE(form->windowTitle(), QString("Register"));
+    QVERIFY(form->testAttribute(Qt::WA_ShowModal));
+    QCOMPARE(form->findChild<QLineEdit*>("passwordEdit")->echoMode(), QLineEdit::Password);
+    QCOMPARE(form->findChild<QLineEdit*>("repeatPasswordEdit")->echoMode(), QLineEdit::Password);
+    QCOMPARE(form->findChild<QLineEdit*>("idEdit")->echoMode(), QLineEdit::Normal);
+}
+
+void TestRegistration::requestCarriesTheFormInOrder_data()
+{
+    QTest::addColumn<QStringList>("form");
+    QTest::addColumn<QStringList>("request");
+    QTest::newRow("every field")
+        << QStringList{"alice", "s3cret", "s3cret", "Alice", "2020001", "13800000000", "a@x.org", "reads a lot"}
+        << QStringList{"QUERY_USER_REGISTER", "alice", "s3cret", "Alice", "2020001", "13800000000", "a@x.org",
+                       "reads a lot"};
+    QTest::newRow("two empty passwords match")
+        << QStringList{"bob", "", "", "Bob", "2020002", "", "", ""}
+        << QStringList{"QUERY_USER_REGISTER", "bob", "", "Bob", "2020002", "", "", ""};
+    QTest::newRow("multi-line personal information, Chinese name")
+        << QStringList{"zs", "pw", "pw", "张三", "2020003", "139", "z@s.cn", "第一行\n第二行"}
+        << QStringList{"QUERY_USER_REGISTER", "zs", "pw", "张三", "2020003", "139", "z@s.cn", "第一行\n第二行"};
+}
+
+void TestRegistration::requestCarriesTheFormInOrder()
+{
+    QFETCH(QStringList, form);
+    QFETCH(QStringList, request);
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addFrames({{"REGISTER_SUCCESSFULLY"}});
+    MessageBoxWatcher boxes;
+
+    RegisterDialog* dialog = openForm();
+    fill(dialog, form);
+    submit(dialog);
+    QTRY_COMPARE(server.requests().size(), 1);
+    QCOMPARE(server.requests().first(), request);
+}
+
+void TestRegistration::mismatchedPasswordsSendNothing_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("repeated");
+    QTest::newRow("case differs") << "Secret" << "secret";
+    QTest::newRow("trailing blank") << "secret" << "secret ";
+    QTest::newRow("confirmation empty") << "secret" << "";
+    QTest::newRow("password empty") << "" << "secret";
+}
+
+void TestRegistration::mismatchedPasswordsSendNothing()
+{
+    QFETCH(QString, password);
+    QFETCH(QString, repeated);
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addFrames({{"REGISTER_SUCCESSFULLY"}});
+    MessageBoxWatcher boxes;
+
+    RegisterDialog* form = openForm();
+    fill(form, {"carol", password, repeated, "Carol", "2020004", "", "", ""});
+    submit(form);
+    // The warning is shown before any connection is tried.
+    QCOMPARE(boxes.seen(), QStringList{"Error|Passwords are not same!"});
+    QVERIFY(form->isVisible());
+
+    // Mend the confirmation and submit again: the server's first and only request is this one.
+    form->findChild<QLineEdit*>("repeatPasswordEdit")->setText(password);
+    submit(form);
+    QTRY_COMPARE(server.requests().size(), 1);
+    QCOMPARE(server.connectionCount(), 1);
+    QCOMPARE(server.requests().first().value(2), password);
+}
+
+void TestRegistration::reply_data()
+{
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<bool>("stillOpen");
+    QTest::newRow("refused") << "REGISTER_FAIL" << "Error|ID or student number existed." << true;
+    QTest::newRow("server's success word") << "REGISTER_SUCCESSFULLY" << "PASS|Register sucessfully!" << false;
+    QTest::newRow("any other word is success") << "WHATEVER" << "PASS|Register sucessfully!" << false;
+    QTest::newRow("refusal word in lower case is not a refusal")
+        << "register_fail" << "PASS|Register sucessfully!" << false;
+}
+
+void TestRegistration::reply()
+{
+    QFETCH(QString, word);
+    QFETCH(QString, box);
+    QFETCH(bool, stillOpen);
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addFrames({{word}});
+    MessageBoxWatcher boxes;
+    TraceCatcher traces;
+
+    RegisterDialog* form = openForm();
+    fill(form, {"dave", "pw", "pw", "Dave", "2020005", "", "", ""});
+    submit(form);
+    QTRY_COMPARE(traces.count("Receive End"), 1);
+    QCOMPARE(boxes.seen(), QStringList{box});
+    QCOMPARE(form->isVisible(), stillOpen);
+    if (stillOpen) // the form keeps its contents for another try
+        QCOMPARE(form->findChild<QLineEdit*>("idEdit")->text(), QString("dave"));
+}
+
+void TestRegistration::replyGoesToTheSubmittedForm()
+{
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addFrames({{"REGISTER_SUCCESSFULLY"}});
+    MessageBoxWatcher boxes;
+    TraceCatcher traces;
+
+    // Submit, close the form and open a fresh one before the answer arrives.
+    RegisterDialog* first = openForm();
+    fill(first, {"erin", "pw", "pw", "Erin", "2020006", "", "", ""});
+    submit(first);
+    QTest::mouseClick(first->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+    RegisterDialog* second = openForm();
+    QVERIFY(second != first);
+    fill(second, {"frank", "", "", "", "", "", "", ""});
+
+    QTRY_COMPARE(traces.count("Receive End"), 1);
+    QCOMPARE(server.requests().first().value(1), QString("erin"));
+    QCOMPARE(boxes.seen(), QStringList{"PASS|Register sucessfully!"});
+    // The form being filled in is not closed by the other form's answer.
+    QVERIFY(second->isVisible());
+    QVERIFY(!first->isVisible());
+}
+
+void TestRegistration::refusedConnectionWarns()
+{
+    WindowTesting::writeRefusedAddress();
+    MessageBoxWatcher boxes;
+
+    RegisterDialog* form = openForm();
+    fill(form, {"gina", "pw", "pw", "", "", "", "", ""});
+    submit(form);
+    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Can not connect to server!!!"});
+    QVERIFY(form->isVisible());
+}
+
+void TestRegistration::formTooLargeForAFrameIsRefused()
+{
+    ScriptedServer server;
+    server.writeAddressFile();
+    MessageBoxWatcher boxes;
+
+    RegisterDialog* form = openForm();
+    // 40000 characters are 80000 bytes on the wire: more than one frame holds.
+    fill(form, {"hal", "pw", "pw", "Hal", "1", "", "", QString(40000, QLatin1Char('x'))});
+    submit(form);
+    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Request too large to send!"});
+    QVERIFY(form->isVisible());
+    QCOMPARE(server.requests().size(), 0);
+}
+
+void TestRegistration::cancelHidesTheForm()
+{
+    RegisterDialog* form = openForm();
+    QTest::mouseClick(form->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+    QVERIFY(!form->isVisible());
+    // Hidden, not destroyed: it stays a child of the main window.
+    QCOMPARE(window->findChildren<RegisterDialog*>().size(), 1);
+}
+
+QTEST_MAIN(TestRegistration)
+#include "tst_registration.moc"

@@ -1,0 +1,239 @@
+#include "returnbookdialog.h"
+#include "tempworkdir.h"
+#include "windowtesting.h"
+
+#include <QSignalSpy>
+#include <memory>
+
+using namespace WindowTesting;
+
+// The borrowed-books dialog: the listing at construction and the return of the selected row.
+class TestReturnBook : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void listing_data();
+    void listing();
+    void returnSendsTheRowAndRemovesIt();
+    void otherReplyWordKeepsTheRow();
+    void noCurrentRowSendsNothing();
+    void secondPressMidExchangeIsIgnored();
+    void returnEmptiesTheMainList();
+    void refusedConnection();
+
+private:
+    // A dialog for user "u1" whose listing has completed with the given rows.
+    ReturnBookDialog* openWithRows(const QList<QStringList>& rows);
+    QTreeWidget* listOf(ReturnBookDialog* dialog) { return widget<QTreeWidget>(dialog, "bookList"); }
+    static QStringList shownRow(QTreeWidget* list, int row);
+
+    std::unique_ptr<TempWorkDir> dir;
+    std::unique_ptr<ScriptedServer> server;
+    std::unique_ptr<MessageBoxWatcher> boxes;
+    std::unique_ptr<QWidget> parent;
+};
+
+static QStringList loan(int n)
+{
+    const QString i = QString::number(n);
+    return {"书名" + i, "作者" + i, "类型", "出版社", "2001", "B-" + i, "2024-03-0" + i};
+}
+
+static UserInfo reader()
+{
+    return UserInfo::fromRecord(account("u1", "User One", "VIP"));
+}
+
+void TestReturnBook::init()
+{
+    dir = std::make_unique<TempWorkDir>();
+    server = std::make_unique<ScriptedServer>();
+    server->writeAddressFile();
+    boxes = std::make_unique<MessageBoxWatcher>();
+    parent = std::make_unique<QWidget>();
+}
+
+void TestReturnBook::cleanup()
+{
+    parent.reset();
+    boxes.reset();
+    server.reset();
+    dir.reset();
+}
+
+QStringList TestReturnBook::shownRow(QTreeWidget* list, int row)
+{
+    QStringList texts;
+    for (int column = 0; column < 7; ++column)
+        texts << list->topLevelItem(row)->text(column);
+    return texts;
+}
+
+ReturnBookDialog* TestReturnBook::openWithRows(const QList<QStringList>& rows)
+{
+    addOpenReply(*server, rows);
+    auto* dialog = new ReturnBookDialog(reader(), parent.get());
+    const int closed = server->closedCount();
+    if (!QTest::qWaitFor([&] { return server->closedCount() > closed; }))
+        qWarning() << "listing did not complete";
+    return dialog;
+}
+
+void TestReturnBook::listing_data()
+{
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<int>("rows");
+
+    QTest::newRow("no books on loan") << QList<QByteArray>{Wire::endOfStreamFrame()} << 0;
+    QByteArray three;
+    for (int i = 0; i < 3; ++i)
+        three += frameOf(loan(i));
+    QTest::newRow("three rows in one read") << QList<QByteArray>{three + Wire::endOfStreamFrame()} << 3;
+    QList<QByteArray> split;
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray frame = frameOf(loan(i));
+        split << frame.left(1) << frame.mid(1, 7) << frame.mid(8);
+    }
+    split << Wire::endOfStreamFrame();
+    QTest::newRow("every frame split across reads") << split << 3;
+}
+
+void TestReturnBook::listing()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(int, rows);
+    server->addReply(chunks);
+    QTest::ignoreMessage(QtDebugMsg, "Receive End");
+    auto* dialog = new ReturnBookDialog(reader(), parent.get());
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Book List"));
+    QVERIFY(dialog->testAttribute(Qt::WA_ShowModal));
+    QTRY_COMPARE(server->closedCount(), 1);
+    QCOMPARE(server->requests(), QList<QStringList>{(QStringList{"QUERY_USER_BORROW_BOOK", "u1"})});
+    QTreeWidget* list = listOf(dialog);
+    QCOMPARE(list->topLevelItemCount(), rows);
+    for (int i = 0; i < rows; ++i)
+        QCOMPARE(shownRow(list, i), loan(i));
+    QVERIFY(boxes->seen().isEmpty());
+}
+
+void TestReturnBook::returnSendsTheRowAndRemovesIt()
+{
+    ReturnBookDialog* dialog = openWithRows({loan(0), loan(1), loan(2)});
+    QSignalSpy returned(dialog, &ReturnBookDialog::returnBookSuccessfully);
+    QTreeWidget* list = listOf(dialog);
+    list->setCurrentItem(list->topLevelItem(1));
+    addOpenReply(*server, {{"RETURN_BOOK_SUCCESSFULLY"}});
+    widget<QPushButton>(dialog, "returnButton")->click();
+    QTRY_COMPARE(boxes->seen(), QStringList{"PASS|Return the book successfully!!!"});
+    QCOMPARE(server->requests().last(), QStringList{"QUERY_RETURN_BOOK"} + loan(1) + QStringList{"u1"});
+    QCOMPARE(returned.size(), 1);
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QCOMPARE(shownRow(list, 0), loan(0));
+    QCOMPARE(shownRow(list, 1), loan(2));
+    QVERIFY(dialog->isVisible());
+    QTRY_COMPARE(server->closedCount(), 2);
+
+    // Several books can be returned one after another.
+    list->setCurrentItem(list->topLevelItem(0));
+    server->addFrames({{"RETURN_BOOK_SUCCESSFULLY"}});
+    widget<QPushButton>(dialog, "returnButton")->click();
+    QTRY_COMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(shownRow(list, 0), loan(2));
+    QCOMPARE(returned.size(), 2);
+}
+
+void TestReturnBook::otherReplyWordKeepsTheRow()
+{
+    ReturnBookDialog* dialog = openWithRows({loan(0)});
+    QSignalSpy returned(dialog, &ReturnBookDialog::returnBookSuccessfully);
+    QTreeWidget* list = listOf(dialog);
+    list->setCurrentItem(list->topLevelItem(0));
+    addOpenReply(*server, {{"RETURN_FAIL"}});
+    widget<QPushButton>(dialog, "returnButton")->click();
+    QTRY_COMPARE(server->closedCount(), 2);
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(returned.size(), 0);
+    QVERIFY(boxes->seen().isEmpty());
+}
+
+void TestReturnBook::noCurrentRowSendsNothing()
+{
+    ReturnBookDialog* dialog = openWithRows({loan(0)});
+    widget<QPushButton>(dialog, "returnButton")->click();
+    ReturnBookDialog* empty = openWithRows({});
+    widget<QPushButton>(empty, "returnButton")->click();
+    // A third listing, queued after both presses, is the first thing the server sees after them.
+    openWithRows({});
+    QCOMPARE(server->connectionCount(), 3);
+    for (const QStringList& request : server->requests())
+        QCOMPARE(request.first(), QStringLiteral("QUERY_USER_BORROW_BOOK"));
+}
+
+// A second press while a return is out is ignored, even on another row: aborting the first could
+// leave a book returned on the server whose row stays in the list.
+void TestReturnBook::secondPressMidExchangeIsIgnored()
+{
+    ReturnBookDialog* dialog = openWithRows({loan(0), loan(1)});
+    QTreeWidget* list = listOf(dialog);
+    server->addReply({frameOf({"RETURN_BOOK_SUCCESSFULLY"})}, false); // no end of stream yet
+    list->setCurrentItem(list->topLevelItem(0));
+    widget<QPushButton>(dialog, "returnButton")->click();
+    QTRY_COMPARE(boxes->boxes().size(), 1);
+    list->setCurrentItem(list->topLevelItem(0)); // now loan(1)
+    widget<QPushButton>(dialog, "returnButton")->click();
+    openWithRows({}); // a later connection: the press above has been handled by now
+    QCOMPARE(server->connectionCount(), 3);
+    QCOMPARE(server->requests().at(1), QStringList{"QUERY_RETURN_BOOK"} + loan(0) + QStringList{"u1"});
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(shownRow(list, 0), loan(1));
+}
+
+void TestReturnBook::returnEmptiesTheMainList()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(logIn(window, *server, *boxes, "u1", "VIP"));
+    boxes->clear();
+    auto* bookList = widget<QTreeWidget>(&window, "bookList");
+    for (int i = 0; i < 3; ++i)
+        bookList->addTopLevelItem(new QTreeWidgetItem(QStringList{"row " + QString::number(i)}));
+
+    addOpenReply(*server, {loan(0), loan(1)});
+    widget<QAction>(&window, "actionBorrowBook")->trigger();
+    ReturnBookDialog* dialog = newest<ReturnBookDialog>(&window);
+    QVERIFY(dialog);
+    QTreeWidget* list = listOf(dialog);
+    QTRY_COMPARE(list->topLevelItemCount(), 2);
+    QCOMPARE(server->requests().last(), (QStringList{"QUERY_USER_BORROW_BOOK", "u1"}));
+
+    list->setCurrentItem(list->topLevelItem(1));
+    server->addFrames({{"RETURN_BOOK_SUCCESSFULLY"}});
+    widget<QPushButton>(dialog, "returnButton")->click();
+    QTRY_COMPARE(boxes->seen(), QStringList{"PASS|Return the book successfully!!!"});
+    QTRY_COMPARE(bookList->topLevelItemCount(), 0);
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(shownRow(list, 0), loan(0));
+}
+
+void TestReturnBook::refusedConnection()
+{
+    ReturnBookDialog* dialog = openWithRows({loan(0)});
+    writeRefusedAddress();
+    QTreeWidget* list = listOf(dialog);
+    list->setCurrentItem(list->topLevelItem(0));
+    widget<QPushButton>(dialog, "returnButton")->click();
+    QTRY_COMPARE(boxes->seen(), QStringList{"Error!|Can not connect to server!!!"});
+    QCOMPARE(list->topLevelItemCount(), 1);
+
+    // The listing reports a refused connection the same way.
+    new ReturnBookDialog(reader(), parent.get());
+    QTRY_COMPARE(boxes->boxes().size(), 2);
+    QCOMPARE(boxes->seen().last(), QStringLiteral("Error!|Can not connect to server!!!"));
+}
+
+QTEST_MAIN(TestReturnBook)
+#include "tst_returnbook.moc"

@@ -1,0 +1,460 @@
+#include "mainwindow.h"
+#include "messageboxwatcher.h"
+#include "scriptedserver.h"
+#include "tempworkdir.h"
+#include "tracecatcher.h"
+#include "usermanagedialog.h"
+#include "windowtesting.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+// User management: the two listings, delete, raise and lower, and how a row operation stays tied to
+// its own row while the list changes under it.
+class TestUserManage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void dialogLayout();
+    void listing_data();
+    void listing();
+    void listingClearsTheListAtOnce();
+    void failedListingStillReportsCount();
+    void startingOneListingDropsTheOther();
+    void searchTextTooLargeForAFrame();
+
+    void deleteSendsUserId_data();
+    void deleteSendsUserId();
+    void superAdminIsNeverDeleted();
+    void nothingSentWithoutCurrentRow_data();
+    void nothingSentWithoutCurrentRow();
+    void levelChange_data();
+    void levelChange();
+
+    void secondRowOperationRefusedWhilePending();
+    void rowOperationRecoversAfterRefusedConnection();
+    void listingStartedWhileRaisePending();
+    void deleteAnsweredAfterListCleared();
+
+private:
+    UserManageDialog* openDialog();
+    QTreeWidget* list() const;
+    QTreeWidgetItem* addRow(const QString& id, const QString& shownLevel);
+    void press(const char* button) const;
+    static QStringList column(QTreeWidget* list, int column);
+
+    std::unique_ptr<TempWorkDir> dir;
+    std::unique_ptr<QWidget> parent;
+    UserManageDialog* dialog = nullptr;
+};
+
+void TestUserManage::init()
+{
+    dir = std::make_unique<TempWorkDir>();
+    parent = std::make_unique<QWidget>();
+    dialog = openDialog();
+}
+
+void TestUserManage::cleanup()
+{
+    parent.reset();
+    dir.reset();
+}
+
+UserManageDialog* TestUserManage::openDialog()
+{
+    return new UserManageDialog(parent.get());
+}
+
+QTreeWidget* TestUserManage::list() const
+{
+    return dialog->findChild<QTreeWidget*>("userList");
+}
+
+QTreeWidgetItem* TestUserManage::addRow(const QString& id, const QString& shownLevel)
+{
+    auto* item = new QTreeWidgetItem(QStringList{id, id + " name", "2020", "138", id + "@x.org", shownLevel});
+    list()->addTopLevelItem(item);
+    return item;
+}
+
+void TestUserManage::press(const char* button) const
+{
+    QTest::mouseClick(dialog->findChild<QPushButton*>(button), Qt::LeftButton);
+}
+
+QStringList TestUserManage::column(QTreeWidget* list, int column)
+{
+    QStringList texts;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        texts << list->topLevelItem(i)->text(column);
+    return texts;
+}
+
+void TestUserManage::dialogLayout()
+{
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->windowTitle(), QString("User Manage"));
+    QVERIFY(dialog->testAttribute(Qt::WA_ShowModal));
+    QTreeWidget* userList = list();
+    QStringList headings;
+    for (int i = 0; i < userList->columnCount(); ++i)
+        headings << userList->headerItem()->text(i);
+    QCOMPARE(headings, (QStringList{"用户名", "姓名", "学号", "手机号", "邮箱", "权限"}));
+
+    MainWindow window;
+    window.findChild<QAction*>("actionUserManage")->trigger();
+    QCOMPARE(window.findChildren<UserManageDialog*>().size(), 1);
+}
+
+void TestUserManage::listing_data()
+{
+    QTest::addColumn<bool>("unconfirmed");
+    QTest::addColumn<QList<QStringList>>("frames");
+    QTest::addColumn<QStringList>("shownLevels");
+    QTest::addColumn<QString>("countBox");
+
+    const QStringList ann{"ann", "Ann", "2020001", "138", "ann@x", "Undergraduate"};
+    const QStringList ben{"ben", "Ben", "2020002", "139", "ben@x", "Super Admin"};
+    const QStringList cat{"cat", "Cat", "2020003", "137", "cat@x", "nobody knows"};
+    QTest::newRow("search, nothing found") << false << QList<QStringList>{} << QStringList{}
+                                           << "Searching completes|Find 0 results";
+    // No singular form.
+    QTest::newRow("search, one account") << false << QList<QStringList>{ann} << QStringList{"本科生"}
+                                         << "Searching completes|Find 1 results";
+    QTest::newRow("search, three accounts, unknown level shown as Guest")
+        << false << QList<QStringList>{ann, ben, cat} << QStringList{"本科生", "超级管理员", "Guest"}
+        << "Searching completes|Find 3 results";
+    QTest::newRow("search, a row of the wrong shape is skipped")
+        << false << QList<QStringList>{ann, {"short", "row"}, ben} << QStringList{"本科生", "超级管理员"}
+        << "Searching completes|Find 2 results";
+    QTest::newRow("unconfirmed, nothing") << true << QList<QStringList>{} << QStringList{}
+                                          << "Searching completes|Find 0 results";
+    QTest::newRow("unconfirmed, two") << true << QList<QStringList>{cat, ann} << QStringList{"Guest", "本科生"}
+                                      << "Searching completes|Find 2 results";
+}
+
+void TestUserManage::listing()
+{
+    QFETCH(bool, unconfirmed);
+    QFETCH(QList<QStringList>, frames);
+    QFETCH(QStringList, shownLevels);
+    QFETCH(QString, countBox);
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addFrames(frames);
+    MessageBoxWatcher boxes;
+
+    dialog->findChild<QLineEdit*>("userEdit")->setText(" a n ");
+    press(unconfirmed ? "unconfirmButton" : "searchButton");
+    QTRY_COMPARE(boxes.seen(), QStringList{countBox});
+
+    // The search text goes out untrimmed; the unconfirmed listing has no field.
+    const QStringList request = unconfirmed ? QStringList{"QUERY_UNCONFIRM_USER"}
+                                            : QStringList{"QUERY_SEARCH_USER", " a n "};
+    QCOMPARE(server.requests(), QList<QStringList>{request});
+    QCOMPARE(column(list(), 5), shownLevels);
+    if (!frames.isEmpty()) {
+        QTreeWidgetItem* first = list()->topLevelItem(0);
+        for (int c = 0; c < 5; ++c)
+            QCOMPARE(first->text(c), frames.first().value(c));
+    }
+}
+
+void TestUserManage::listingClearsTheListAtOnce()
+{
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addSilence();
+    addRow("old", "VIP");
+    press("searchButton");
+    QCOMPARE(list()->topLevelItemCount(), 0);
+}
+
+void TestUserManage::failedListingStillReportsCount()
+{
+    WindowTesting::writeRefusedAddress();
+    MessageBoxWatcher boxes;
+    addRow("old", "VIP");
+    press("unconfirmButton");
+    QTRY_COMPARE(boxes.seen(),
+                 (QStringList{"Error!|Can not connect to server!!!", "Searching completes|Find 0 results"}));
+}
+
+void TestUserManage::startingOneListingDropsTheOther()
+{
+    ScriptedServer searchServer;
+    ScriptedServer unconfirmServer;
+    // The search's rows would trickle in after the unconfirmed listing has started.
+    searchServer.addReply({frameOf({"s1", "S", "1", "1", "s@x", "VIP"}),
+                           frameOf({"s2", "S", "1", "1", "s@x", "VIP"}) + Wire::endOfStreamFrame()});
+    unconfirmServer.addFrames({{"u1", "U", "2", "2", "u@x", "Guest"}});
+    MessageBoxWatcher boxes;
+    TraceCatcher traces;
+
+    searchServer.writeAddressFile();
+    press("searchButton");
+    unconfirmServer.writeAddressFile();
+    press("unconfirmButton");
+    QTRY_COMPARE(boxes.seen(), QStringList{"Searching completes|Find 1 results"});
+    QCOMPARE(column(list(), 0), QStringList{"u1"});
+}
+
+void TestUserManage::searchTextTooLargeForAFrame()
+{
+    ScriptedServer server;
+    server.writeAddressFile();
+    MessageBoxWatcher boxes;
+    // The longest text a line edit takes does not fit in a frame after the query code.
+    auto* userEdit = dialog->findChild<QLineEdit*>("userEdit");
+    userEdit->setText(QString(userEdit->maxLength(), QLatin1Char('u')));
+    press("searchButton");
+    QTRY_COMPARE(boxes.seen(),
+                 (QStringList{"Error!|Request too large to send!", "Searching completes|Find 0 results"}));
+    QCOMPARE(server.requests().size(), 0);
+}
+
+void TestUserManage::deleteSendsUserId_data()
+{
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QStringList>("rowsAfter");
+    QTest::newRow("deleted") << "DELETE_USER_SUCCESSFULLY" << QStringList{"PASS|Delete the user successfully!"}
+                             << QStringList{"ann", "cat"};
+    QTest::newRow("refused") << "DELETE_USER_FAIL" << QStringList{} << QStringList{"ann", "ben", "cat"};
+}
+
+void TestUserManage::deleteSendsUserId()
+{
+    QFETCH(QString, word);
+    QFETCH(QStringList, boxes);
+    QFETCH(QStringList, rowsAfter);
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addFrames({{word}});
+    MessageBoxWatcher watcher;
+    TraceCatcher traces;
+
+    addRow("ann", "VIP");
+    QTreeWidgetItem* ben = addRow("ben", "管理员");
+    addRow("cat", "Guest");
+    list()->setCurrentItem(ben);
+    press("deleteButton");
+    QTRY_COMPARE(traces.count("Receive End"), 1);
+    QCOMPARE(server.requests(), (QList<QStringList>{{"QUERY_DELETE_USER", "ben"}}));
+    QCOMPARE(watcher.seen(), boxes);
+    QCOMPARE(column(list(), 0), rowsAfter);
+}
+
+void TestUserManage::superAdminIsNeverDeleted()
+{
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addFrames({{"DELETE_USER_SUCCESSFULLY"}});
+    MessageBoxWatcher boxes;
+    TraceCatcher traces;
+
+    QTreeWidgetItem* root = addRow("root", "超级管理员");
+    QTreeWidgetItem* ann = addRow("ann", "VIP");
+    list()->setCurrentItem(root);
+    press("deleteButton");
+    QCOMPARE(boxes.seen(), QStringList{}); // no message either
+    QVERIFY(dialog->findChild<QPushButton*>("escalateButton")->isEnabled());
+
+    // The next delete is the server's first and only request.
+    list()->setCurrentItem(ann);
+    press("deleteButton");
+    QTRY_COMPARE(traces.count("Receive End"), 1);
+    QCOMPARE(server.requests(), (QList<QStringList>{{"QUERY_DELETE_USER", "ann"}}));
+    QCOMPARE(server.connectionCount(), 1);
+    QCOMPARE(column(list(), 0), QStringList{"root"});
+}
+
+void TestUserManage::nothingSentWithoutCurrentRow_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("delete") << "deleteButton";
+    QTest::newRow("raise") << "escalateButton";
+    QTest::newRow("lower") << "degradeButton";
+}
+
+void TestUserManage::nothingSentWithoutCurrentRow()
+{
+    QFETCH(QString, button);
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addFrames({{"DEGRADE_USER_SUCCESSFULLY"}});
+    MessageBoxWatcher boxes;
+    TraceCatcher traces;
+
+    addRow("ann", "VIP");
+    list()->setCurrentItem(nullptr);
+    press(button.toLatin1().constData());
+    QVERIFY(dialog->findChild<QPushButton*>("deleteButton")->isEnabled());
+
+    list()->setCurrentItem(list()->topLevelItem(0));
+    press("degradeButton");
+    QTRY_COMPARE(traces.count("Receive End"), 1);
+    QCOMPARE(server.requests(), (QList<QStringList>{{"QUERY_DEGRADE_USER", "ann", "VIP"}}));
+    QCOMPARE(server.connectionCount(), 1);
+}
+
+void TestUserManage::levelChange_data()
+{
+    QTest::addColumn<bool>("raise");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    const struct {
+        const char* shown;
+        const char* raised;
+        const char* lowered;
+    } table[] = {
+        {"Guest", "本科生", "Guest"},
+        {"本科生", "研究生", "Guest"},
+        {"研究生", "VIP", "本科生"},
+        {"VIP", "管理员", "研究生"},
+        {"管理员", "管理员", "VIP"},
+        {"超级管理员", "超级管理员", "超级管理员"},
+        {"Reader", "本科生", "Guest"},
+        {"Undergraduate", "本科生", "Guest"}, // an English name in the column reads as Guest too
+    };
+    for (const auto& row : table) {
+        QTest::addRow("raise %s", row.shown) << true << QString::fromUtf8(row.shown) << QString::fromUtf8(row.raised);
+        QTest::addRow("lower %s", row.shown) << false << QString::fromUtf8(row.shown)
+                                             << QString::fromUtf8(row.lowered);
+    }
+}
+
+void TestUserManage::levelChange()
+{
+    QFETCH(bool, raise);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addFrames({{raise ? "ESCALATE_USER_SUCCESSFULLY" : "DEGRADE_USER_SUCCESSFULLY"}});
+    MessageBoxWatcher boxes;
+    TraceCatcher traces;
+
+    addRow("ann", "VIP");
+    QTreeWidgetItem* target = addRow("u9", before);
+    list()->setCurrentItem(target);
+    press(raise ? "escalateButton" : "degradeButton");
+    QTRY_COMPARE(traces.count("Receive End"), 1);
+
+    // The level goes out as displayed, and the new one is worked out from it on this side.
+    QCOMPARE(server.requests(),
+             (QList<QStringList>{{raise ? "QUERY_ESCALATE_USER" : "QUERY_DEGRADE_USER", "u9", before}}));
+    QCOMPARE(boxes.seen(), QStringList{raise ? "PASS|Escalate the user successfully!"
+                                             : "PASS|Degrade the user successfully!"});
+    QCOMPARE(target->text(5), after);
+    QCOMPARE(list()->topLevelItem(0)->text(5), QString("VIP"));
+}
+
+void TestUserManage::secondRowOperationRefusedWhilePending()
+{
+    ScriptedServer server;
+    server.writeAddressFile();
+    server.addFrames({{"ESCALATE_USER_SUCCESSFULLY"}});
+    server.addFrames({{"DEGRADE_USER_SUCCESSFULLY"}});
+    MessageBoxWatcher boxes;
+    TraceCatcher traces;
+
+    QTreeWidgetItem* ann = addRow("ann", "研究生");
+    QTreeWidgetItem* ben = addRow("ben", "VIP");
+    list()->setCurrentItem(ann);
+    press("escalateButton");
+    for (const char* name : {"deleteButton", "escalateButton", "degradeButton"})
+        QVERIFY2(!dialog->findChild<QPushButton*>(name)->isEnabled(), name);
+    // Another row is chosen and a second operation asked for, even past the disabled buttons.
+    list()->setCurrentItem(ben);
+    QMetaObject::invokeMethod(dialog, "degradeUser");
+    QMetaObject::invokeMethod(dialog, "deleteUser");
+
+    QTRY_COMPARE(traces.count("Receive End"), 1);
+    // The raise acted on the row it was sent for, not on the current one.
+    QCOMPARE(ann->text(5), QString("VIP"));
+    QCOMPARE(ben->text(5), QString("VIP"));
+    QVERIFY(dialog->findChild<QPushButton*>("degradeButton")->isEnabled());
+
+    // Once answered, the next operation goes through; nothing else was sent in between.
+    press("degradeButton");
+    QTRY_COMPARE(traces.count("Receive End"), 2);
+    QCOMPARE(server.requests(), (QList<QStringList>{{"QUERY_ESCALATE_USER", "ann", "研究生"},
+                                                    {"QUERY_DEGRADE_USER", "ben", "VIP"}}));
+    QCOMPARE(server.connectionCount(), 2);
+    QCOMPARE(ben->text(5), QString("研究生"));
+}
+
+void TestUserManage::rowOperationRecoversAfterRefusedConnection()
+{
+    WindowTesting::writeRefusedAddress();
+    MessageBoxWatcher boxes;
+    QTreeWidgetItem* ann = addRow("ann", "VIP");
+    list()->setCurrentItem(ann);
+    press("escalateButton");
+    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Can not connect to server!!!"});
+    QCOMPARE(ann->text(5), QString("VIP"));
+    QVERIFY(dialog->findChild<QPushButton*>("escalateButton")->isEnabled());
+}
+
+void TestUserManage::listingStartedWhileRaisePending()
+{
+    // Two servers, so that each operation gets its own answer whatever order they arrive in.
+    ScriptedServer raiseServer;
+    ScriptedServer searchServer;
+    raiseServer.addFrames({{"ESCALATE_USER_SUCCESSFULLY"}});
+    searchServer.addFrames({{"ann", "Ann", "1", "1", "a@x", "Undergraduate"}, {"ben", "Ben", "2", "2", "b@x", "VIP"}});
+    MessageBoxWatcher boxes;
+    TraceCatcher traces;
+
+    QTreeWidgetItem* ann = addRow("ann", "本科生");
+    list()->setCurrentItem(ann);
+    raiseServer.writeAddressFile();
+    press("escalateButton");
+    searchServer.writeAddressFile();
+    press("searchButton"); // destroys the row the raise was sent for
+
+    QTRY_COMPARE(traces.count("Receive End"), 2);
+    QCOMPARE(raiseServer.requests(), (QList<QStringList>{{"QUERY_ESCALATE_USER", "ann", "本科生"}}));
+    QVERIFY(boxes.seen().contains("PASS|Escalate the user successfully!"));
+    QVERIFY(boxes.seen().contains("Searching completes|Find 2 results"));
+    // The fresh rows are shown as the server listed them.
+    QCOMPARE(column(list(), 0), (QStringList{"ann", "ben"}));
+    QCOMPARE(column(list(), 5), (QStringList{"本科生", "VIP"}));
+    QVERIFY(dialog->findChild<QPushButton*>("escalateButton")->isEnabled());
+}
+
+void TestUserManage::deleteAnsweredAfterListCleared()
+{
+    ScriptedServer deleteServer;
+    ScriptedServer listServer;
+    deleteServer.addFrames({{"DELETE_USER_SUCCESSFULLY"}});
+    listServer.addFrames({{"ann", "Ann", "1", "1", "a@x", "Guest"}, {"cat", "Cat", "3", "3", "c@x", "Guest"}});
+    MessageBoxWatcher boxes;
+    TraceCatcher traces;
+
+    QTreeWidgetItem* ann = addRow("ann", "Guest");
+    addRow("ben", "Guest");
+    list()->setCurrentItem(ann);
+    deleteServer.writeAddressFile();
+    press("deleteButton");
+    listServer.writeAddressFile();
+    press("unconfirmButton");
+
+    QTRY_COMPARE(traces.count("Receive End"), 2);
+    QCOMPARE(deleteServer.requests(), (QList<QStringList>{{"QUERY_DELETE_USER", "ann"}}));
+    QVERIFY(boxes.seen().contains("PASS|Delete the user successfully!"));
+    // No row of the new list is taken out for the old one.
+    QCOMPARE(column(list(), 0), (QStringList{"ann", "cat"}));
+}
+
+QTEST_MAIN(TestUserManage)
+#include "tst_usermanage.moc"

@@ -1,0 +1,122 @@
+#include "serverprocess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSettings>
+
+ServerProcess::ServerProcess(const QString& program)
+    : m_program(program)
+{
+    m_settings.insert(QStringLiteral("network/port"), 0);
+    m_settings.insert(QStringLiteral("network/address"), QStringLiteral("127.0.0.1"));
+    m_process.setWorkingDirectory(m_dir.path());
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+ServerProcess::~ServerProcess()
+{
+    stop();
+}
+
+void ServerProcess::setSetting(const QString& key, const QVariant& value)
+{
+    m_settings.insert(key, value);
+}
+
+bool ServerProcess::writeFile(const QString& name, const QByteArray& contents)
+{
+    QFile file(m_dir.filePath(name));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(contents) == contents.size();
+}
+
+bool ServerProcess::start(int timeoutMs)
+{
+    m_error.clear();
+    m_port = 0;
+    {
+        QFile::remove(m_dir.filePath(QStringLiteral("server.ini")));
+        QSettings ini(m_dir.filePath(QStringLiteral("server.ini")), QSettings::IniFormat);
+        for (auto it = m_settings.cbegin(); it != m_settings.cend(); ++it)
+            ini.setValue(it.key(), it.value());
+    }
+    const int firstLine = int(m_lines.size());
+    m_process.start(m_program, {QStringLiteral("-platform"), QStringLiteral("offscreen")});
+    if (!m_process.waitForStarted(timeoutMs)) {
+        m_error = m_process.errorString();
+        return false;
+    }
+    static const QRegularExpression listening(QStringLiteral("^listening on (.*):(\\d+)$"));
+    static const QRegularExpression password(QStringLiteral("^admin password: (\\S+)$"));
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        collect();
+        for (int i = firstLine; i < m_lines.size(); ++i) {
+            const QRegularExpressionMatch p = password.match(m_lines[i]);
+            if (p.hasMatch())
+                m_adminPassword = p.captured(1);
+            const QRegularExpressionMatch l = listening.match(m_lines[i]);
+            if (l.hasMatch()) {
+                m_port = quint16(l.captured(2).toUInt());
+                return true;
+            }
+        }
+        if (m_process.state() == QProcess::NotRunning) {
+            m_error = QStringLiteral("the server exited: ") + m_lines.mid(firstLine).join(QLatin1Char('\n'));
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            m_error = QStringLiteral("the server printed no port");
+            return false;
+        }
+        m_process.waitForReadyRead(100);
+    }
+}
+
+bool ServerProcess::stop(int timeoutMs)
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return true;
+    m_process.terminate();
+    const bool ended = m_process.waitForFinished(timeoutMs);
+    if (!ended) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    collect();
+    return ended && m_process.exitStatus() == QProcess::NormalExit;
+}
+
+QStringList ServerProcess::output()
+{
+    collect();
+    return m_lines;
+}
+
+bool ServerProcess::waitForOutput(const QString& text, int timeoutMs, int fromLine)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        collect();
+        for (int i = fromLine; i < m_lines.size(); ++i) {
+            if (m_lines[i].contains(text))
+                return true;
+        }
+        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
+            return false;
+        m_process.waitForReadyRead(50);
+    }
+}
+
+void ServerProcess::collect()
+{
+    // Reading without an event loop: take whatever the pipe holds now.
+    while (m_process.state() != QProcess::NotRunning && m_process.waitForReadyRead(0)) {
+    }
+    m_partial += m_process.readAll();
+    qsizetype newline;
+    while ((newline = m_partial.indexOf('\n')) >= 0) {
+        m_lines.append(QString::fromUtf8(m_partial.left(newline)));
+        m_partial.remove(0, newline + 1);
+    }
+}

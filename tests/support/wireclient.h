@@ -1,0 +1,51 @@
+#pragma once
+
+#include "messages.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QStringList>
+
+#include <memory>
+
+class QTcpSocket;
+
+// A blocking client of the server's protocol, for tests: one connection per request, like the real
+// client. Needs no event loop, so it also works on plain threads. An optional source address
+// (127.0.0.x) lets one test speak as several machines.
+class WireClient
+{
+public:
+    explicit WireClient(quint16 port, const QString& host = QStringLiteral("127.0.0.1"));
+
+    void setSourceAddress(const QString& address) { m_source = address; }
+    QString sourceAddress() const { return m_source; }
+
+    struct Reply {
+        QList<QStringList> frames; // every frame before the end of stream, decoded
+        bool endOfStream = false;  // the FF FF word arrived
+        bool closedByServer = false;
+        QString error; // connection failure, timeout or an undecodable frame
+
+        // The first string of the first frame: the reply word of a word reply.
+        QString word() const { return frames.isEmpty() ? QString() : ::Reply::wordOf(frames.first()); }
+    };
+
+    template <class Request>
+    Reply send(const Request& request, int timeoutMs = 60000) const
+    {
+        return sendBytes(Wire::encodeRequest(request), timeoutMs);
+    }
+    // Any bytes, well-formed or not.
+    Reply sendBytes(const QByteArray& bytes, int timeoutMs = 60000) const;
+
+    // A connection that has sent `bytes` (maybe nothing) and waits; read its reply with readReply().
+    std::unique_ptr<QTcpSocket> openConnection(const QByteArray& bytes = {}) const;
+    static Reply readReply(QTcpSocket& socket, int timeoutMs = 60000);
+
+private:
+    QString m_host;
+    quint16 m_port;
+    QString m_source;
+};
