@@ -1,25 +1,18 @@
 #include "addbookdialog.h"
-#include "mainwindow.h"
-#include "messageboxwatcher.h"
-#include "scriptedserver.h"
-#include "tempworkdir.h"
-#include "tracecatcher.h"
 #include "windowtesting.h"
 
-#include <QAction>
 #include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QtTest>
+
+using namespace WindowTesting;
 
 // The add-book dialog: what it sends, and what it does with the answer.
-class TestAddBook : public QObject
+class TestAddBook : public QObject, private ClientFixture
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() { setUp(DialogParent); }
+    void cleanup() { tearDown(); }
 
     void formStartsEmptyAtUndergraduate();
     void requestFieldsInFormOrder_data();
@@ -34,28 +27,13 @@ private slots:
 private:
     AddBookDialog* openDialog();
     void fill(AddBookDialog* dialog, const QStringList& texts);
-
-    std::unique_ptr<TempWorkDir> dir;
-    std::unique_ptr<QWidget> parent;
 };
 
 static const char* const editNames[] = {"nameEdit", "authorEdit", "typeEdit", "numberEdit", "yearEdit", "pressEdit"};
 
-void TestAddBook::init()
-{
-    dir = std::make_unique<TempWorkDir>();
-    parent = std::make_unique<QWidget>();
-}
-
-void TestAddBook::cleanup()
-{
-    parent.reset();
-    dir.reset();
-}
-
 AddBookDialog* TestAddBook::openDialog()
 {
-    return new AddBookDialog(parent.get());
+    return new AddBookDialog(dialogParent.get());
 }
 
 void TestAddBook::fill(AddBookDialog* dialog, const QStringList& texts)
@@ -95,32 +73,30 @@ void TestAddBook::requestFieldsInFormOrder()
 {
     QFETCH(int, index);
     QFETCH(QString, permission);
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{"ADD_BOOK_SUCCESSFULLY"}});
-    MessageBoxWatcher boxes;
+    Exchange exchange;
+    exchange.server.addFrames({{"ADD_BOOK_SUCCESSFULLY"}});
 
     AddBookDialog* dialog = openDialog();
     // Distinct texts in every editor: a swapped pair shows up at once.
     fill(dialog, {"Dream of the Red Chamber", "曹雪芹", "Novel", "B-0042", "1791", "人民文学出版社"});
     dialog->findChild<QComboBox*>("limitBox")->setCurrentIndex(index);
-    QTest::mouseClick(dialog->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
+    press(dialog, "submitButton");
 
-    QTRY_COMPARE(server.requests().size(), 1);
+    QTRY_COMPARE(exchange.server.requests().size(), 1);
     // Book number before year and publisher: the form's order, not the book record's.
-    QCOMPARE(server.requests().first(), (QStringList{"QUERY_ADD_BOOK", "Dream of the Red Chamber", "曹雪芹", "Novel",
-                                                     "B-0042", "1791", "人民文学出版社", permission}));
-    QTRY_COMPARE(boxes.seen(), QStringList{"PASS|Add books sucessfully!"});
+    QCOMPARE(exchange.server.requests().first(), (QStringList{"QUERY_ADD_BOOK", "Dream of the Red Chamber", "曹雪芹",
+                                                              "Novel", "B-0042", "1791", "人民文学出版社", permission}));
+    QTRY_COMPARE(exchange.boxes.seen(), QStringList{"PASS|Add books sucessfully!"});
 }
 
 void TestAddBook::emptyFormStillSendsEveryField()
 {
-    ScriptedServer server;
-    server.writeAddressFile();
+    Exchange exchange;
     AddBookDialog* dialog = openDialog();
-    QTest::mouseClick(dialog->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
-    QTRY_COMPARE(server.requests().size(), 1);
-    QCOMPARE(server.requests().first(), (QStringList{"QUERY_ADD_BOOK", "", "", "", "", "", "", "Undergraduate"}));
+    press(dialog, "submitButton");
+    QTRY_COMPARE(exchange.server.requests().size(), 1);
+    QCOMPARE(exchange.server.requests().first(),
+             (QStringList{"QUERY_ADD_BOOK", "", "", "", "", "", "", "Undergraduate"}));
 }
 
 void TestAddBook::reply_data()
@@ -139,17 +115,14 @@ void TestAddBook::reply()
     QFETCH(QString, word);
     QFETCH(QStringList, expectedBoxes);
     QFETCH(bool, stillOpen);
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{word}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Exchange exchange;
+    exchange.server.addFrames({{word}});
 
     AddBookDialog* dialog = openDialog();
     fill(dialog, {"t", "a", "y", "n", "1", "p"});
-    QTest::mouseClick(dialog->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
-    QTRY_COMPARE(traces.count("Receive End"), 1);
-    QCOMPARE(boxes.seen(), expectedBoxes);
+    press(dialog, "submitButton");
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
+    QCOMPARE(exchange.boxes.seen(), expectedBoxes);
     QCOMPARE(dialog->isVisible(), stillOpen);
     // The inputs stay for another try.
     QCOMPARE(dialog->findChild<QLineEdit*>("numberEdit")->text(), QString("n"));
@@ -157,36 +130,34 @@ void TestAddBook::reply()
 
 void TestAddBook::refusedConnectionWarnsAndKeepsInputs()
 {
-    WindowTesting::writeRefusedAddress();
-    MessageBoxWatcher boxes;
+    writeRefusedAddress();
+    Recorders watch;
 
     AddBookDialog* dialog = openDialog();
     fill(dialog, {"t", "a", "y", "n", "1", "p"});
-    QTest::mouseClick(dialog->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
-    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Can not connect to server!!!"});
+    press(dialog, "submitButton");
+    QTRY_COMPARE(watch.boxes.seen(), QStringList{refusedBox});
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->findChild<QLineEdit*>("nameEdit")->text(), QString("t"));
 }
 
 void TestAddBook::titleTooLargeForAFrameIsRefused()
 {
-    ScriptedServer server;
-    server.writeAddressFile();
-    MessageBoxWatcher boxes;
+    Exchange exchange;
 
     AddBookDialog* dialog = openDialog();
     fill(dialog, {QString(33000, QLatin1Char('t')), "a", "y", "n", "1", "p"});
-    QTest::mouseClick(dialog->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
-    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Request too large to send!"});
+    press(dialog, "submitButton");
+    QTRY_COMPARE(exchange.boxes.seen(), QStringList{"Error!|Request too large to send!"});
     QVERIFY(dialog->isVisible());
-    QCOMPARE(server.requests().size(), 0);
+    QCOMPARE(exchange.server.requests().size(), 0);
 }
 
 void TestAddBook::openedFromTheAdministratorMenu()
 {
-    MainWindow window;
-    window.findChild<QAction*>("actionAddBook")->trigger();
-    const QList<AddBookDialog*> dialogs = window.findChildren<AddBookDialog*>();
+    MainWindow mainWindow;
+    mainWindow.findChild<QAction*>("actionAddBook")->trigger();
+    const QList<AddBookDialog*> dialogs = mainWindow.findChildren<AddBookDialog*>();
     QCOMPARE(dialogs.size(), 1);
     QVERIFY(dialogs.first()->isVisible());
 }

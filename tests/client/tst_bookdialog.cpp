@@ -1,20 +1,17 @@
 #include "bookdialog.h"
-#include "tempworkdir.h"
 #include "windowtesting.h"
-
-#include <memory>
 
 using namespace WindowTesting;
 
 // The book detail dialog opened from the main window's result list: borrow, delete, and what the
 // main window does with the row afterwards.
-class TestBookDialog : public QObject
+class TestBookDialog : public QObject, private ClientFixture
 {
     Q_OBJECT
 
 private slots:
     void init();
-    void cleanup();
+    void cleanup() { tearDown(); }
     void showsTheRow_data();
     void showsTheRow();
     void borrowChecks_data();
@@ -34,52 +31,21 @@ private slots:
 private:
     // Puts rows into the result list as a search would and opens the dialog on one of them.
     BookDialog* openBook(int row);
-    QStringList shownRow(int row) const;
+    QStringList shownRow(int row) const { return rowTexts(list, row, 8); }
 
-    std::unique_ptr<TempWorkDir> dir;
-    std::unique_ptr<ScriptedServer> server;
-    std::unique_ptr<MessageBoxWatcher> boxes;
-    std::unique_ptr<MainWindow> window;
     QTreeWidget* list = nullptr;
 };
 
-static QStringList shown(const QString& state, const QString& permission, int n = 0)
-{
-    const QString i = QString::number(n);
-    return {"书名" + i, "作者" + i, "小说", "出版社", "1999", "B-" + i, state, permission};
-}
-
 void TestBookDialog::init()
 {
-    dir = std::make_unique<TempWorkDir>();
-    server = std::make_unique<ScriptedServer>();
-    server->writeAddressFile();
-    boxes = std::make_unique<MessageBoxWatcher>();
-    window = std::make_unique<MainWindow>();
-    window->show();
+    setUp(ServerAndBoxes | ShownWindow);
     list = widget<QTreeWidget>(window.get(), "bookList");
-}
-
-void TestBookDialog::cleanup()
-{
-    window.reset();
-    boxes.reset();
-    server.reset();
-    dir.reset();
 }
 
 BookDialog* TestBookDialog::openBook(int row)
 {
     emit list->itemDoubleClicked(list->topLevelItem(row), 0);
     return newest<BookDialog>(window.get());
-}
-
-QStringList TestBookDialog::shownRow(int row) const
-{
-    QStringList texts;
-    for (int column = 0; column < 8; ++column)
-        texts << list->topLevelItem(row)->text(column);
-    return texts;
 }
 
 void TestBookDialog::showsTheRow_data()
@@ -99,7 +65,7 @@ void TestBookDialog::showsTheRow()
     QFETCH(QString, column7);
     QFETCH(QString, english);
     QFETCH(QString, limEdit);
-    list->addTopLevelItem(new QTreeWidgetItem(shown("空闲", column7)));
+    list->addTopLevelItem(new QTreeWidgetItem(bookRow(0, "空闲", column7)));
     BookDialog* dialog = openBook(0);
     QVERIFY(dialog && dialog->isVisible());
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Book"));
@@ -151,7 +117,7 @@ void TestBookDialog::borrowChecks()
     }
     const int connections = server->connectionCount();
     server->addFrames({{"BORROW_BOOK_SUCCESSFULLY"}});
-    list->addTopLevelItem(new QTreeWidgetItem(shown(state, permission)));
+    list->addTopLevelItem(new QTreeWidgetItem(bookRow(0, state, permission)));
     BookDialog* dialog = openBook(0);
     widget<QPushButton>(dialog, "borrowButton")->click();
     QTRY_COMPARE(boxes->seen(), QStringList{box});
@@ -176,7 +142,7 @@ void TestBookDialog::deleteButtonByLevel()
     QFETCH(bool, enabled);
     if (!level.isEmpty())
         QVERIFY(logIn(*window, *server, *boxes, "someone", level));
-    list->addTopLevelItem(new QTreeWidgetItem(shown("空闲", "VIP")));
+    list->addTopLevelItem(new QTreeWidgetItem(bookRow(0, "空闲", "VIP")));
     QCOMPARE(widget<QPushButton>(openBook(0), "deleteButton")->isEnabled(), enabled);
 }
 
@@ -184,7 +150,7 @@ void TestBookDialog::deleteRefusedWhileLent()
 {
     QVERIFY(logIn(*window, *server, *boxes, "admin", "Administrator"));
     boxes->clear();
-    list->addTopLevelItem(new QTreeWidgetItem(shown("已借出", "VIP")));
+    list->addTopLevelItem(new QTreeWidgetItem(bookRow(0, "已借出", "VIP")));
     BookDialog* dialog = openBook(0);
     widget<QPushButton>(dialog, "deleteButton")->click();
     QTRY_COMPARE(boxes->seen(), QStringList{"Error|该书处于在借状态，不能删除!!"});
@@ -198,7 +164,7 @@ void TestBookDialog::borrowMarksTheRow()
     QVERIFY(logIn(*window, *server, *boxes, "reader7", "Postgraduate"));
     boxes->clear();
     for (int i = 0; i < 3; ++i)
-        list->addTopLevelItem(new QTreeWidgetItem(shown("空闲", "研究生", i)));
+        list->addTopLevelItem(new QTreeWidgetItem(bookRow(i, "空闲", "研究生")));
     // The server leaves the connection open: the client reads to the end of the reply and closes it.
     addOpenReply(*server, {{"BORROW_BOOK_SUCCESSFULLY"}});
     QTest::ignoreMessage(QtDebugMsg, "Receive End");
@@ -209,10 +175,10 @@ void TestBookDialog::borrowMarksTheRow()
     QCOMPARE(server->requests().last(), (QStringList{"QUERY_BORROW_BOOK", "书名1", "作者1", "小说", "出版社", "1999",
                                                      "B-1", "空闲", "Postgraduate", "reader7"}));
     QTRY_VERIFY(!dialog->isVisible());
-    QStringList expected = shown("已借出", "研究生", 1);
+    QStringList expected = bookRow(1, "已借出", "研究生");
     QCOMPARE(shownRow(1), expected);
-    QCOMPARE(shownRow(0), shown("空闲", "研究生", 0));
-    QCOMPARE(shownRow(2), shown("空闲", "研究生", 2));
+    QCOMPARE(shownRow(0), bookRow(0, "空闲", "研究生"));
+    QCOMPARE(shownRow(2), bookRow(2, "空闲", "研究生"));
     QTRY_COMPARE(server->closedCount(), 2);
 
     // Another book in a new dialog borrows the same way.
@@ -228,7 +194,7 @@ void TestBookDialog::deleteRemovesTheRow()
     QVERIFY(logIn(*window, *server, *boxes, "admin", "Super Admin"));
     boxes->clear();
     for (int i = 0; i < 3; ++i)
-        list->addTopLevelItem(new QTreeWidgetItem(shown("空闲", "超级管理员", i)));
+        list->addTopLevelItem(new QTreeWidgetItem(bookRow(i, "空闲", "超级管理员")));
     addOpenReply(*server, {{"DELETE_BOOK_SUCCESSFULLY"}});
     QTest::ignoreMessage(QtDebugMsg, "Receive End");
     BookDialog* dialog = openBook(0);
@@ -240,8 +206,8 @@ void TestBookDialog::deleteRemovesTheRow()
                                                      "B-0", "空闲", "Super Admin"}));
     QTRY_VERIFY(!dialog->isVisible());
     QCOMPARE(list->topLevelItemCount(), 2);
-    QCOMPARE(shownRow(0), shown("空闲", "超级管理员", 1));
-    QCOMPARE(shownRow(1), shown("空闲", "超级管理员", 2));
+    QCOMPARE(shownRow(0), bookRow(1, "空闲", "超级管理员"));
+    QCOMPARE(shownRow(1), bookRow(2, "空闲", "超级管理员"));
     QTRY_COMPARE(server->closedCount(), 2);
 }
 
@@ -257,7 +223,7 @@ void TestBookDialog::otherReplyWordChangesNothing()
     QFETCH(QString, button);
     QVERIFY(logIn(*window, *server, *boxes, "admin", "Administrator"));
     boxes->clear();
-    list->addTopLevelItem(new QTreeWidgetItem(shown("空闲", "VIP")));
+    list->addTopLevelItem(new QTreeWidgetItem(bookRow(0, "空闲", "VIP")));
     addOpenReply(*server, {{"BORROW_FAIL"}, {"DELETE_FAIL"}});
     QTest::ignoreMessage(QtDebugMsg, "Receive End");
     BookDialog* dialog = openBook(0);
@@ -265,7 +231,7 @@ void TestBookDialog::otherReplyWordChangesNothing()
     QTRY_COMPARE(server->closedCount(), 2);
     QVERIFY(boxes->seen().isEmpty());
     QVERIFY(dialog->isVisible());
-    QCOMPARE(shownRow(0), shown("空闲", "VIP"));
+    QCOMPARE(shownRow(0), bookRow(0, "空闲", "VIP"));
 }
 
 // The row a dialog was opened from can be destroyed before the reply comes: a search, a return or a
@@ -285,14 +251,14 @@ void TestBookDialog::rowGoneBeforeTheReply()
     QVERIFY(logIn(*window, *server, *boxes, "admin", "Administrator"));
     boxes->clear();
     for (int i = 0; i < 2; ++i)
-        list->addTopLevelItem(new QTreeWidgetItem(shown("空闲", "VIP", i)));
+        list->addTopLevelItem(new QTreeWidgetItem(bookRow(i, "空闲", "VIP")));
     BookDialog* first = openBook(0);
     BookDialog* second = openBook(0);
 
     // A new search replaces every row while the dialogs are open.
     QByteArray rows;
     for (int i = 5; i < 9; ++i)
-        rows += frameOf(shown("空闲", "VIP", i));
+        rows += frameOf(bookRow(i, "空闲", "VIP"));
     server->addReply({rows + Wire::endOfStreamFrame()});
     widget<QPushButton>(window.get(), "searchButton")->click();
     QTRY_COMPARE(boxes->seen(), QStringList{"Searching completed|Find 4 result"});
@@ -304,21 +270,21 @@ void TestBookDialog::rowGoneBeforeTheReply()
     QTRY_VERIFY(!first->isVisible());
     QCOMPARE(list->topLevelItemCount(), 4);
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(shownRow(i), shown("空闲", "VIP", i + 5));
+        QCOMPARE(shownRow(i), bookRow(i + 5, "空闲", "VIP"));
 
     // The second dialog on the same (gone) row behaves the same way.
     server->addFrames({{success}});
     widget<QPushButton>(second, button.toLatin1().constData())->click();
     QTRY_COMPARE(boxes->boxes().size(), 3);
     QCOMPARE(list->topLevelItemCount(), 4);
-    QCOMPARE(shownRow(0), shown("空闲", "VIP", 5));
+    QCOMPARE(shownRow(0), bookRow(5, "空闲", "VIP"));
 }
 
 // A second press while the request is out is ignored: one connection, one request.
 void TestBookDialog::secondPressMidExchangeIsIgnored()
 {
     QVERIFY(logIn(*window, *server, *boxes, "admin", "Administrator"));
-    list->addTopLevelItem(new QTreeWidgetItem(shown("空闲", "VIP")));
+    list->addTopLevelItem(new QTreeWidgetItem(bookRow(0, "空闲", "VIP")));
     server->addSilence(); // the borrow
     server->addSilence(); // the delete, used to know the second borrow press has been handled
     BookDialog* dialog = openBook(0);
@@ -337,16 +303,16 @@ void TestBookDialog::refusedConnection()
 {
     QVERIFY(logIn(*window, *server, *boxes, "admin", "Administrator"));
     boxes->clear();
-    list->addTopLevelItem(new QTreeWidgetItem(shown("空闲", "VIP")));
+    list->addTopLevelItem(new QTreeWidgetItem(bookRow(0, "空闲", "VIP")));
     writeRefusedAddress();
     BookDialog* dialog = openBook(0);
     widget<QPushButton>(dialog, "borrowButton")->click();
-    QTRY_COMPARE(boxes->seen(), QStringList{"Error!|Can not connect to server!!!"});
+    QTRY_COMPARE(boxes->seen(), QStringList{refusedBox});
     widget<QPushButton>(dialog, "deleteButton")->click();
     QTRY_COMPARE(boxes->boxes().size(), 2);
-    QCOMPARE(boxes->seen().last(), QStringLiteral("Error!|Can not connect to server!!!"));
+    QCOMPARE(boxes->seen().last(), refusedBox);
     QVERIFY(dialog->isVisible());
-    QCOMPARE(shownRow(0), shown("空闲", "VIP"));
+    QCOMPARE(shownRow(0), bookRow(0, "空闲", "VIP"));
 }
 
 QTEST_MAIN(TestBookDialog)

@@ -1,20 +1,18 @@
 #include "dialogchip.h"
-#include "tempworkdir.h"
 #include "windowtesting.h"
 
 #include <QDialogButtonBox>
-#include <memory>
 
 using namespace WindowTesting;
 
 // The server address dialog: locked rows, the input mask, and the file written on Ok.
-class TestDialogChIP : public QObject
+class TestDialogChIP : public QObject, private ClientFixture
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() { setUp(ShownWindow); }
+    void cleanup() { tearDown(); }
     void opensWithoutFile();
     void lockToggles_data();
     void lockToggles();
@@ -30,23 +28,7 @@ private slots:
 private:
     DialogChIP* open();
     void pressOk(DialogChIP* dialog);
-
-    std::unique_ptr<TempWorkDir> dir;
-    std::unique_ptr<MainWindow> window;
 };
-
-void TestDialogChIP::init()
-{
-    dir = std::make_unique<TempWorkDir>();
-    window = std::make_unique<MainWindow>();
-    window->show();
-}
-
-void TestDialogChIP::cleanup()
-{
-    window.reset();
-    dir.reset();
-}
 
 DialogChIP* TestDialogChIP::open()
 {
@@ -214,16 +196,15 @@ void TestDialogChIP::hostTheMaskCannotShowSurvivesOk()
 // Every operation reads the file afresh: a search right after Ok goes to the new address.
 void TestDialogChIP::nextOperationUsesTheSavedAddress()
 {
-    ScriptedServer server;
-    MessageBoxWatcher boxes;
+    Exchange exchange;
     writeFile("hostIP.txt", "127.0.0.1\n1");
     DialogChIP* dialog = open();
     widget<QPushButton>(dialog, "button2")->click();
-    widget<QLineEdit>(dialog, "editPort")->setText(QString::number(server.port()));
+    widget<QLineEdit>(dialog, "editPort")->setText(QString::number(exchange.server.port()));
     pressOk(dialog);
     widget<QPushButton>(window.get(), "searchButton")->click();
-    QTRY_COMPARE(boxes.seen(), QStringList{"Searching completed|Find 0 result"});
-    QCOMPARE(server.requests().size(), 1);
+    QTRY_COMPARE(exchange.boxes.seen(), QStringList{"Searching completed|Find 0 result"});
+    QCOMPARE(exchange.server.requests().size(), 1);
 }
 
 QTEST_MAIN(TestDialogChIP)

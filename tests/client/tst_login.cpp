@@ -1,20 +1,18 @@
 #include "logindialog.h"
-#include "tempworkdir.h"
 #include "windowtesting.h"
 
 #include <QMenu>
-#include <memory>
 
 using namespace WindowTesting;
 
 // Login and logout of the main window against a scripted server.
-class TestLogin : public QObject
+class TestLogin : public QObject, private ClientFixture
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() { setUp(ServerAndBoxes | ShownWindow); }
+    void cleanup() { tearDown(); }
     void startsAsGuest();
     void requestFields_data();
     void requestFields();
@@ -33,30 +31,7 @@ private slots:
 private:
     QAction* action(const char* name) { return widget<QAction>(window.get(), name); }
     QMenu* adminMenu() { return widget<QMenu>(window.get(), "menuAdmin"); }
-
-    std::unique_ptr<TempWorkDir> dir;
-    std::unique_ptr<ScriptedServer> server;
-    std::unique_ptr<MessageBoxWatcher> boxes;
-    std::unique_ptr<MainWindow> window;
 };
-
-void TestLogin::init()
-{
-    dir = std::make_unique<TempWorkDir>();
-    server = std::make_unique<ScriptedServer>();
-    server->writeAddressFile();
-    boxes = std::make_unique<MessageBoxWatcher>();
-    window = std::make_unique<MainWindow>();
-    window->show();
-}
-
-void TestLogin::cleanup()
-{
-    window.reset();
-    boxes.reset();
-    server.reset();
-    dir.reset();
-}
 
 void TestLogin::startsAsGuest()
 {
@@ -245,7 +220,7 @@ void TestLogin::refusedConnection()
 {
     writeRefusedAddress();
     pressLogin(*window, "alice", "pw");
-    QTRY_COMPARE(boxes->seen(), QStringList{"Error!|Can not connect to server!!!"});
+    QTRY_COMPARE(boxes->seen(), QStringList{refusedBox});
     QVERIFY(newest<LoginDialog>(window.get())->isVisible());
     QCOMPARE(window->currentUser().id, QStringLiteral("Guest"));
 

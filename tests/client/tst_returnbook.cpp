@@ -1,20 +1,18 @@
 #include "returnbookdialog.h"
-#include "tempworkdir.h"
 #include "windowtesting.h"
 
 #include <QSignalSpy>
-#include <memory>
 
 using namespace WindowTesting;
 
 // The borrowed-books dialog: the listing at construction and the return of the selected row.
-class TestReturnBook : public QObject
+class TestReturnBook : public QObject, private ClientFixture
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() { setUp(ServerAndBoxes | DialogParent); }
+    void cleanup() { tearDown(); }
     void listing_data();
     void listing();
     void returnSendsTheRowAndRemovesIt();
@@ -28,18 +26,13 @@ private:
     // A dialog for user "u1" whose listing has completed with the given rows.
     ReturnBookDialog* openWithRows(const QList<QStringList>& rows);
     QTreeWidget* listOf(ReturnBookDialog* dialog) { return widget<QTreeWidget>(dialog, "bookList"); }
-    static QStringList shownRow(QTreeWidget* list, int row);
-
-    std::unique_ptr<TempWorkDir> dir;
-    std::unique_ptr<ScriptedServer> server;
-    std::unique_ptr<MessageBoxWatcher> boxes;
-    std::unique_ptr<QWidget> parent;
+    static QStringList shownRow(QTreeWidget* list, int row) { return rowTexts(list, row, 7); }
 };
 
+// A row of the borrowed-books listing: the first six fields of book n, then the day it was lent.
 static QStringList loan(int n)
 {
-    const QString i = QString::number(n);
-    return {"书名" + i, "作者" + i, "类型", "出版社", "2001", "B-" + i, "2024-03-0" + i};
+    return bookRow(n).mid(0, 6) << "2024-03-0" + QString::number(n);
 }
 
 static UserInfo reader()
@@ -47,35 +40,10 @@ static UserInfo reader()
     return UserInfo::fromRecord(account("u1", "User One", "VIP"));
 }
 
-void TestReturnBook::init()
-{
-    dir = std::make_unique<TempWorkDir>();
-    server = std::make_unique<ScriptedServer>();
-    server->writeAddressFile();
-    boxes = std::make_unique<MessageBoxWatcher>();
-    parent = std::make_unique<QWidget>();
-}
-
-void TestReturnBook::cleanup()
-{
-    parent.reset();
-    boxes.reset();
-    server.reset();
-    dir.reset();
-}
-
-QStringList TestReturnBook::shownRow(QTreeWidget* list, int row)
-{
-    QStringList texts;
-    for (int column = 0; column < 7; ++column)
-        texts << list->topLevelItem(row)->text(column);
-    return texts;
-}
-
 ReturnBookDialog* TestReturnBook::openWithRows(const QList<QStringList>& rows)
 {
     addOpenReply(*server, rows);
-    auto* dialog = new ReturnBookDialog(reader(), parent.get());
+    auto* dialog = new ReturnBookDialog(reader(), dialogParent.get());
     const int closed = server->closedCount();
     if (!QTest::qWaitFor([&] { return server->closedCount() > closed; }))
         qWarning() << "listing did not complete";
@@ -107,7 +75,7 @@ void TestReturnBook::listing()
     QFETCH(int, rows);
     server->addReply(chunks);
     QTest::ignoreMessage(QtDebugMsg, "Receive End");
-    auto* dialog = new ReturnBookDialog(reader(), parent.get());
+    auto* dialog = new ReturnBookDialog(reader(), dialogParent.get());
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Book List"));
     QVERIFY(dialog->testAttribute(Qt::WA_ShowModal));
@@ -194,17 +162,17 @@ void TestReturnBook::secondPressMidExchangeIsIgnored()
 
 void TestReturnBook::returnEmptiesTheMainList()
 {
-    MainWindow window;
-    window.show();
-    QVERIFY(logIn(window, *server, *boxes, "u1", "VIP"));
+    MainWindow mainWindow;
+    mainWindow.show();
+    QVERIFY(logIn(mainWindow, *server, *boxes, "u1", "VIP"));
     boxes->clear();
-    auto* bookList = widget<QTreeWidget>(&window, "bookList");
+    auto* bookList = widget<QTreeWidget>(&mainWindow, "bookList");
     for (int i = 0; i < 3; ++i)
         bookList->addTopLevelItem(new QTreeWidgetItem(QStringList{"row " + QString::number(i)}));
 
     addOpenReply(*server, {loan(0), loan(1)});
-    widget<QAction>(&window, "actionBorrowBook")->trigger();
-    ReturnBookDialog* dialog = newest<ReturnBookDialog>(&window);
+    widget<QAction>(&mainWindow, "actionBorrowBook")->trigger();
+    ReturnBookDialog* dialog = newest<ReturnBookDialog>(&mainWindow);
     QVERIFY(dialog);
     QTreeWidget* list = listOf(dialog);
     QTRY_COMPARE(list->topLevelItemCount(), 2);
@@ -226,13 +194,13 @@ void TestReturnBook::refusedConnection()
     QTreeWidget* list = listOf(dialog);
     list->setCurrentItem(list->topLevelItem(0));
     widget<QPushButton>(dialog, "returnButton")->click();
-    QTRY_COMPARE(boxes->seen(), QStringList{"Error!|Can not connect to server!!!"});
+    QTRY_COMPARE(boxes->seen(), QStringList{refusedBox});
     QCOMPARE(list->topLevelItemCount(), 1);
 
     // The listing reports a refused connection the same way.
-    new ReturnBookDialog(reader(), parent.get());
+    new ReturnBookDialog(reader(), dialogParent.get());
     QTRY_COMPARE(boxes->boxes().size(), 2);
-    QCOMPARE(boxes->seen().last(), QStringLiteral("Error!|Can not connect to server!!!"));
+    QCOMPARE(boxes->seen().last(), refusedBox);
 }
 
 QTEST_MAIN(TestReturnBook)
