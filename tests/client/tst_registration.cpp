@@ -1,25 +1,18 @@
-#include "mainwindow.h"
-#include "messageboxwatcher.h"
 #include "registerdialog.h"
-#include "scriptedserver.h"
-#include "tempworkdir.h"
-#include "tracecatcher.h"
 #include "windowtesting.h"
 
-#include <QAction>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTextEdit>
-#include <QtTest>
+
+using namespace WindowTesting;
 
 // Registration: the form, the request it sends and how the answer is reported.
-class TestRegistration : public QObject
+class TestRegistration : public QObject, private ClientFixture
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() { setUp(HiddenWindow); }
+    void cleanup() { tearDown(); }
 
     void formIsModalWithHiddenPasswords();
     void requestCarriesTheFormInOrder_data();
@@ -36,10 +29,7 @@ private slots:
 private:
     RegisterDialog* openForm();
     static void fill(RegisterDialog* form, const QStringList& texts);
-    static void submit(RegisterDialog* form);
-
-    std::unique_ptr<TempWorkDir> dir;
-    std::unique_ptr<MainWindow> window;
+    static void submit(RegisterDialog* form) { press(form, "submitButton"); }
 };
 
 // Editors in the order their texts are given to fill(): the request order, with the confirmation
@@ -47,23 +37,10 @@ private:
 static const char* const editorNames[] = {"idEdit", "passwordEdit", "repeatPasswordEdit", "nameEdit",
                                           "studentNumberEdit", "phoneNumberEdit", "emailEdit"};
 
-void TestRegistration::init()
-{
-    dir = std::make_unique<TempWorkDir>();
-    window = std::make_unique<MainWindow>();
-}
-
-void TestRegistration::cleanup()
-{
-    window.reset();
-    dir.reset();
-}
-
 RegisterDialog* TestRegistration::openForm()
 {
     window->findChild<QAction*>("actionRegister")->trigger();
-    const QList<RegisterDialog*> forms = window->findChildren<RegisterDialog*>();
-    return forms.isEmpty() ? nullptr : forms.last();
+    return newest<RegisterDialog>(window.get());
 }
 
 void TestRegistration::fill(RegisterDialog* form, const QStringList& texts)
@@ -71,11 +48,6 @@ void TestRegistration::fill(RegisterDialog* form, const QStringList& texts)
     for (int i = 0; i < 7; ++i)
         form->findChild<QLineEdit*>(editorNames[i])->setText(texts.value(i));
     form->findChild<QTextEdit*>("userInfoEdit")->setPlainText(texts.value(7));
-}
-
-void TestRegistration::submit(RegisterDialog* form)
-{
-    QTest::mouseClick(form->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
 }
 
 void TestRegistration::formIsModalWithHiddenPasswords()
@@ -110,16 +82,14 @@ void TestRegistration::requestCarriesTheFormInOrder()
 {
     QFETCH(QStringList, form);
     QFETCH(QStringList, request);
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{"REGISTER_SUCCESSFULLY"}});
-    MessageBoxWatcher boxes;
+    Exchange exchange;
+    exchange.server.addFrames({{"REGISTER_SUCCESSFULLY"}});
 
     RegisterDialog* dialog = openForm();
     fill(dialog, form);
     submit(dialog);
-    QTRY_COMPARE(server.requests().size(), 1);
-    QCOMPARE(server.requests().first(), request);
+    QTRY_COMPARE(exchange.server.requests().size(), 1);
+    QCOMPARE(exchange.server.requests().first(), request);
 }
 
 void TestRegistration::mismatchedPasswordsSendNothing_data()
@@ -136,24 +106,22 @@ void TestRegistration::mismatchedPasswordsSendNothing()
 {
     QFETCH(QString, password);
     QFETCH(QString, repeated);
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{"REGISTER_SUCCESSFULLY"}});
-    MessageBoxWatcher boxes;
+    Exchange exchange;
+    exchange.server.addFrames({{"REGISTER_SUCCESSFULLY"}});
 
     RegisterDialog* form = openForm();
     fill(form, {"carol", password, repeated, "Carol", "2020004", "", "", ""});
     submit(form);
     // The warning is shown before any connection is tried.
-    QCOMPARE(boxes.seen(), QStringList{"Error|Passwords are not same!"});
+    QCOMPARE(exchange.boxes.seen(), QStringList{"Error|Passwords are not same!"});
     QVERIFY(form->isVisible());
 
     // Mend the confirmation and submit again: the server's first and only request is this one.
     form->findChild<QLineEdit*>("repeatPasswordEdit")->setText(password);
     submit(form);
-    QTRY_COMPARE(server.requests().size(), 1);
-    QCOMPARE(server.connectionCount(), 1);
-    QCOMPARE(server.requests().first().value(2), password);
+    QTRY_COMPARE(exchange.server.requests().size(), 1);
+    QCOMPARE(exchange.server.connectionCount(), 1);
+    QCOMPARE(exchange.server.requests().first().value(2), password);
 }
 
 void TestRegistration::reply_data()
@@ -173,17 +141,14 @@ void TestRegistration::reply()
     QFETCH(QString, word);
     QFETCH(QString, box);
     QFETCH(bool, stillOpen);
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{word}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Exchange exchange;
+    exchange.server.addFrames({{word}});
 
     RegisterDialog* form = openForm();
     fill(form, {"dave", "pw", "pw", "Dave", "2020005", "", "", ""});
     submit(form);
-    QTRY_COMPARE(traces.count("Receive End"), 1);
-    QCOMPARE(boxes.seen(), QStringList{box});
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
+    QCOMPARE(exchange.boxes.seen(), QStringList{box});
     QCOMPARE(form->isVisible(), stillOpen);
     if (stillOpen) // the form keeps its contents for another try
         QCOMPARE(form->findChild<QLineEdit*>("idEdit")->text(), QString("dave"));
@@ -191,24 +156,21 @@ void TestRegistration::reply()
 
 void TestRegistration::replyGoesToTheSubmittedForm()
 {
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{"REGISTER_SUCCESSFULLY"}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Exchange exchange;
+    exchange.server.addFrames({{"REGISTER_SUCCESSFULLY"}});
 
     // Submit, close the form and open a fresh one before the answer arrives.
     RegisterDialog* first = openForm();
     fill(first, {"erin", "pw", "pw", "Erin", "2020006", "", "", ""});
     submit(first);
-    QTest::mouseClick(first->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+    press(first, "cancelButton");
     RegisterDialog* second = openForm();
     QVERIFY(second != first);
     fill(second, {"frank", "", "", "", "", "", "", ""});
 
-    QTRY_COMPARE(traces.count("Receive End"), 1);
-    QCOMPARE(server.requests().first().value(1), QString("erin"));
-    QCOMPARE(boxes.seen(), QStringList{"PASS|Register sucessfully!"});
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
+    QCOMPARE(exchange.server.requests().first().value(1), QString("erin"));
+    QCOMPARE(exchange.boxes.seen(), QStringList{"PASS|Register sucessfully!"});
     // The form being filled in is not closed by the other form's answer.
     QVERIFY(second->isVisible());
     QVERIFY(!first->isVisible());
@@ -216,35 +178,33 @@ void TestRegistration::replyGoesToTheSubmittedForm()
 
 void TestRegistration::refusedConnectionWarns()
 {
-    WindowTesting::writeRefusedAddress();
-    MessageBoxWatcher boxes;
+    writeRefusedAddress();
+    Recorders watch;
 
     RegisterDialog* form = openForm();
     fill(form, {"gina", "pw", "pw", "", "", "", "", ""});
     submit(form);
-    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Can not connect to server!!!"});
+    QTRY_COMPARE(watch.boxes.seen(), QStringList{refusedBox});
     QVERIFY(form->isVisible());
 }
 
 void TestRegistration::formTooLargeForAFrameIsRefused()
 {
-    ScriptedServer server;
-    server.writeAddressFile();
-    MessageBoxWatcher boxes;
+    Exchange exchange;
 
     RegisterDialog* form = openForm();
     // 40000 characters are 80000 bytes on the wire: more than one frame holds.
     fill(form, {"hal", "pw", "pw", "Hal", "1", "", "", QString(40000, QLatin1Char('x'))});
     submit(form);
-    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Request too large to send!"});
+    QTRY_COMPARE(exchange.boxes.seen(), QStringList{"Error!|Request too large to send!"});
     QVERIFY(form->isVisible());
-    QCOMPARE(server.requests().size(), 0);
+    QCOMPARE(exchange.server.requests().size(), 0);
 }
 
 void TestRegistration::cancelHidesTheForm()
 {
     RegisterDialog* form = openForm();
-    QTest::mouseClick(form->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+    press(form, "cancelButton");
     QVERIFY(!form->isVisible());
     // Hidden, not destroyed: it stays a child of the main window.
     QCOMPARE(window->findChildren<RegisterDialog*>().size(), 1);

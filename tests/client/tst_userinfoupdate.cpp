@@ -1,26 +1,27 @@
-#include "mainwindow.h"
-#include "messageboxwatcher.h"
-#include "scriptedserver.h"
-#include "tempworkdir.h"
-#include "tracecatcher.h"
 #include "userinfoupdatedialog.h"
 #include "windowtesting.h"
 
-#include <QAction>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTextEdit>
-#include <QtTest>
+
+// Not the whole namespace: `account` below names this file's account record.
+using WindowTesting::ClientFixture;
+using WindowTesting::Exchange;
+using WindowTesting::Recorders;
+using WindowTesting::logIn;
+using WindowTesting::newest;
+using WindowTesting::press;
+using WindowTesting::refusedBox;
+using WindowTesting::writeRefusedAddress;
 
 // Personal information update: the form filled from the account, the request, and the account
 // record after the answer.
-class TestUserInfoUpdate : public QObject
+class TestUserInfoUpdate : public QObject, private ClientFixture
 {
     Q_OBJECT
 
 private slots:
     void init();
-    void cleanup();
+    void cleanup() { tearDown(); }
 
     void formShowsTheAccount();
     void confirmedUpdate_data();
@@ -36,10 +37,7 @@ private:
     UserInfoUpdateDialog* openForm();
     static void fill(UserInfoUpdateDialog* form, const QString& password, const QString& repeated,
                      const QString& name, const QString& phone, const QString& email, const QString& info);
-    static void submit(UserInfoUpdateDialog* form);
-
-    std::unique_ptr<TempWorkDir> dir;
-    std::unique_ptr<MainWindow> window;
+    static void submit(UserInfoUpdateDialog* form) { press(form, "submitButton"); }
 };
 
 // The account every test logs in with, as the login reply carries it.
@@ -47,26 +45,17 @@ static const UserInfo account = UserInfo::fromRecord(WindowTesting::account("u1"
 
 void TestUserInfoUpdate::init()
 {
-    dir = std::make_unique<TempWorkDir>();
-    window = std::make_unique<MainWindow>();
-    ScriptedServer loginServer;
-    loginServer.writeAddressFile();
-    MessageBoxWatcher boxes;
-    QVERIFY(WindowTesting::logIn(*window, loginServer, boxes, account.id, account.permission));
+    setUp(HiddenWindow);
+    // The login has a server of its own, so each test's server sees only that test's requests.
+    Exchange login;
+    QVERIFY(logIn(*window, login.server, login.boxes, account.id, account.permission));
     QCOMPARE(window->currentUser().password, account.password);
-}
-
-void TestUserInfoUpdate::cleanup()
-{
-    window.reset();
-    dir.reset();
 }
 
 UserInfoUpdateDialog* TestUserInfoUpdate::openForm()
 {
     window->findChild<QAction*>("actionInfo")->trigger();
-    const QList<UserInfoUpdateDialog*> forms = window->findChildren<UserInfoUpdateDialog*>();
-    return forms.isEmpty() ? nullptr : forms.last();
+    return newest<UserInfoUpdateDialog>(window.get());
 }
 
 void TestUserInfoUpdate::fill(UserInfoUpdateDialog* form, const QString& password, const QString& repeated,
@@ -78,11 +67,6 @@ void TestUserInfoUpdate::fill(UserInfoUpdateDialog* form, const QString& passwor
     form->findChild<QLineEdit*>("phoneNumberEdit")->setText(phone);
     form->findChild<QLineEdit*>("emailEdit")->setText(email);
     form->findChild<QTextEdit*>("userInfoEdit")->setPlainText(info);
-}
-
-void TestUserInfoUpdate::submit(UserInfoUpdateDialog* form)
-{
-    QTest::mouseClick(form->findChild<QPushButton*>("submitButton"), Qt::LeftButton);
 }
 
 void TestUserInfoUpdate::formShowsTheAccount()
@@ -115,21 +99,19 @@ void TestUserInfoUpdate::confirmedUpdate()
 {
     QFETCH(QString, newPassword);
     QFETCH(QString, storedPassword);
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{"UPDATE_SUCCESSFULLY"}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Exchange exchange;
+    exchange.server.addFrames({{"UPDATE_SUCCESSFULLY"}});
 
     UserInfoUpdateDialog* form = openForm();
     fill(form, newPassword, newPassword, "Alice B", "13911111111", "ab@y.org", "新的说明\nline 2");
     submit(form);
-    QTRY_COMPARE(traces.count("Receive End"), 1);
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
 
     // The user ID comes from the account; the confirmation is not sent.
-    QCOMPARE(server.requests(), (QList<QStringList>{{"QUERY_USER_INFO_UPDATE", "u1", newPassword, "Alice B",
-                                                     "13911111111", "ab@y.org", "新的说明\nline 2"}}));
-    QCOMPARE(boxes.seen(), QStringList{"PASS|Update successfully!"});
+    QCOMPARE(exchange.server.requests(), (QList<QStringList>{{"QUERY_USER_INFO_UPDATE", "u1", newPassword,
+                                                              "Alice B", "13911111111", "ab@y.org",
+                                                              "新的说明\nline 2"}}));
+    QCOMPARE(exchange.boxes.seen(), QStringList{"PASS|Update successfully!"});
     QVERIFY(!form->isVisible());
     const UserInfo& user = window->currentUser();
     QCOMPARE(user.password, storedPassword);
@@ -149,25 +131,23 @@ void TestUserInfoUpdate::confirmedUpdate()
 
 void TestUserInfoUpdate::mismatchedPasswordsSendNothing()
 {
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{"UPDATE_SUCCESSFULLY"}});
-    MessageBoxWatcher boxes;
+    Exchange exchange;
+    exchange.server.addFrames({{"UPDATE_SUCCESSFULLY"}});
 
     UserInfoUpdateDialog* form = openForm();
     fill(form, "abc", "abd", "Alice", "1", "e", "i");
     submit(form);
     // Lower-case "passwords" and "Error!", unlike the registration form.
-    QCOMPARE(boxes.seen(), QStringList{"Error!|passwords are not same!"});
+    QCOMPARE(exchange.boxes.seen(), QStringList{"Error!|passwords are not same!"});
     QVERIFY(form->isVisible());
     QCOMPARE(window->currentUser().password, account.password);
 
     // Mend it: the first and only request the server sees is this one.
     form->findChild<QLineEdit*>("repeatPasswordEdit")->setText("abc");
     submit(form);
-    QTRY_COMPARE(server.requests().size(), 1);
-    QCOMPARE(server.connectionCount(), 1);
-    QCOMPARE(server.requests().first().value(2), QString("abc"));
+    QTRY_COMPARE(exchange.server.requests().size(), 1);
+    QCOMPARE(exchange.server.connectionCount(), 1);
+    QCOMPARE(exchange.server.requests().first().value(2), QString("abc"));
 }
 
 void TestUserInfoUpdate::refusedUpdateWarnsAndChangesNothing_data()
@@ -180,17 +160,14 @@ void TestUserInfoUpdate::refusedUpdateWarnsAndChangesNothing_data()
 void TestUserInfoUpdate::refusedUpdateWarnsAndChangesNothing()
 {
     QFETCH(QString, word);
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{word}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Exchange exchange;
+    exchange.server.addFrames({{word}});
 
     UserInfoUpdateDialog* form = openForm();
     fill(form, "n3w", "n3w", "Mallory", "0", "m@z", "x");
     submit(form);
-    QTRY_COMPARE(traces.count("Receive End"), 1);
-    QCOMPARE(boxes.seen(), QStringList{"Error!|Update failed!"});
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
+    QCOMPARE(exchange.boxes.seen(), QStringList{"Error!|Update failed!"});
     QVERIFY(form->isVisible());
     const UserInfo& user = window->currentUser();
     QCOMPARE(user.password, account.password);
@@ -200,29 +177,23 @@ void TestUserInfoUpdate::refusedUpdateWarnsAndChangesNothing()
 
 void TestUserInfoUpdate::editsAfterConfirmAreNotSent()
 {
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{"UPDATE_SUCCESSFULLY"}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Exchange exchange;
+    exchange.server.addFrames({{"UPDATE_SUCCESSFULLY"}});
 
     UserInfoUpdateDialog* form = openForm();
     fill(form, "", "", "Alice C", "1", "e", "i");
     submit(form);
     // Still connecting: the request is written later, but from what was captured on confirm.
     form->findChild<QLineEdit*>("nameEdit")->setText("changed later");
-    QTRY_COMPARE(traces.count("Receive End"), 1);
-    QCOMPARE(server.requests().first().value(3), QString("Alice C"));
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
+    QCOMPARE(exchange.server.requests().first().value(3), QString("Alice C"));
     QCOMPARE(window->currentUser().name, QString("Alice C"));
 }
 
 void TestUserInfoUpdate::answerAfterLogout()
 {
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{"UPDATE_SUCCESSFULLY"}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Exchange exchange;
+    exchange.server.addFrames({{"UPDATE_SUCCESSFULLY"}});
 
     UserInfoUpdateDialog* form = openForm();
     fill(form, "n3w", "n3w", "Alice D", "1", "e", "i");
@@ -230,9 +201,9 @@ void TestUserInfoUpdate::answerAfterLogout()
     // The user logs out before the answer arrives.
     window->findChild<QAction*>("actionLogout")->trigger();
 
-    QTRY_COMPARE(traces.count("Receive End"), 1);
-    QCOMPARE(server.requests().first().value(1), account.id);
-    QCOMPARE(boxes.seen(), QStringList{"PASS|Update successfully!"});
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
+    QCOMPARE(exchange.server.requests().first().value(1), account.id);
+    QCOMPARE(exchange.boxes.seen(), QStringList{"PASS|Update successfully!"});
     // The account's changes are not copied into the guest record.
     const UserInfo guest = UserInfo::guest();
     const UserInfo& user = window->currentUser();
@@ -244,13 +215,13 @@ void TestUserInfoUpdate::answerAfterLogout()
 
 void TestUserInfoUpdate::refusedConnectionWarns()
 {
-    WindowTesting::writeRefusedAddress();
-    MessageBoxWatcher boxes;
+    writeRefusedAddress();
+    Recorders watch;
 
     UserInfoUpdateDialog* form = openForm();
     fill(form, "", "", "Alice E", "1", "e", "i");
     submit(form);
-    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Can not connect to server!!!"});
+    QTRY_COMPARE(watch.boxes.seen(), QStringList{refusedBox});
     QVERIFY(form->isVisible());
     QCOMPARE(window->currentUser().name, account.name);
 }

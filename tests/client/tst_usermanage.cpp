@@ -1,26 +1,17 @@
-#include "mainwindow.h"
-#include "messageboxwatcher.h"
-#include "scriptedserver.h"
-#include "tempworkdir.h"
-#include "tracecatcher.h"
 #include "usermanagedialog.h"
 #include "windowtesting.h"
 
-#include <QAction>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTreeWidget>
-#include <QtTest>
+using namespace WindowTesting;
 
 // User management: the two listings, delete, raise and lower, and how a row operation stays tied to
 // its own row while the list changes under it.
-class TestUserManage : public QObject
+class TestUserManage : public QObject, private ClientFixture
 {
     Q_OBJECT
 
 private slots:
     void init();
-    void cleanup();
+    void cleanup() { tearDown(); }
 
     void dialogLayout();
     void listing_data();
@@ -47,30 +38,27 @@ private:
     UserManageDialog* openDialog();
     QTreeWidget* list() const;
     QTreeWidgetItem* addRow(const QString& id, const QString& shownLevel);
-    void press(const char* button) const;
-    static QStringList column(QTreeWidget* list, int column);
+    void press(const char* button) const { WindowTesting::press(dialog, button); }
+    // Presses a button with hostIP.txt naming the given server, for tests that give each operation
+    // a server of its own.
+    void pressWith(const ScriptedServer& server, const char* button) const
+    {
+        server.writeAddressFile();
+        press(button);
+    }
 
-    std::unique_ptr<TempWorkDir> dir;
-    std::unique_ptr<QWidget> parent;
     UserManageDialog* dialog = nullptr;
 };
 
 void TestUserManage::init()
 {
-    dir = std::make_unique<TempWorkDir>();
-    parent = std::make_unique<QWidget>();
+    setUp(DialogParent);
     dialog = openDialog();
-}
-
-void TestUserManage::cleanup()
-{
-    parent.reset();
-    dir.reset();
 }
 
 UserManageDialog* TestUserManage::openDialog()
 {
-    return new UserManageDialog(parent.get());
+    return new UserManageDialog(dialogParent.get());
 }
 
 QTreeWidget* TestUserManage::list() const
@@ -85,19 +73,6 @@ QTreeWidgetItem* TestUserManage::addRow(const QString& id, const QString& shownL
     return item;
 }
 
-void TestUserManage::press(const char* button) const
-{
-    QTest::mouseClick(dialog->findChild<QPushButton*>(button), Qt::LeftButton);
-}
-
-QStringList TestUserManage::column(QTreeWidget* list, int column)
-{
-    QStringList texts;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        texts << list->topLevelItem(i)->text(column);
-    return texts;
-}
-
 void TestUserManage::dialogLayout()
 {
     QVERIFY(dialog->isVisible());
@@ -109,9 +84,9 @@ void TestUserManage::dialogLayout()
         headings << userList->headerItem()->text(i);
     QCOMPARE(headings, (QStringList{"用户名", "姓名", "学号", "手机号", "邮箱", "权限"}));
 
-    MainWindow window;
-    window.findChild<QAction*>("actionUserManage")->trigger();
-    QCOMPARE(window.findChildren<UserManageDialog*>().size(), 1);
+    MainWindow mainWindow;
+    mainWindow.findChild<QAction*>("actionUserManage")->trigger();
+    QCOMPARE(mainWindow.findChildren<UserManageDialog*>().size(), 1);
 }
 
 void TestUserManage::listing_data()
@@ -147,20 +122,18 @@ void TestUserManage::listing()
     QFETCH(QList<QStringList>, frames);
     QFETCH(QStringList, shownLevels);
     QFETCH(QString, countBox);
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames(frames);
-    MessageBoxWatcher boxes;
+    Exchange exchange;
+    exchange.server.addFrames(frames);
 
     dialog->findChild<QLineEdit*>("userEdit")->setText(" a n ");
     press(unconfirmed ? "unconfirmButton" : "searchButton");
-    QTRY_COMPARE(boxes.seen(), QStringList{countBox});
+    QTRY_COMPARE(exchange.boxes.seen(), QStringList{countBox});
 
     // The search text goes out untrimmed; the unconfirmed listing has no field.
     const QStringList request = unconfirmed ? QStringList{"QUERY_UNCONFIRM_USER"}
                                             : QStringList{"QUERY_SEARCH_USER", " a n "};
-    QCOMPARE(server.requests(), QList<QStringList>{request});
-    QCOMPARE(column(list(), 5), shownLevels);
+    QCOMPARE(exchange.server.requests(), QList<QStringList>{request});
+    QCOMPARE(columnTexts(list(), 5), shownLevels);
     if (!frames.isEmpty()) {
         QTreeWidgetItem* first = list()->topLevelItem(0);
         for (int c = 0; c < 5; ++c)
@@ -170,9 +143,8 @@ void TestUserManage::listing()
 
 void TestUserManage::listingClearsTheListAtOnce()
 {
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addSilence();
+    Exchange exchange;
+    exchange.server.addSilence();
     addRow("old", "VIP");
     press("searchButton");
     QCOMPARE(list()->topLevelItemCount(), 0);
@@ -180,12 +152,11 @@ void TestUserManage::listingClearsTheListAtOnce()
 
 void TestUserManage::failedListingStillReportsCount()
 {
-    WindowTesting::writeRefusedAddress();
-    MessageBoxWatcher boxes;
+    writeRefusedAddress();
+    Recorders watch;
     addRow("old", "VIP");
     press("unconfirmButton");
-    QTRY_COMPARE(boxes.seen(),
-                 (QStringList{"Error!|Can not connect to server!!!", "Searching completes|Find 0 results"}));
+    QTRY_COMPARE(watch.boxes.seen(), (QStringList{refusedBox, "Searching completes|Find 0 results"}));
 }
 
 void TestUserManage::startingOneListingDropsTheOther()
@@ -196,29 +167,24 @@ void TestUserManage::startingOneListingDropsTheOther()
     searchServer.addReply({frameOf({"s1", "S", "1", "1", "s@x", "VIP"}),
                            frameOf({"s2", "S", "1", "1", "s@x", "VIP"}) + Wire::endOfStreamFrame()});
     unconfirmServer.addFrames({{"u1", "U", "2", "2", "u@x", "Guest"}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Recorders watch;
 
-    searchServer.writeAddressFile();
-    press("searchButton");
-    unconfirmServer.writeAddressFile();
-    press("unconfirmButton");
-    QTRY_COMPARE(boxes.seen(), QStringList{"Searching completes|Find 1 results"});
-    QCOMPARE(column(list(), 0), QStringList{"u1"});
+    pressWith(searchServer, "searchButton");
+    pressWith(unconfirmServer, "unconfirmButton");
+    QTRY_COMPARE(watch.boxes.seen(), QStringList{"Searching completes|Find 1 results"});
+    QCOMPARE(columnTexts(list(), 0), QStringList{"u1"});
 }
 
 void TestUserManage::searchTextTooLargeForAFrame()
 {
-    ScriptedServer server;
-    server.writeAddressFile();
-    MessageBoxWatcher boxes;
+    Exchange exchange;
     // The longest text a line edit takes does not fit in a frame after the query code.
     auto* userEdit = dialog->findChild<QLineEdit*>("userEdit");
     userEdit->setText(QString(userEdit->maxLength(), QLatin1Char('u')));
     press("searchButton");
-    QTRY_COMPARE(boxes.seen(),
+    QTRY_COMPARE(exchange.boxes.seen(),
                  (QStringList{"Error!|Request too large to send!", "Searching completes|Find 0 results"}));
-    QCOMPARE(server.requests().size(), 0);
+    QCOMPARE(exchange.server.requests().size(), 0);
 }
 
 void TestUserManage::deleteSendsUserId_data()
@@ -236,45 +202,39 @@ void TestUserManage::deleteSendsUserId()
     QFETCH(QString, word);
     QFETCH(QStringList, boxes);
     QFETCH(QStringList, rowsAfter);
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{word}});
-    MessageBoxWatcher watcher;
-    TraceCatcher traces;
+    Exchange exchange;
+    exchange.server.addFrames({{word}});
 
     addRow("ann", "VIP");
     QTreeWidgetItem* ben = addRow("ben", "管理员");
     addRow("cat", "Guest");
     list()->setCurrentItem(ben);
     press("deleteButton");
-    QTRY_COMPARE(traces.count("Receive End"), 1);
-    QCOMPARE(server.requests(), (QList<QStringList>{{"QUERY_DELETE_USER", "ben"}}));
-    QCOMPARE(watcher.seen(), boxes);
-    QCOMPARE(column(list(), 0), rowsAfter);
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
+    QCOMPARE(exchange.server.requests(), (QList<QStringList>{{"QUERY_DELETE_USER", "ben"}}));
+    QCOMPARE(exchange.boxes.seen(), boxes);
+    QCOMPARE(columnTexts(list(), 0), rowsAfter);
 }
 
 void TestUserManage::superAdminIsNeverDeleted()
 {
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{"DELETE_USER_SUCCESSFULLY"}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Exchange exchange;
+    exchange.server.addFrames({{"DELETE_USER_SUCCESSFULLY"}});
 
     QTreeWidgetItem* root = addRow("root", "超级管理员");
     QTreeWidgetItem* ann = addRow("ann", "VIP");
     list()->setCurrentItem(root);
     press("deleteButton");
-    QCOMPARE(boxes.seen(), QStringList{}); // no message either
+    QCOMPARE(exchange.boxes.seen(), QStringList{}); // no message either
     QVERIFY(dialog->findChild<QPushButton*>("escalateButton")->isEnabled());
 
     // The next delete is the server's first and only request.
     list()->setCurrentItem(ann);
     press("deleteButton");
-    QTRY_COMPARE(traces.count("Receive End"), 1);
-    QCOMPARE(server.requests(), (QList<QStringList>{{"QUERY_DELETE_USER", "ann"}}));
-    QCOMPARE(server.connectionCount(), 1);
-    QCOMPARE(column(list(), 0), QStringList{"root"});
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
+    QCOMPARE(exchange.server.requests(), (QList<QStringList>{{"QUERY_DELETE_USER", "ann"}}));
+    QCOMPARE(exchange.server.connectionCount(), 1);
+    QCOMPARE(columnTexts(list(), 0), QStringList{"root"});
 }
 
 void TestUserManage::nothingSentWithoutCurrentRow_data()
@@ -288,11 +248,8 @@ void TestUserManage::nothingSentWithoutCurrentRow_data()
 void TestUserManage::nothingSentWithoutCurrentRow()
 {
     QFETCH(QString, button);
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{"DEGRADE_USER_SUCCESSFULLY"}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Exchange exchange;
+    exchange.server.addFrames({{"DEGRADE_USER_SUCCESSFULLY"}});
 
     addRow("ann", "VIP");
     list()->setCurrentItem(nullptr);
@@ -301,9 +258,9 @@ void TestUserManage::nothingSentWithoutCurrentRow()
 
     list()->setCurrentItem(list()->topLevelItem(0));
     press("degradeButton");
-    QTRY_COMPARE(traces.count("Receive End"), 1);
-    QCOMPARE(server.requests(), (QList<QStringList>{{"QUERY_DEGRADE_USER", "ann", "VIP"}}));
-    QCOMPARE(server.connectionCount(), 1);
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
+    QCOMPARE(exchange.server.requests(), (QList<QStringList>{{"QUERY_DEGRADE_USER", "ann", "VIP"}}));
+    QCOMPARE(exchange.server.connectionCount(), 1);
 }
 
 void TestUserManage::levelChange_data()
@@ -337,35 +294,29 @@ void TestUserManage::levelChange()
     QFETCH(bool, raise);
     QFETCH(QString, before);
     QFETCH(QString, after);
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{raise ? "ESCALATE_USER_SUCCESSFULLY" : "DEGRADE_USER_SUCCESSFULLY"}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Exchange exchange;
+    exchange.server.addFrames({{raise ? "ESCALATE_USER_SUCCESSFULLY" : "DEGRADE_USER_SUCCESSFULLY"}});
 
     addRow("ann", "VIP");
     QTreeWidgetItem* target = addRow("u9", before);
     list()->setCurrentItem(target);
     press(raise ? "escalateButton" : "degradeButton");
-    QTRY_COMPARE(traces.count("Receive End"), 1);
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
 
     // The level goes out as displayed, and the new one is worked out from it on this side.
-    QCOMPARE(server.requests(),
+    QCOMPARE(exchange.server.requests(),
              (QList<QStringList>{{raise ? "QUERY_ESCALATE_USER" : "QUERY_DEGRADE_USER", "u9", before}}));
-    QCOMPARE(boxes.seen(), QStringList{raise ? "PASS|Escalate the user successfully!"
-                                             : "PASS|Degrade the user successfully!"});
+    QCOMPARE(exchange.boxes.seen(), QStringList{raise ? "PASS|Escalate the user successfully!"
+                                                      : "PASS|Degrade the user successfully!"});
     QCOMPARE(target->text(5), after);
     QCOMPARE(list()->topLevelItem(0)->text(5), QString("VIP"));
 }
 
 void TestUserManage::secondRowOperationRefusedWhilePending()
 {
-    ScriptedServer server;
-    server.writeAddressFile();
-    server.addFrames({{"ESCALATE_USER_SUCCESSFULLY"}});
-    server.addFrames({{"DEGRADE_USER_SUCCESSFULLY"}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Exchange exchange;
+    exchange.server.addFrames({{"ESCALATE_USER_SUCCESSFULLY"}});
+    exchange.server.addFrames({{"DEGRADE_USER_SUCCESSFULLY"}});
 
     QTreeWidgetItem* ann = addRow("ann", "研究生");
     QTreeWidgetItem* ben = addRow("ben", "VIP");
@@ -378,7 +329,7 @@ void TestUserManage::secondRowOperationRefusedWhilePending()
     QMetaObject::invokeMethod(dialog, "degradeUser");
     QMetaObject::invokeMethod(dialog, "deleteUser");
 
-    QTRY_COMPARE(traces.count("Receive End"), 1);
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
     // The raise acted on the row it was sent for, not on the current one.
     QCOMPARE(ann->text(5), QString("VIP"));
     QCOMPARE(ben->text(5), QString("VIP"));
@@ -386,21 +337,21 @@ void TestUserManage::secondRowOperationRefusedWhilePending()
 
     // Once answered, the next operation goes through; nothing else was sent in between.
     press("degradeButton");
-    QTRY_COMPARE(traces.count("Receive End"), 2);
-    QCOMPARE(server.requests(), (QList<QStringList>{{"QUERY_ESCALATE_USER", "ann", "研究生"},
-                                                    {"QUERY_DEGRADE_USER", "ben", "VIP"}}));
-    QCOMPARE(server.connectionCount(), 2);
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 2);
+    QCOMPARE(exchange.server.requests(), (QList<QStringList>{{"QUERY_ESCALATE_USER", "ann", "研究生"},
+                                                             {"QUERY_DEGRADE_USER", "ben", "VIP"}}));
+    QCOMPARE(exchange.server.connectionCount(), 2);
     QCOMPARE(ben->text(5), QString("研究生"));
 }
 
 void TestUserManage::rowOperationRecoversAfterRefusedConnection()
 {
-    WindowTesting::writeRefusedAddress();
-    MessageBoxWatcher boxes;
+    writeRefusedAddress();
+    Recorders watch;
     QTreeWidgetItem* ann = addRow("ann", "VIP");
     list()->setCurrentItem(ann);
     press("escalateButton");
-    QTRY_COMPARE(boxes.seen(), QStringList{"Error!|Can not connect to server!!!"});
+    QTRY_COMPARE(watch.boxes.seen(), QStringList{refusedBox});
     QCOMPARE(ann->text(5), QString("VIP"));
     QVERIFY(dialog->findChild<QPushButton*>("escalateButton")->isEnabled());
 }
@@ -412,23 +363,20 @@ void TestUserManage::listingStartedWhileRaisePending()
     ScriptedServer searchServer;
     raiseServer.addFrames({{"ESCALATE_USER_SUCCESSFULLY"}});
     searchServer.addFrames({{"ann", "Ann", "1", "1", "a@x", "Undergraduate"}, {"ben", "Ben", "2", "2", "b@x", "VIP"}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Recorders watch;
 
     QTreeWidgetItem* ann = addRow("ann", "本科生");
     list()->setCurrentItem(ann);
-    raiseServer.writeAddressFile();
-    press("escalateButton");
-    searchServer.writeAddressFile();
-    press("searchButton"); // destroys the row the raise was sent for
+    pressWith(raiseServer, "escalateButton");
+    pressWith(searchServer, "searchButton"); // destroys the row the raise was sent for
 
-    QTRY_COMPARE(traces.count("Receive End"), 2);
+    QTRY_COMPARE(watch.traces.count("Receive End"), 2);
     QCOMPARE(raiseServer.requests(), (QList<QStringList>{{"QUERY_ESCALATE_USER", "ann", "本科生"}}));
-    QVERIFY(boxes.seen().contains("PASS|Escalate the user successfully!"));
-    QVERIFY(boxes.seen().contains("Searching completes|Find 2 results"));
+    QVERIFY(watch.boxes.seen().contains("PASS|Escalate the user successfully!"));
+    QVERIFY(watch.boxes.seen().contains("Searching completes|Find 2 results"));
     // The fresh rows are shown as the server listed them.
-    QCOMPARE(column(list(), 0), (QStringList{"ann", "ben"}));
-    QCOMPARE(column(list(), 5), (QStringList{"本科生", "VIP"}));
+    QCOMPARE(columnTexts(list(), 0), (QStringList{"ann", "ben"}));
+    QCOMPARE(columnTexts(list(), 5), (QStringList{"本科生", "VIP"}));
     QVERIFY(dialog->findChild<QPushButton*>("escalateButton")->isEnabled());
 }
 
@@ -438,22 +386,19 @@ void TestUserManage::deleteAnsweredAfterListCleared()
     ScriptedServer listServer;
     deleteServer.addFrames({{"DELETE_USER_SUCCESSFULLY"}});
     listServer.addFrames({{"ann", "Ann", "1", "1", "a@x", "Guest"}, {"cat", "Cat", "3", "3", "c@x", "Guest"}});
-    MessageBoxWatcher boxes;
-    TraceCatcher traces;
+    Recorders watch;
 
     QTreeWidgetItem* ann = addRow("ann", "Guest");
     addRow("ben", "Guest");
     list()->setCurrentItem(ann);
-    deleteServer.writeAddressFile();
-    press("deleteButton");
-    listServer.writeAddressFile();
-    press("unconfirmButton");
+    pressWith(deleteServer, "deleteButton");
+    pressWith(listServer, "unconfirmButton");
 
-    QTRY_COMPARE(traces.count("Receive End"), 2);
+    QTRY_COMPARE(watch.traces.count("Receive End"), 2);
     QCOMPARE(deleteServer.requests(), (QList<QStringList>{{"QUERY_DELETE_USER", "ann"}}));
-    QVERIFY(boxes.seen().contains("PASS|Delete the user successfully!"));
+    QVERIFY(watch.boxes.seen().contains("PASS|Delete the user successfully!"));
     // No row of the new list is taken out for the old one.
-    QCOMPARE(column(list(), 0), (QStringList{"ann", "cat"}));
+    QCOMPARE(columnTexts(list(), 0), (QStringList{"ann", "cat"}));
 }
 
 QTEST_MAIN(TestUserManage)

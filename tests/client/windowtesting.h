@@ -1,7 +1,8 @@
 #pragma once
 
-// Helpers for the client window tests: driving the main window and its dialogs through their
-// Designer object names, and preparing the scripted server's replies.
+// Helpers for the client window tests: the scene each test runs in, driving the main window and its
+// dialogs through their Designer object names, the rows and replies the scripted server sends, and
+// reading back what a list shows.
 
 #include "logindialog.h"
 #include "mainwindow.h"
@@ -83,8 +84,7 @@ inline QStringList account(const QString& id, const QString& name, const QString
             QStringLiteral("a@example.org"), QStringLiteral("about me")};
 }
 
-// A row of the main window's result list as the search reply sends it: book n, with the given state
-// and reading level.
+// Book n as a row of the search reply and of the result list, with the given state and reading level.
 inline QStringList bookRow(int n, const QString& state = QStringLiteral("空闲"),
                            const QString& permission = QStringLiteral("VIP"))
 {
@@ -139,7 +139,6 @@ class ClientFixture
 {
 protected:
     enum Part {
-        WorkDirOnly = 0,
         ServerAndBoxes = 0x1, // a scripted server that hostIP.txt names, and a watcher answering boxes
         HiddenWindow = 0x2,   // the main window, not shown
         ShownWindow = 0x4,    // the main window, shown
