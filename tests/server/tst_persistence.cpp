@@ -13,6 +13,7 @@ private slots:
     void noPasswordInTheDatabaseFiles();
     void generatedAdministratorPasswordIsPrintedOnce();
     void seedCatalogueReportsBadRowsAndImportsOnce();
+    void unusableDatabaseEndsTheServer();
 };
 
 void TestPersistence::initTestCase()
@@ -147,6 +148,24 @@ void TestPersistence::seedCatalogueReportsBadRowsAndImportsOnce()
         QVERIFY2(!line.contains(QLatin1String("seed catalogue")), qPrintable(line));
     QCOMPARE(fx.client().send(BookQuery{}).frames.size(), 3);
     QVERIFY(server.stop());
+}
+
+void TestPersistence::unusableDatabaseEndsTheServer()
+{
+    ServerProcess server{QStringLiteral(SERVER_BINARY)};
+    // A file in a directory that does not exist, or a PostgreSQL database that does not.
+    const QString name = server.usesPostgres() ? QStringLiteral("no_such_library") : QStringLiteral("no-such-dir/library.db");
+    server.setSetting(QStringLiteral("database/name"), name);
+    QVERIFY(!server.start());
+    QVERIFY(!server.isRunning());
+    QVERIFY(server.exitCode() != 0);
+    QStringList reasons;
+    for (const QString& line : server.output()) {
+        if (line.contains(QLatin1String("cannot open the database")))
+            reasons.append(line);
+    }
+    QCOMPARE(reasons.size(), 1);
+    QVERIFY2(reasons.first().contains(name), qPrintable(reasons.first()));
 }
 
 QTEST_GUILESS_MAIN(TestPersistence)
