@@ -4,7 +4,9 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -37,6 +39,10 @@ void quitOnTerminate(QApplication& app)
 int main(int argc, char* argv[])
 {
     // Every connection thread gets an event dispatcher; the plain one costs less to set up than GLib's.
+    // The database, its journal and the log hold accounts and loans: readable by the server's user only.
+    ::umask(077);
+    if (::geteuid() == 0)
+        std::fprintf(stderr, "warning: the server needs no root rights; run it as an unprivileged user\n");
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);

@@ -134,6 +134,15 @@ bool ServerProcess::stop(int timeoutMs)
     return ended && m_process.exitStatus() == QProcess::NormalExit;
 }
 
+void ServerProcess::kill()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(30000);
+    collect();
+}
+
 QStringList ServerProcess::output()
 {
     collect();

@@ -42,6 +42,8 @@ public:
     bool start(int timeoutMs = 120000);
     // Asks the server to end (SIGTERM) and waits; kills it when it does not end in time.
     bool stop(int timeoutMs = 30000);
+    // Ends the server at once with SIGKILL, as a crash or power cut would: nothing is flushed or closed.
+    void kill();
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     qint64 processId() const { return m_process.processId(); }
     int exitCode() const { return m_process.exitCode(); }

@@ -1,0 +1,149 @@
+#include "workload.h"
+
+#include "messages.h"
+
+#include <QDate>
+
+namespace {
+
+QString describe(const QList<QStringList>& frames)
+{
+    if (frames.isEmpty())
+        return QStringLiteral("no frame before the end of stream");
+    return QStringLiteral("%1 frame(s), first: %2").arg(frames.size()).arg(frames.first().join(u'|').left(200));
+}
+
+QString expectWord(const QList<QStringList>& frames, QLatin1String word)
+{
+    if (frames.size() == 1 && Reply::wordOf(frames.first()) == word)
+        return {};
+    return QStringLiteral("expected %1, got %2").arg(word, describe(frames));
+}
+
+QByteArray numberLookup(const QString& number)
+{
+    BookQuery query;
+    query.number = number;
+    return Wire::encodeRequest(query);
+}
+
+QString expectOneBook(const QList<QStringList>& frames, const QString& number)
+{
+    if (frames.size() == 1 && Reply::rowOf(frames.first(), Reply::BookRowSize)
+        && frames.first().at(5) == number)
+        return {};
+    return QStringLiteral("lookup of %1: %2").arg(number, describe(frames));
+}
+
+} // namespace
+
+QStringList Workload::names()
+{
+    return {QStringLiteral("lookup"), QStringLiteral("search"), QStringLiteral("login"),
+            QStringLiteral("borrow")};
+}
+
+std::unique_ptr<Workload> Workload::create(const QString& name, const SyntheticCatalogue& catalogue,
+                                           const Account& account, int connections)
+{
+    if (name == QLatin1String("lookup"))
+        return std::make_unique<LookupWorkload>(catalogue, connections);
+    if (name == QLatin1String("search"))
+        return std::make_unique<TitleSearchWorkload>(catalogue, connections);
+    if (name == QLatin1String("login"))
+        return std::make_unique<LoginWorkload>(account);
+    if (name == QLatin1String("borrow"))
+        return std::make_unique<BorrowReturnWorkload>(catalogue, account);
+    return nullptr;
+}
+
+QByteArray BookNumberProbe::request(int, int)
+{
+    return numberLookup(m_number);
+}
+
+QString BookNumberProbe::fault(int, int, const QList<QStringList>& frames) const
+{
+    return expectOneBook(frames, m_number);
+}
+
+QByteArray LoginWorkload::request(int, int)
+{
+    return Wire::encodeRequest(LoginQuery{m_account.id, m_account.password});
+}
+
+QString LoginWorkload::fault(int, int, const QList<QStringList>& frames) const
+{
+    if (frames.size() == 1 && Reply::accountAfterPass(frames.first()))
+        return {};
+    return QStringLiteral("login of %1: %2").arg(m_account.id, describe(frames));
+}
+
+LookupWorkload::LookupWorkload(const SyntheticCatalogue& catalogue, int connections)
+    : m_catalogue(catalogue), m_asked(size_t(connections))
+{
+}
+
+QByteArray LookupWorkload::request(int connection, int)
+{
+    std::uniform_int_distribution<qint64> index(0, m_catalogue.size() - 1);
+    m_asked[size_t(connection)] = SyntheticCatalogue::number(index(m_random));
+    return numberLookup(m_asked[size_t(connection)]);
+}
+
+QString LookupWorkload::fault(int connection, int, const QList<QStringList>& frames) const
+{
+    return expectOneBook(frames, m_asked[size_t(connection)]);
+}
+
+TitleSearchWorkload::TitleSearchWorkload(const SyntheticCatalogue& catalogue, int connections)
+    : m_catalogue(catalogue), m_asked(size_t(connections))
+{
+}
+
+QByteArray TitleSearchWorkload::request(int connection, int)
+{
+    std::uniform_int_distribution<qint64> k(0, std::numeric_limits<qint32>::max());
+    m_asked[size_t(connection)] = m_catalogue.searchWord(k(m_random));
+    BookQuery query;
+    query.title = m_asked[size_t(connection)];
+    return Wire::encodeRequest(query);
+}
+
+QString TitleSearchWorkload::fault(int connection, int, const QList<QStringList>& frames) const
+{
+    const QString& word = m_asked[size_t(connection)];
+    for (const QStringList& frame : frames) {
+        if (!Reply::rowOf(frame, Reply::BookRowSize) || !frame.first().contains(word, Qt::CaseInsensitive))
+            return QStringLiteral("search for %1: row without it: %2").arg(word, frame.join(u'|').left(200));
+    }
+    return {};
+}
+
+BorrowReturnWorkload::BorrowReturnWorkload(const SyntheticCatalogue& catalogue, Account account)
+    : m_catalogue(catalogue), m_account(std::move(account))
+{
+}
+
+QByteArray BorrowReturnWorkload::request(int connection, int step)
+{
+    const qint64 index = connection % m_catalogue.size();
+    if (step == 0) {
+        BorrowBookQuery borrow;
+        borrow.book = m_catalogue.bookRecord(index);
+        borrow.userId = m_account.id;
+        return Wire::encodeRequest(borrow);
+    }
+    // The borrowed-book row: the six book fields the client shows, then the loan date. The copy and
+    // the account identify the loan; the date is shown to the reader, not matched.
+    ReturnBookQuery giveBack;
+    giveBack.borrowedRow = m_catalogue.csvRow(index).mid(0, 6);
+    giveBack.borrowedRow << QDate::currentDate().toString(Qt::ISODate);
+    giveBack.userId = m_account.id;
+    return Wire::encodeRequest(giveBack);
+}
+
+QString BorrowReturnWorkload::fault(int, int step, const QList<QStringList>& frames) const
+{
+    return expectWord(frames, step == 0 ? Reply::BorrowBookSuccessfully : Reply::ReturnBookSuccessfully);
+}

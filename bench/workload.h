@@ -1,0 +1,102 @@
+#pragma once
+
+#include "syntheticcatalogue.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QStringList>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+// What one measured operation sends and what counts as a right answer. An operation is one or more
+// requests, each on its own connection (borrow-then-return is two). Every connection of the load
+// has its own index, so a workload can keep per-connection state such as the copy it lends.
+class Workload
+{
+public:
+    virtual ~Workload() = default;
+
+    virtual int steps() const { return 1; }
+    // The request frame of `step` of the next operation on `connection`.
+    virtual QByteArray request(int connection, int step) = 0;
+    // Why the reply frames of that step are wrong; empty when they are right.
+    virtual QString fault(int connection, int step, const QList<QStringList>& frames) const = 0;
+
+    struct Account {
+        QString id;
+        QString password;
+    };
+    // The case names the load generator accepts: lookup, search, login, borrow.
+    static QStringList names();
+    // nullptr for an unknown name.
+    static std::unique_ptr<Workload> create(const QString& name, const SyntheticCatalogue& catalogue,
+                                            const Account& account, int connections);
+};
+
+// A lookup of one given book number, expected to find exactly that book.
+class BookNumberProbe : public Workload
+{
+public:
+    explicit BookNumberProbe(QString number) : m_number(std::move(number)) {}
+    QByteArray request(int connection, int step) override;
+    QString fault(int connection, int step, const QList<QStringList>& frames) const override;
+
+private:
+    QString m_number;
+};
+
+// One login; the load of borrow-then-return needs one before it starts.
+class LoginWorkload : public Workload
+{
+public:
+    explicit LoginWorkload(Account account) : m_account(std::move(account)) {}
+    QByteArray request(int connection, int step) override;
+    QString fault(int connection, int step, const QList<QStringList>& frames) const override;
+
+private:
+    Account m_account;
+};
+
+// A random book number of the catalogue per request.
+class LookupWorkload : public Workload
+{
+public:
+    LookupWorkload(const SyntheticCatalogue& catalogue, int connections);
+    QByteArray request(int connection, int step) override;
+    QString fault(int connection, int step, const QList<QStringList>& frames) const override;
+
+private:
+    SyntheticCatalogue m_catalogue;
+    std::mt19937_64 m_random{20240601};
+    std::vector<QString> m_asked;
+};
+
+// A random title word per request; every row must carry it in its title.
+class TitleSearchWorkload : public Workload
+{
+public:
+    TitleSearchWorkload(const SyntheticCatalogue& catalogue, int connections);
+    QByteArray request(int connection, int step) override;
+    QString fault(int connection, int step, const QList<QStringList>& frames) const override;
+
+private:
+    SyntheticCatalogue m_catalogue;
+    std::mt19937_64 m_random{20240602};
+    std::vector<QString> m_asked;
+};
+
+// Borrow a copy and give it back. Each connection lends its own copy, so connections never race.
+class BorrowReturnWorkload : public Workload
+{
+public:
+    BorrowReturnWorkload(const SyntheticCatalogue& catalogue, Account account);
+    int steps() const override { return 2; }
+    QByteArray request(int connection, int step) override;
+    QString fault(int connection, int step, const QList<QStringList>& frames) const override;
+
+private:
+    SyntheticCatalogue m_catalogue;
+    Account m_account;
+};

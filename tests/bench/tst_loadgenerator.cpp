@@ -1,0 +1,246 @@
+#include "loadgenerator.h"
+#include "messages.h"
+#include "referenceserver.h"
+#include "syntheticcatalogue.h"
+#include "workload.h"
+
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// A loopback socket bound to a free port; listening or not, as the test needs.
+class LoopbackSocket
+{
+public:
+    explicit LoopbackSocket(bool listening)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        if (listening)
+            ::listen(m_fd, 64);
+        socklen_t length = sizeof address;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~LoopbackSocket() { ::close(m_fd); }
+    quint16 port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    quint16 m_port = 0;
+};
+
+QStringList bookRow(const SyntheticCatalogue& catalogue, qint64 index)
+{
+    return catalogue.bookRecord(index);
+}
+
+} // namespace
+
+class TestLoadGenerator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestsDecode_data();
+    void requestsDecode();
+    void lookupFaults_data();
+    void lookupFaults();
+    void searchFaults_data();
+    void searchFaults();
+    void wordFaults_data();
+    void wordFaults();
+    void countsEveryOperationAgainstTheReference_data();
+    void countsEveryOperationAgainstTheReference();
+    void brokenServersCountAsFailures_data();
+    void brokenServersCountAsFailures();
+};
+
+void TestLoadGenerator::requestsDecode_data()
+{
+    QTest::addColumn<QString>("caseName");
+    QTest::addColumn<QStringList>("codes");
+    QTest::newRow("lookup") << "lookup" << QStringList{Query::BookSearching};
+    QTest::newRow("search") << "search" << QStringList{Query::BookSearching};
+    QTest::newRow("login") << "login" << QStringList{Query::UserLogin};
+    QTest::newRow("borrow") << "borrow" << QStringList{Query::BorrowBook, Query::ReturnBook};
+}
+
+// Every request the load sends is one the server can decode: right code, right number of fields.
+void TestLoadGenerator::requestsDecode()
+{
+    QFETCH(QString, caseName);
+    QFETCH(QStringList, codes);
+    const SyntheticCatalogue catalogue(1000);
+    auto workload = Workload::create(caseName, catalogue, {"reader", "secret"}, 4);
+    QVERIFY(workload);
+    QCOMPARE(workload->steps(), codes.size());
+    for (int connection = 0; connection < 4; ++connection) {
+        for (int step = 0; step < workload->steps(); ++step) {
+            FrameReader reader;
+            reader.feed(workload->request(connection, step));
+            const FrameReader::Result frame = reader.next();
+            QCOMPARE(frame.status, FrameReader::Status::Frame);
+            QCOMPARE(reader.bufferedBytes(), 0);
+            const auto request = Wire::decodeRequest(frame.body);
+            QVERIFY(request);
+            QCOMPARE(request->code, codes[step]);
+        }
+    }
+}
+
+void TestLoadGenerator::lookupFaults_data()
+{
+    QTest::addColumn<QList<QStringList>>("frames");
+    QTest::addColumn<bool>("right");
+    const SyntheticCatalogue catalogue(50);
+    const QStringList asked = bookRow(catalogue, 7);
+    QTest::newRow("the book") << QList<QStringList>{asked} << true;
+    QTest::newRow("nothing") << QList<QStringList>{} << false;
+    QTest::newRow("another book") << QList<QStringList>{bookRow(catalogue, 8)} << false;
+    QTest::newRow("the book twice") << QList<QStringList>{asked, asked} << false;
+    QTest::newRow("short row") << QList<QStringList>{asked.mid(0, 7)} << false;
+}
+
+void TestLoadGenerator::lookupFaults()
+{
+    QFETCH(QList<QStringList>, frames);
+    QFETCH(bool, right);
+    BookNumberProbe probe(SyntheticCatalogue::number(7));
+    QCOMPARE(probe.fault(0, 0, frames).isEmpty(), right);
+}
+
+void TestLoadGenerator::searchFaults_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("fields");
+    QTest::addColumn<bool>("right");
+    QTest::newRow("carries the word") << "Notes on QWORD" << 8 << true;
+    QTest::newRow("lacks the word") << "Notes on something" << 8 << false;
+    QTest::newRow("short row") << "Notes on qword" << 7 << false;
+}
+
+void TestLoadGenerator::searchFaults()
+{
+    QFETCH(QString, title);
+    QFETCH(int, fields);
+    QFETCH(bool, right);
+    const SyntheticCatalogue catalogue(1000);
+    TitleSearchWorkload search(catalogue, 1);
+    // The word asked for is the workload's choice: read it back from the request it built.
+    FrameReader reader;
+    reader.feed(search.request(0, 0));
+    const auto request = Wire::decodeRequest(reader.next().body);
+    QVERIFY(request);
+    const QString word = request->fields.first();
+    QStringList row = catalogue.bookRecord(0).mid(0, fields);
+    row[0] = title.replace(QStringLiteral("QWORD"), word.toUpper()).replace(QStringLiteral("qword"), word);
+    QCOMPARE(search.fault(0, 0, {row}).isEmpty(), right);
+    QVERIFY(search.fault(0, 0, {}).isEmpty()); // finding nothing is a valid answer
+}
+
+void TestLoadGenerator::wordFaults_data()
+{
+    QTest::addColumn<QString>("caseName");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QList<QStringList>>("frames");
+    QTest::addColumn<bool>("right");
+    const QStringList account{"reader", "Reader", "Super Admin", "secret", "1", "2", "3", ""};
+    QTest::newRow("login pass") << "login" << 0 << QList<QStringList>{QStringList{"PASS"} + account} << true;
+    QTest::newRow("login pass without record") << "login" << 0 << QList<QStringList>{{"PASS"}} << false;
+    QTest::newRow("login wrong id") << "login" << 0 << QList<QStringList>{{"WRONG_ID"}} << false;
+    QTest::newRow("borrowed") << "borrow" << 0 << QList<QStringList>{{"BORROW_BOOK_SUCCESSFULLY"}} << true;
+    QTest::newRow("borrow refused") << "borrow" << 0 << QList<QStringList>{{"BORROW_LIMIT_REACHED"}} << false;
+    QTest::newRow("return word for borrow") << "borrow" << 0 << QList<QStringList>{{"RETURN_BOOK_SUCCESSFULLY"}}
+                                            << false;
+    QTest::newRow("returned") << "borrow" << 1 << QList<QStringList>{{"RETURN_BOOK_SUCCESSFULLY"}} << true;
+    QTest::newRow("return silent") << "borrow" << 1 << QList<QStringList>{} << false;
+}
+
+void TestLoadGenerator::wordFaults()
+{
+    QFETCH(QString, caseName);
+    QFETCH(int, step);
+    QFETCH(QList<QStringList>, frames);
+    QFETCH(bool, right);
+    auto workload = Workload::create(caseName, SyntheticCatalogue(100), {"reader", "secret"}, 1);
+    QVERIFY(workload);
+    QCOMPARE(workload->fault(0, step, frames).isEmpty(), right);
+}
+
+void TestLoadGenerator::countsEveryOperationAgainstTheReference_data()
+{
+    QTest::addColumn<QString>("caseName");
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<bool>("expectRight");
+    QTest::newRow("lookup unchecked") << "lookup" << false << true;
+    QTest::newRow("borrow unchecked") << "borrow" << false << true;
+    // The canned row is not the book asked for: checking must notice.
+    QTest::newRow("lookup checked") << "lookup" << true << false;
+    QTest::newRow("login checked") << "login" << true << false;
+}
+
+void TestLoadGenerator::countsEveryOperationAgainstTheReference()
+{
+    QFETCH(QString, caseName);
+    QFETCH(bool, verify);
+    QFETCH(bool, expectRight);
+    ReferenceServer server;
+    QVERIFY(server.listen(0));
+    std::thread serving([&server] { server.run(); });
+
+    auto workload = Workload::create(caseName, SyntheticCatalogue(1000), {"reader", "secret"}, 4);
+    LoadGenerator::Options options;
+    options.port = server.port();
+    options.connections = 4;
+    options.maxOperations = 200;
+    options.seconds = 120; // the count ends the run, this only bounds it
+    options.verify = verify;
+    const LoadGenerator::Result result = LoadGenerator(*workload, options).run();
+    server.stop();
+    serving.join();
+
+    QCOMPARE(result.operations + result.failures, qint64(200));
+    QCOMPARE(result.operations, expectRight ? qint64(200) : qint64(0));
+    QCOMPARE(result.latencies.count(), qsizetype(result.operations));
+    QCOMPARE(result.frames, qint64(200 * workload->steps()));
+    QCOMPARE(server.served(), quint64(200 * workload->steps()));
+    QCOMPARE(result.firstFault.isEmpty(), expectRight);
+}
+
+void TestLoadGenerator::brokenServersCountAsFailures_data()
+{
+    QTest::addColumn<bool>("listening");
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("nobody listens") << false << "connect";
+    QTest::newRow("accepts and never answers") << true << "no end-of-stream word";
+}
+
+void TestLoadGenerator::brokenServersCountAsFailures()
+{
+    QFETCH(bool, listening);
+    QFETCH(QString, fault);
+    LoopbackSocket socket(listening);
+    BookNumberProbe probe(SyntheticCatalogue::number(0));
+    LoadGenerator::Options options;
+    options.port = socket.port();
+    options.connections = 2;
+    options.seconds = 0.2;
+    options.stepTimeoutMs = 300;
+    const LoadGenerator::Result result = LoadGenerator(probe, options).run();
+    QCOMPARE(result.operations, qint64(0));
+    QVERIFY(result.failures > 0);
+    QVERIFY2(result.firstFault.contains(fault), qPrintable(result.firstFault));
+}
+
+QTEST_GUILESS_MAIN(TestLoadGenerator)
+#include "tst_loadgenerator.moc"
