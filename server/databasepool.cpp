@@ -73,12 +73,15 @@ struct DatabasePool::Queue {
 class DatabasePool::Worker : public QThread
 {
 public:
-    Worker(const DatabaseSettings& settings, Queue& queue, bool migrates)
+    enum class Role { MigratingWriter, Writer, Reader };
+
+    Worker(const DatabaseSettings& settings, Queue& queue, Role role, const LogFunction& log)
         : m_settings(settings)
         , m_queue(queue)
-        , m_migrates(migrates)
+        , m_role(role)
+        , m_log(log)
     {
-        setObjectName(migrates ? QStringLiteral("db-writer") : QStringLiteral("db-reader"));
+        setObjectName(role == Role::Reader ? QStringLiteral("db-reader") : QStringLiteral("db-writer"));
     }
 
     // Waits until the connection is open; false with the reason when it could not be.
@@ -96,13 +99,13 @@ protected:
     void run() override
     {
         Storage storage(m_settings, QStringLiteral("library-%1").arg(connectionSerial.fetchAndAddRelaxed(1)));
-        const bool ok = storage.open() && (!m_migrates || storage.migrate());
+        const bool ok = storage.open() && (m_role != Role::MigratingWriter || storage.migrate());
         m_error = ok ? QString() : storage.lastError();
         m_description = storage.description();
         m_opened.release();
         if (!ok)
             return;
-        if (m_migrates)
+        if (m_role != Role::Reader && storage.isSqlite())
             runGroups(storage);
         else
             runOneByOne(storage);
@@ -113,7 +116,12 @@ private:
     {
         while (PendingJob* pending = m_queue.take()) {
             storage.clearFailure();
-            (*pending->job)(storage);
+            if (reconnected(storage)) {
+                (*pending->job)(storage);
+                noticeLostConnection(storage);
+            } else {
+                pending->lost = true;
+            }
             pending->done.release();
         }
     }
@@ -141,19 +149,45 @@ private:
         }
     }
 
-public:
+    // Opens a lost connection again; false while the database stays out of reach.
+    bool reconnected(Storage& storage)
+    {
+        if (storage.isConnected())
+            return true;
+        if (!storage.ensureConnected())
+            return false;
+        log(QStringLiteral("database connection reopened (%1)").arg(objectName()));
+        return true;
+    }
 
-private:
+    void noticeLostConnection(Storage& storage)
+    {
+        if (!storage.failed())
+            return;
+        const QString error = storage.lastError();
+        if (!storage.checkConnection())
+            log(QStringLiteral("database connection lost (%1): %2; reopening it for the next request")
+                    .arg(objectName(), error.simplified()));
+    }
+
+    void log(const QString& line)
+    {
+        if (m_log)
+            m_log(line);
+    }
+
     DatabaseSettings m_settings;
     Queue& m_queue;
-    bool m_migrates;
+    Role m_role;
+    LogFunction m_log;
     QSemaphore m_opened;
     QString m_error;
     QString m_description;
 };
 
-DatabasePool::DatabasePool(const DatabaseSettings& settings)
+DatabasePool::DatabasePool(const DatabaseSettings& settings, LogFunction log)
     : m_settings(settings)
+    , m_log(std::move(log))
     , m_readQueue(std::make_unique<Queue>())
     , m_writeQueue(std::make_unique<Queue>())
 {
@@ -166,20 +200,24 @@ DatabasePool::~DatabasePool()
 
 bool DatabasePool::start(QString* error)
 {
-    auto writer = std::make_unique<Worker>(m_settings, *m_writeQueue, true);
-    writer->start();
-    const bool writerOpen = writer->waitUntilOpen(error);
-    m_description = writer->description();
-    m_workers.push_back(std::move(writer));
-    if (!writerOpen)
-        return false;
-    for (int i = 0; i < m_settings.readers; ++i) {
-        auto reader = std::make_unique<Worker>(m_settings, *m_readQueue, false);
-        reader->start();
-        const bool open = reader->waitUntilOpen(error);
-        m_workers.push_back(std::move(reader));
-        if (!open)
+    // The first writer creates or migrates the schema before any other connection uses it.
+    const int writers = m_settings.isSqlite() ? 1 : m_settings.writers;
+    for (int i = 0; i < writers + m_settings.readers; ++i) {
+        const Worker::Role role = i == 0 ? Worker::Role::MigratingWriter
+            : i < writers                ? Worker::Role::Writer
+                                         : Worker::Role::Reader;
+        auto worker = std::make_unique<Worker>(m_settings, role == Worker::Role::Reader ? *m_readQueue : *m_writeQueue,
+                                               role, m_log);
+        worker->start();
+        const bool open = worker->waitUntilOpen(error);
+        if (i == 0)
+            m_description = worker->description();
+        m_workers.push_back(std::move(worker));
+        if (!open) {
+            // Nobody would take a job from the queues now: they refuse at once instead of waiting.
+            stop();
             return false;
+        }
     }
     return true;
 }

@@ -16,15 +16,21 @@
 class Storage;
 
 // Long-lived database connections, each owned by a thread of its own (Qt allows a connection only in
-// the thread that opened it): one writer, which every change goes through, and a few readers. Opening
+// the thread that opened it): writers, which every change goes through, and a few readers. Opening
 // a connection costs far more than a point query, so connections outlive the requests they serve.
 // A caller hands a job to read() or write() and waits until it has run on a connection.
+//
+// On SQLite there is one writer, which commits the changes that wait together as one group. On
+// PostgreSQL several writers run changes side by side, each in a transaction of its own, kept apart by
+// row locks as the changes of other servers on the same database are. A lost PostgreSQL connection is
+// reopened before the next job; jobs meanwhile fail.
 class DatabasePool
 {
 public:
     using Job = std::function<void(Storage&)>;
+    using LogFunction = std::function<void(const QString&)>;
 
-    explicit DatabasePool(const DatabaseSettings& settings);
+    explicit DatabasePool(const DatabaseSettings& settings, LogFunction log = {});
     ~DatabasePool();
     DatabasePool(const DatabasePool&) = delete;
     DatabasePool& operator=(const DatabasePool&) = delete;
@@ -47,6 +53,7 @@ private:
     bool runOn(Queue& queue, const Job& job);
 
     DatabaseSettings m_settings;
+    LogFunction m_log;
     std::unique_ptr<Queue> m_readQueue;
     std::unique_ptr<Queue> m_writeQueue;
     std::vector<std::unique_ptr<Worker>> m_workers;

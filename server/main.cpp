@@ -51,8 +51,16 @@ int main(int argc, char* argv[])
     quitOnTerminate(app);
 
     Dialog dialog;
-    if (!dialog.start())
+    if (!dialog.start()) {
+        // The reason is on standard output and in the window's log. Where someone can see the window,
+        // it stays until closed; headless, the server ends at once. Either way the exit status says so.
+        const QString platform = QGuiApplication::platformName();
+        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal")) {
+            dialog.show();
+            app.exec();
+        }
         return 1;
+    }
     dialog.show();
     return app.exec();
 }

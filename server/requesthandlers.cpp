@@ -6,7 +6,7 @@
 #include "loginthrottle.h"
 #include "passwordhasher.h"
 #include "serversettings.h"
-#include "sessionregistry.h"
+#include "loginsessions.h"
 #include "storage.h"
 
 #include <QDateTime>
@@ -79,9 +79,28 @@ RequestHandlers::RequestHandlers(ServerContext& context, const QString& peer)
 {
 }
 
+bool RequestHandlers::read(const std::function<void(Storage&)>& job, QString* error)
+{
+    bool failed = false;
+    const bool ran = m_context.database.read([&](Storage& storage) {
+        job(storage);
+        failed = storage.failed();
+        if (failed)
+            *error = storage.lastError();
+    });
+    if (!ran && error->isEmpty())
+        *error = QStringLiteral("the database is unavailable");
+    return ran && !failed;
+}
+
+bool RequestHandlers::loggedIn(Storage& storage, const QString& userId) const
+{
+    return m_context.sessions.isLoggedIn(storage, m_peer, userId);
+}
+
 std::optional<QString> RequestHandlers::adminRefusal(Storage& storage) const
 {
-    const QString latest = m_context.sessions.latestLogin(m_peer);
+    const QString latest = m_context.sessions.latestLogin(storage, m_peer);
     if (latest.isEmpty())
         return QString(Refusal::AdminRequired);
     // The level is read afresh: an administrator who was lowered since the login has lost the right.
@@ -127,13 +146,8 @@ HandlerReply RequestHandlers::searchBooks(const BookQuery& query)
 
     QList<BookRow> books;
     QString error;
-    const bool ran = m_context.database.read([&](Storage& storage) {
-        books = storage.searchBooks(filter, m_context.settings.maxSearchRows);
-        if (storage.failed())
-            error = storage.lastError();
-    });
-    if (!ran || !error.isEmpty())
-        return refusedStream(QStringLiteral("database error: ") + (ran ? error : QStringLiteral("stopped")));
+    if (!read([&](Storage& storage) { books = storage.searchBooks(filter, m_context.settings.maxSearchRows); }, &error))
+        return refusedStream(QStringLiteral("database error: ") + error);
     return rowStream(books, [](const BookRow& b) {
         return QStringList{b.title, b.author,   b.type, b.publisher, b.year, b.number,
                            b.lent ? BookState::lentOut() : BookState::free(), b.permission};
@@ -146,12 +160,7 @@ HandlerReply RequestHandlers::login(const LoginQuery& query, UserInfo* account)
         return word(Refusal::TooManyAttempts);
     std::optional<AccountRow> stored;
     QString error;
-    const bool ran = m_context.database.read([&](Storage& storage) {
-        stored = storage.account(query.userId);
-        if (storage.failed())
-            error = storage.lastError();
-    });
-    if (!ran || !error.isEmpty()) {
+    if (!read([&](Storage& storage) { stored = storage.account(query.userId); }, &error)) {
         HandlerReply reply = word(Refusal::ServerError);
         reply.outcome += QStringLiteral(" (") + error + QLatin1Char(')');
         return reply;
@@ -165,7 +174,11 @@ HandlerReply RequestHandlers::login(const LoginQuery& query, UserInfo* account)
         return word(Refusal::WrongPassword);
     }
     m_context.throttle.succeeded(m_peer);
-    m_context.sessions.loggedIn(m_peer, stored->id);
+    if (!m_context.sessions.loggedIn(m_peer, stored->id)) {
+        HandlerReply reply = word(Refusal::ServerError);
+        reply.outcome += QStringLiteral(" (the login could not be stored)");
+        return reply;
+    }
     *account = recordOf(*stored, query.password);
     QByteArray frame = Reply::loginPass(account->fields());
     if (frame.isEmpty())
@@ -188,10 +201,13 @@ HandlerReply RequestHandlers::registerUser(const UserRegisterQuery& query)
         return fail(QStringLiteral("record too long for a frame"));
 
     bool taken = false;
-    m_context.database.read([&](Storage& storage) {
-        taken = storage.account(account.id).has_value()
-            || (!account.studentNumber.isEmpty() && storage.studentNumberTaken(account.studentNumber));
-    });
+    QString error;
+    if (!read([&](Storage& storage) {
+            taken = storage.account(account.id).has_value()
+                || (!account.studentNumber.isEmpty() && storage.studentNumberTaken(account.studentNumber));
+        },
+              &error))
+        return fail(QStringLiteral("database error: ") + error);
     if (taken)
         return fail(QStringLiteral("user ID or student number exists"));
 
@@ -216,7 +232,15 @@ HandlerReply RequestHandlers::registerUser(const UserRegisterQuery& query)
 
 HandlerReply RequestHandlers::updateUser(const UserUpdateQuery& query)
 {
-    if (!m_context.sessions.isLoggedIn(m_peer, query.userId))
+    // Checked before the costly hash, and again with the change.
+    bool allowed = false;
+    QString error;
+    if (!read([&](Storage& storage) { allowed = loggedIn(storage, query.userId); }, &error)) {
+        HandlerReply reply = word(Refusal::ServerError);
+        reply.outcome += QStringLiteral(" (") + error + QLatin1Char(')');
+        return reply;
+    }
+    if (!allowed)
         return word(Refusal::NotLoggedIn);
     if (!fitsLoginReply({query.userId, query.name, QString(), query.newPassword, QString(), query.phoneNumber,
                          query.email, query.userInfo}))
@@ -229,6 +253,10 @@ HandlerReply RequestHandlers::updateUser(const UserUpdateQuery& query)
     }
     HandlerReply reply = writeWord([&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
+        if (!loggedIn(storage, query.userId))
+            return Refusal::NotLoggedIn;
+        if (!storage.lockAccount(query.userId))
+            return QString();
         const std::optional<AccountRow> account = storage.account(query.userId);
         if (!account)
             return Refusal::NoSuchUser;
@@ -252,11 +280,14 @@ HandlerReply RequestHandlers::searchUsers(const SearchUserQuery& query)
 {
     QList<AccountRow> accounts;
     std::optional<QString> refusal;
-    m_context.database.read([&](Storage& storage) {
-        refusal = adminRefusal(storage);
-        if (!refusal)
-            accounts = storage.searchAccounts(query.text.trimmed(), m_context.settings.maxSearchRows);
-    });
+    QString error;
+    if (!read([&](Storage& storage) {
+            refusal = adminRefusal(storage);
+            if (!refusal)
+                accounts = storage.searchAccounts(query.text.trimmed(), m_context.settings.maxSearchRows);
+        },
+              &error))
+        return refusedStream(QStringLiteral("database error: ") + error);
     if (refusal)
         return refusedStream(*refusal);
     return rowStream(accounts, userRow);
@@ -266,11 +297,14 @@ HandlerReply RequestHandlers::unconfirmedUsers(const UnconfirmUserQuery&)
 {
     QList<AccountRow> accounts;
     std::optional<QString> refusal;
-    m_context.database.read([&](Storage& storage) {
-        refusal = adminRefusal(storage);
-        if (!refusal)
-            accounts = storage.accountsAtLevel(Levels::englishName(Levels::Guest), m_context.settings.maxSearchRows);
-    });
+    QString error;
+    if (!read([&](Storage& storage) {
+            refusal = adminRefusal(storage);
+            if (!refusal)
+                accounts = storage.accountsAtLevel(Levels::englishName(Levels::Guest), m_context.settings.maxSearchRows);
+        },
+              &error))
+        return refusedStream(QStringLiteral("database error: ") + error);
     if (refusal)
         return refusedStream(*refusal);
     return rowStream(accounts, userRow);
@@ -282,6 +316,8 @@ HandlerReply RequestHandlers::deleteUser(const DeleteUserQuery& query)
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;
         Storage::WriteTransaction transaction(storage);
+        if (!storage.lockAccount(query.userId))
+            return QString();
         const std::optional<AccountRow> account = storage.account(query.userId);
         if (!account)
             return Refusal::NoSuchUser;
@@ -316,6 +352,8 @@ HandlerReply RequestHandlers::changeLevel(const LevelChangeQuery& query, bool ra
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;
         Storage::WriteTransaction transaction(storage);
+        if (!storage.lockAccount(query.userId))
+            return QString();
         const std::optional<AccountRow> account = storage.account(query.userId);
         if (!account)
             return Refusal::NoSuchUser;
@@ -339,10 +377,18 @@ HandlerReply RequestHandlers::changeLevel(const LevelChangeQuery& query, bool ra
 
 HandlerReply RequestHandlers::borrowedBooks(const UserBorrowBookQuery& query)
 {
-    if (!m_context.sessions.isLoggedIn(m_peer, query.userId))
-        return refusedStream(Refusal::NotLoggedIn);
     QList<LoanRow> loans;
-    m_context.database.read([&](Storage& storage) { loans = storage.loansOf(query.userId); });
+    bool allowed = false;
+    QString error;
+    if (!read([&](Storage& storage) {
+            allowed = loggedIn(storage, query.userId);
+            if (allowed)
+                loans = storage.loansOf(query.userId);
+        },
+              &error))
+        return refusedStream(QStringLiteral("database error: ") + error);
+    if (!allowed)
+        return refusedStream(Refusal::NotLoggedIn);
     return rowStream(loans, [](const LoanRow& l) {
         return QStringList{l.title, l.author, l.type, l.publisher, l.year, l.number, shownTime(l.borrowedAt)};
     });
@@ -350,11 +396,13 @@ HandlerReply RequestHandlers::borrowedBooks(const UserBorrowBookQuery& query)
 
 HandlerReply RequestHandlers::returnBook(const ReturnBookQuery& query)
 {
-    if (!m_context.sessions.isLoggedIn(m_peer, query.userId))
-        return word(Refusal::NotLoggedIn);
     const QString number = query.borrowedRow.value(5);
     HandlerReply reply = writeWord([&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
+        if (!loggedIn(storage, query.userId))
+            return Refusal::NotLoggedIn;
+        if (!storage.lockBook(number))
+            return QString();
         if (storage.borrowerOf(number) != query.userId)
             return Refusal::NotBorrowedByUser;
         if (!storage.endLoan(number, query.userId, nowUtc()) || !transaction.commit())
@@ -368,12 +416,15 @@ HandlerReply RequestHandlers::returnBook(const ReturnBookQuery& query)
 
 HandlerReply RequestHandlers::borrowBook(const BorrowBookQuery& query)
 {
-    if (!m_context.sessions.isLoggedIn(m_peer, query.userId))
-        return word(Refusal::NotLoggedIn);
     const QString number = query.book.value(5);
     HandlerReply reply = writeWord([&](Storage& storage) -> QString {
-        // The write lock is held from the first read, so two borrowers of one copy are served in turn.
+        // The write lock (SQLite) or the locks on the account and the copy (PostgreSQL) are held from
+        // the first read, so two borrowers of one copy, or two loans of one account, are served in turn.
         Storage::WriteTransaction transaction(storage);
+        if (!loggedIn(storage, query.userId))
+            return Refusal::NotLoggedIn;
+        if (!storage.lockAccount(query.userId) || !storage.lockBook(number))
+            return QString();
         const std::optional<BookRow> book = storage.book(number);
         if (!book)
             return Refusal::NoSuchBook;
@@ -405,6 +456,8 @@ HandlerReply RequestHandlers::deleteBook(const DeleteBookQuery& query)
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;
         Storage::WriteTransaction transaction(storage);
+        if (!storage.lockBook(number))
+            return QString();
         const std::optional<BookRow> book = storage.book(number);
         if (!book)
             return Refusal::NoSuchBook;

@@ -11,7 +11,7 @@
 class DatabasePool;
 class LoginThrottle;
 class PasswordHasher;
-class SessionRegistry;
+class LoginSessions;
 class Storage;
 struct ServerSettings;
 
@@ -48,7 +48,7 @@ constexpr QLatin1String RegisterSuccessfully{"REGISTER_SUCCESSFULLY"};
 struct ServerContext {
     const ServerSettings& settings;
     DatabasePool& database;
-    SessionRegistry& sessions;
+    LoginSessions& sessions;
     LoginThrottle& throttle;
     PasswordHasher& hasher;
     QAtomicInteger<quint64> changes{0}; // bumped by every stored change, so the console can refresh
@@ -88,8 +88,11 @@ private:
     // Runs a change on the writer; the reply word is what the job returns, or SERVER_ERROR when the
     // database failed.
     HandlerReply writeWord(const std::function<QString(Storage&)>& job);
+    // Runs a read; false with the reason in `error` when it did not run or the database failed.
+    bool read(const std::function<void(Storage&)>& job, QString* error);
     // nullopt when the most recent login from this peer is an Administrator or above, else the refusal.
     std::optional<QString> adminRefusal(Storage& storage) const;
+    bool loggedIn(Storage& storage, const QString& userId) const;
 
     ServerContext& m_context;
     QString m_peer;

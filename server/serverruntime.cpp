@@ -8,7 +8,7 @@
 #include "loginthrottle.h"
 #include "passwordhasher.h"
 #include "requesthandlers.h"
-#include "sessionregistry.h"
+#include "loginsessions.h"
 
 #include <QFile>
 
@@ -45,16 +45,21 @@ bool ServerRuntime::start()
         return false;
     }
     m_hasher = std::make_unique<PasswordHasher>();
-    m_sessions = std::make_unique<SessionRegistry>(qint64(m_settings.sessionHours) * 3600 * 1000);
     m_throttle = std::make_unique<LoginThrottle>(m_settings.loginFailuresAllowed, m_settings.loginLockoutMs);
 
-    m_database = std::make_unique<DatabasePool>(m_settings.database);
+    Logger* logger = m_logger;
+    m_database = std::make_unique<DatabasePool>(m_settings.database, [logger](const QString& line) { logger->log(line); });
     QString error;
     if (!m_database->start(&error)) {
-        m_logger->log(QStringLiteral("cannot open the database: ") + error);
+        // One line that says what failed and where; the driver's own message may span several.
+        m_logger->log(QStringLiteral("cannot open the database %1: %2")
+                          .arg(m_database->description(), error.simplified()));
         return false;
     }
     m_logger->log(QStringLiteral("database ") + m_database->description());
+    // A server alone on its file keeps logins in memory; servers sharing a database share them there.
+    m_sessions = std::make_unique<LoginSessions>(*m_database, qint64(m_settings.sessionHours) * 3600 * 1000,
+                                                 !m_settings.database.isSqlite());
     m_context = std::unique_ptr<ServerContext>(
         new ServerContext{m_settings, *m_database, *m_sessions, *m_throttle, *m_hasher, {}});
 

@@ -2,6 +2,7 @@
 
 #include "levels.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -14,6 +15,15 @@ ServerSettings::ServerSettings()
         {Levels::englishName(Levels::Administrator), 50},
         {Levels::englishName(Levels::SuperAdmin), 100},
     };
+}
+
+QString DatabaseSettings::location() const
+{
+    if (isSqlite())
+        return QDir::current().absoluteFilePath(name);
+    const QString server = host.isEmpty() ? QStringLiteral("local socket") : host;
+    return server + (port > 0 ? QStringLiteral(":%1").arg(port) : QString()) + QLatin1Char('/') + name
+        + (schema.isEmpty() ? QString() : QStringLiteral(" schema ") + schema);
 }
 
 namespace {
@@ -71,7 +81,9 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
     db.port = readInt(ini, QStringLiteral("database/port"), db.port, 0, 65535, problems);
     db.user = readString(ini, QStringLiteral("database/user"), db.user);
     db.password = readString(ini, QStringLiteral("database/password"), db.password);
+    db.schema = readString(ini, QStringLiteral("database/schema"), db.schema).trimmed();
     db.readers = readInt(ini, QStringLiteral("database/readers"), db.readers, 1, 64, problems);
+    db.writers = readInt(ini, QStringLiteral("database/writers"), db.writers, 1, 64, problems);
 
     s.adminId = readString(ini, QStringLiteral("admin/id"), s.adminId);
     s.adminInitialPassword = readString(ini, QStringLiteral("admin/initialPassword"), s.adminInitialPassword);

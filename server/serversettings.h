@@ -13,7 +13,16 @@ struct DatabaseSettings {
     int port = 0; // 0: the driver's default
     QString user;
     QString password;
-    int readers = 3; // long-lived read connections beside the one writer
+    // PostgreSQL: the schema the tables live in (created when missing); empty: the default search path.
+    // Several libraries, or test runs, can then share one database.
+    QString schema;
+    int readers = 3; // long-lived read connections beside the writers
+    // PostgreSQL: connections that make changes. SQLite always has one writer, which groups commits.
+    int writers = 3;
+
+    bool isSqlite() const { return driver.compare(QLatin1String("QSQLITE"), Qt::CaseInsensitive) == 0; }
+    // Where the database is, for messages: the file, or "host:port/name".
+    QString location() const;
 };
 
 struct ServerSettings {

@@ -1,5 +1,6 @@
 #include "storage.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -42,6 +43,15 @@ QStringList splitStatements(const QString& script)
     return statements;
 }
 
+// The key of the PostgreSQL advisory lock that serialises migrations of one database.
+constexpr qint64 MigrationLock = 0x4c6962726172; // "Librar"
+
+const QRegularExpression& plainIdentifier()
+{
+    static const QRegularExpression identifier(QStringLiteral("^[a-z_][a-z0-9_]{0,62}$"));
+    return identifier;
+}
+
 QString schemaDirectory(bool sqlite)
 {
     return sqlite ? QStringLiteral(":/sql/sqlite") : QStringLiteral(":/sql/postgres");
@@ -54,7 +64,7 @@ Storage::Storage(const DatabaseSettings& settings, const QString& connectionName
     , m_connectionName(connectionName)
 {
     initSchemaResources();
-    m_sqlite = settings.driver.compare(QLatin1String("QSQLITE"), Qt::CaseInsensitive) == 0;
+    m_sqlite = settings.isSqlite();
 }
 
 Storage::~Storage()
@@ -71,8 +81,8 @@ Storage::~Storage()
 QString Storage::description() const
 {
     if (m_sqlite)
-        return QStringLiteral("SQLite %1").arg(QDir::current().absoluteFilePath(m_settings.name));
-    return QStringLiteral("%1 %2@%3/%4").arg(m_settings.driver, m_settings.user, m_settings.host, m_settings.name);
+        return QStringLiteral("SQLite %1").arg(m_settings.location());
+    return QStringLiteral("PostgreSQL %1 as user %2").arg(m_settings.location(), m_settings.user);
 }
 
 bool Storage::open()
@@ -82,6 +92,12 @@ bool Storage::open()
         fail(QStringLiteral("open"), QStringLiteral("no database driver %1").arg(m_settings.driver));
         return false;
     }
+    if (!m_sqlite && !m_settings.schema.isEmpty() && !plainIdentifier().match(m_settings.schema).hasMatch()) {
+        fail(QStringLiteral("open"),
+             QStringLiteral("the schema name \"%1\" is not lower-case letters, digits and underscores")
+                 .arg(m_settings.schema));
+        return false;
+    }
     m_db.setDatabaseName(m_settings.name);
     if (!m_sqlite) {
         m_db.setHostName(m_settings.host);
@@ -89,41 +105,139 @@ bool Storage::open()
             m_db.setPort(m_settings.port);
         m_db.setUserName(m_settings.user);
         m_db.setPassword(m_settings.password);
+        // A database host that does not answer must not hold a request (or the start) for minutes;
+        // the application name tells an operator which server process holds a connection.
+        m_db.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=library-server/%1")
+                                   .arg(QCoreApplication::applicationPid()));
     } else {
         // A writer that finds the file locked waits for the other one instead of failing at once.
         m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     }
     if (!m_db.open()) {
-        fail(QStringLiteral("open"), m_db.lastError().text());
+        fail(m_sqlite ? QStringLiteral("open") : QStringLiteral("connect"), m_db.lastError().text());
         return false;
     }
-    if (m_sqlite) {
-        // WAL lets readers run beside the writer; FULL syncs every commit, so a loan the user was told
-        // about survives a power cut.
-        const QStringList pragmas = {
-            QStringLiteral("PRAGMA journal_mode=WAL"),  QStringLiteral("PRAGMA synchronous=FULL"),
-            QStringLiteral("PRAGMA foreign_keys=ON"),   QStringLiteral("PRAGMA cache_size=-32768"),
-            QStringLiteral("PRAGMA temp_store=MEMORY"), QStringLiteral("PRAGMA journal_size_limit=67108864"),
-        };
-        for (const QString& pragma : pragmas) {
-            if (!execDirect(pragma))
+    return configureSession();
+}
+
+// Settings of the connection itself, made again whenever it is reopened.
+bool Storage::configureSession()
+{
+    if (!m_sqlite) {
+        // Each search is planned for its own text: a plan made for no text in particular either
+        // walks a million titles or sorts a hundred thousand matches.
+        QStringList settings = {QStringLiteral("SET plan_cache_mode = force_custom_plan"),
+                                // "already exists, skipping" and the like are no news for the log.
+                                QStringLiteral("SET client_min_messages = warning")};
+        if (!m_settings.schema.isEmpty())
+            settings.append(QStringLiteral("SET search_path = \"%1\", public").arg(m_settings.schema));
+        for (const QString& statement : settings) {
+            if (!execDirect(statement))
                 return false;
         }
+        return true;
+    }
+    // WAL lets readers run beside the writer; FULL syncs every commit, so a loan the user was told
+    // about survives a power cut.
+    const QStringList pragmas = {
+        QStringLiteral("PRAGMA journal_mode=WAL"),  QStringLiteral("PRAGMA synchronous=FULL"),
+        QStringLiteral("PRAGMA foreign_keys=ON"),   QStringLiteral("PRAGMA cache_size=-32768"),
+        QStringLiteral("PRAGMA temp_store=MEMORY"), QStringLiteral("PRAGMA journal_size_limit=67108864"),
+    };
+    for (const QString& pragma : pragmas) {
+        if (!execDirect(pragma))
+            return false;
     }
     return true;
 }
 
+bool Storage::checkConnection()
+{
+    if (m_sqlite || m_lost)
+        return !m_lost;
+    QSqlQuery ping(m_db);
+    if (ping.exec(QStringLiteral("SELECT 1")))
+        return true;
+    m_lost = true;
+    m_nextReopen = QDeadlineTimer(0);
+    return false;
+}
+
+bool Storage::ensureConnected()
+{
+    if (!m_lost)
+        return true;
+    if (!m_nextReopen.hasExpired()) {
+        fail(QStringLiteral("connect"), QStringLiteral("the database is out of reach; trying again shortly"));
+        return false;
+    }
+    // Prepared statements belong to the connection that is gone.
+    m_statements.clear();
+    m_inGroup = false;
+    m_db.close();
+    m_nextReopen = QDeadlineTimer(1000);
+    if (!m_db.open()) {
+        fail(QStringLiteral("connect"), m_db.lastError().text());
+        return false;
+    }
+    if (!configureSession()) {
+        m_db.close();
+        return false;
+    }
+    m_lost = false;
+    return true;
+}
+
+bool Storage::hasTable(const QString& table)
+{
+    if (m_sqlite)
+        return m_db.tables().contains(table);
+    // Looked up through the search path: the driver's table list covers every schema.
+    return scalar(QStringLiteral("SELECT CASE WHEN to_regclass(?) IS NULL THEN 0 ELSE 1 END"), {table}) == 1;
+}
+
+QString Storage::likeOperator() const
+{
+    // Both ignore case: SQLite's LIKE for ASCII letters, PostgreSQL's ILIKE (with a trigram index).
+    return m_sqlite ? QStringLiteral("LIKE") : QStringLiteral("ILIKE");
+}
+
+bool Storage::lockAccount(const QString& id)
+{
+    if (m_sqlite)
+        return true;
+    return select(QStringLiteral("SELECT 1 FROM accounts WHERE id = ? FOR UPDATE"), {id}, [](const QSqlQuery&) {});
+}
+
+bool Storage::lockBook(const QString& number)
+{
+    if (m_sqlite)
+        return true;
+    return select(QStringLiteral("SELECT 1 FROM books WHERE number = ? FOR UPDATE"), {number},
+                  [](const QSqlQuery&) {});
+}
+
 int Storage::schemaVersion()
 {
-    if (!m_db.tables().contains(QStringLiteral("schema_version")))
+    if (!hasTable(QStringLiteral("schema_version")))
         return 0;
     return int(scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")));
 }
 
 bool Storage::migrate()
 {
-    if (!m_db.tables().contains(QStringLiteral("schema_version"))
-        && !execDirect(QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)")))
+    // On PostgreSQL the whole migration is one transaction (its DDL is transactional) under a lock
+    // that a second server starting at the same moment waits for; it then finds the schema current.
+    std::optional<WriteTransaction> whole;
+    if (!m_sqlite) {
+        whole.emplace(*this);
+        if (!whole->isOpen() || !execDirect(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(MigrationLock)))
+            return false;
+        if (!m_settings.schema.isEmpty()
+            && !execDirect(QStringLiteral("CREATE SCHEMA IF NOT EXISTS \"%1\"").arg(m_settings.schema)))
+            return false;
+    }
+    if (!execDirect(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")))
         return false;
     const int current = schemaVersion();
     QDir dir(schemaDirectory(m_sqlite));
@@ -145,18 +259,21 @@ bool Storage::migrate()
             fail(QStringLiteral("migrate"), QStringLiteral("cannot read %1").arg(name));
             return false;
         }
-        WriteTransaction transaction(*this);
-        if (!transaction.isOpen())
-            return false;
+        std::optional<WriteTransaction> step;
+        if (!whole) {
+            step.emplace(*this);
+            if (!step->isOpen())
+                return false;
+        }
         for (const QString& statement : splitStatements(QString::fromUtf8(file.readAll()))) {
             if (!execDirect(statement))
                 return false;
         }
         if (!change(QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"), {version})
-            || !transaction.commit())
+            || (step && !step->commit()))
             return false;
     }
-    return true;
+    return !whole || whole->commit();
 }
 
 QSqlQuery& Storage::prepared(const QString& sql)

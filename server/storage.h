@@ -2,6 +2,7 @@
 
 #include "serversettings.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QList>
 #include <QSqlDatabase>
@@ -39,8 +40,9 @@ struct CatalogueCounts {
 };
 
 // One named database connection and every query the server runs. It must be used only by the thread
-// that opened it. The SQL is kept portable; what is particular to SQLite (pragmas, the trigram index,
-// BEGIN IMMEDIATE) stays inside this class and the schema resources of its driver.
+// that opened it. The SQL is shared where SQLite and PostgreSQL agree; what is particular to one of them
+// (pragmas, the trigram search, BEGIN IMMEDIATE against row locks, logins kept in the database) stays
+// inside this class and the schema resources of its driver.
 //
 // Failures: a statement that fails records its error and sets failed(); callers check it once at the
 // end of a unit of work instead of after every call.
@@ -54,10 +56,18 @@ public:
 
     bool open();
     // Applies the numbered schema resources above the stored schema version, each in a transaction.
+    // On PostgreSQL a lock held for the whole migration lets several servers start at once.
     bool migrate();
     int schemaVersion();
     QString description() const;
     bool isSqlite() const { return m_sqlite; }
+
+    // A PostgreSQL connection can be lost (the database restarts, the network drops). After a failed
+    // unit of work, checkConnection() finds out whether the connection itself is gone; the next
+    // ensureConnected() then opens it again, trying at most once a second while the database stays away.
+    bool checkConnection();
+    bool ensureConnected();
+    bool isConnected() const { return !m_lost; }
 
     bool failed() const { return m_failed; }
     QString lastError() const { return m_lastError; }
@@ -69,7 +79,9 @@ public:
     bool commitGroup();
 
     // A write that must agree with what it read first. On SQLite the write lock is taken at the
-    // start (BEGIN IMMEDIATE), so two borrowers cannot both see the copy free.
+    // start (BEGIN IMMEDIATE), so two borrowers cannot both see the copy free. On PostgreSQL, where
+    // other connections and other servers write at the same time, the rows a decision rests on are
+    // locked with lockAccount() and lockBook() (accounts first) before they are read.
     class WriteTransaction
     {
     public:
@@ -82,6 +94,11 @@ public:
         Storage& m_storage;
         bool m_open = false;
     };
+
+    // Row locks held to the end of the transaction; nothing to do on SQLite, whose transaction already
+    // holds the database's one write lock. True also when the row does not exist.
+    bool lockAccount(const QString& id);
+    bool lockBook(const QString& number);
 
     // Accounts
     std::optional<AccountRow> account(const QString& id);
@@ -111,6 +128,14 @@ public:
     bool endLoan(const QString& bookNumber, const QString& accountId, const QString& returnedAt);
     QList<LoanRow> loansOf(const QString& accountId);
 
+    // Logins per peer address, kept in the database so that every server sees them (PostgreSQL only).
+    // Expiry follows the database's clock, which all servers share.
+    bool recordLogin(const QString& peer, const QString& accountId, qint64 lifetimeMs);
+    bool hasLogin(const QString& peer, const QString& accountId);
+    // The account of the most recent login from the peer while it lasts, or an empty string.
+    QString latestLogin(const QString& peer);
+    void dropExpiredLogins();
+
     CatalogueCounts counts();
 
     // The year as a number when the text starts with digits ("1998", "1998年"), for the range search.
@@ -121,6 +146,9 @@ private:
     bool exec(QSqlQuery& query);
     static void bind(QSqlQuery& query, const QVariantList& values);
     bool execDirect(const QString& sql);
+    bool configureSession();
+    bool hasTable(const QString& table);
+    QString likeOperator() const;
     // Runs a prepared query with the given values and hands each row to `row`; finishes the query.
     bool select(const QString& sql, const QVariantList& values, const std::function<void(const QSqlQuery&)>& row);
     qint64 scalar(const QString& sql, const QVariantList& values = {});
@@ -139,6 +167,8 @@ private:
     bool m_sqlite = true;
     bool m_failed = false;
     bool m_inGroup = false;
+    bool m_lost = false;
+    QDeadlineTimer m_nextReopen;
     QString m_lastError;
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_statements;
 };

@@ -44,8 +44,7 @@ constexpr int IndexedMatchLimit = 3000;
 QString Storage::substringCondition(const QString& column, const QString& text, QVariantList& values) const
 {
     values.append(likePattern(text));
-    const QString like = m_sqlite ? QStringLiteral(" LIKE ") : QStringLiteral(" ILIKE ");
-    return QStringLiteral(" AND b.") + column + like + QStringLiteral("? ESCAPE '\\'");
+    return QStringLiteral(" AND b.") + column + QLatin1Char(' ') + likeOperator() + QStringLiteral(" ? ESCAPE '\\'");
 }
 
 QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
@@ -66,6 +65,8 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
     // page is full. The matches are collected once, stopping just past the threshold, and that
     // decides. The index cannot answer a text of fewer than three characters (two-character Chinese
     // titles are common); those are always tested row by row.
+    // PostgreSQL makes the same choice itself: its trigram indexes serve ILIKE, and with each search
+    // planned for its own text (see configureSession) it picks between them and the title order.
     QString chosenIndex;
     QList<qint64> candidates;
     if (m_sqlite) {

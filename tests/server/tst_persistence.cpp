@@ -8,11 +8,19 @@ class TestPersistence : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void restartKeepsAccountsBooksAndLoans();
     void noPasswordInTheDatabaseFiles();
     void generatedAdministratorPasswordIsPrintedOnce();
     void seedCatalogueReportsBadRowsAndImportsOnce();
+    void unusableDatabaseEndsTheServer();
 };
+
+void TestPersistence::initTestCase()
+{
+    if (const QString reason = ServerProcess::backendUnavailableReason(); !reason.isEmpty())
+        QSKIP(qPrintable(reason));
+}
 
 void TestPersistence::restartKeepsAccountsBooksAndLoans()
 {
@@ -42,8 +50,9 @@ void TestPersistence::restartKeepsAccountsBooksAndLoans()
     keeper = fx.client(2);
 
     QCOMPARE(fx.bookRow(QStringLiteral("P-1")).value(6), BookState::lentOut());
-    // Sessions live in memory only: after a restart everyone logs in again.
-    QCOMPARE(keeper.send(UserBorrowBookQuery{QStringLiteral("keeper")}).frames.size(), 0);
+    // A server alone on SQLite keeps sessions in memory: after a restart everyone logs in again. Servers
+    // sharing a PostgreSQL database keep them there, so a restart of one server logs nobody out.
+    QCOMPARE(keeper.send(UserBorrowBookQuery{QStringLiteral("keeper")}).frames.size(), server.usesPostgres() ? 1 : 0);
     QCOMPARE(fx.login(keeper, QStringLiteral("keeper"), QStringLiteral("pw-keeper")), QStringLiteral("PASS"));
     QCOMPARE(keeper.send(UserBorrowBookQuery{QStringLiteral("keeper")}).frames, loansBefore);
     QCOMPARE(fx.login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)), QStringLiteral("PASS"));
@@ -67,18 +76,9 @@ void TestPersistence::noPasswordInTheDatabaseFiles()
     QCOMPARE(fx.login(c, QStringLiteral("secretive"), first), QStringLiteral("PASS"));
     QCOMPARE(c.send(UserUpdateQuery{QStringLiteral("secretive"), second, {}, {}, {}, {}}).word(), Reply::UpdateSuccessfully);
 
-    // Read the files while the server runs (the write-ahead log still holds the changes) and after.
-    const auto stored = [&] {
-        QByteArray bytes;
-        for (const char* suffix : {"", "-wal", "-shm"}) {
-            QFile file(server.filePath(QStringLiteral("library.db") + QLatin1String(suffix)));
-            if (file.open(QIODevice::ReadOnly))
-                bytes += file.readAll();
-        }
-        return bytes;
-    };
+    // Read what is stored while the server runs (the write-ahead log still holds the changes) and after.
     for (int pass = 0; pass < 2; ++pass) {
-        const QByteArray bytes = stored();
+        const QByteArray bytes = server.storedBytes();
         QVERIFY(bytes.contains("$argon2id$"));
         for (const QString& password : {adminPassword, first, second}) {
             QVERIFY2(!bytes.contains(password.toUtf8()), qPrintable(password));
@@ -148,6 +148,24 @@ void TestPersistence::seedCatalogueReportsBadRowsAndImportsOnce()
         QVERIFY2(!line.contains(QLatin1String("seed catalogue")), qPrintable(line));
     QCOMPARE(fx.client().send(BookQuery{}).frames.size(), 3);
     QVERIFY(server.stop());
+}
+
+void TestPersistence::unusableDatabaseEndsTheServer()
+{
+    ServerProcess server{QStringLiteral(SERVER_BINARY)};
+    // A file in a directory that does not exist, or a PostgreSQL database that does not.
+    const QString name = server.usesPostgres() ? QStringLiteral("no_such_library") : QStringLiteral("no-such-dir/library.db");
+    server.setSetting(QStringLiteral("database/name"), name);
+    QVERIFY(!server.start());
+    QVERIFY(!server.isRunning());
+    QVERIFY(server.exitCode() != 0);
+    QStringList reasons;
+    for (const QString& line : server.output()) {
+        if (line.contains(QLatin1String("cannot open the database")))
+            reasons.append(line);
+    }
+    QCOMPARE(reasons.size(), 1);
+    QVERIFY2(reasons.first().contains(name), qPrintable(reasons.first()));
 }
 
 QTEST_GUILESS_MAIN(TestPersistence)

@@ -90,6 +90,8 @@ QString TestServerProtocol::seedCatalogue() const
 
 void TestServerProtocol::initTestCase()
 {
+    if (const QString reason = ServerProcess::backendUnavailableReason(); !reason.isEmpty())
+        QSKIP(qPrintable(reason));
     QVERIFY(m_server.writeFile(QStringLiteral("seed.csv"), seedCatalogue().toUtf8()));
     m_server.setSetting(QStringLiteral("admin/initialPassword"), QString::fromLatin1(ServerFixture::AdminPassword));
     m_server.setSetting(QStringLiteral("catalogue/seed"), QStringLiteral("seed.csv"));

@@ -12,11 +12,58 @@ ServerProcess::ServerProcess(const QString& program)
     m_settings.insert(QStringLiteral("network/address"), QStringLiteral("127.0.0.1"));
     m_process.setWorkingDirectory(m_dir.path());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    if (PgTestDatabase::requested()) {
+        m_pg = PgTestDatabase::fromEnvironment();
+        if (m_pg) {
+            m_schema = PgTestDatabase::uniqueSchemaName();
+            m_ownsSchema = true;
+            const QVariantMap database = m_pg->serverSettings(m_schema);
+            for (auto it = database.cbegin(); it != database.cend(); ++it)
+                m_settings.insert(it.key(), it.value());
+        }
+    }
 }
 
 ServerProcess::~ServerProcess()
 {
     stop();
+    if (m_ownsSchema)
+        m_pg->dropSchema(m_schema);
+}
+
+QString ServerProcess::backendUnavailableReason()
+{
+    if (PgTestDatabase::requested() && !PgTestDatabase::fromEnvironment())
+        return QStringLiteral("LIBRARY_TEST_PG is not set: no PostgreSQL database to run these server tests on");
+    return {};
+}
+
+void ServerProcess::shareDatabaseWith(const ServerProcess& other)
+{
+    m_pg = other.m_pg;
+    m_schema = other.m_schema;
+    m_ownsSchema = false;
+    for (auto it = other.m_settings.cbegin(); it != other.m_settings.cend(); ++it) {
+        if (it.key().startsWith(QLatin1String("database/")))
+            m_settings.insert(it.key(), it.value());
+    }
+    // SQLite: the other server's file, by its absolute path.
+    if (!m_pg)
+        m_settings.insert(QStringLiteral("database/name"), other.filePath(QStringLiteral("library.db")));
+}
+
+QByteArray ServerProcess::storedBytes()
+{
+    if (m_pg)
+        return m_pg->dumpSchema(m_schema);
+    QByteArray bytes;
+    // The write-ahead log may still hold changes that the main file does not.
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        QFile file(m_dir.filePath(QStringLiteral("library.db") + QLatin1String(suffix)));
+        if (file.open(QIODevice::ReadOnly))
+            bytes += file.readAll();
+    }
+    return bytes;
 }
 
 void ServerProcess::setSetting(const QString& key, const QVariant& value)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pgtestdatabase.h"
+
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -8,10 +10,15 @@
 // Runs the real server program in a temporary working directory of its own, with a server.ini made of
 // the given settings (on a free loopback port unless told otherwise), and reads the port it printed.
 // The directory outlives stop(), so a test can start the same server again on the same database.
+// With LIBRARY_TEST_BACKEND=postgres the server runs on the PostgreSQL database of LIBRARY_TEST_PG
+// instead, in a schema of its own that is dropped with this object.
 class ServerProcess
 {
 public:
     explicit ServerProcess(const QString& program);
+
+    // Why the requested back end cannot be used (a reason to skip), or an empty string.
+    static QString backendUnavailableReason();
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
@@ -23,6 +30,13 @@ public:
     QString filePath(const QString& name) const { return m_dir.filePath(name); }
     QString workDir() const { return m_dir.path(); }
 
+    bool usesPostgres() const { return m_pg.has_value(); }
+    QString schema() const { return m_schema; }
+    // Serves the same PostgreSQL database and schema as `other`, which keeps owning it.
+    void shareDatabaseWith(const ServerProcess& other);
+    // Every stored row as text (PostgreSQL), or the database files (SQLite).
+    QByteArray storedBytes();
+
     // Starts the program and waits for its "listening on" line. False (see errorText()) when it
     // exits or stays silent.
     bool start(int timeoutMs = 120000);
@@ -31,6 +45,8 @@ public:
     // Ends the server at once with SIGKILL, as a crash or power cut would: nothing is flushed or closed.
     void kill();
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    qint64 processId() const { return m_process.processId(); }
+    int exitCode() const { return m_process.exitCode(); }
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
@@ -55,4 +71,7 @@ private:
     quint16 m_port = 0;
     QString m_adminPassword;
     QString m_error;
+    std::optional<PgTestDatabase> m_pg;
+    QString m_schema;
+    bool m_ownsSchema = false;
 };
