@@ -76,8 +76,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption waitOption(QStringLiteral("wait-for-import"),
                                         QStringLiteral("Only wait until the last book can be found, at most s seconds."),
                                         QStringLiteral("s"));
+    const QCommandLineOption firstCopyOption(QStringLiteral("first-copy"),
+                                             QStringLiteral("Borrow case: the first copy to lend (one per connection)."),
+                                             QStringLiteral("n"), QStringLiteral("0"));
     parser.addOptions({portOption, caseOption, connectionsOption, secondsOption, booksOption, userOption,
-                       passwordOption, labelOption, noVerifyOption, waitOption});
+                       passwordOption, labelOption, noVerifyOption, waitOption, firstCopyOption});
     parser.process(app);
 
     bool ok = false;
@@ -107,7 +110,8 @@ int main(int argc, char* argv[])
 
     const QString caseName = parser.value(caseOption);
     const Workload::Account account{parser.value(userOption), parser.value(passwordOption)};
-    std::unique_ptr<Workload> workload = Workload::create(caseName, catalogue, account, connections);
+    const qint64 firstCopy = qMax<qint64>(0, parser.value(firstCopyOption).toLongLong());
+    std::unique_ptr<Workload> workload = Workload::create(caseName, catalogue, account, connections, firstCopy);
     if (!workload) {
         std::fprintf(stderr, "--case: one of %s\n", qPrintable(Workload::names().join(QStringLiteral(", "))));
         return 2;

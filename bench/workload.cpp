@@ -44,7 +44,7 @@ QStringList Workload::names()
 }
 
 std::unique_ptr<Workload> Workload::create(const QString& name, const SyntheticCatalogue& catalogue,
-                                           const Account& account, int connections)
+                                           const Account& account, int connections, qint64 firstCopy)
 {
     if (name == QLatin1String("lookup"))
         return std::make_unique<LookupWorkload>(catalogue, connections);
@@ -53,7 +53,7 @@ std::unique_ptr<Workload> Workload::create(const QString& name, const SyntheticC
     if (name == QLatin1String("login"))
         return std::make_unique<LoginWorkload>(account);
     if (name == QLatin1String("borrow"))
-        return std::make_unique<BorrowReturnWorkload>(catalogue, account);
+        return std::make_unique<BorrowReturnWorkload>(catalogue, account, firstCopy);
     return nullptr;
 }
 
@@ -120,14 +120,14 @@ QString TitleSearchWorkload::fault(int connection, int, const QList<QStringList>
     return {};
 }
 
-BorrowReturnWorkload::BorrowReturnWorkload(const SyntheticCatalogue& catalogue, Account account)
-    : m_catalogue(catalogue), m_account(std::move(account))
+BorrowReturnWorkload::BorrowReturnWorkload(const SyntheticCatalogue& catalogue, Account account, qint64 firstCopy)
+    : m_catalogue(catalogue), m_account(std::move(account)), m_firstCopy(firstCopy)
 {
 }
 
 QByteArray BorrowReturnWorkload::request(int connection, int step)
 {
-    const qint64 index = connection % m_catalogue.size();
+    const qint64 index = (m_firstCopy + connection) % m_catalogue.size();
     if (step == 0) {
         BorrowBookQuery borrow;
         borrow.book = m_catalogue.bookRecord(index);

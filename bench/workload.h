@@ -31,8 +31,10 @@ public:
     // The case names the load generator accepts: lookup, search, login, borrow.
     static QStringList names();
     // nullptr for an unknown name.
+    // firstCopy: the borrow case lends copies firstCopy, firstCopy + 1, ... (one per connection), so
+    // two load generators against two servers of one database lend different copies.
     static std::unique_ptr<Workload> create(const QString& name, const SyntheticCatalogue& catalogue,
-                                            const Account& account, int connections);
+                                            const Account& account, int connections, qint64 firstCopy = 0);
 };
 
 // A lookup of one given book number, expected to find exactly that book.
@@ -91,7 +93,7 @@ private:
 class BorrowReturnWorkload : public Workload
 {
 public:
-    BorrowReturnWorkload(const SyntheticCatalogue& catalogue, Account account);
+    BorrowReturnWorkload(const SyntheticCatalogue& catalogue, Account account, qint64 firstCopy = 0);
     int steps() const override { return 2; }
     QByteArray request(int connection, int step) override;
     QString fault(int connection, int step, const QList<QStringList>& frames) const override;
@@ -99,4 +101,5 @@ public:
 private:
     SyntheticCatalogue m_catalogue;
     Account m_account;
+    qint64 m_firstCopy = 0;
 };
