@@ -110,7 +110,7 @@ std::optional<QString> RequestHandlers::adminRefusal(Storage& storage) const
     return std::nullopt;
 }
 
-HandlerReply RequestHandlers::writeWord(const std::function<QString(Storage&)>& job)
+HandlerReply RequestHandlers::writeWord(const QString& successWord, const std::function<QString(Storage&)>& job)
 {
     QString result;
     bool failed = false;
@@ -127,6 +127,8 @@ HandlerReply RequestHandlers::writeWord(const std::function<QString(Storage&)>& 
         reply.outcome += QStringLiteral(" (") + why + QLatin1Char(')');
         return reply;
     }
+    if (result == successWord)
+        m_context.changes.ref();
     return word(result);
 }
 
@@ -214,7 +216,7 @@ HandlerReply RequestHandlers::registerUser(const UserRegisterQuery& query)
     account.passwordHash = m_context.hasher.hash(query.password);
     if (account.passwordHash.isEmpty())
         return fail(QStringLiteral("password could not be hashed"));
-    HandlerReply reply = writeWord([&](Storage& storage) -> QString {
+    HandlerReply reply = writeWord(RegisterSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
         // Checked again under the write lock: another registration may have won meanwhile.
         if (storage.account(account.id)
@@ -226,7 +228,6 @@ HandlerReply RequestHandlers::registerUser(const UserRegisterQuery& query)
     });
     if (reply.outcome != RegisterSuccessfully)
         return fail(reply.outcome);
-    m_context.changes.ref();
     return reply;
 }
 
@@ -251,7 +252,7 @@ HandlerReply RequestHandlers::updateUser(const UserUpdateQuery& query)
         if (newHash.isEmpty())
             return word(Refusal::ServerError);
     }
-    HandlerReply reply = writeWord([&](Storage& storage) -> QString {
+    HandlerReply reply = writeWord(Reply::UpdateSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
         if (!loggedIn(storage, query.userId))
             return Refusal::NotLoggedIn;
@@ -271,8 +272,6 @@ HandlerReply RequestHandlers::updateUser(const UserUpdateQuery& query)
             return QString();
         return Reply::UpdateSuccessfully;
     });
-    if (reply.outcome == Reply::UpdateSuccessfully)
-        m_context.changes.ref();
     return reply;
 }
 
@@ -312,7 +311,7 @@ HandlerReply RequestHandlers::unconfirmedUsers(const UnconfirmUserQuery&)
 
 HandlerReply RequestHandlers::deleteUser(const DeleteUserQuery& query)
 {
-    HandlerReply reply = writeWord([&](Storage& storage) -> QString {
+    HandlerReply reply = writeWord(Reply::DeleteUserSuccessfully, [&](Storage& storage) -> QString {
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;
         Storage::WriteTransaction transaction(storage);
@@ -329,10 +328,8 @@ HandlerReply RequestHandlers::deleteUser(const DeleteUserQuery& query)
             return QString();
         return Reply::DeleteUserSuccessfully;
     });
-    if (reply.outcome == Reply::DeleteUserSuccessfully) {
+    if (reply.outcome == Reply::DeleteUserSuccessfully)
         m_context.sessions.forget(query.userId);
-        m_context.changes.ref();
-    }
     return reply;
 }
 
@@ -348,7 +345,7 @@ HandlerReply RequestHandlers::degradeUser(const DegradeUserQuery& query)
 
 HandlerReply RequestHandlers::changeLevel(const LevelChangeQuery& query, bool raise, const QString& successWord)
 {
-    HandlerReply reply = writeWord([&](Storage& storage) -> QString {
+    HandlerReply reply = writeWord(successWord, [&](Storage& storage) -> QString {
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;
         Storage::WriteTransaction transaction(storage);
@@ -370,8 +367,6 @@ HandlerReply RequestHandlers::changeLevel(const LevelChangeQuery& query, bool ra
             return QString();
         return successWord;
     });
-    if (reply.outcome == successWord)
-        m_context.changes.ref();
     return reply;
 }
 
@@ -397,7 +392,7 @@ HandlerReply RequestHandlers::borrowedBooks(const UserBorrowBookQuery& query)
 HandlerReply RequestHandlers::returnBook(const ReturnBookQuery& query)
 {
     const QString number = query.borrowedRow.value(5);
-    HandlerReply reply = writeWord([&](Storage& storage) -> QString {
+    HandlerReply reply = writeWord(Reply::ReturnBookSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
         if (!loggedIn(storage, query.userId))
             return Refusal::NotLoggedIn;
@@ -409,15 +404,13 @@ HandlerReply RequestHandlers::returnBook(const ReturnBookQuery& query)
             return QString();
         return Reply::ReturnBookSuccessfully;
     });
-    if (reply.outcome == Reply::ReturnBookSuccessfully)
-        m_context.changes.ref();
     return reply;
 }
 
 HandlerReply RequestHandlers::borrowBook(const BorrowBookQuery& query)
 {
     const QString number = query.book.value(5);
-    HandlerReply reply = writeWord([&](Storage& storage) -> QString {
+    HandlerReply reply = writeWord(Reply::BorrowBookSuccessfully, [&](Storage& storage) -> QString {
         // The write lock (SQLite) or the locks on the account and the copy (PostgreSQL) are held from
         // the first read, so two borrowers of one copy, or two loans of one account, are served in turn.
         Storage::WriteTransaction transaction(storage);
@@ -444,15 +437,13 @@ HandlerReply RequestHandlers::borrowBook(const BorrowBookQuery& query)
             return QString();
         return Reply::BorrowBookSuccessfully;
     });
-    if (reply.outcome == Reply::BorrowBookSuccessfully)
-        m_context.changes.ref();
     return reply;
 }
 
 HandlerReply RequestHandlers::deleteBook(const DeleteBookQuery& query)
 {
     const QString number = query.book.value(5);
-    HandlerReply reply = writeWord([&](Storage& storage) -> QString {
+    HandlerReply reply = writeWord(Reply::DeleteBookSuccessfully, [&](Storage& storage) -> QString {
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;
         Storage::WriteTransaction transaction(storage);
@@ -467,8 +458,6 @@ HandlerReply RequestHandlers::deleteBook(const DeleteBookQuery& query)
             return QString();
         return Reply::DeleteBookSuccessfully;
     });
-    if (reply.outcome == Reply::DeleteBookSuccessfully)
-        m_context.changes.ref();
     return reply;
 }
 
@@ -476,7 +465,7 @@ HandlerReply RequestHandlers::addBook(const AddBookQuery& query)
 {
     BookRow book{query.title.trimmed(), query.author.trimmed(), query.type.trimmed(), query.press.trimmed(),
                  query.year.trimmed(),  query.number.trimmed(), QString(),           false};
-    HandlerReply reply = writeWord([&](Storage& storage) -> QString {
+    HandlerReply reply = writeWord(Reply::AddBookSuccessfully, [&](Storage& storage) -> QString {
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;
         if (book.title.isEmpty() || book.number.isEmpty())
@@ -496,7 +485,5 @@ HandlerReply RequestHandlers::addBook(const AddBookQuery& query)
             return QString();
         return Reply::AddBookSuccessfully;
     });
-    if (reply.outcome == Reply::AddBookSuccessfully)
-        m_context.changes.ref();
     return reply;
 }

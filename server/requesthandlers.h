@@ -86,8 +86,8 @@ public:
 private:
     HandlerReply changeLevel(const LevelChangeQuery& query, bool raise, const QString& successWord);
     // Runs a change on the writer; the reply word is what the job returns, or SERVER_ERROR when the
-    // database failed.
-    HandlerReply writeWord(const std::function<QString(Storage&)>& job);
+    // database failed. A reply of `successWord` counts as a stored change, so the console refreshes.
+    HandlerReply writeWord(const QString& successWord, const std::function<QString(Storage&)>& job);
     // Runs a read; false with the reason in `error` when it did not run or the database failed.
     bool read(const std::function<void(Storage&)>& job, QString* error);
     // nullopt when the most recent login from this peer is an Administrator or above, else the refusal.
