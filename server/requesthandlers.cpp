@@ -252,7 +252,7 @@ HandlerReply RequestHandlers::updateUser(const UserUpdateQuery& query)
         if (newHash.isEmpty())
             return word(Refusal::ServerError);
     }
-    HandlerReply reply = writeWord(Reply::UpdateSuccessfully, [&](Storage& storage) -> QString {
+    return writeWord(Reply::UpdateSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
         if (!loggedIn(storage, query.userId))
             return Refusal::NotLoggedIn;
@@ -272,7 +272,6 @@ HandlerReply RequestHandlers::updateUser(const UserUpdateQuery& query)
             return QString();
         return Reply::UpdateSuccessfully;
     });
-    return reply;
 }
 
 HandlerReply RequestHandlers::searchUsers(const SearchUserQuery& query)
@@ -345,7 +344,7 @@ HandlerReply RequestHandlers::degradeUser(const DegradeUserQuery& query)
 
 HandlerReply RequestHandlers::changeLevel(const LevelChangeQuery& query, bool raise, const QString& successWord)
 {
-    HandlerReply reply = writeWord(successWord, [&](Storage& storage) -> QString {
+    return writeWord(successWord, [&](Storage& storage) -> QString {
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;
         Storage::WriteTransaction transaction(storage);
@@ -367,7 +366,6 @@ HandlerReply RequestHandlers::changeLevel(const LevelChangeQuery& query, bool ra
             return QString();
         return successWord;
     });
-    return reply;
 }
 
 HandlerReply RequestHandlers::borrowedBooks(const UserBorrowBookQuery& query)
@@ -392,7 +390,7 @@ HandlerReply RequestHandlers::borrowedBooks(const UserBorrowBookQuery& query)
 HandlerReply RequestHandlers::returnBook(const ReturnBookQuery& query)
 {
     const QString number = query.borrowedRow.value(5);
-    HandlerReply reply = writeWord(Reply::ReturnBookSuccessfully, [&](Storage& storage) -> QString {
+    return writeWord(Reply::ReturnBookSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
         if (!loggedIn(storage, query.userId))
             return Refusal::NotLoggedIn;
@@ -404,13 +402,12 @@ HandlerReply RequestHandlers::returnBook(const ReturnBookQuery& query)
             return QString();
         return Reply::ReturnBookSuccessfully;
     });
-    return reply;
 }
 
 HandlerReply RequestHandlers::borrowBook(const BorrowBookQuery& query)
 {
     const QString number = query.book.value(5);
-    HandlerReply reply = writeWord(Reply::BorrowBookSuccessfully, [&](Storage& storage) -> QString {
+    return writeWord(Reply::BorrowBookSuccessfully, [&](Storage& storage) -> QString {
         // The write lock (SQLite) or the locks on the account and the copy (PostgreSQL) are held from
         // the first read, so two borrowers of one copy, or two loans of one account, are served in turn.
         Storage::WriteTransaction transaction(storage);
@@ -437,13 +434,12 @@ HandlerReply RequestHandlers::borrowBook(const BorrowBookQuery& query)
             return QString();
         return Reply::BorrowBookSuccessfully;
     });
-    return reply;
 }
 
 HandlerReply RequestHandlers::deleteBook(const DeleteBookQuery& query)
 {
     const QString number = query.book.value(5);
-    HandlerReply reply = writeWord(Reply::DeleteBookSuccessfully, [&](Storage& storage) -> QString {
+    return writeWord(Reply::DeleteBookSuccessfully, [&](Storage& storage) -> QString {
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;
         Storage::WriteTransaction transaction(storage);
@@ -458,14 +454,13 @@ HandlerReply RequestHandlers::deleteBook(const DeleteBookQuery& query)
             return QString();
         return Reply::DeleteBookSuccessfully;
     });
-    return reply;
 }
 
 HandlerReply RequestHandlers::addBook(const AddBookQuery& query)
 {
     BookRow book{query.title.trimmed(), query.author.trimmed(), query.type.trimmed(), query.press.trimmed(),
                  query.year.trimmed(),  query.number.trimmed(), QString(),           false};
-    HandlerReply reply = writeWord(Reply::AddBookSuccessfully, [&](Storage& storage) -> QString {
+    return writeWord(Reply::AddBookSuccessfully, [&](Storage& storage) -> QString {
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;
         if (book.title.isEmpty() || book.number.isEmpty())
@@ -485,5 +480,4 @@ HandlerReply RequestHandlers::addBook(const AddBookQuery& query)
             return QString();
         return Reply::AddBookSuccessfully;
     });
-    return reply;
 }
