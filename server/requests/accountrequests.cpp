@@ -21,6 +21,13 @@ bool fitsLoginReply(AccountRecord record)
     return !Reply::loginPass(record.fields()).isEmpty();
 }
 
+// A refused login names the ID that was tried, for the log.
+HandlerReply tried(HandlerReply reply, const QString& userId)
+{
+    reply.outcome += QStringLiteral(" for ") + userId;
+    return reply;
+}
+
 } // namespace
 
 HandlerReply AccountRequests::login(const LoginQuery& query)
@@ -33,11 +40,11 @@ HandlerReply AccountRequests::login(const LoginQuery& query)
         return serverError(error);
     if (!stored) {
         context().throttle.failed(peer());
-        return word(Reply::WrongId);
+        return tried(word(Reply::WrongId), query.userId);
     }
     if (!context().hasher.verify(stored->passwordHash, query.password)) {
         context().throttle.failed(peer());
-        return word(Refusal::WrongPassword);
+        return tried(word(Refusal::WrongPassword), query.userId);
     }
     context().throttle.succeeded(peer());
     if (!context().sessions.loggedIn(peer(), stored->id))
@@ -81,7 +88,8 @@ HandlerReply AccountRequests::registerUser(const UserRegisterQuery& query)
         // Checked again under the write lock: another registration may have won meanwhile.
         if (taken(storage))
             return Reply::RegisterFail;
-        if (!storage.insertAccount(account) || !transaction.commit())
+        if (!storage.insertAccount(account)
+            || !audit(storage, {QStringLiteral("REGISTER"), account.id, {}, {}}) || !transaction.commit())
             return QString();
         return RegisterSuccessfully;
     });
@@ -124,6 +132,8 @@ HandlerReply AccountRequests::updateUser(const UserUpdateQuery& query)
             return Refusal::RecordTooLong;
         if (!storage.updateAccount(query.userId, query.name, query.phoneNumber, query.email, query.userInfo,
                                    newHash)
+            || !audit(storage, {QStringLiteral("UPDATE_ACCOUNT"), query.userId, {},
+                                newHash.isEmpty() ? QString() : QStringLiteral("password changed")})
             || !transaction.commit())
             return QString();
         return Reply::UpdateSuccessfully;
@@ -182,10 +192,11 @@ HandlerReply AccountRequests::deleteUser(const DeleteUserQuery& query)
 {
     HandlerReply reply = writeWord(Reply::DeleteUserSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
-        return changeManagedAccount(storage, query.userId, [&](const AccountRow&) -> QString {
+        return changeManagedAccount(storage, query.userId, [&](const AccountRow& account) -> QString {
             if (storage.loanCount(query.userId) > 0)
                 return Refusal::UserHasLoans;
-            if (!storage.deleteAccount(query.userId) || !transaction.commit())
+            if (!audit(storage, {QStringLiteral("DELETE_ACCOUNT"), query.userId, {}, account.level})
+                || !storage.deleteAccount(query.userId) || !transaction.commit())
                 return QString();
             return Reply::DeleteUserSuccessfully;
         });
@@ -217,7 +228,9 @@ HandlerReply AccountRequests::changeLevel(const LevelChangeQuery& query, bool ra
             const QString level = raise ? Levels::raised(account.level) : Levels::lowered(account.level);
             if (level != account.level && !storage.setLevel(query.userId, level))
                 return QString();
-            if (!transaction.commit())
+            if (!audit(storage, {raise ? QStringLiteral("RAISE_LEVEL") : QStringLiteral("LOWER_LEVEL"), query.userId, {},
+                                 account.level + QStringLiteral(" -> ") + level})
+                || !transaction.commit())
                 return QString();
             return successWord;
         });

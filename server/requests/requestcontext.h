@@ -66,4 +66,5 @@ struct Caller {
 struct HandlerReply {
     QList<QByteArray> frames;
     QString outcome;
+    QString note = {}; // what a stored change touched and who made it
 };

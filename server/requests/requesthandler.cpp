@@ -5,6 +5,8 @@
 #include "loginsessions.h"
 #include "storage.h"
 
+#include <QDateTime>
+
 RequestHandler::RequestHandler(Caller& caller)
     : m_caller(caller)
 {
@@ -46,6 +48,25 @@ bool RequestHandler::loggedIn(Storage& storage, const QString& userId) const
     return context().sessions.isLoggedIn(storage, peer(), userId);
 }
 
+QString RequestHandler::callerId(Storage& storage) const
+{
+    return context().sessions.latestLogin(storage, peer());
+}
+
+bool RequestHandler::audit(Storage& storage, const Change& change)
+{
+    AuditEvent event{QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), callerId(storage), peer(),
+                     change.action, change.accountId, change.bookNumber, change.detail};
+    m_auditNote = QStringLiteral(" by ") + (event.actor.isEmpty() ? QStringLiteral("(nobody)") : event.actor);
+    if (!change.accountId.isEmpty())
+        m_auditNote += QStringLiteral(" account=") + change.accountId;
+    if (!change.bookNumber.isEmpty())
+        m_auditNote += QStringLiteral(" book=") + change.bookNumber;
+    if (!change.detail.isEmpty())
+        m_auditNote += QLatin1Char(' ') + change.detail;
+    return storage.appendAudit(event);
+}
+
 std::optional<QString> RequestHandler::adminRefusal(Storage& storage) const
 {
     const QString latest = context().sessions.latestLogin(storage, peer());
@@ -70,7 +91,10 @@ HandlerReply RequestHandler::writeWord(const QString& successWord, const std::fu
     });
     if (!ran || failed || result.isEmpty())
         return serverError(!ran ? QStringLiteral("not committed") : result.isEmpty() ? QStringLiteral("no change made") : result);
-    if (result == successWord)
+    HandlerReply reply = word(result);
+    if (result == successWord) {
         context().changes.ref();
-    return word(result);
+        reply.note = m_auditNote;
+    }
+    return reply;
 }

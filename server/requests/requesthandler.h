@@ -35,11 +35,21 @@ protected:
     std::optional<QString> adminRefusal(Storage& storage) const;
     // Whether the caller may act as the account.
     bool loggedIn(Storage& storage, const QString& userId) const;
+    // The account the caller is logged in as, or an empty string: for the audit trail.
+    QString callerId(Storage& storage) const;
+
+    // Records a change in the audit trail, inside the change's transaction (before its commit), and
+    // notes it for the log line of the request.
+    struct Change {
+        QString action, accountId, bookNumber, detail;
+    };
+    bool audit(Storage& storage, const Change& change);
 
     ServerContext& context() const { return m_caller.context; }
     const QString& peer() const { return m_caller.peer; }
 
     Caller& m_caller;
+    QString m_auditNote; // what the stored change touched, for the log
 };
 
 template <class Row>

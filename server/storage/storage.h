@@ -43,6 +43,11 @@ struct BookFilter {
     std::optional<int> yearFrom, yearTo;
 };
 
+// One entry of the audit trail: who (account and address) did what to which account or book.
+struct AuditEvent {
+    QString at, actor, peer, action, accountId, bookNumber, detail;
+};
+
 struct CatalogueCounts {
     qint64 books = 0, loans = 0, accounts = 0, unconfirmed = 0;
 };
@@ -142,6 +147,11 @@ public:
     // The account of the most recent login from the peer while it lasts, or an empty string.
     QString latestLogin(const QString& peer);
     void dropExpiredLogins();
+
+    // The audit trail, written in the transaction of the change it records.
+    bool appendAudit(const AuditEvent& event);
+    // The latest entries, newest first; for one account and/or book when given.
+    QList<AuditEvent> auditEvents(const QString& accountId, const QString& bookNumber, int limit);
 
     CatalogueCounts counts();
 
