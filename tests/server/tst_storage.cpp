@@ -132,15 +132,17 @@ void TestStorage::schemaIsAppliedOnceAndReopens()
 {
     TempWorkDir dir;
     DatabaseSettings settings;
+    int version = 0;
     {
         Storage storage(settings, QStringLiteral("first"));
         QVERIFY2(storage.open() && storage.migrate(), qPrintable(storage.lastError()));
-        QCOMPARE(storage.schemaVersion(), 1);
+        version = storage.schemaVersion();
+        QVERIFY(version >= 1);
         QVERIFY(storage.insertBook(book(QStringLiteral("1"), QStringLiteral("Kept"))));
     }
     Storage storage(settings, QStringLiteral("second"));
     QVERIFY2(storage.open() && storage.migrate(), qPrintable(storage.lastError()));
-    QCOMPARE(storage.schemaVersion(), 1);
+    QCOMPARE(storage.schemaVersion(), version);
     QCOMPARE(storage.bookCount(), 1);
     QVERIFY(!storage.failed());
 }
