@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTimer>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -74,7 +75,14 @@ bool saveNextBox(std::unique_ptr<MessageBoxWatcher>& watcher, const QDir& out, c
         if (!box || !box->isVisible())
             return;
         poll.stop();
-        ok = save(box, out, name);
+        // The box together with the dialog it answers, as the screen shows them.
+        settle();
+        QRect area = box->frameGeometry();
+        if (QWidget* over = box->parentWidget())
+            area |= over->window()->frameGeometry();
+        const QString file = out.filePath(name + QStringLiteral(".png"));
+        ok = box->screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(file);
+        std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(file));
         if (QAbstractButton* button = box->defaultButton())
             button->click();
         else
