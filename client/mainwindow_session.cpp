@@ -15,7 +15,6 @@
 #include <QDebug>
 #include <QMessageBox>
 
-
 // Login and logout -----------------------------------------------------------------------------------
 
 void MainWindow::userLoginWindow()
@@ -138,7 +137,7 @@ void MainWindow::getLoginInfo()
                 continue;
             }
             user = UserInfo::fromRecord(*record);
-            // Before the box: the token frame may be read while the box is open.
+            // Before the box: while it is open, a nested read may already take the token frame.
             LoginSession::instance().begin();
             loginPassed = true;
             QMessageBox::information(boxParent, QStringLiteral("PASS!"), tr("Login successfully!"));
