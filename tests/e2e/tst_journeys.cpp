@@ -1,5 +1,6 @@
 #include "addbookdialog.h"
 #include "bookdialog.h"
+#include "loginsession.h"
 #include "refusals.h"
 #include "registerdialog.h"
 #include "returnbookdialog.h"
@@ -83,6 +84,7 @@ private slots:
     void borrowRefusedInTheClient();
     void borrowRefusedByTheServer_data();
     void borrowRefusedByTheServer();
+    void sessionTokenEndsAtLogout();
 
 private:
     // Waits for the message box after the first `mark` ones and gives it as "title|text".
@@ -824,6 +826,26 @@ void TestJourneys::borrowRefusedByTheServer()
     QCOMPARE(numbers, borrowedFirst);
     loans->close();
     QCOMPARE(searchNumber(number).value(0).value(6), takenMeanwhile ? LentOut : Free);
+}
+
+// The client logs in with a session token, uses it, and the logout ends it on the server.
+void TestJourneys::sessionTokenEndsAtLogout()
+{
+    QVERIFY(createUser(QStringLiteral("tokened"), QStringLiteral("Token-Pass-1"), Levels::Undergraduate));
+    QCOMPARE(logIn(QStringLiteral("tokened"), QStringLiteral("Token-Pass-1")), QStringLiteral("PASS!|Login successfully!"));
+    const QString token = LoginSession::instance().token();
+    if (token.isEmpty())
+        QSKIP("this server gives no session tokens");
+    const int shown = boxMark();
+    ReturnBookDialog* loans = openBorrowedBooks();
+    QVERIFY(loans);
+    QCOMPARE(boxMark(), shown); // no refusal: the token was accepted
+    loans->close();
+
+    logOut();
+    const WireClient other = fixture->client(6);
+    QTRY_COMPARE(other.sendBytes(Wire::encodeRequest(UserBorrowBookQuery{QStringLiteral("tokened")}, token)).word(),
+                 QStringLiteral("SESSION_EXPIRED"));
 }
 
 QTEST_MAIN(TestJourneys)
