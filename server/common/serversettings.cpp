@@ -47,6 +47,21 @@ int readInt(const QSettings& ini, const QString& key, int fallback, int min, int
     return value;
 }
 
+bool readBool(const QSettings& ini, const QString& key, bool fallback, QStringList* problems)
+{
+    if (!ini.contains(key))
+        return fallback;
+    const QString text = ini.value(key).toString().trimmed().toLower();
+    if (text == QLatin1String("true") || text == QLatin1String("1") || text == QLatin1String("yes"))
+        return true;
+    if (text == QLatin1String("false") || text == QLatin1String("0") || text == QLatin1String("no"))
+        return false;
+    if (problems)
+        problems->append(QStringLiteral("%1: \"%2\" is not true or false, using %3")
+                             .arg(key, ini.value(key).toString(), fallback ? QStringLiteral("true") : QStringLiteral("false")));
+    return fallback;
+}
+
 QString readString(const QSettings& ini, const QString& key, const QString& fallback)
 {
     return ini.contains(key) ? ini.value(key).toString() : fallback;
@@ -73,6 +88,16 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
     s.port = quint16(readInt(ini, QStringLiteral("network/port"), s.port, 0, 65535, problems));
     s.maxConnections = readInt(ini, QStringLiteral("network/maxConnections"), s.maxConnections, 1, 100000, problems);
     s.readTimeoutMs = readInt(ini, QStringLiteral("network/readTimeoutMs"), s.readTimeoutMs, 100, 3600000, problems);
+    s.plain = readBool(ini, QStringLiteral("network/plain"), s.plain, problems);
+    s.maxConnectionsPerAddress = readInt(ini, QStringLiteral("network/maxConnectionsPerAddress"),
+                                         s.maxConnectionsPerAddress, 1, 100000, problems);
+    s.firstByteTimeoutMs =
+        readInt(ini, QStringLiteral("network/firstByteTimeoutMs"), s.firstByteTimeoutMs, 100, 3600000, problems);
+
+    s.tls = readBool(ini, QStringLiteral("tls/enabled"), s.tls, problems);
+    s.tlsPort = quint16(readInt(ini, QStringLiteral("tls/port"), s.tlsPort, 0, 65535, problems));
+    s.tlsCertificate = readString(ini, QStringLiteral("tls/certificate"), s.tlsCertificate).trimmed();
+    s.tlsKey = readString(ini, QStringLiteral("tls/key"), s.tlsKey).trimmed();
 
     DatabaseSettings& db = s.database;
     db.driver = readString(ini, QStringLiteral("database/driver"), db.driver);
@@ -102,5 +127,16 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
         readInt(ini, QStringLiteral("security/loginFailuresAllowed"), s.loginFailuresAllowed, 1, 1000, problems);
     s.loginLockoutMs =
         readInt(ini, QStringLiteral("security/loginLockoutMs"), s.loginLockoutMs, 0, 24 * 3600 * 1000, problems);
+
+    s.registrationsPerAddressPerHour = readInt(ini, QStringLiteral("registration/perAddressPerHour"),
+                                               s.registrationsPerAddressPerHour, 0, 1000000, problems);
+    s.maxUnconfirmedAccounts =
+        readInt(ini, QStringLiteral("registration/maxUnconfirmed"), s.maxUnconfirmedAccounts, 0, 10000000, problems);
+
+    s.backupDirectory = readString(ini, QStringLiteral("backup/directory"), s.backupDirectory).trimmed();
+    s.backupEveryHours = readInt(ini, QStringLiteral("backup/everyHours"), s.backupEveryHours, 1, 24 * 365, problems);
+    s.backupKeep = readInt(ini, QStringLiteral("backup/keep"), s.backupKeep, 1, 10000, problems);
+
+    s.loanHistoryDays = readInt(ini, QStringLiteral("privacy/loanHistoryDays"), s.loanHistoryDays, 0, 36500, problems);
     return s;
 }

@@ -225,8 +225,8 @@ void TestPostgres::twoServersRaceForOneCopy()
     const WireClient viaSecond = m_fx2->client(3);
     for (int i = 0; i < Clients; ++i) {
         const QString id = QStringLiteral("racer%1").arg(i);
-        QVERIFY(m_fx1->createUser(m_admin, id, QStringLiteral("pw"), Levels::Undergraduate));
-        QCOMPARE(m_fx1->login(viaFirst, id, QStringLiteral("pw")), QStringLiteral("PASS"));
+        QVERIFY(m_fx1->createUser(m_admin, id, QStringLiteral("pw-123456"), Levels::Undergraduate));
+        QCOMPARE(m_fx1->login(viaFirst, id, QStringLiteral("pw-123456")), QStringLiteral("PASS"));
     }
     const QStringList book = m_fx1->bookRow(QStringLiteral("R001"));
     std::vector<std::function<QString()>> borrows;
@@ -272,8 +272,8 @@ void TestPostgres::deleteRacesBorrowAcrossServers()
     const WireClient viaSecond = m_fx2->client(31);
     for (int i = 0; i < Borrowers; ++i) {
         const QString id = QStringLiteral("deleter%1").arg(i);
-        QVERIFY(m_fx1->createUser(m_admin, id, QStringLiteral("pw"), Levels::Undergraduate));
-        QCOMPARE(m_fx2->login(viaSecond, id, QStringLiteral("pw")), QStringLiteral("PASS"));
+        QVERIFY(m_fx1->createUser(m_admin, id, QStringLiteral("pw-123456"), Levels::Undergraduate));
+        QCOMPARE(m_fx2->login(viaSecond, id, QStringLiteral("pw-123456")), QStringLiteral("PASS"));
     }
     const QStringList book = m_fx1->bookRow(QStringLiteral("D001"));
     std::vector<std::function<QString()>> requests;

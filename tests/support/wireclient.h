@@ -20,6 +20,8 @@ public:
     explicit WireClient(quint16 port, const QString& host = QStringLiteral("127.0.0.1"));
 
     void setSourceAddress(const QString& address) { m_source = address; }
+    // Speaks TLS and accepts only the certificate of this SHA-256 digest (hex, colons allowed).
+    void setTlsPin(const QString& fingerprint) { m_pin = fingerprint; }
     QString sourceAddress() const { return m_source; }
 
     struct Reply {
@@ -48,4 +50,5 @@ private:
     QString m_host;
     quint16 m_port;
     QString m_source;
+    QString m_pin;
 };
