@@ -3,8 +3,9 @@
 #include "frame.h"
 #include "messages.h"
 #include "serveraddressfile.h"
+#include "tlssettings.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 
 class QWidget;
 
@@ -17,12 +18,19 @@ class QWidget;
 //   reader:   while (channel.nextFrame(frame)) ...;  // on socket().readyRead
 //             if (channel.atEnd()) ...               // end-of-stream arrived: socket is closed
 //   error:    channel.reportError(this);             // on socket().errorOccurred
+//
+// With TLS on in client.ini, the same exchange runs inside TLS on the TLS port. A request written
+// before the handshake waits in the socket until the server's certificate is trusted: the pinned one,
+// or, on the first connection, one the user accepts (then pinned). A different certificate is refused
+// with a warning showing both fingerprints, and the operation ends in its error step.
 class OperationChannel
 {
 public:
     explicit OperationChannel(const QString& addressFile = ServerAddressFile::defaultPath());
 
     QTcpSocket& socket() { return m_socket; }
+    // The dialog trust questions and warnings appear over; the main window when none is set.
+    void setDialogParent(QWidget* parent) { m_dialogParent = parent; }
 
     // Loads the server address and connects. An exchange still open on this channel is dropped first,
     // so a second press never mixes two requests on one socket.
@@ -57,10 +65,15 @@ public:
 
 private:
     bool writeFrame(const QByteArray& frame);
+    // Called once the handshake has paused on the certificate: trusts it (pinned, or accepted by the
+    // user) or lets the handshake fail.
+    void decideTrust();
 
     QString m_addressFile;
     ServerAddress m_address;
-    QTcpSocket m_socket;
+    TlsSettings m_tls;
+    QWidget* m_dialogParent = nullptr;
+    QSslSocket m_socket;
     FrameReader m_reader;
     bool m_ended = false;
 };

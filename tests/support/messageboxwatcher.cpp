@@ -28,7 +28,9 @@ void MessageBoxWatcher::poll()
         if (!box || !box->isVisible())
             continue;
         m_boxes.append({box->windowTitle(), box->text()});
-        QAbstractButton* button = box->defaultButton();
+        QAbstractButton* button = m_answer != QMessageBox::NoButton ? box->button(m_answer) : nullptr;
+        if (!button)
+            button = box->defaultButton();
         if (!button && !box->buttons().isEmpty())
             button = box->buttons().first();
         if (button)
