@@ -101,6 +101,9 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     // A peer that closes early must not kill the server when a reply is written to it.
     std::signal(SIGPIPE, SIG_IGN);
+    // A file-size limit reached makes the write fail (the change is refused and the server goes on), as a
+    // full disk does, instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     quitOnTerminate(app);
 
     Dialog dialog;

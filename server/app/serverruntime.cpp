@@ -107,7 +107,7 @@ bool ServerRuntime::start()
         }
         if (credentials.created())
             m_logger->log(QStringLiteral("TLS: created a self-signed certificate, %1").arg(credentials.certificatePath()));
-        // Printed on the console too: clients are told this fingerprint to compare with what they see.
+        // On every start, in the log and on standard output: desks compare it with what their client shows.
         const QString line = QStringLiteral("TLS certificate %1 SHA-256 fingerprint %2")
                                  .arg(credentials.certificatePath(), credentials.fingerprint());
         m_logger->log(line);
@@ -130,7 +130,9 @@ bool ServerRuntime::start()
                       .arg(c.loans)
                       .arg(c.accounts)
                       .arg(c.unconfirmed));
-    if (!m_settings.backupDirectory.isEmpty())
+    if (!m_settings.backupDirectory.isEmpty() && !m_settings.database.isSqlite())
+        m_logger->log(QStringLiteral("[backup] copies SQLite databases only; back PostgreSQL up with pg_dump"));
+    else if (!m_settings.backupDirectory.isEmpty())
         m_logger->log(QStringLiteral("backups every %1 hours into %2, keeping %3")
                           .arg(m_settings.backupEveryHours)
                           .arg(QDir::current().absoluteFilePath(m_settings.backupDirectory))
@@ -190,7 +192,8 @@ void ServerRuntime::upkeep()
                               .arg(entries)
                               .arg(m_settings.loanHistoryDays));
     }
-    if (m_settings.backupDirectory.isEmpty() || (m_backupThread && m_backupThread->isRunning()))
+    if (m_settings.backupDirectory.isEmpty() || !m_settings.database.isSqlite()
+        || (m_backupThread && m_backupThread->isRunning()))
         return;
     // Due when the newest copy is older than the interval, so that restarts neither skip nor repeat one.
     const QFileInfoList copies = QDir(m_settings.backupDirectory)

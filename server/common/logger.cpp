@@ -26,8 +26,9 @@ Logger::~Logger()
 
 QString Logger::escaped(const QString& text)
 {
-    // Control characters and line separators would let a value forge or hide log lines; they are
-    // written as escapes (and a backslash doubled, so that an escape cannot be faked either).
+    // Control characters, line separators and invisible format characters would let a value forge or
+    // hide log lines; they are written as escapes (and a backslash doubled, so that an escape cannot be
+    // faked either).
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
@@ -40,7 +41,8 @@ QString Logger::escaped(const QString& text)
             out += QLatin1String("\\r");
         else if (u == u'\t')
             out += QLatin1String("\\t");
-        else if (u < 0x20 || (u >= 0x7f && u < 0xa0) || u == 0x2028 || u == 0x2029)
+        else if (u < 0x20 || (u >= 0x7f && u < 0xa0) || u == 0x2028 || u == 0x2029
+                 || c.category() == QChar::Other_Format) // e.g. right-to-left overrides that reorder a line
             out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
         else
             out += c;

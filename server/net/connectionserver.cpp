@@ -5,6 +5,8 @@
 #include "serversettings.h"
 #include "tcpthread.h"
 
+#include <algorithm>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,17 +15,23 @@ namespace {
 // TLS adds OpenSSL's handshake, which stays well inside this.
 constexpr uint ThreadStackSize = 256 * 1024;
 
-// The peer of an accepted descriptor, IPv4 peers of a dual-stack socket as plain IPv4.
-QHostAddress peerOf(qintptr descriptor)
+// Whom the per-address limit counts an accepted connection against: its IPv4 address (also for IPv4
+// peers of a dual-stack socket), or the /64 network of an IPv6 address, since one IPv6 host commonly
+// holds a whole /64.
+QHostAddress limitedAddressOf(qintptr descriptor)
 {
     sockaddr_storage storage = {};
     socklen_t length = sizeof storage;
     if (::getpeername(int(descriptor), reinterpret_cast<sockaddr*>(&storage), &length) != 0)
         return {};
-    QHostAddress address(reinterpret_cast<const sockaddr*>(&storage));
+    const QHostAddress address(reinterpret_cast<const sockaddr*>(&storage));
     bool isIpv4 = false;
     const quint32 ipv4 = address.toIPv4Address(&isIpv4);
-    return isIpv4 ? QHostAddress(ipv4) : address;
+    if (isIpv4)
+        return QHostAddress(ipv4);
+    Q_IPV6ADDR bytes = address.toIPv6Address();
+    std::fill(bytes.c + 8, bytes.c + 16, quint8(0));
+    return QHostAddress(bytes);
 }
 } // namespace
 
@@ -89,7 +97,7 @@ quint16 ConnectionServer::listen(const QHostAddress& address, quint16 port, cons
 void ConnectionServer::accepted(qintptr socketDescriptor, const QSslConfiguration* tls)
 {
     const ServerSettings& settings = m_context->settings;
-    const QHostAddress peer = peerOf(socketDescriptor);
+    const QHostAddress peer = limitedAddressOf(socketDescriptor);
     int& count = m_perAddress[peer];
     if (count >= settings.maxConnectionsPerAddress) {
         // Closed before it costs a thread: one address cannot take the connections of everyone else.

@@ -20,8 +20,8 @@ class TcpThread;
 // Serves every listening port (plain and TLS) with one pool of TcpThreads, one per connection, and
 // one set of limits. At most `maxConnections` are served at once: beyond that, accepting pauses (the
 // kernel queues further peers) and resumes as threads end. One address holds at most
-// `maxConnectionsPerAddress` of them; a connection beyond that is closed at once, before it costs a
-// thread. Lives on the listener thread: every member is used there only.
+// `maxConnectionsPerAddress` of them (an IPv6 /64 counts as one address); a connection beyond that is
+// closed at once, before it costs a thread. Lives on the listener thread: every member is used there only.
 class ConnectionServer : public QObject
 {
     Q_OBJECT
@@ -56,6 +56,6 @@ private:
     std::vector<std::unique_ptr<QSslConfiguration>> m_tlsConfigurations;
     QSet<TcpThread*> m_threads;
     QQueue<Pending> m_waiting;
-    QHash<QHostAddress, int> m_perAddress; // connections served or waiting, by peer address
+    QHash<QHostAddress, int> m_perAddress; // connections served or waiting, by limited address
     QAtomicInt m_active;
 };

@@ -8,6 +8,8 @@
 #include <QSqlQuery>
 #include <QTcpSocket>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <mutex>
@@ -37,6 +39,7 @@ private slots:
     void unusableDatabaseStopsTheServer_data();
     void unusableDatabaseStopsTheServer();
     void backupWhileBorrowersWork();
+    void fullDiskRefusesChangesAndRecovers();
 
 private:
     static QByteArray catalogue(int books);
@@ -427,6 +430,37 @@ void TestDeploy::backupWhileBorrowersWork()
     again.start(QStringLiteral(SERVER_BINARY), {QStringLiteral("--backup"), QStringLiteral("copy.db")});
     QVERIFY(again.waitForFinished(60000));
     QCOMPARE(again.exitCode(), 1);
+    QVERIFY(server.stop());
+}
+
+void TestDeploy::fullDiskRefusesChangesAndRecovers()
+{
+    ServerProcess server{QStringLiteral(SERVER_BINARY)};
+    server.setSetting(QStringLiteral("admin/initialPassword"), QString::fromLatin1(ServerFixture::AdminPassword));
+    QVERIFY2(server.start(), qPrintable(server.errorText()));
+    ServerFixture fx(server);
+    const WireClient admin = fx.client(1);
+    QCOMPARE(fx.login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)), QStringLiteral("PASS"));
+    const auto add = [&](const QString& number) {
+        return admin.send(AddBookQuery{QStringLiteral("Full ") + number, {}, {}, number, {}, {}, {}}).word();
+    };
+    QCOMPARE(add(QStringLiteral("FULL-0")), Reply::AddBookSuccessfully);
+    // A file-size limit of 0 makes every write of the server's files fail, as a full disk does.
+    const auto limitFiles = [&](rlim_t bytes) {
+        const rlimit limit{bytes, RLIM_INFINITY};
+        return ::prlimit(pid_t(server.processId()), RLIMIT_FSIZE, &limit, nullptr) == 0;
+    };
+    QVERIFY(limitFiles(0));
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(add(QStringLiteral("FULL-%1").arg(i)) != Reply::AddBookSuccessfully);
+    QVERIFY(server.isRunning());
+    // Room again: the server takes changes without a restart, and kept none of the refused ones.
+    QVERIFY(limitFiles(RLIM_INFINITY));
+    QTRY_COMPARE_WITH_TIMEOUT(add(QStringLiteral("FULL-4")), QString(Reply::AddBookSuccessfully), 10000);
+    QVERIFY(server.stop());
+    QVERIFY2(server.start(), qPrintable(server.errorText()));
+    for (int i = 0; i <= 4; ++i)
+        QCOMPARE(fx.bookRow(QStringLiteral("FULL-%1").arg(i)).isEmpty(), i >= 1 && i <= 3);
     QVERIFY(server.stop());
 }
 
