@@ -1,12 +1,14 @@
 #include "tlssettings.h"
 
+#include "clientsettings.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 
 QString TlsSettings::pathBeside(const QString& addressFile)
 {
-    return QFileInfo(addressFile).dir().filePath(QStringLiteral("client.ini"));
+    return QFileInfo(addressFile).dir().filePath(ClientSettings::defaultPath());
 }
 
 TlsSettings TlsSettings::load(const QString& iniPath)

@@ -2,7 +2,8 @@
 
 #include <QString>
 
-// The client's TLS choice, kept in client.ini beside the address file (hostIP.txt stays as it is):
+// The client's TLS choice, kept in client.ini (see ClientSettings) beside the address file (hostIP.txt
+// stays as it is); unlike the other settings, the dialog and the first connection write it:
 //   [tls] enabled, port, fingerprint (the pinned SHA-256 fingerprint of the server's certificate).
 // Without the file, or with TLS off, the client speaks the plain protocol as documented.
 struct TlsSettings {

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QMessageBox>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 // Answers the modal message boxes that the code under test opens: every few milliseconds it looks for
-// an active QMessageBox, records its title and text, and presses its default (Ok) button or the
-// answer set.
+// an active QMessageBox, records its title and text, and presses its default (Ok) button. A question
+// (a box with Yes and No) is recorded apart, in questions(), and answered with questionAnswer (Yes
+// unless a test says otherwise), so tests of what follows a confirmation see only the boxes after it.
 class MessageBoxWatcher : public QObject
 {
     Q_OBJECT
@@ -20,9 +20,10 @@ public:
     explicit MessageBoxWatcher(QObject* parent = nullptr);
 
     const QList<Box>& boxes() const { return m_boxes; }
-    void clear() { m_boxes.clear(); }
-    // Presses this button where a box has it, instead of the default one (e.g. Yes or No of a question).
-    void setAnswer(QMessageBox::StandardButton answer) { m_answer = answer; }
+    void clear() { m_boxes.clear(); m_questions.clear(); }
+    // The questions asked, as "title|text".
+    const QStringList& questions() const { return m_questions; }
+    bool answerYes = true;
     // Titles and texts as "title|text", handy for QCOMPARE.
     QStringList seen() const;
 
@@ -31,5 +32,5 @@ private:
 
     QTimer m_timer;
     QList<Box> m_boxes;
-    QMessageBox::StandardButton m_answer = QMessageBox::NoButton;
+    QStringList m_questions;
 };
