@@ -183,3 +183,18 @@ QString SearchText::bookNumberKey(const QString& number)
     }
     return key;
 }
+
+QString SearchText::grams(const QString& folded)
+{
+    const std::u32string chars = folded.toStdU32String();
+    const auto chinese = [](char32_t c) { return u_hasBinaryProperty(UChar32(c), UCHAR_IDEOGRAPHIC); };
+    QString singles, pairs;
+    for (size_t i = 0; i < chars.size(); ++i) {
+        if (!chinese(chars[i]))
+            continue;
+        singles += (singles.isEmpty() ? QString() : QStringLiteral(" ")) + QString::fromUcs4(&chars[i], 1);
+        if (i + 1 < chars.size() && chinese(chars[i + 1]))
+            pairs += QLatin1Char(' ') + QString::fromUcs4(&chars[i], 2);
+    }
+    return singles + pairs;
+}

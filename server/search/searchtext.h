@@ -31,6 +31,11 @@ public:
     // text has anything but Latin letters, digits, spaces and apostrophes, or no letter.
     static QString pinyinQuery(const QString& folded);
 
+    // The Chinese characters of a folded text, each alone and each pair of neighbours, as words apart
+    // ("三国 演义" gives "三 国 演 义 三国 演义"): texts of one or two characters, too short for a trigram
+    // index, are looked up among these words.
+    static QString grams(const QString& folded);
+
     // A book number as compared: folded like text, without spaces and hyphens ("isbn 7-02-0" to "isbn7020").
     static QString bookNumberKey(const QString& number);
 };

@@ -1,3 +1,4 @@
+#include "fieldquery.h"
 #include "pinyintable.h"
 #include "searchtext.h"
 
@@ -21,6 +22,10 @@ private slots:
     void pinyinQuery();
     void bookNumberKey_data();
     void bookNumberKey();
+    void grams_data();
+    void grams();
+    void tier_data();
+    void tier();
     void pinyinTableReadsLikeIcu();
     void manyThreadsFoldAlike();
 };
@@ -112,6 +117,50 @@ void TestSearchText::bookNumberKey()
     QFETCH(QString, stored);
     QCOMPARE(SearchText::bookNumberKey(typed), SearchText::bookNumberKey(stored));
     QVERIFY(SearchText::bookNumberKey(u"SB0001"_qs) != SearchText::bookNumberKey(u"SB0002"_qs));
+}
+
+void TestSearchText::grams_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("grams");
+    QTest::newRow("runs apart") << u"三國 演义"_qs << u"三 国 演 义 三国 演义"_qs;
+    QTest::newRow("latin between") << u"C语言 第2版"_qs << u"语 言 第 版 语言"_qs;
+    QTest::newRow("no chinese") << u"War and Peace"_qs << QString();
+}
+
+void TestSearchText::grams()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, grams);
+    QCOMPARE(SearchText::grams(SearchText::fold(text)), grams);
+}
+
+void TestSearchText::tier_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("tier");
+    QTest::newRow("exact, another width and case") << u"ＷＡＲ and peace"_qs << u"War and Peace"_qs << 0;
+    QTest::newRow("exact, traditional") << u"三國演義"_qs << u"三国演义"_qs << 0;
+    QTest::newRow("exact pinyin") << u"san guo yan yi"_qs << u"三国演义"_qs << 0;
+    QTest::newRow("exact initials") << u"sgyy"_qs << u"三国演义"_qs << 0;
+    QTest::newRow("beginning") << u"war"_qs << u"War and Peace"_qs << 1;
+    QTest::newRow("beginning, pinyin") << u"sanguo"_qs << u"三国演义"_qs << 1;
+    QTest::newRow("whole word") << u"peace"_qs << u"War and Peace"_qs << 2;
+    QTest::newRow("whole word, not the part of one") << u"and"_qs << u"Sandy and Peace"_qs << 2;
+    QTest::newRow("inside a word") << u"eac"_qs << u"War and Peace"_qs << 3;
+    QTest::newRow("inside, pinyin") << u"guoyan"_qs << u"三国演义"_qs << 3;
+    QTest::newRow("initials need one word") << u"sg yy"_qs << u"三国演义"_qs << 3;
+}
+
+void TestSearchText::tier()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, title);
+    QFETCH(int, tier);
+    const QString folded = SearchText::fold(title);
+    const SearchText::Pinyin p = SearchText::pinyin(folded);
+    QCOMPARE(int(FieldQuery::from(typed).tier(folded, p.syllables, p.initials)), tier);
 }
 
 // The table must read every character as ICU's own transliterator does.
