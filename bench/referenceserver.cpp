@@ -1,6 +1,6 @@
 #include "referenceserver.h"
 
-#include <QStringList>
+#include "cannedreply.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -13,19 +13,11 @@
 
 namespace {
 
-QByteArray cannedReply()
-{
-    const QStringList book{QStringLiteral("红楼梦"), QStringLiteral("曹雪芹 高鹗"), QStringLiteral("古典小说"),
-                           QStringLiteral("人民文学出版社"), QStringLiteral("1996"),
-                           QStringLiteral("I242.4/0001-1"), QStringLiteral("空闲"), QStringLiteral("Guest")};
-    return Wire::encodeFrame(book) + Wire::endOfStreamFrame();
-}
-
 constexpr int MaxEvents = 256;
 
 } // namespace
 
-ReferenceServer::ReferenceServer() : m_reply(cannedReply()) {}
+ReferenceServer::ReferenceServer() : m_reply(cannedBookReply()) {}
 
 ReferenceServer::~ReferenceServer()
 {

@@ -203,15 +203,15 @@ QByteArray BorrowReturnWorkload::request(int connection, int step)
     const qint64 index = (m_firstCopy + connection) % m_catalogue.size();
     if (step == 0) {
         BorrowBookQuery borrow;
-        borrow.book = m_catalogue.bookRecord(index);
+        borrow.book = BookRecord::from(m_catalogue.bookRecord(index));
         borrow.userId = m_account.id;
         return Wire::encodeRequest(borrow);
     }
     // The borrowed-book row: the six book fields the client shows, then the loan date. The copy and
     // the account identify the loan; the date is shown to the reader, not matched.
     ReturnBookQuery giveBack;
-    giveBack.borrowedRow = m_catalogue.csvRow(index).mid(0, 6);
-    giveBack.borrowedRow << QDate::currentDate().toString(Qt::ISODate);
+    giveBack.loan = LoanRecord::from(m_catalogue.csvRow(index).mid(0, 6)
+                                     << QDate::currentDate().toString(Qt::ISODate));
     giveBack.userId = m_account.id;
     return Wire::encodeRequest(giveBack);
 }

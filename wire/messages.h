@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frame.h"
+#include "records.h"
 
 #include <QLatin1String>
 #include <QStringList>
@@ -43,10 +44,10 @@ constexpr QLatin1String DeleteBookSuccessfully{"DELETE_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String AddBookSuccessfully{"ADD_BOOK_SUCCESSFULLY"};
 
 // Strings per row frame of each row stream, and per account record after "PASS".
-constexpr int BookRowSize = 8;
-constexpr int UserRowSize = 6;
-constexpr int BorrowedBookRowSize = 7;
-constexpr int AccountRecordSize = 8;
+constexpr int BookRowSize = BookRecord::Size;
+constexpr int UserRowSize = UserRecord::Size;
+constexpr int BorrowedBookRowSize = LoanRecord::Size;
+constexpr int AccountRecordSize = AccountRecord::Size;
 
 // A frame holding one reply word.
 QByteArray word(const QString& replyWord);
@@ -70,108 +71,120 @@ inline QString free() { return QStringLiteral("空闲"); }
 inline QString lentOut() { return QStringLiteral("已借出"); }
 } // namespace BookState
 
-// The fields of each request, in wire order. Each struct names its code, turns itself into its fields
-// and is rebuilt from them; fromFields() expects exactly Query::fieldCount(code) strings.
+// The requests, each declared once: its code, its field count and its fields in wire order. A request
+// may carry one more, last field (a session token, or "SESSION" on a login); see Wire::decodeRequest.
+#define WIRE_REQUEST(Type, queryCode, count, ...)                                                         \
+    static constexpr QLatin1String code = queryCode;                                                     \
+    static constexpr int FieldCount = count;                                                             \
+    WIRE_FIELDS(Type, __VA_ARGS__)
+
 struct BookQuery {
-    static constexpr QLatin1String code = Query::BookSearching;
     QString title, author, number, yearFrom, yearTo, type, press;
-    QStringList fields() const;
-    static BookQuery fromFields(const QStringList& f);
+    WIRE_REQUEST(BookQuery, Query::BookSearching, 7, title, author, number, yearFrom, yearTo, type, press)
 };
 
 struct LoginQuery {
-    static constexpr QLatin1String code = Query::UserLogin;
     QString userId, password;
-    QStringList fields() const;
-    static LoginQuery fromFields(const QStringList& f);
+    WIRE_REQUEST(LoginQuery, Query::UserLogin, 2, userId, password)
 };
 
 struct UserRegisterQuery {
-    static constexpr QLatin1String code = Query::UserRegister;
     QString userId, password, name, studentNumber, phoneNumber, email, userInfo;
-    QStringList fields() const;
-    static UserRegisterQuery fromFields(const QStringList& f);
+    WIRE_REQUEST(UserRegisterQuery, Query::UserRegister, 7, userId, password, name, studentNumber, phoneNumber,
+                 email, userInfo)
 };
 
 struct UserUpdateQuery {
-    static constexpr QLatin1String code = Query::UserInfoUpdate;
     QString userId, newPassword, name, phoneNumber, email, userInfo;
-    QStringList fields() const;
-    static UserUpdateQuery fromFields(const QStringList& f);
+    WIRE_REQUEST(UserUpdateQuery, Query::UserInfoUpdate, 6, userId, newPassword, name, phoneNumber, email, userInfo)
 };
 
 struct SearchUserQuery {
-    static constexpr QLatin1String code = Query::SearchUser;
     QString text;
-    QStringList fields() const;
-    static SearchUserQuery fromFields(const QStringList& f);
+    WIRE_REQUEST(SearchUserQuery, Query::SearchUser, 1, text)
 };
 
 struct UnconfirmUserQuery {
     static constexpr QLatin1String code = Query::UnconfirmUser;
+    static constexpr int FieldCount = 0;
+    auto tie() const { return std::tie(); }
     QStringList fields() const { return {}; }
-    static UnconfirmUserQuery fromFields(const QStringList&) { return {}; }
+    static UnconfirmUserQuery from(const QStringList&) { return {}; }
 };
 
 struct DeleteUserQuery {
-    static constexpr QLatin1String code = Query::DeleteUser;
     QString userId;
-    QStringList fields() const;
-    static DeleteUserQuery fromFields(const QStringList& f);
+    WIRE_REQUEST(DeleteUserQuery, Query::DeleteUser, 1, userId)
 };
 
 // Raise and lower carry the user ID and the level as the client displays it (the Chinese name).
 struct LevelChangeQuery {
     QString userId, displayedLevel;
-    QStringList fields() const;
-    static LevelChangeQuery fromFields(const QStringList& f);
+    WIRE_FIELDS(LevelChangeQuery, userId, displayedLevel)
 };
 struct EscalateUserQuery : LevelChangeQuery {
     static constexpr QLatin1String code = Query::EscalateUser;
+    static constexpr int FieldCount = 2;
 };
 struct DegradeUserQuery : LevelChangeQuery {
     static constexpr QLatin1String code = Query::DegradeUser;
+    static constexpr int FieldCount = 2;
 };
 
 struct UserBorrowBookQuery {
-    static constexpr QLatin1String code = Query::UserBorrowBook;
     QString userId;
-    QStringList fields() const;
-    static UserBorrowBookQuery fromFields(const QStringList& f);
+    WIRE_REQUEST(UserBorrowBookQuery, Query::UserBorrowBook, 1, userId)
 };
 
-// The seven strings of a borrowed-book row, then the user ID.
+// The borrowed-book row that the client shows, then the user ID.
 struct ReturnBookQuery {
-    static constexpr QLatin1String code = Query::ReturnBook;
-    QStringList borrowedRow;
+    LoanRecord loan;
     QString userId;
-    QStringList fields() const;
-    static ReturnBookQuery fromFields(const QStringList& f);
+    WIRE_REQUEST(ReturnBookQuery, Query::ReturnBook, LoanRecord::Size + 1, loan, userId)
 };
 
-// The eight strings of a book record (title, author, type, publisher, year, number, state, permission).
 struct DeleteBookQuery {
-    static constexpr QLatin1String code = Query::DeleteBook;
-    QStringList book;
-    QStringList fields() const { return book; }
-    static DeleteBookQuery fromFields(const QStringList& f) { return {f}; }
+    BookRecord book;
+    WIRE_REQUEST(DeleteBookQuery, Query::DeleteBook, BookRecord::Size, book)
 };
 
 struct BorrowBookQuery {
-    static constexpr QLatin1String code = Query::BorrowBook;
-    QStringList book;
+    BookRecord book;
     QString userId;
-    QStringList fields() const;
-    static BorrowBookQuery fromFields(const QStringList& f);
+    WIRE_REQUEST(BorrowBookQuery, Query::BorrowBook, BookRecord::Size + 1, book, userId)
 };
 
 // Note the order: the book number comes before the year and the publisher.
 struct AddBookQuery {
-    static constexpr QLatin1String code = Query::AddBook;
     QString title, author, type, number, year, press, permission;
-    QStringList fields() const;
-    static AddBookQuery fromFields(const QStringList& f);
+    WIRE_REQUEST(AddBookQuery, Query::AddBook, 7, title, author, type, number, year, press, permission)
 };
+
+namespace Wire {
+
+template <class... Requests>
+struct RequestList {
+    static_assert(((widthOf<Requests>() == Requests::FieldCount) && ...), "a request's count is its fields'");
+};
+
+// Every request the protocol knows. A new request is declared above and named here once.
+using Requests = RequestList<BookQuery, LoginQuery, UserRegisterQuery, UserUpdateQuery, SearchUserQuery,
+                             UnconfirmUserQuery, DeleteUserQuery, EscalateUserQuery, DegradeUserQuery,
+                             UserBorrowBookQuery, ReturnBookQuery, BorrowBookQuery, DeleteBookQuery, AddBookQuery>;
+
+// Calls `visit(Request{})` with the request type of the code; false for an unknown code.
+template <class Visit, class... Rs>
+bool visitRequestType(const QString& code, Visit&& visit, RequestList<Rs...>)
+{
+    return ((code == Rs::code ? (visit(Rs{}), true) : false) || ...);
+}
+template <class Visit>
+bool visitRequestType(const QString& code, Visit&& visit)
+{
+    return visitRequestType(code, std::forward<Visit>(visit), Requests{});
+}
+
+} // namespace Wire
 
 namespace Wire {
 
@@ -182,11 +195,23 @@ QByteArray encodeRequest(const Request& request)
     return encodeFrame(QStringList{QString(Request::code)} + request.fields());
 }
 
-// A request frame body split into its code and fields. nullopt when the body is malformed, the code
-// is unknown or the number of fields is not the code's.
+// The same with one more, last field: the session token of the client's login.
+template <class Request>
+QByteArray encodeRequest(const Request& request, const QString& token)
+{
+    return encodeFrame(QStringList{QString(Request::code)} + request.fields() + QStringList{token});
+}
+
+// A request frame body split into its code, its fields and the optional last field that only our
+// client sends (a session token; on a login, the word "SESSION"). nullopt when the body is malformed,
+// the code is unknown or the number of fields is neither the code's nor one more.
 struct DecodedRequest {
     QString code;
     QStringList fields;
+    std::optional<QString> token;
+
+    template <class Request>
+    Request as() const { return Wire::fromFields<Request>(fields); }
 };
 std::optional<DecodedRequest> decodeRequest(const QByteArray& body);
 

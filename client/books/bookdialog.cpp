@@ -62,7 +62,7 @@ void BookDialog::borrowBook()
 
 void BookDialog::sendBorrowRequest()
 {
-    borrowChannel.send(BorrowBookQuery{book.fields(), user.id});
+    borrowChannel.send(BorrowBookQuery{book, user.id});
 }
 
 void BookDialog::getBorrowInfo()
@@ -101,7 +101,7 @@ void BookDialog::deleteBook()
 
 void BookDialog::sendDeleteRequest()
 {
-    deleteChannel.send(DeleteBookQuery{book.fields()});
+    deleteChannel.send(DeleteBookQuery{book});
 }
 
 void BookDialog::getDeleteInfo()

@@ -70,7 +70,7 @@ void ReturnBookDialog::returnBook()
     QStringList columns;
     for (int column = 0; column < Reply::BorrowedBookRowSize; ++column)
         columns << current->text(column);
-    returnRecord = ReturnBookQuery{columns, user.id};
+    returnRecord = ReturnBookQuery{LoanRecord::from(columns), user.id};
     returnDone = false;
     returnChannel.start();
 }

@@ -1,25 +1,21 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
+#include "records.h"
 
 // A book record: eight strings in the order of a search result frame and of the result list's columns.
-class BookInfo
+class BookInfo : public BookRecord
 {
 public:
     BookInfo() = default;
+    BookInfo(const BookRecord& record)
+        : BookRecord(record)
+    {
+    }
     BookInfo(const QString& name, const QString& author, const QString& type, const QString& press,
-             const QString& year, const QString& number, const QString& state, const QString& permission);
+             const QString& year, const QString& number, const QString& state, const QString& permission)
+        : BookRecord{name, author, type, press, year, number, state, permission}
+    {
+    }
 
-    static BookInfo fromFields(const QStringList& fields);
-    QStringList fields() const;
-
-    QString name;
-    QString author;
-    QString type;
-    QString press;
-    QString year;
-    QString number;
-    QString state;
-    QString permission;
+    static BookInfo fromFields(const QStringList& fields) { return BookRecord::from(fields); }
 };

@@ -5,14 +5,7 @@
 UserInfo::UserInfo(const QString& id, const QString& name, const QString& permission, const QString& password,
                    const QString& studentNumber, const QString& phoneNumber, const QString& email,
                    const QString& userInfo)
-    : id(id)
-    , name(name)
-    , permission(permission)
-    , password(password)
-    , studentNumber(studentNumber)
-    , phoneNumber(phoneNumber)
-    , email(email)
-    , userInfo(userInfo)
+    : AccountRecord{id, name, permission, password, studentNumber, phoneNumber, email, userInfo}
 {
 }
 
@@ -21,11 +14,6 @@ UserInfo UserInfo::guest()
     const QString zeros = QStringLiteral("000000");
     return {QStringLiteral("Guest"), QStringLiteral("Guest"), QStringLiteral("public"), QStringLiteral("482916"),
             zeros, zeros, zeros, QString()};
-}
-
-UserInfo UserInfo::fromRecord(const QStringList& r)
-{
-    return {r.value(0), r.value(1), r.value(2), r.value(3), r.value(4), r.value(5), r.value(6), r.value(7)};
 }
 
 QString UserInfo::getPermissionName(int code) const

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
+#include "records.h"
 
-// An account record: eight strings in wire order, with the level conversions the windows use.
-class UserInfo
+// The account record, with the level conversions the windows use.
+class UserInfo : public AccountRecord
 {
 public:
     UserInfo() = default;
@@ -16,7 +15,11 @@ public:
     // so it passes no permission check.
     static UserInfo guest();
     // Built from the eight strings that follow "PASS"; the caller has checked there are eight.
-    static UserInfo fromRecord(const QStringList& record);
+    static UserInfo fromRecord(const QStringList& record) { return UserInfo(AccountRecord::from(record)); }
+    explicit UserInfo(const AccountRecord& record)
+        : AccountRecord(record)
+    {
+    }
 
     QString getPermissionName(int code) const;
     int getPermissionCode(const QString& englishName) const;
@@ -27,12 +30,4 @@ public:
     QString permissionToEnglish(const QString& chineseName) const;
     QString permissionToChinese(const QString& englishName) const;
 
-    QString id;
-    QString name;
-    QString permission;
-    QString password;
-    QString studentNumber;
-    QString phoneNumber;
-    QString email;
-    QString userInfo;
 };

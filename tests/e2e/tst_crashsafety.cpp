@@ -57,8 +57,8 @@ struct Reader {
             const QString number = books.at(i % books.size());
             const bool returning = holding.value(number) == Holding::Held;
             const WireClient::Reply reply =
-                returning ? client->send(ReturnBookQuery{records[number].mid(0, 6) << QString(), id}, 20000)
-                          : client->send(BorrowBookQuery{records[number], id}, 20000);
+                returning ? client->send(ReturnBookQuery{LoanRecord::from(records[number].mid(0, 6) << QString()), id}, 20000)
+                          : client->send(BorrowBookQuery{BookRecord::from(records[number]), id}, 20000);
             if (!reply.error.isEmpty() || !reply.endOfStream) {
                 // The server went away with this request in flight: it may or may not have been done.
                 holding[number] = Holding::Unknown;
@@ -263,7 +263,7 @@ void TestCrashSafety::killedWhileLending()
         listedNumbers.sort();
         QCOMPARE(listedNumbers, crashed.loansOf(reader->id));
         for (const QStringList& row : listed.frames)
-            QCOMPARE(reader->client->send(ReturnBookQuery{row, reader->id}).word(),
+            QCOMPARE(reader->client->send(ReturnBookQuery{LoanRecord::from(row), reader->id}).word(),
                      QString(Reply::ReturnBookSuccessfully));
     }
     QVERIFY(server.stop());

@@ -559,7 +559,7 @@ void TestJourneys::lentBookIsNotDeleted()
     const WireClient holder = fixture->client(6);
     QCOMPARE(fixture->login(holder, holderId, QStringLiteral("pw-h")), QStringLiteral("PASS"));
     const auto lend = [&] {
-        return holder.send(BorrowBookQuery{fixture->bookRow(number), holderId}).word();
+        return holder.send(BorrowBookQuery{BookRecord::from(fixture->bookRow(number)), holderId}).word();
     };
 
     QCOMPARE(logIn(AdminId, QString::fromLatin1(ServerFixture::AdminPassword)),
@@ -687,7 +687,7 @@ void TestJourneys::userManagementDelete()
     QVERIFY(createUser(QStringLiteral("borrower"), QStringLiteral("pw-b"), Levels::Undergraduate));
     const WireClient borrower = fixture->client(5);
     QCOMPARE(fixture->login(borrower, QStringLiteral("borrower"), QStringLiteral("pw-b")), QStringLiteral("PASS"));
-    QCOMPARE(borrower.send(BorrowBookQuery{fixture->bookRow(QStringLiteral("J-033")), QStringLiteral("borrower")})
+    QCOMPARE(borrower.send(BorrowBookQuery{BookRecord::from(fixture->bookRow(QStringLiteral("J-033"))), QStringLiteral("borrower")})
                  .word(),
              QString(Reply::BorrowBookSuccessfully));
     QCOMPARE(listUsers(manage, QStringLiteral("borrower")).size(), 1);
@@ -741,7 +741,7 @@ void TestJourneys::borrowRefusedInTheClient()
         QCOMPARE(fixture->login(holder, QStringLiteral("vip-holder"), QStringLiteral("pw-vip")),
                  QStringLiteral("PASS"));
         for (const QString& n : {QStringLiteral("J-031"), QStringLiteral("J-032")}) {
-            BorrowBookQuery q{fixture->bookRow(n), QStringLiteral("vip-holder")};
+            BorrowBookQuery q{BookRecord::from(fixture->bookRow(n)), QStringLiteral("vip-holder")};
             QCOMPARE(holder.send(q).word(), QString(Reply::BorrowBookSuccessfully));
         }
         QVERIFY(createUser(QStringLiteral("undergrad"), QStringLiteral("pw-ug"), Levels::Undergraduate));
@@ -799,7 +799,7 @@ void TestJourneys::borrowRefusedByTheServer()
         QVERIFY(createUser(other, QStringLiteral("pw-o"), Levels::Undergraduate));
         const WireClient rival = fixture->client(4);
         QCOMPARE(fixture->login(rival, other, QStringLiteral("pw-o")), QStringLiteral("PASS"));
-        QCOMPARE(rival.send(BorrowBookQuery{fixture->bookRow(number), other}).word(),
+        QCOMPARE(rival.send(BorrowBookQuery{BookRecord::from(fixture->bookRow(number)), other}).word(),
                  QString(Reply::BorrowBookSuccessfully));
     }
 

@@ -69,9 +69,10 @@ void TestBadInput::malformedRequest_data()
     QTest::newRow("null string as the query code") << hex("0004" "ffffffff") << "unknown query code \"\"";
     QTest::newRow("fields missing") << Wire::encodeFrame({QStringLiteral("QUERY_USER_LOGIN"), QStringLiteral("admin")})
                                     << "QUERY_USER_LOGIN carries 1 fields, expected 2";
-    QTest::newRow("one field too many")
-        << Wire::encodeFrame({QStringLiteral("QUERY_DELETE_USER"), QStringLiteral("a"), QStringLiteral("b")})
-        << "QUERY_DELETE_USER carries 2 fields, expected 1";
+    QTest::newRow("two fields too many")
+        << Wire::encodeFrame({QStringLiteral("QUERY_DELETE_USER"), QStringLiteral("a"), QStringLiteral("b"),
+                              QStringLiteral("c")})
+        << "QUERY_DELETE_USER carries 3 fields, expected 1 (or one more, a token)";
     QTest::newRow("unknown query code") << Wire::encodeFrame({QStringLiteral("QUERY_FORMAT_DISK")})
                                         << "unknown query code \"QUERY_FORMAT_DISK\"";
     QTest::newRow("query code in lower case") << Wire::encodeFrame({QStringLiteral("query_unconfirm_user")})

@@ -38,7 +38,7 @@ void TestPersistence::restartKeepsAccountsBooksAndLoans()
     QVERIFY(fx.createUser(admin, QStringLiteral("keeper"), QStringLiteral("pw-keeper"), Levels::Postgraduate));
     WireClient keeper = fx.client(2);
     QCOMPARE(fx.login(keeper, QStringLiteral("keeper"), QStringLiteral("pw-keeper")), QStringLiteral("PASS"));
-    QCOMPARE(keeper.send(BorrowBookQuery{fx.bookRow(QStringLiteral("P-1")), QStringLiteral("keeper")}).word(),
+    QCOMPARE(keeper.send(BorrowBookQuery{BookRecord::from(fx.bookRow(QStringLiteral("P-1"))), QStringLiteral("keeper")}).word(),
              Reply::BorrowBookSuccessfully);
     const QList<QStringList> loansBefore = keeper.send(UserBorrowBookQuery{QStringLiteral("keeper")}).frames;
     const QStringList userBefore = fx.userRow(admin, QStringLiteral("keeper"));
@@ -57,7 +57,7 @@ void TestPersistence::restartKeepsAccountsBooksAndLoans()
     QCOMPARE(keeper.send(UserBorrowBookQuery{QStringLiteral("keeper")}).frames, loansBefore);
     QCOMPARE(fx.login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)), QStringLiteral("PASS"));
     QCOMPARE(fx.userRow(admin, QStringLiteral("keeper")), userBefore);
-    QCOMPARE(keeper.send(ReturnBookQuery{loansBefore.first(), QStringLiteral("keeper")}).word(),
+    QCOMPARE(keeper.send(ReturnBookQuery{LoanRecord::from(loansBefore.first()), QStringLiteral("keeper")}).word(),
              Reply::ReturnBookSuccessfully);
     QVERIFY(server.stop());
 }

@@ -200,13 +200,13 @@ void TestPostgres::loginOnOneServerCountsOnTheOther()
     QCOMPARE(m_fx1->login(onFirst, QStringLiteral("roamer"), QStringLiteral("pw-roamer")), QStringLiteral("PASS"));
     // Logged in through the first server, borrowing through the second and returning through the first.
     const QStringList book = m_fx2->bookRow(QStringLiteral("X001"));
-    QCOMPARE(onSecond.send(BorrowBookQuery{book, QStringLiteral("roamer")}).word(), Reply::BorrowBookSuccessfully);
+    QCOMPARE(onSecond.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("roamer")}).word(), Reply::BorrowBookSuccessfully);
     QCOMPARE(m_fx1->bookRow(QStringLiteral("X001")).value(6), BookState::lentOut());
     const QList<QStringList> loans = onFirst.send(UserBorrowBookQuery{QStringLiteral("roamer")}).frames;
     QCOMPARE(loans.size(), 1);
-    QCOMPARE(onFirst.send(ReturnBookQuery{loans.first(), QStringLiteral("roamer")}).word(), Reply::ReturnBookSuccessfully);
+    QCOMPARE(onFirst.send(ReturnBookQuery{LoanRecord::from(loans.first()), QStringLiteral("roamer")}).word(), Reply::ReturnBookSuccessfully);
     // Another address has no session on either server.
-    QCOMPARE(m_fx2->client(21).send(BorrowBookQuery{book, QStringLiteral("roamer")}).word(), QStringLiteral("NOT_LOGGED_IN"));
+    QCOMPARE(m_fx2->client(21).send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("roamer")}).word(), QStringLiteral("NOT_LOGGED_IN"));
 
     // The latest login from an address decides on both servers: an administrator session taken over by
     // a reader through the second server no longer manages accounts through the first.
@@ -232,7 +232,7 @@ void TestPostgres::twoServersRaceForOneCopy()
     std::vector<std::function<QString()>> borrows;
     for (int i = 0; i < Clients; ++i) {
         const WireClient& via = i % 2 ? viaSecond : viaFirst;
-        borrows.push_back([&via, book, i] { return via.send(BorrowBookQuery{book, QStringLiteral("racer%1").arg(i)}).word(); });
+        borrows.push_back([&via, book, i] { return via.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("racer%1").arg(i)}).word(); });
     }
     const QStringList words = race(borrows);
     QCOMPARE(words.count(Reply::BorrowBookSuccessfully), 1);
@@ -257,7 +257,7 @@ void TestPostgres::loanLimitHoldsAcrossServers()
     for (int i = 1; i <= 6; ++i) {
         const QStringList book = m_fx1->bookRow(QStringLiteral("L00%1").arg(i));
         const WireClient& via = i % 2 ? viaSecond : viaFirst;
-        borrows.push_back([&via, book] { return via.send(BorrowBookQuery{book, QStringLiteral("greedy")}).word(); });
+        borrows.push_back([&via, book] { return via.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("greedy")}).word(); });
     }
     const QStringList words = race(borrows);
     QCOMPARE(words.count(Reply::BorrowBookSuccessfully), 2);
@@ -277,10 +277,10 @@ void TestPostgres::deleteRacesBorrowAcrossServers()
     }
     const QStringList book = m_fx1->bookRow(QStringLiteral("D001"));
     std::vector<std::function<QString()>> requests;
-    requests.push_back([&] { return m_admin.send(DeleteBookQuery{book}).word(); });
+    requests.push_back([&] { return m_admin.send(DeleteBookQuery{BookRecord::from(book)}).word(); });
     for (int i = 0; i < Borrowers; ++i)
         requests.push_back([&viaSecond, book, i] {
-            return viaSecond.send(BorrowBookQuery{book, QStringLiteral("deleter%1").arg(i)}).word();
+            return viaSecond.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("deleter%1").arg(i)}).word();
         });
     const QStringList words = race(requests);
     const QStringList borrows = words.mid(1);
@@ -311,7 +311,7 @@ void TestPostgres::returnRacesItselfAcrossServers()
     const WireClient viaFirst = m_fx1->client(32);
     const WireClient viaSecond = m_fx2->client(32);
     QCOMPARE(m_fx1->login(viaFirst, QStringLiteral("returner"), QStringLiteral("pw-returner")), QStringLiteral("PASS"));
-    QCOMPARE(viaFirst.send(BorrowBookQuery{m_fx1->bookRow(QStringLiteral("T001")), QStringLiteral("returner")}).word(),
+    QCOMPARE(viaFirst.send(BorrowBookQuery{BookRecord::from(m_fx1->bookRow(QStringLiteral("T001"))), QStringLiteral("returner")}).word(),
              Reply::BorrowBookSuccessfully);
     const QStringList loan = viaFirst.send(UserBorrowBookQuery{QStringLiteral("returner")}).frames.value(0);
     // The same return pressed on two machines at once: one ends the loan, the other finds none, and
@@ -319,7 +319,7 @@ void TestPostgres::returnRacesItselfAcrossServers()
     std::vector<std::function<QString()>> returns;
     for (int i = 0; i < 6; ++i) {
         const WireClient& via = i % 2 ? viaSecond : viaFirst;
-        returns.push_back([&via, loan] { return via.send(ReturnBookQuery{loan, QStringLiteral("returner")}).word(); });
+        returns.push_back([&via, loan] { return via.send(ReturnBookQuery{LoanRecord::from(loan), QStringLiteral("returner")}).word(); });
     }
     const QStringList words = race(returns);
     QCOMPARE(words.count(Reply::ReturnBookSuccessfully), 1);

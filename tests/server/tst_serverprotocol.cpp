@@ -338,7 +338,7 @@ void TestServerProtocol::adminRequestsNeedAnAdministrator()
     QCOMPARE(c.send(EscalateUserQuery{{loginAs, QStringLiteral("VIP")}}).word(), QStringLiteral("ADMIN_REQUIRED"));
     QCOMPARE(c.send(DegradeUserQuery{{QStringLiteral("admin"), QStringLiteral("超级管理员")}}).word(),
              QStringLiteral("ADMIN_REQUIRED"));
-    QCOMPARE(c.send(DeleteBookQuery{book}).word(), QStringLiteral("ADMIN_REQUIRED"));
+    QCOMPARE(c.send(DeleteBookQuery{BookRecord::from(book)}).word(), QStringLiteral("ADMIN_REQUIRED"));
     QCOMPARE(c.send(AddBookQuery{QStringLiteral("X"), {}, {}, QStringLiteral("X-1"), {}, {}, QStringLiteral("VIP")}).word(),
              QStringLiteral("ADMIN_REQUIRED"));
     // Listings answer with no rows at all.
@@ -419,17 +419,17 @@ void TestServerProtocol::borrowRefusals()
     const WireClient readers = m_fx->client(2);
     if (m_fx->bookRow(QStringLiteral("F004")).value(6) == BookState::free()) {
         // Shared set-up: F004 lent to the reader, the limited account at its limit of two.
-        QCOMPARE(readers.send(BorrowBookQuery{m_fx->bookRow(QStringLiteral("F004")), QStringLiteral("reader")}).word(),
+        QCOMPARE(readers.send(BorrowBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("F004"))), QStringLiteral("reader")}).word(),
                  Reply::BorrowBookSuccessfully);
         for (const char* n : {"F005", "F006"})
-            QCOMPARE(readers.send(BorrowBookQuery{m_fx->bookRow(QLatin1String(n)), QStringLiteral("limited")}).word(),
+            QCOMPARE(readers.send(BorrowBookQuery{BookRecord::from(m_fx->bookRow(QLatin1String(n))), QStringLiteral("limited")}).word(),
                      Reply::BorrowBookSuccessfully);
     }
     const QStringList before = m_fx->bookRow(number);
     QStringList book = before;
     if (book.isEmpty())
         book = QStringList{QStringLiteral("T"), {}, {}, {}, {}, number, BookState::free(), QStringLiteral("Undergraduate")};
-    QCOMPARE(m_fx->client(address).send(BorrowBookQuery{book, user}).word(), word);
+    QCOMPARE(m_fx->client(address).send(BorrowBookQuery{BookRecord::from(book), user}).word(), word);
     if (word != Reply::BorrowBookSuccessfully)
         QCOMPARE(m_fx->bookRow(number), before);
     else
@@ -440,7 +440,7 @@ void TestServerProtocol::borrowListReturn()
 {
     const WireClient readers = m_fx->client(2);
     const QStringList book = m_fx->bookRow(QStringLiteral("F009"));
-    QCOMPARE(readers.send(BorrowBookQuery{book, QStringLiteral("reader")}).word(), Reply::BorrowBookSuccessfully);
+    QCOMPARE(readers.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("reader")}).word(), Reply::BorrowBookSuccessfully);
     QCOMPARE(m_fx->bookRow(QStringLiteral("F009")).value(6), BookState::lentOut());
 
     QStringList loaned;
@@ -455,11 +455,11 @@ void TestServerProtocol::borrowListReturn()
              qPrintable(loaned[6]));
 
     // Only the borrower, logged in from this address, returns it.
-    QCOMPARE(readers.send(ReturnBookQuery{loaned, QStringLiteral("vip")}).word(), QStringLiteral("NOT_BORROWED_BY_USER"));
-    QCOMPARE(m_fx->client(71).send(ReturnBookQuery{loaned, QStringLiteral("reader")}).word(),
+    QCOMPARE(readers.send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("vip")}).word(), QStringLiteral("NOT_BORROWED_BY_USER"));
+    QCOMPARE(m_fx->client(71).send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(),
              QStringLiteral("NOT_LOGGED_IN"));
-    QCOMPARE(readers.send(ReturnBookQuery{loaned, QStringLiteral("reader")}).word(), Reply::ReturnBookSuccessfully);
-    QCOMPARE(readers.send(ReturnBookQuery{loaned, QStringLiteral("reader")}).word(),
+    QCOMPARE(readers.send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(), Reply::ReturnBookSuccessfully);
+    QCOMPARE(readers.send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(),
              QStringLiteral("NOT_BORROWED_BY_USER"));
     QCOMPARE(m_fx->bookRow(QStringLiteral("F009")).value(6), BookState::free());
     for (const QStringList& row : readers.send(UserBorrowBookQuery{QStringLiteral("reader")}).frames)
@@ -491,7 +491,7 @@ void TestServerProtocol::manyClientsRaceForOneCopy()
             ++ready;
             while (ready.load() < Clients) {
             }
-            words[i] = racers.send(BorrowBookQuery{book, QStringLiteral("racer%1").arg(i)}).word();
+            words[i] = racers.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("racer%1").arg(i)}).word();
         });
     }
     for (std::thread& t : threads)
@@ -555,15 +555,15 @@ void TestServerProtocol::deleteBook()
 {
     const WireClient readers = m_fx->client(2);
     const QStringList lent = m_fx->bookRow(QStringLiteral("F010"));
-    QCOMPARE(readers.send(BorrowBookQuery{lent, QStringLiteral("vip")}).word(), Reply::BorrowBookSuccessfully);
-    QCOMPARE(m_admin.send(DeleteBookQuery{m_fx->bookRow(QStringLiteral("F010"))}).word(), QStringLiteral("BOOK_ON_LOAN"));
+    QCOMPARE(readers.send(BorrowBookQuery{BookRecord::from(lent), QStringLiteral("vip")}).word(), Reply::BorrowBookSuccessfully);
+    QCOMPARE(m_admin.send(DeleteBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("F010")))}).word(), QStringLiteral("BOOK_ON_LOAN"));
     QVERIFY(!m_fx->bookRow(QStringLiteral("F010")).isEmpty());
 
     QStringList missing = lent;
     missing[5] = QStringLiteral("NOPE");
-    QCOMPARE(m_admin.send(DeleteBookQuery{missing}).word(), QStringLiteral("NO_SUCH_BOOK"));
+    QCOMPARE(m_admin.send(DeleteBookQuery{BookRecord::from(missing)}).word(), QStringLiteral("NO_SUCH_BOOK"));
 
-    QCOMPARE(m_admin.send(DeleteBookQuery{m_fx->bookRow(QStringLiteral("F011"))}).word(), Reply::DeleteBookSuccessfully);
+    QCOMPARE(m_admin.send(DeleteBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("F011")))}).word(), Reply::DeleteBookSuccessfully);
     QCOMPARE(m_fx->bookRow(QStringLiteral("F011")), QStringList());
     // The substring index follows the deletion.
     QCOMPARE(m_fx->client(9).send(BookQuery{QStringLiteral("Delete Free"), {}, {}, {}, {}, {}, {}}).frames.size(), 0);
@@ -578,11 +578,11 @@ void TestServerProtocol::deleteUser()
     const WireClient leaver = m_fx->client(80);
     QCOMPARE(m_fx->login(leaver, QStringLiteral("leaver"), QStringLiteral("pw-leaver")), QStringLiteral("PASS"));
     const QStringList book = m_fx->bookRow(QStringLiteral("F012"));
-    QCOMPARE(leaver.send(BorrowBookQuery{book, QStringLiteral("leaver")}).word(), Reply::BorrowBookSuccessfully);
+    QCOMPARE(leaver.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("leaver")}).word(), Reply::BorrowBookSuccessfully);
     QCOMPARE(m_admin.send(DeleteUserQuery{QStringLiteral("leaver")}).word(), QStringLiteral("USER_HAS_LOANS"));
 
     const QStringList loan = leaver.send(UserBorrowBookQuery{QStringLiteral("leaver")}).frames.value(0);
-    QCOMPARE(leaver.send(ReturnBookQuery{loan, QStringLiteral("leaver")}).word(), Reply::ReturnBookSuccessfully);
+    QCOMPARE(leaver.send(ReturnBookQuery{LoanRecord::from(loan), QStringLiteral("leaver")}).word(), Reply::ReturnBookSuccessfully);
     QCOMPARE(m_admin.send(DeleteUserQuery{QStringLiteral("leaver")}).word(), Reply::DeleteUserSuccessfully);
     QCOMPARE(m_fx->userRow(m_admin, QStringLiteral("leaver")), QStringList());
     QCOMPARE(m_fx->login(leaver, QStringLiteral("leaver"), QStringLiteral("pw-leaver")), QStringLiteral("WRONG_ID"));

@@ -40,11 +40,11 @@ void TestMessages::requestFieldOrder_data()
                              << QStringList{"QUERY_DEGRADE_USER", "u", "VIP"};
     QTest::newRow("borrowed list") << Wire::encodeRequest(UserBorrowBookQuery{"u"})
                                    << QStringList{"QUERY_USER_BORROW_BOOK", "u"};
-    QTest::newRow("return") << Wire::encodeRequest(ReturnBookQuery{book.mid(0, 6) + QStringList{"date"}, "u"})
+    QTest::newRow("return") << Wire::encodeRequest(ReturnBookQuery{LoanRecord::from(book.mid(0, 6) + QStringList{"date"}), "u"})
                             << QStringList{"QUERY_RETURN_BOOK"} + book.mid(0, 6) + QStringList{"date", "u"};
-    QTest::newRow("borrow") << Wire::encodeRequest(BorrowBookQuery{book, "u"})
+    QTest::newRow("borrow") << Wire::encodeRequest(BorrowBookQuery{BookRecord::from(book), "u"})
                             << QStringList{"QUERY_BORROW_BOOK"} + book + QStringList{"u"};
-    QTest::newRow("delete book") << Wire::encodeRequest(DeleteBookQuery{book})
+    QTest::newRow("delete book") << Wire::encodeRequest(DeleteBookQuery{BookRecord::from(book)})
                                  << QStringList{"QUERY_DELETE_BOOK"} + book;
     QTest::newRow("add book: number before year and publisher")
         << Wire::encodeRequest(AddBookQuery{"t", "a", "ty", "n1", "1999", "p", "VIP"})
@@ -58,6 +58,12 @@ void TestMessages::requestFieldOrder()
     const auto request = Wire::decodeRequest(frame.mid(2));
     QVERIFY(request);
     QCOMPARE(QStringList{request->code} + request->fields, expected);
+    QVERIFY(!request->token);
+    // The same request with a token as one more, last field: the documented fields stay as they are.
+    const auto withToken = Wire::decodeRequest(Wire::encodeFrame(expected + QStringList{"t0k3n"}).mid(2));
+    QVERIFY(withToken);
+    QCOMPARE(QStringList{withToken->code} + withToken->fields, expected);
+    QCOMPARE(withToken->token.value_or(QString()), QStringLiteral("t0k3n"));
 }
 
 void TestMessages::decodeRequestRefuses_data()
@@ -65,7 +71,7 @@ void TestMessages::decodeRequestRefuses_data()
     QTest::addColumn<QByteArray>("body");
     QTest::newRow("unknown code") << Wire::encodeFrame({"QUERY_NOTHING"}).mid(2);
     QTest::newRow("too few fields") << Wire::encodeFrame({"QUERY_USER_LOGIN", "id"}).mid(2);
-    QTest::newRow("too many fields") << Wire::encodeFrame({"QUERY_USER_LOGIN", "id", "pw", "x"}).mid(2);
+    QTest::newRow("two fields too many") << Wire::encodeFrame({"QUERY_USER_LOGIN", "id", "pw", "x", "y"}).mid(2);
     QTest::newRow("empty body") << QByteArray();
     QTest::newRow("malformed string") << QByteArray::fromHex("00000010004100");
 }

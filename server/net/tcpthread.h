@@ -11,11 +11,12 @@
 
 struct ServerContext;
 class Logger;
-struct HandlerReply;
 
-// Serves one connection: reads one request frame within a total deadline, decodes it into the record
-// of its query code, runs that code's handler, writes the reply frames and the end-of-stream frame and
-// closes. Malformed input gets the end-of-stream frame too, and a log line that says what was wrong.
+// Serves one connection: reads one request frame within a total deadline, decodes it, has the request
+// table run the handler of its code, writes the reply frames and the end-of-stream frame and closes.
+// Malformed input gets the end-of-stream frame too, and a log line that says what was wrong.
+// The request records below are the documented shape of the thread; the handlers get typed requests
+// from the table.
 class TcpThread : public QThread
 {
     Q_OBJECT
@@ -40,7 +41,6 @@ protected:
 private:
     // The frame body of the request, or an empty array with m_problem set.
     QByteArray readRequest();
-    HandlerReply dispatch(const Wire::DecodedRequest& request);
     bool writeReply(const QByteArray& bytes);
     void closeConnection(bool drainFirst);
     void logLine(const QString& what);

@@ -43,20 +43,6 @@ QStringList splitStatements(const QString& script)
     return statements;
 }
 
-// The key of the PostgreSQL advisory lock that serialises migrations of one database.
-constexpr qint64 MigrationLock = 0x4c6962726172; // "Librar"
-
-const QRegularExpression& plainIdentifier()
-{
-    static const QRegularExpression identifier(QStringLiteral("^[a-z_][a-z0-9_]{0,62}$"));
-    return identifier;
-}
-
-QString schemaDirectory(bool sqlite)
-{
-    return sqlite ? QStringLiteral(":/sql/sqlite") : QStringLiteral(":/sql/postgres");
-}
-
 } // namespace
 
 Storage::Storage(const DatabaseSettings& settings, const QString& connectionName)
@@ -64,7 +50,7 @@ Storage::Storage(const DatabaseSettings& settings, const QString& connectionName
     , m_connectionName(connectionName)
 {
     initSchemaResources();
-    m_sqlite = settings.isSqlite();
+    m_dialect = SqlDialect::create(settings);
 }
 
 Storage::~Storage()
@@ -80,9 +66,7 @@ Storage::~Storage()
 
 QString Storage::description() const
 {
-    if (m_sqlite)
-        return QStringLiteral("SQLite %1").arg(m_settings.location());
-    return QStringLiteral("PostgreSQL %1 as user %2").arg(m_settings.location(), m_settings.user);
+    return m_dialect->description(m_settings);
 }
 
 bool Storage::open()
@@ -92,29 +76,13 @@ bool Storage::open()
         fail(QStringLiteral("open"), QStringLiteral("no database driver %1").arg(m_settings.driver));
         return false;
     }
-    if (!m_sqlite && !m_settings.schema.isEmpty() && !plainIdentifier().match(m_settings.schema).hasMatch()) {
-        fail(QStringLiteral("open"),
-             QStringLiteral("the schema name \"%1\" is not lower-case letters, digits and underscores")
-                 .arg(m_settings.schema));
+    m_db.setDatabaseName(m_settings.name);
+    if (const QString problem = m_dialect->prepare(m_db, m_settings); !problem.isEmpty()) {
+        fail(QStringLiteral("open"), problem);
         return false;
     }
-    m_db.setDatabaseName(m_settings.name);
-    if (!m_sqlite) {
-        m_db.setHostName(m_settings.host);
-        if (m_settings.port > 0)
-            m_db.setPort(m_settings.port);
-        m_db.setUserName(m_settings.user);
-        m_db.setPassword(m_settings.password);
-        // A database host that does not answer must not hold a request (or the start) for minutes;
-        // the application name tells an operator which server process holds a connection.
-        m_db.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=library-server/%1")
-                                   .arg(QCoreApplication::applicationPid()));
-    } else {
-        // A writer that finds the file locked waits for the other one instead of failing at once.
-        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-    }
     if (!m_db.open()) {
-        fail(m_sqlite ? QStringLiteral("open") : QStringLiteral("connect"), m_db.lastError().text());
+        fail(m_dialect->openVerb(), m_db.lastError().text());
         return false;
     }
     return configureSession();
@@ -123,29 +91,8 @@ bool Storage::open()
 // Settings of the connection itself, made again whenever it is reopened.
 bool Storage::configureSession()
 {
-    if (!m_sqlite) {
-        // Each search is planned for its own text: a plan made for no text in particular either
-        // walks a million titles or sorts a hundred thousand matches.
-        QStringList settings = {QStringLiteral("SET plan_cache_mode = force_custom_plan"),
-                                // "already exists, skipping" and the like are no news for the log.
-                                QStringLiteral("SET client_min_messages = warning")};
-        if (!m_settings.schema.isEmpty())
-            settings.append(QStringLiteral("SET search_path = \"%1\", public").arg(m_settings.schema));
-        for (const QString& statement : settings) {
-            if (!execDirect(statement))
-                return false;
-        }
-        return true;
-    }
-    // WAL lets readers run beside the writer; FULL syncs every commit, so a loan the user was told
-    // about survives a power cut.
-    const QStringList pragmas = {
-        QStringLiteral("PRAGMA journal_mode=WAL"),  QStringLiteral("PRAGMA synchronous=FULL"),
-        QStringLiteral("PRAGMA foreign_keys=ON"),   QStringLiteral("PRAGMA cache_size=-32768"),
-        QStringLiteral("PRAGMA temp_store=MEMORY"), QStringLiteral("PRAGMA journal_size_limit=67108864"),
-    };
-    for (const QString& pragma : pragmas) {
-        if (!execDirect(pragma))
+    for (const QString& statement : m_dialect->sessionStatements(m_settings)) {
+        if (!execDirect(statement))
             return false;
     }
     return true;
@@ -153,7 +100,7 @@ bool Storage::configureSession()
 
 bool Storage::checkConnection()
 {
-    if (m_sqlite || m_lost)
+    if (!m_dialect->canLoseConnection() || m_lost)
         return !m_lost;
     QSqlQuery ping(m_db);
     if (ping.exec(QStringLiteral("SELECT 1")))
@@ -190,31 +137,20 @@ bool Storage::ensureConnected()
 
 bool Storage::hasTable(const QString& table)
 {
-    if (m_sqlite)
-        return m_db.tables().contains(table);
-    // Looked up through the search path: the driver's table list covers every schema.
-    return scalar(QStringLiteral("SELECT CASE WHEN to_regclass(?) IS NULL THEN 0 ELSE 1 END"), {table}) == 1;
-}
-
-QString Storage::likeOperator() const
-{
-    // Both ignore case: SQLite's LIKE for ASCII letters, PostgreSQL's ILIKE (with a trigram index).
-    return m_sqlite ? QStringLiteral("LIKE") : QStringLiteral("ILIKE");
+    return scalar(m_dialect->tableExistsQuery(), {table}) == 1;
 }
 
 bool Storage::lockAccount(const QString& id)
 {
-    if (m_sqlite)
-        return true;
-    return select(QStringLiteral("SELECT 1 FROM accounts WHERE id = ? FOR UPDATE"), {id}, [](const QSqlQuery&) {});
+    const QString lock = m_dialect->rowLockSuffix();
+    return lock.isEmpty() || select(QStringLiteral("SELECT 1 FROM accounts WHERE id = ?") + lock, {id}, [](const QSqlQuery&) {});
 }
 
 bool Storage::lockBook(const QString& number)
 {
-    if (m_sqlite)
-        return true;
-    return select(QStringLiteral("SELECT 1 FROM books WHERE number = ? FOR UPDATE"), {number},
-                  [](const QSqlQuery&) {});
+    const QString lock = m_dialect->rowLockSuffix();
+    return lock.isEmpty() || select(QStringLiteral("SELECT 1 FROM books WHERE number = ?") + lock, {number},
+                                    [](const QSqlQuery&) {});
 }
 
 int Storage::schemaVersion()
@@ -226,21 +162,23 @@ int Storage::schemaVersion()
 
 bool Storage::migrate()
 {
-    // On PostgreSQL the whole migration is one transaction (its DDL is transactional) under a lock
-    // that a second server starting at the same moment waits for; it then finds the schema current.
+    // Where the dialect asks for it, the whole migration is one transaction that starts with its
+    // prelude (a lock that lets several servers start at once); elsewhere each step commits alone.
     std::optional<WriteTransaction> whole;
-    if (!m_sqlite) {
+    const QStringList prelude = m_dialect->migrationPrelude(m_settings);
+    if (!prelude.isEmpty()) {
         whole.emplace(*this);
-        if (!whole->isOpen() || !execDirect(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(MigrationLock)))
+        if (!whole->isOpen())
             return false;
-        if (!m_settings.schema.isEmpty()
-            && !execDirect(QStringLiteral("CREATE SCHEMA IF NOT EXISTS \"%1\"").arg(m_settings.schema)))
-            return false;
+        for (const QString& statement : prelude) {
+            if (!execDirect(statement))
+                return false;
+        }
     }
     if (!execDirect(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")))
         return false;
     const int current = schemaVersion();
-    QDir dir(schemaDirectory(m_sqlite));
+    QDir dir(m_dialect->schemaDirectory());
     const QStringList files = dir.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);
     if (files.isEmpty()) {
         fail(QStringLiteral("migrate"), QStringLiteral("no schema for driver %1").arg(m_settings.driver));
@@ -377,8 +315,8 @@ bool Storage::beginWrite()
 {
     if (m_inGroup)
         return execDirect(QStringLiteral("SAVEPOINT change"));
-    if (m_sqlite)
-        return execDirect(QStringLiteral("BEGIN IMMEDIATE"));
+    if (const QString begin = m_dialect->beginWrite(); !begin.isEmpty())
+        return execDirect(begin);
     if (m_db.transaction())
         return true;
     fail(QStringLiteral("begin"), m_db.lastError().text());
@@ -389,7 +327,7 @@ bool Storage::commit()
 {
     if (m_inGroup)
         return execDirect(QStringLiteral("RELEASE SAVEPOINT change"));
-    if (m_sqlite)
+    if (!m_dialect->beginWrite().isEmpty())
         return execDirect(QStringLiteral("COMMIT"));
     if (m_db.commit())
         return true;
@@ -404,7 +342,7 @@ void Storage::rollback()
         QSqlQuery(m_db).exec(QStringLiteral("RELEASE SAVEPOINT change"));
         return;
     }
-    if (m_sqlite) {
+    if (!m_dialect->beginWrite().isEmpty()) {
         QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
         return;
     }

@@ -44,7 +44,7 @@ constexpr int IndexedMatchLimit = 3000;
 QString Storage::substringCondition(const QString& column, const QString& text, QVariantList& values) const
 {
     values.append(likePattern(text));
-    return QStringLiteral(" AND b.") + column + QLatin1Char(' ') + likeOperator() + QStringLiteral(" ? ESCAPE '\\'");
+    return QStringLiteral(" AND b.") + column + QLatin1Char(' ') + m_dialect->likeOperator() + QStringLiteral(" ? ESCAPE '\\'");
 }
 
 QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
@@ -69,7 +69,7 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
     // planned for its own text (see configureSession) it picks between them and the title order.
     QString chosenIndex;
     QList<qint64> candidates;
-    if (m_sqlite) {
+    if (m_dialect->narrowsByTrigramTables()) {
         QHash<QString, QStringList> phrases;
         for (const Text& t : texts) {
             if (!t.text.isEmpty() && t.text.toUcs4().size() >= 3)

@@ -70,10 +70,108 @@ struct DatabasePool::Queue {
     }
 };
 
+namespace {
+
+void logLine(const DatabasePool::LogFunction& log, const QString& line)
+{
+    if (log)
+        log(line);
+}
+
+// Opens a lost connection again before a job; false while the database stays out of reach.
+bool reconnected(Storage& storage, const QString& name, const DatabasePool::LogFunction& log)
+{
+    if (storage.isConnected())
+        return true;
+    if (!storage.ensureConnected())
+        return false;
+    logLine(log, QStringLiteral("database connection reopened (%1)").arg(name));
+    return true;
+}
+
+// After a job: when it failed, finds out whether the connection itself is gone.
+void noticeLostConnection(Storage& storage, const QString& name, const DatabasePool::LogFunction& log)
+{
+    if (!storage.failed())
+        return;
+    const QString error = storage.lastError();
+    if (!storage.checkConnection())
+        logLine(log, QStringLiteral("database connection lost (%1): %2; reopening it for the next request")
+                         .arg(name, error.simplified()));
+}
+
+// Runs one job on a connection that nobody else uses meanwhile; false when it could not run.
+bool runJob(Storage& storage, const DatabasePool::Job& job, const QString& name, const DatabasePool::LogFunction& log)
+{
+    storage.clearFailure();
+    if (!reconnected(storage, name, log))
+        return false;
+    job(storage);
+    noticeLostConnection(storage, name, log);
+    return true;
+}
+
+} // namespace
+
+// The reader connections, checked out by the threads that read. They are opened on the thread that
+// starts the pool and then used by one thread at a time, handed over under the mutex.
+class DatabasePool::Readers
+{
+public:
+    void add(std::unique_ptr<Storage> storage)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_free.push_back(storage.get());
+        m_all.push_back(std::move(storage));
+    }
+
+    // A free connection, or nullptr once stopped.
+    Storage* checkOut()
+    {
+        QMutexLocker lock(&m_mutex);
+        while (m_free.empty() && !m_stopping)
+            m_wake.wait(&m_mutex);
+        if (m_stopping)
+            return nullptr;
+        Storage* storage = m_free.back();
+        m_free.pop_back();
+        return storage;
+    }
+
+    void checkIn(Storage* storage)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_free.push_back(storage);
+        m_wake.wakeOne();
+        if (m_stopping && m_free.size() == m_all.size())
+            m_allBack.wakeAll();
+    }
+
+    // Refuses further jobs, waits for the ones running and closes every connection.
+    void stop()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_stopping = true;
+        m_wake.wakeAll();
+        while (m_free.size() != m_all.size())
+            m_allBack.wait(&m_mutex);
+        m_free.clear();
+        m_all.clear();
+    }
+
+private:
+    QMutex m_mutex;
+    QWaitCondition m_wake;
+    QWaitCondition m_allBack;
+    std::vector<std::unique_ptr<Storage>> m_all;
+    std::vector<Storage*> m_free;
+    bool m_stopping = false;
+};
+
 class DatabasePool::Worker : public QThread
 {
 public:
-    enum class Role { MigratingWriter, Writer, Reader };
+    enum class Role { MigratingWriter, Writer };
 
     Worker(const DatabaseSettings& settings, Queue& queue, Role role, const LogFunction& log)
         : m_settings(settings)
@@ -81,7 +179,7 @@ public:
         , m_role(role)
         , m_log(log)
     {
-        setObjectName(role == Role::Reader ? QStringLiteral("db-reader") : QStringLiteral("db-writer"));
+        setObjectName(QStringLiteral("db-writer"));
     }
 
     // Waits until the connection is open; false with the reason when it could not be.
@@ -105,7 +203,7 @@ protected:
         m_opened.release();
         if (!ok)
             return;
-        if (m_role != Role::Reader && storage.isSqlite())
+        if (storage.isSqlite())
             runGroups(storage);
         else
             runOneByOne(storage);
@@ -115,13 +213,7 @@ private:
     void runOneByOne(Storage& storage)
     {
         while (PendingJob* pending = m_queue.take()) {
-            storage.clearFailure();
-            if (reconnected(storage)) {
-                (*pending->job)(storage);
-                noticeLostConnection(storage);
-            } else {
-                pending->lost = true;
-            }
+            pending->lost = !runJob(storage, *pending->job, objectName(), m_log);
             pending->done.release();
         }
     }
@@ -149,33 +241,6 @@ private:
         }
     }
 
-    // Opens a lost connection again; false while the database stays out of reach.
-    bool reconnected(Storage& storage)
-    {
-        if (storage.isConnected())
-            return true;
-        if (!storage.ensureConnected())
-            return false;
-        log(QStringLiteral("database connection reopened (%1)").arg(objectName()));
-        return true;
-    }
-
-    void noticeLostConnection(Storage& storage)
-    {
-        if (!storage.failed())
-            return;
-        const QString error = storage.lastError();
-        if (!storage.checkConnection())
-            log(QStringLiteral("database connection lost (%1): %2; reopening it for the next request")
-                    .arg(objectName(), error.simplified()));
-    }
-
-    void log(const QString& line)
-    {
-        if (m_log)
-            m_log(line);
-    }
-
     DatabaseSettings m_settings;
     Queue& m_queue;
     Role m_role;
@@ -188,8 +253,8 @@ private:
 DatabasePool::DatabasePool(const DatabaseSettings& settings, LogFunction log)
     : m_settings(settings)
     , m_log(std::move(log))
-    , m_readQueue(std::make_unique<Queue>())
     , m_writeQueue(std::make_unique<Queue>())
+    , m_readers(std::make_unique<Readers>())
 {
 }
 
@@ -202,29 +267,37 @@ bool DatabasePool::start(QString* error)
 {
     // The first writer creates or migrates the schema before any other connection uses it.
     const int writers = m_settings.isSqlite() ? 1 : m_settings.writers;
-    for (int i = 0; i < writers + m_settings.readers; ++i) {
-        const Worker::Role role = i == 0 ? Worker::Role::MigratingWriter
-            : i < writers                ? Worker::Role::Writer
-                                         : Worker::Role::Reader;
-        auto worker = std::make_unique<Worker>(m_settings, role == Worker::Role::Reader ? *m_readQueue : *m_writeQueue,
-                                               role, m_log);
+    for (int i = 0; i < writers; ++i) {
+        auto worker = std::make_unique<Worker>(m_settings, *m_writeQueue,
+                                               i == 0 ? Worker::Role::MigratingWriter : Worker::Role::Writer, m_log);
         worker->start();
         const bool open = worker->waitUntilOpen(error);
         if (i == 0)
             m_description = worker->description();
         m_workers.push_back(std::move(worker));
         if (!open) {
-            // Nobody would take a job from the queues now: they refuse at once instead of waiting.
+            // Nobody would take a job now: reads and writes refuse at once instead of waiting.
             stop();
             return false;
         }
+    }
+    for (int i = 0; i < m_settings.readers; ++i) {
+        auto storage = std::make_unique<Storage>(m_settings,
+                                                 QStringLiteral("library-%1").arg(connectionSerial.fetchAndAddRelaxed(1)));
+        if (!storage->open()) {
+            if (error)
+                *error = storage->lastError();
+            stop();
+            return false;
+        }
+        m_readers->add(std::move(storage));
     }
     return true;
 }
 
 void DatabasePool::stop()
 {
-    m_readQueue->stop();
+    m_readers->stop();
     m_writeQueue->stop();
     for (auto& worker : m_workers)
         worker->wait();
@@ -233,18 +306,18 @@ void DatabasePool::stop()
 
 bool DatabasePool::read(const Job& job)
 {
-    return runOn(*m_readQueue, job);
+    Storage* storage = m_readers->checkOut();
+    if (!storage)
+        return false;
+    const bool ran = runJob(*storage, job, QStringLiteral("db-reader"), m_log);
+    m_readers->checkIn(storage);
+    return ran;
 }
 
 bool DatabasePool::write(const Job& job)
 {
-    return runOn(*m_writeQueue, job);
-}
-
-bool DatabasePool::runOn(Queue& queue, const Job& job)
-{
     PendingJob pending{&job, QSemaphore(0)};
-    if (!queue.push(&pending))
+    if (!m_writeQueue->push(&pending))
         return false;
     pending.done.acquire();
     return !pending.lost;

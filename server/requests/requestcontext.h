@@ -1,18 +1,17 @@
 #pragma once
 
-#include "messages.h"
-#include "userinfo.h"
-
 #include <QAtomicInteger>
 #include <QByteArray>
+#include <QLatin1String>
 #include <QList>
 #include <QString>
+
+#include <optional>
 
 class DatabasePool;
 class LoginThrottle;
 class PasswordHasher;
 class LoginSessions;
-class Storage;
 struct ServerSettings;
 
 // The words the server refuses with. The client only tells success from anything else (and, for
@@ -54,46 +53,17 @@ struct ServerContext {
     QAtomicInteger<quint64> changes{0}; // bumped by every stored change, so the console can refresh
 };
 
+// Who is asking: the peer's address, and the last field our client adds to a request (a session
+// token; on a login, the word "SESSION").
+struct Caller {
+    ServerContext& context;
+    QString peer;
+    std::optional<QString> token;
+};
+
 // A handler's answer: the frames to send before the end-of-stream frame, and a short outcome for the
 // log (a reply word or a row count, never a password).
 struct HandlerReply {
     QList<QByteArray> frames;
     QString outcome;
-};
-
-// One handler per query code, for one peer address. Handlers decide; Storage reads and writes.
-class RequestHandlers
-{
-public:
-    RequestHandlers(ServerContext& context, const QString& peer);
-
-    HandlerReply searchBooks(const BookQuery& query);
-    // Fills `account` with the record sent after "PASS".
-    HandlerReply login(const LoginQuery& query, UserInfo* account);
-    HandlerReply registerUser(const UserRegisterQuery& query);
-    HandlerReply updateUser(const UserUpdateQuery& query);
-    HandlerReply searchUsers(const SearchUserQuery& query);
-    HandlerReply unconfirmedUsers(const UnconfirmUserQuery& query);
-    HandlerReply deleteUser(const DeleteUserQuery& query);
-    HandlerReply escalateUser(const EscalateUserQuery& query);
-    HandlerReply degradeUser(const DegradeUserQuery& query);
-    HandlerReply borrowedBooks(const UserBorrowBookQuery& query);
-    HandlerReply returnBook(const ReturnBookQuery& query);
-    HandlerReply borrowBook(const BorrowBookQuery& query);
-    HandlerReply deleteBook(const DeleteBookQuery& query);
-    HandlerReply addBook(const AddBookQuery& query);
-
-private:
-    HandlerReply changeLevel(const LevelChangeQuery& query, bool raise, const QString& successWord);
-    // Runs a change on the writer; the reply word is what the job returns, or SERVER_ERROR when the
-    // database failed. A reply of `successWord` counts as a stored change, so the console refreshes.
-    HandlerReply writeWord(const QString& successWord, const std::function<QString(Storage&)>& job);
-    // Runs a read; false with the reason in `error` when it did not run or the database failed.
-    bool read(const std::function<void(Storage&)>& job, QString* error);
-    // nullopt when the most recent login from this peer is an Administrator or above, else the refusal.
-    std::optional<QString> adminRefusal(Storage& storage) const;
-    bool loggedIn(Storage& storage, const QString& userId) const;
-
-    ServerContext& m_context;
-    QString m_peer;
 };

@@ -7,7 +7,7 @@
 #include "logger.h"
 #include "loginthrottle.h"
 #include "passwordhasher.h"
-#include "requesthandlers.h"
+#include "requestcontext.h"
 #include "loginsessions.h"
 
 #include <QFile>

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "messages.h"
 #include "serversettings.h"
+#include "sqldialect.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -23,6 +25,12 @@ struct AccountRow {
 struct BookRow {
     QString title, author, type, publisher, year, number, permission;
     bool lent = false;
+
+    // As a search result shows it.
+    BookRecord record() const
+    {
+        return {title, author, type, publisher, year, number, lent ? BookState::lentOut() : BookState::free(), permission};
+    }
 };
 
 // A copy on loan, as the borrowed-books list shows it.
@@ -39,10 +47,9 @@ struct CatalogueCounts {
     qint64 books = 0, loans = 0, accounts = 0, unconfirmed = 0;
 };
 
-// One named database connection and every query the server runs. It must be used only by the thread
-// that opened it. The SQL is shared where SQLite and PostgreSQL agree; what is particular to one of them
-// (pragmas, the trigram search, BEGIN IMMEDIATE against row locks, logins kept in the database) stays
-// inside this class and the schema resources of its driver.
+// One named database connection and every query the server runs. One thread at a time may use it
+// (DatabasePool hands it out). The SQL is shared where SQLite and PostgreSQL agree; what is particular
+// to one of them is asked of its SqlDialect, and of the schema resources of its driver.
 //
 // Failures: a statement that fails records its error and sets failed(); callers check it once at the
 // end of a unit of work instead of after every call.
@@ -60,7 +67,7 @@ public:
     bool migrate();
     int schemaVersion();
     QString description() const;
-    bool isSqlite() const { return m_sqlite; }
+    bool isSqlite() const { return m_settings.isSqlite(); }
 
     // A PostgreSQL connection can be lost (the database restarts, the network drops). After a failed
     // unit of work, checkConnection() finds out whether the connection itself is gone; the next
@@ -148,7 +155,6 @@ private:
     bool execDirect(const QString& sql);
     bool configureSession();
     bool hasTable(const QString& table);
-    QString likeOperator() const;
     // Runs a prepared query with the given values and hands each row to `row`; finishes the query.
     bool select(const QString& sql, const QVariantList& values, const std::function<void(const QSqlQuery&)>& row);
     qint64 scalar(const QString& sql, const QVariantList& values = {});
@@ -164,7 +170,7 @@ private:
     DatabaseSettings m_settings;
     QString m_connectionName;
     QSqlDatabase m_db;
-    bool m_sqlite = true;
+    std::unique_ptr<SqlDialect> m_dialect;
     bool m_failed = false;
     bool m_inGroup = false;
     bool m_lost = false;

@@ -2,7 +2,7 @@
 
 #include "frame.h"
 #include "logger.h"
-#include "requesthandlers.h"
+#include "requesttable.h"
 #include "serversettings.h"
 
 #include <QDeadlineTimer>
@@ -37,7 +37,10 @@ QString malformedReason(const QByteArray& body)
     const int expected = Query::fieldCount(code);
     if (expected < 0)
         return QStringLiteral("unknown query code \"%1\"").arg(code.left(64));
-    return QStringLiteral("%1 carries %2 fields, expected %3").arg(code).arg(values->size() - 1).arg(expected);
+    return QStringLiteral("%1 carries %2 fields, expected %3 (or one more, a token)")
+        .arg(code)
+        .arg(values->size() - 1)
+        .arg(expected);
 }
 
 } // namespace
@@ -102,7 +105,8 @@ void TcpThread::receiveFile()
     }
 
     m_queryCode = request->code;
-    const HandlerReply reply = dispatch(*request);
+    Caller caller{*m_context, m_peer, request->token};
+    const HandlerReply reply = RequestTable::serve(*request, caller).value_or(HandlerReply{{}, QStringLiteral("no handler")});
     QByteArray bytes;
     for (const QByteArray& frame : reply.frames)
         bytes += frame;
@@ -150,70 +154,6 @@ QByteArray TcpThread::readRequest()
             return {};
         }
     }
-}
-
-HandlerReply TcpThread::dispatch(const Wire::DecodedRequest& request)
-{
-    RequestHandlers handlers(*m_context, m_peer);
-    const QString& code = request.code;
-    const QStringList& f = request.fields;
-    if (code == Query::BookSearching) {
-        m_bookQuery = BookQuery::fromFields(f);
-        return handlers.searchBooks(m_bookQuery);
-    }
-    if (code == Query::UserLogin) {
-        m_loginQuery = LoginQuery::fromFields(f);
-        return handlers.login(m_loginQuery, &m_account);
-    }
-    if (code == Query::UserRegister) {
-        m_userRegisterQuery = UserRegisterQuery::fromFields(f);
-        return handlers.registerUser(m_userRegisterQuery);
-    }
-    if (code == Query::UserInfoUpdate) {
-        m_userUpdateQuery = UserUpdateQuery::fromFields(f);
-        return handlers.updateUser(m_userUpdateQuery);
-    }
-    if (code == Query::SearchUser) {
-        m_searchUserQuery = SearchUserQuery::fromFields(f);
-        return handlers.searchUsers(m_searchUserQuery);
-    }
-    if (code == Query::UnconfirmUser) {
-        m_unconfirmUserQuery = UnconfirmUserQuery::fromFields(f);
-        return handlers.unconfirmedUsers(m_unconfirmUserQuery);
-    }
-    if (code == Query::DeleteUser) {
-        m_deleteUserQuery = DeleteUserQuery::fromFields(f);
-        return handlers.deleteUser(m_deleteUserQuery);
-    }
-    if (code == Query::EscalateUser) {
-        static_cast<LevelChangeQuery&>(m_escalateUserQuery) = LevelChangeQuery::fromFields(f);
-        return handlers.escalateUser(m_escalateUserQuery);
-    }
-    if (code == Query::DegradeUser) {
-        static_cast<LevelChangeQuery&>(m_degradeUserQuery) = LevelChangeQuery::fromFields(f);
-        return handlers.degradeUser(m_degradeUserQuery);
-    }
-    if (code == Query::UserBorrowBook) {
-        m_userBorrowBookQuery = UserBorrowBookQuery::fromFields(f);
-        return handlers.borrowedBooks(m_userBorrowBookQuery);
-    }
-    if (code == Query::ReturnBook) {
-        m_returnBookQuery = ReturnBookQuery::fromFields(f);
-        return handlers.returnBook(m_returnBookQuery);
-    }
-    if (code == Query::BorrowBook) {
-        m_borrowBookQuery = BorrowBookQuery::fromFields(f);
-        return handlers.borrowBook(m_borrowBookQuery);
-    }
-    if (code == Query::DeleteBook) {
-        m_deleteBookQuery = DeleteBookQuery::fromFields(f);
-        return handlers.deleteBook(m_deleteBookQuery);
-    }
-    if (code == Query::AddBook) {
-        m_addBookQuery = AddBookQuery::fromFields(f);
-        return handlers.addBook(m_addBookQuery);
-    }
-    return {{}, QStringLiteral("no handler")}; // decodeRequest lets only known codes through
 }
 
 bool TcpThread::writeReply(const QByteArray& bytes)

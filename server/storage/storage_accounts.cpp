@@ -89,7 +89,7 @@ QList<AccountRow> Storage::searchAccounts(const QString& text, int limit)
                {limit}, add);
         return rows;
     }
-    const QString like = likeOperator();
+    const QString like = m_dialect->likeOperator();
     const QString pattern = containsPattern(text);
     select(QStringLiteral("SELECT ") + accountColumns + QStringLiteral(" FROM accounts WHERE id ") + like
                + QStringLiteral(" ? ESCAPE '\\' OR name ") + like

@@ -15,15 +15,16 @@
 
 class Storage;
 
-// Long-lived database connections, each owned by a thread of its own (Qt allows a connection only in
-// the thread that opened it): writers, which every change goes through, and a few readers. Opening
-// a connection costs far more than a point query, so connections outlive the requests they serve.
-// A caller hands a job to read() or write() and waits until it has run on a connection.
+// Long-lived database connections: writers, which every change goes through, and readers. Opening a
+// connection costs far more than a point query, so connections outlive the requests they serve.
 //
-// On SQLite there is one writer, which commits the changes that wait together as one group. On
-// PostgreSQL several writers run changes side by side, each in a transaction of its own, kept apart by
-// row locks as the changes of other servers on the same database are. A lost PostgreSQL connection is
-// reopened before the next job; jobs meanwhile fail.
+// A read runs on the caller's own thread, on a reader connection it checks out for the job and hands
+// back: handing every query to another thread and waiting for it cost two thread switches a request.
+// A change is handed to a writer thread and the caller waits until it is committed. On SQLite there
+// is one writer, which commits the changes that wait together as one group. On PostgreSQL several
+// writers run changes side by side, each in a transaction of its own, kept apart by row locks as the
+// changes of other servers on the same database are. A lost PostgreSQL connection is reopened before
+// the next job; jobs meanwhile fail.
 class DatabasePool
 {
 public:
@@ -50,12 +51,12 @@ public:
 
 private:
     class Worker;
-    bool runOn(Queue& queue, const Job& job);
+    class Readers;
 
     DatabaseSettings m_settings;
     LogFunction m_log;
-    std::unique_ptr<Queue> m_readQueue;
     std::unique_ptr<Queue> m_writeQueue;
+    std::unique_ptr<Readers> m_readers;
     std::vector<std::unique_ptr<Worker>> m_workers;
     QString m_description;
 };

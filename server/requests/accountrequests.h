@@ -1,0 +1,30 @@
+#pragma once
+
+#include "requesthandler.h"
+
+struct AccountRow;
+
+// Accounts: logging in, registering, a reader's own details, and managing users (administrators).
+class AccountRequests : public RequestHandler
+{
+public:
+    using RequestHandler::RequestHandler;
+
+    HandlerReply login(const LoginQuery& query);
+    HandlerReply registerUser(const UserRegisterQuery& query);
+    HandlerReply updateUser(const UserUpdateQuery& query);
+    HandlerReply searchUsers(const SearchUserQuery& query);
+    HandlerReply unconfirmedUsers(const UnconfirmUserQuery& query);
+    HandlerReply deleteUser(const DeleteUserQuery& query);
+    HandlerReply escalateUser(const EscalateUserQuery& query);
+    HandlerReply degradeUser(const DegradeUserQuery& query);
+
+private:
+    HandlerReply changeLevel(const LevelChangeQuery& query, bool raise, const QString& successWord);
+    // An administrator's change to another account: checks the caller, locks and loads the account and
+    // refuses for a missing account or the Super Admin; then `change` decides. Returns the reply word.
+    QString changeManagedAccount(Storage& storage, const QString& userId,
+                                 const std::function<QString(const AccountRow&)>& change);
+    // Rows of user accounts for administrators.
+    HandlerReply userList(const std::function<QList<AccountRow>(Storage&)>& fetch);
+};

@@ -1,0 +1,73 @@
+#include "bookrequests.h"
+
+#include "catalogueimport.h"
+#include "serversettings.h"
+#include "storage.h"
+
+HandlerReply BookRequests::searchBooks(const BookQuery& query)
+{
+    BookFilter filter;
+    filter.title = query.title.trimmed();
+    filter.author = query.author.trimmed();
+    filter.number = query.number.trimmed();
+    filter.type = query.type.trimmed();
+    filter.publisher = query.press.trimmed();
+    bool ok = false;
+    if (const int from = query.yearFrom.trimmed().toInt(&ok); ok)
+        filter.yearFrom = from;
+    if (const int to = query.yearTo.trimmed().toInt(&ok); ok)
+        filter.yearTo = to;
+
+    QList<BookRow> books;
+    QString error;
+    if (!read([&](Storage& storage) { books = storage.searchBooks(filter, context().settings.maxSearchRows); }, &error))
+        return refusedStream(QStringLiteral("database error: ") + error);
+    return rowStream<BookRow>(books, [](const BookRow& b) { return b.record().fields(); });
+}
+
+HandlerReply BookRequests::addBook(const AddBookQuery& query)
+{
+    BookRow book{query.title.trimmed(), query.author.trimmed(), query.type.trimmed(), query.press.trimmed(),
+                 query.year.trimmed(),  query.number.trimmed(), QString(),           false};
+    return writeWord(Reply::AddBookSuccessfully, [&](Storage& storage) -> QString {
+        if (const std::optional<QString> refusal = adminRefusal(storage))
+            return *refusal;
+        if (book.title.isEmpty() || book.number.isEmpty())
+            return Refusal::MissingTitleOrNumber;
+        const std::optional<QString> permission = CatalogueCsv::permissionName(query.permission);
+        if (!permission)
+            return Refusal::UnknownPermission;
+        book.permission = *permission;
+        // Measured as lent: the longer of the two state words.
+        BookRow asLent = book;
+        asLent.lent = true;
+        if (Reply::row(asLent.record().fields()).isEmpty())
+            return Refusal::RecordTooLong;
+        Storage::WriteTransaction transaction(storage);
+        if (storage.book(book.number))
+            return Refusal::BookNumberExists;
+        if (!storage.insertBook(book) || !transaction.commit())
+            return QString();
+        return Reply::AddBookSuccessfully;
+    });
+}
+
+HandlerReply BookRequests::deleteBook(const DeleteBookQuery& query)
+{
+    const QString& number = query.book.number;
+    return writeWord(Reply::DeleteBookSuccessfully, [&](Storage& storage) -> QString {
+        if (const std::optional<QString> refusal = adminRefusal(storage))
+            return *refusal;
+        Storage::WriteTransaction transaction(storage);
+        if (!storage.lockBook(number))
+            return QString();
+        const std::optional<BookRow> book = storage.book(number);
+        if (!book)
+            return Refusal::NoSuchBook;
+        if (book->lent)
+            return Refusal::BookOnLoan;
+        if (!storage.deleteBook(number) || !transaction.commit())
+            return QString();
+        return Reply::DeleteBookSuccessfully;
+    });
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "requesthandler.h"
+
+// Loans of the logged-in reader: listing, borrowing and returning.
+class LoanRequests : public RequestHandler
+{
+public:
+    using RequestHandler::RequestHandler;
+
+    HandlerReply borrowedBooks(const UserBorrowBookQuery& query);
+    HandlerReply borrowBook(const BorrowBookQuery& query);
+    HandlerReply returnBook(const ReturnBookQuery& query);
+};

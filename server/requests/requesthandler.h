@@ -1,0 +1,61 @@
+#pragma once
+
+#include "messages.h"
+#include "requestcontext.h"
+
+#include <functional>
+#include <optional>
+
+class Storage;
+
+// What the handlers of every group share: the caller, the database jobs and the replies.
+// Handlers decide; Storage reads and writes.
+class RequestHandler
+{
+public:
+    explicit RequestHandler(Caller& caller);
+
+protected:
+    static HandlerReply word(const QString& replyWord);
+    // SERVER_ERROR, with why for the log.
+    static HandlerReply serverError(const QString& why);
+    // A row stream refused for lack of rights or a failure: the end-of-stream frame alone, since the
+    // client reads fixed-size rows there.
+    static HandlerReply refusedStream(const QString& why);
+    // Rows that do not fit in a frame are left out rather than sent with a size word that lies.
+    template <class Row>
+    static HandlerReply rowStream(const QList<Row>& rows, const std::function<QStringList(const Row&)>& toFields);
+
+    // Runs a change on the writer; the reply word is what the job returns, or SERVER_ERROR when the
+    // database failed. A reply of `successWord` counts as a stored change, so the console refreshes.
+    HandlerReply writeWord(const QString& successWord, const std::function<QString(Storage&)>& job);
+    // Runs a read; false with the reason in `error` when it did not run or the database failed.
+    bool read(const std::function<void(Storage&)>& job, QString* error);
+    // nullopt when the caller is an Administrator or above (the level read afresh), else the refusal.
+    std::optional<QString> adminRefusal(Storage& storage) const;
+    // Whether the caller may act as the account.
+    bool loggedIn(Storage& storage, const QString& userId) const;
+
+    ServerContext& context() const { return m_caller.context; }
+    const QString& peer() const { return m_caller.peer; }
+
+    Caller& m_caller;
+};
+
+template <class Row>
+HandlerReply RequestHandler::rowStream(const QList<Row>& rows, const std::function<QStringList(const Row&)>& toFields)
+{
+    HandlerReply reply;
+    int skipped = 0;
+    for (const Row& row : rows) {
+        QByteArray frame = Reply::row(toFields(row));
+        if (frame.isEmpty())
+            ++skipped;
+        else
+            reply.frames.append(std::move(frame));
+    }
+    reply.outcome = QStringLiteral("%1 rows").arg(reply.frames.size());
+    if (skipped > 0)
+        reply.outcome += QStringLiteral(" (%1 too long for a frame, left out)").arg(skipped);
+    return reply;
+}

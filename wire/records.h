@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QLatin1String>
+#include <QStringList>
+
+#include <tuple>
+#include <type_traits>
+
+// Records and requests are flat lists of strings on the wire. Each one is declared once, as a struct
+// whose members are listed in wire order by WIRE_FIELDS; encoding, decoding and the field count follow
+// from that list. A member is a QString (one field) or another record (its fields, in place).
+namespace Wire {
+
+template <class T, class = void>
+struct IsRecord : std::false_type {};
+template <class T>
+struct IsRecord<T, std::void_t<decltype(std::declval<const T&>().tie())>> : std::true_type {};
+
+template <class T>
+constexpr int widthOf();
+
+template <class Tuple, std::size_t... I>
+constexpr int sumOfWidths(std::index_sequence<I...>)
+{
+    return (0 + ... + widthOf<std::remove_const_t<std::remove_reference_t<std::tuple_element_t<I, Tuple>>>>());
+}
+
+// How many strings a member takes on the wire.
+template <class T>
+constexpr int widthOf()
+{
+    if constexpr (IsRecord<T>::value) {
+        using Tuple = decltype(std::declval<const T&>().tie());
+        return sumOfWidths<Tuple>(std::make_index_sequence<std::tuple_size_v<Tuple>>{});
+    } else {
+        static_assert(std::is_same_v<T, QString>, "a wire member is a QString or a record");
+        return 1;
+    }
+}
+
+inline void appendFields(QStringList& out, const QString& value)
+{
+    out.append(value);
+}
+
+template <class T, std::enable_if_t<IsRecord<T>::value, int> = 0>
+void appendFields(QStringList& out, const T& record)
+{
+    std::apply([&](const auto&... member) { (appendFields(out, member), ...); }, record.tie());
+}
+
+inline void takeFields(const QStringList& in, int& pos, QString& value)
+{
+    value = in.value(pos++);
+}
+
+template <class T, std::enable_if_t<IsRecord<T>::value, int> = 0>
+void takeFields(const QStringList& in, int& pos, T& record)
+{
+    std::apply([&](auto&... member) { (takeFields(in, pos, member), ...); }, record.tie());
+}
+
+// The strings of a record or request, in wire order.
+template <class T>
+QStringList fieldsOf(const T& record)
+{
+    QStringList out;
+    out.reserve(widthOf<T>());
+    appendFields(out, record);
+    return out;
+}
+
+// A record or request rebuilt from its strings; missing strings are empty, extra ones are ignored.
+template <class T>
+T fromFields(const QStringList& fields)
+{
+    T record{};
+    int pos = 0;
+    takeFields(fields, pos, record);
+    return record;
+}
+
+} // namespace Wire
+
+// Lists the members of a record or request in wire order, and gives it fields() and from().
+#define WIRE_FIELDS(Type, ...)                                                                            \
+    auto tie() { return std::tie(__VA_ARGS__); }                                                         \
+    auto tie() const { return std::tie(__VA_ARGS__); }                                                   \
+    QStringList fields() const { return Wire::fieldsOf(*this); }                                        \
+    static Type from(const QStringList& f) { return Wire::fromFields<Type>(f); }
+
+// The book record: a search result frame, the result list's columns, and the body of the borrow and
+// delete requests. The state "空闲" means the copy is on the shelf.
+struct BookRecord {
+    static constexpr int Size = 8;
+    QString name, author, type, press, year, number, state, permission;
+    WIRE_FIELDS(BookRecord, name, author, type, press, year, number, state, permission)
+};
+
+// The account record sent after "PASS". The password is the one the user typed, never a stored one.
+struct AccountRecord {
+    static constexpr int Size = 8;
+    QString id, name, permission, password, studentNumber, phoneNumber, email, userInfo;
+    WIRE_FIELDS(AccountRecord, id, name, permission, password, studentNumber, phoneNumber, email, userInfo)
+};
+
+// A row of the user lists: level as the English name.
+struct UserRecord {
+    static constexpr int Size = 6;
+    QString id, name, studentNumber, phoneNumber, email, permission;
+    WIRE_FIELDS(UserRecord, id, name, studentNumber, phoneNumber, email, permission)
+};
+
+// A row of the borrowed-books list, and the body of the return request.
+struct LoanRecord {
+    static constexpr int Size = 7;
+    QString name, author, type, press, year, number, borrowedAt;
+    WIRE_FIELDS(LoanRecord, name, author, type, press, year, number, borrowedAt)
+};
+
+static_assert(Wire::widthOf<BookRecord>() == BookRecord::Size);
+static_assert(Wire::widthOf<AccountRecord>() == AccountRecord::Size);
+static_assert(Wire::widthOf<UserRecord>() == UserRecord::Size);
+static_assert(Wire::widthOf<LoanRecord>() == LoanRecord::Size);
