@@ -9,6 +9,7 @@
 #include "passwordhasher.h"
 #include "requestcontext.h"
 #include "loginsessions.h"
+#include "searchtext.h"
 
 #include <QFile>
 
@@ -46,6 +47,10 @@ bool ServerRuntime::start()
     }
     m_hasher = std::make_unique<PasswordHasher>();
     m_throttle = std::make_unique<LoginThrottle>(m_settings.loginFailuresAllowed, m_settings.loginLockoutMs);
+
+    // The ICU data behind the search forms loads in a few hundred milliseconds: now, not in the
+    // first search or the first book added.
+    SearchText::warmUp();
 
     Logger* logger = m_logger;
     m_database = std::make_unique<DatabasePool>(m_settings.database, [logger](const QString& line) { logger->log(line); });

@@ -8,6 +8,7 @@ FieldQuery FieldQuery::from(const QString& typed)
     q.folded = SearchText::fold(typed);
     q.pinyin = SearchText::pinyinQuery(q.folded);
     q.initials = q.pinyin.size() >= 2 && !q.folded.contains(QLatin1Char(' '));
+    q.shortChinese = q.folded.size() <= 4 && q.folded.toStdU32String().size() <= 2 && SearchText::isChinese(q.folded);
     return q;
 }
 

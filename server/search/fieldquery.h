@@ -8,6 +8,7 @@ struct FieldQuery {
     QString folded; // SearchText::fold of the text: looked for in the folded column
     QString pinyin; // SearchText::pinyinQuery: looked for in the pinyin syllables; empty when not pinyin
     bool initials = false; // pinyin is one word of at least two letters: looked for in the initials too
+    bool shortChinese = false; // one or two Chinese characters: looked up among the grams (SearchText::grams)
 
     static FieldQuery from(const QString& typed);
 

@@ -6,6 +6,8 @@
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 
+#include <algorithm>
+
 namespace {
 
 struct Engines {
@@ -182,6 +184,14 @@ QString SearchText::bookNumberKey(const QString& number)
             key += c;
     }
     return key;
+}
+
+bool SearchText::isChinese(const QString& text)
+{
+    const std::u32string chars = text.toStdU32String();
+    return !chars.empty() && std::all_of(chars.begin(), chars.end(), [](char32_t c) {
+        return u_hasBinaryProperty(UChar32(c), UCHAR_IDEOGRAPHIC);
+    });
 }
 
 QString SearchText::grams(const QString& folded)

@@ -31,6 +31,9 @@ public:
     // text has anything but Latin letters, digits, spaces and apostrophes, or no letter.
     static QString pinyinQuery(const QString& folded);
 
+    // Whether every character of a non-empty text is Chinese.
+    static bool isChinese(const QString& text);
+
     // The Chinese characters of a folded text, each alone and each pair of neighbours, as words apart
     // ("三国 演义" gives "三 国 演 义 三国 演义"): texts of one or two characters, too short for a trigram
     // index, are looked up among these words.

@@ -100,3 +100,9 @@ QString PostgresDialect::tableExistsQuery() const
     // Looked up through the search path: the driver's table list covers every schema.
     return QStringLiteral("SELECT 1 WHERE to_regclass(?) IS NOT NULL");
 }
+
+QString PostgresDialect::gramsCondition(const QString& column) const
+{
+    // The expression of the books' gram indexes.
+    return QStringLiteral("string_to_array(b.%1, ' ') @> ARRAY[CAST(? AS text)]").arg(column);
+}

@@ -37,6 +37,9 @@ public:
     virtual bool canLoseConnection() const = 0;
     // Whether searches narrow the books through the trigram FTS tables first.
     virtual bool narrowsByTrigramTables() const = 0;
+    // The indexed condition that a grams column (SearchText::grams) holds one bound word, or empty when
+    // the FTS tables find them and a substring match does.
+    virtual QString gramsCondition(const QString& column) const = 0;
 };
 
 class SqliteDialect : public SqlDialect
@@ -54,6 +57,7 @@ public:
     QString likeOperator() const override { return QStringLiteral("LIKE"); }
     bool canLoseConnection() const override { return false; }
     bool narrowsByTrigramTables() const override { return true; }
+    QString gramsCondition(const QString&) const override { return {}; }
 };
 
 class PostgresDialect : public SqlDialect
@@ -71,4 +75,5 @@ public:
     QString likeOperator() const override { return QStringLiteral("ILIKE"); }
     bool canLoseConnection() const override { return true; }
     bool narrowsByTrigramTables() const override { return false; }
+    QString gramsCondition(const QString& column) const override;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fieldquery.h"
 #include "messages.h"
 #include "serversettings.h"
 #include "sqldialect.h"
@@ -163,9 +164,10 @@ private:
     bool beginWrite();
     bool commit();
     void rollback();
-    QString substringCondition(const QString& column, const QString& text, QVariantList& values) const;
     QList<BookRow> booksAmong(const QList<qint64>& ids, const QString& conditions, const QVariantList& values,
-                              int limit);
+                              const FieldQuery& title, int limit);
+    // Computes the search forms of the books stored without them (before the schema had them).
+    bool fillSearchForms();
 
     DatabaseSettings m_settings;
     QString m_connectionName;
