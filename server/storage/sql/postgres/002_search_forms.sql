@@ -16,9 +16,10 @@ ALTER TABLE books
     ADD COLUMN title_grams TEXT,
     ADD COLUMN author_grams TEXT,
     ADD COLUMN number_key TEXT COLLATE "C";
--- The exact title and titles that begin with a text (byte order, as the title's); book numbers as compared.
-CREATE INDEX books_title_folded ON books (title_folded);
-CREATE INDEX books_number_key ON books (number_key);
+-- The exact title and titles that begin with a text (byte order, as the title's); book numbers as
+-- compared. (Not books_number_key: that is the name of the number's UNIQUE constraint.)
+CREATE INDEX books_search_title ON books (title_folded);
+CREATE INDEX books_search_number ON books (number_key);
 
 DROP INDEX books_title_trgm;
 DROP INDEX books_author_trgm;

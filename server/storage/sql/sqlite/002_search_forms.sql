@@ -16,8 +16,8 @@ ALTER TABLE books ADD COLUMN title_grams TEXT;
 ALTER TABLE books ADD COLUMN author_grams TEXT;
 ALTER TABLE books ADD COLUMN number_key TEXT;
 -- The exact title and titles that begin with a text; book numbers as compared.
-CREATE INDEX books_title_folded ON books (title_folded);
-CREATE INDEX books_number_key ON books (number_key);
+CREATE INDEX books_search_title ON books (title_folded);
+CREATE INDEX books_search_number ON books (number_key);
 
 DROP TRIGGER books_fts_insert;
 DROP TRIGGER books_fts_delete;
