@@ -90,21 +90,32 @@ struct TextField {
 };
 
 // The FTS5 query that finds the field's text in its SQLite table: the trigram table, or the grams for
-// one or two Chinese characters. Empty when a part is too short for trigrams.
+// one or two Chinese characters. Empty when a part is too short for trigrams. Forms looked for with
+// the same text share one phrase ("{title_folded title_pinyin} : ..."): each phrase reads the
+// postings of all its trigrams, whatever columns it is restricted to.
 std::pair<QString, QString> ftsMatch(const TextField& f)
 {
     const FieldQuery& q = f.query;
     if (f.hasPinyin && q.shortChinese)
         return {QStringLiteral("books_grams_fts"), ftsPhrase(f.name + QStringLiteral("_grams"), q.folded)};
-    if (characters(q.folded) < 3)
-        return {};
-    QStringList phrases{ftsPhrase(f.name + QStringLiteral("_folded"), q.folded)};
+    QList<std::pair<QString, QStringList>> columnsByText{{q.folded, {f.name + QStringLiteral("_folded")}}};
+    const auto lookFor = [&](const QString& text, const QString& column) {
+        for (auto& [t, columns] : columnsByText) {
+            if (t == text)
+                return columns.append(column);
+        }
+        columnsByText.append({text, {column}});
+    };
     if (f.hasPinyin && !q.pinyin.isEmpty()) {
-        if (q.pinyin.size() < 3)
-            return {};
-        phrases.append(ftsPhrase(f.name + QStringLiteral("_pinyin"), q.pinyin));
+        lookFor(q.pinyin, f.name + QStringLiteral("_pinyin"));
         if (q.initials)
-            phrases.append(ftsPhrase(f.name + QStringLiteral("_initials"), q.pinyin));
+            lookFor(q.pinyin, f.name + QStringLiteral("_initials"));
+    }
+    QStringList phrases;
+    for (const auto& [text, columns] : columnsByText) {
+        if (characters(text) < 3)
+            return {};
+        phrases.append(ftsPhrase(QLatin1Char('{') + columns.join(QLatin1Char(' ')) + QLatin1Char('}'), text));
     }
     return {f.ftsTable, QLatin1Char('(') + phrases.join(QStringLiteral(" OR ")) + QLatin1Char(')')};
 }

@@ -92,6 +92,8 @@ void TestReaderSearch::findsTheBook_data()
     QTest::newRow("number without hyphens") << number(u"9787020087313"_qs) << n("978-7-02-008731-3");
     QTest::newRow("number with spaces, other case") << number(u"tw 0002"_qs) << n("TW-0002");
     QTest::newRow("number in full width") << number(u"Ｃ－０００３"_qs) << n("C-0003");
+    QTest::newRow("years in full width") << BookQuery{{}, {}, {}, u"１８６０"_qs, u"１８９９"_qs, {}, {}}
+                                         << n("E-0004 E-0005");
     QTest::newRow("number part finds nothing") << number(u"TW-000"_qs) << n("");
     QTest::newRow("exact, beginning, whole word, inside") << title(u"python"_qs) << n("P-1 P-3 P-5 P-2 P-4");
 }
