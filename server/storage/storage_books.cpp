@@ -100,11 +100,12 @@ std::pair<QString, QString> ftsMatch(const TextField& f)
         return {QStringLiteral("books_grams_fts"), ftsPhrase(f.name + QStringLiteral("_grams"), q.folded)};
     QList<std::pair<QString, QStringList>> columnsByText{{q.folded, {f.name + QStringLiteral("_folded")}}};
     const auto lookFor = [&](const QString& text, const QString& column) {
-        for (auto& [t, columns] : columnsByText) {
-            if (t == text)
-                return columns.append(column);
-        }
-        columnsByText.append({text, {column}});
+        const auto same = std::find_if(columnsByText.begin(), columnsByText.end(),
+                                       [&](const auto& entry) { return entry.first == text; });
+        if (same == columnsByText.end())
+            columnsByText.append({text, {column}});
+        else
+            same->second.append(column);
     };
     if (f.hasPinyin && !q.pinyin.isEmpty()) {
         lookFor(q.pinyin, f.name + QStringLiteral("_pinyin"));
