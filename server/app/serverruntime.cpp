@@ -155,6 +155,8 @@ void ServerRuntime::importSeedCatalogue()
         problems.append(QStringLiteral("the import was not committed"));
         added = 0;
     }
+    if (added > 0 && !m_database->write([](Storage& storage) { storage.afterBulkLoad(); }))
+        problems.append(QStringLiteral("the search indexes were not tidied after the import"));
     for (const QString& problem : std::as_const(problems))
         m_logger->log(QStringLiteral("seed catalogue %1: %2").arg(m_settings.seedFile, problem));
     m_logger->log(QStringLiteral("seed catalogue %1: imported %2 books").arg(m_settings.seedFile).arg(added));

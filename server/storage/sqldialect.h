@@ -40,6 +40,8 @@ public:
     // The indexed condition that a grams column (SearchText::grams) holds one bound word, or empty when
     // the FTS tables find them and a substring match does.
     virtual QString gramsCondition(const QString& column) const = 0;
+    // Statements that make searches fast again after many books were added at once.
+    virtual QStringList afterBulkLoad() const = 0;
 };
 
 class SqliteDialect : public SqlDialect
@@ -58,6 +60,7 @@ public:
     bool canLoseConnection() const override { return false; }
     bool narrowsByTrigramTables() const override { return true; }
     QString gramsCondition(const QString&) const override { return {}; }
+    QStringList afterBulkLoad() const override;
 };
 
 class PostgresDialect : public SqlDialect
@@ -76,4 +79,5 @@ public:
     bool canLoseConnection() const override { return true; }
     bool narrowsByTrigramTables() const override { return false; }
     QString gramsCondition(const QString& column) const override;
+    QStringList afterBulkLoad() const override { return {QStringLiteral("ANALYZE books")}; }
 };

@@ -127,6 +127,8 @@ public:
     bool deleteBook(const QString& number);
     QList<BookRow> searchBooks(const BookFilter& filter, int limit);
     qint64 bookCount();
+    // After many books were added at once (the seed catalogue): indexes tidied for fast searches.
+    bool afterBulkLoad();
 
     // Loans
     qint64 loanCount(const QString& accountId);

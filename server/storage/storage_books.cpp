@@ -4,6 +4,7 @@
 #include "searchtext.h"
 
 #include <QHash>
+#include <QSet>
 #include <QSqlQuery>
 
 #include <algorithm>
@@ -69,7 +70,7 @@ QString ftsPhrase(const QString& column, const QString& text)
 {
     QString quoted = text;
     quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return column + QStringLiteral(" : \"") + quoted + QLatin1Char('"');
+    return (column.isEmpty() ? QString() : column + QStringLiteral(" : ")) + QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 qsizetype characters(const QString& text)
@@ -87,6 +88,7 @@ struct TextField {
     FieldQuery query;
     bool hasPinyin;     // titles and authors have pinyin and grams
     QString ftsTable;   // the SQLite trigram table of its forms
+    int ftsColumns;     // how many columns that table has
 };
 
 // The FTS5 query that finds the field's text in its SQLite table: the trigram table, or the grams for
@@ -116,7 +118,10 @@ std::pair<QString, QString> ftsMatch(const TextField& f)
     for (const auto& [text, columns] : columnsByText) {
         if (characters(text) < 3)
             return {};
-        phrases.append(ftsPhrase(QLatin1Char('{') + columns.join(QLatin1Char(' ')) + QLatin1Char('}'), text));
+        // Restricting a phrase to columns costs reading its positions: leave it out where it restricts nothing.
+        phrases.append(columns.size() == f.ftsColumns
+                           ? ftsPhrase({}, text)
+                           : ftsPhrase(QLatin1Char('{') + columns.join(QLatin1Char(' ')) + QLatin1Char('}'), text));
     }
     return {f.ftsTable, QLatin1Char('(') + phrases.join(QStringLiteral(" OR ")) + QLatin1Char(')')};
 }
@@ -180,10 +185,10 @@ QString textCondition(const TextField& f, const SqlDialect& dialect, QVariantLis
 QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
 {
     const TextField fields[] = {
-        {QStringLiteral("title"), FieldQuery::from(filter.title), true, QStringLiteral("books_title_fts")},
-        {QStringLiteral("author"), FieldQuery::from(filter.author), true, QStringLiteral("books_fts")},
-        {QStringLiteral("type"), FieldQuery::from(filter.type), false, QStringLiteral("books_fts")},
-        {QStringLiteral("publisher"), FieldQuery::from(filter.publisher), false, QStringLiteral("books_fts")},
+        {QStringLiteral("title"), FieldQuery::from(filter.title), true, QStringLiteral("books_title_fts"), 3},
+        {QStringLiteral("author"), FieldQuery::from(filter.author), true, QStringLiteral("books_fts"), 5},
+        {QStringLiteral("type"), FieldQuery::from(filter.type), false, QStringLiteral("books_fts"), 5},
+        {QStringLiteral("publisher"), FieldQuery::from(filter.publisher), false, QStringLiteral("books_fts"), 5},
     };
     const FieldQuery& title = fields[0].query;
 
@@ -247,20 +252,42 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
     }
 
     // Title order. With a title text that too many books match to rank them all, the exact title and
-    // the titles that begin with the text still come first: the folded titles' index finds them.
+    // the titles that begin with the text (or its pinyin, or initials) still come first: an index of
+    // each form finds them. Those come in the order of that index, so when they alone fill the page
+    // it holds the first of them by that form, each tier then in title order.
     QList<BookRow> rows;
     QString rest = conditions;
     QVariantList restValues = values;
     if (!title.isEmpty()) {
-        const QString beginning = QStringLiteral(" AND b.title_folded >= ? AND b.title_folded < ?");
-        const QVariantList range{title.folded, QString(title.folded + QChar(0xDBFF) + QChar(0xDFFF))}; // U+10FFFF sorts last
+        QList<std::pair<QString, QString>> beginnings{{QStringLiteral("title_folded"), title.folded}};
+        if (!title.pinyin.isEmpty())
+            beginnings.append({QStringLiteral("title_pinyin"), title.pinyin});
+        if (title.initials)
+            beginnings.append({QStringLiteral("title_initials"), title.pinyin});
         QList<RankedBook> found;
-        select(QStringLiteral("SELECT ") + bookColumns + rankColumns + QStringLiteral(" FROM books b WHERE 1 = 1")
-                   + beginning + conditions + QStringLiteral(" ORDER BY b.title_folded LIMIT ?"),
-               range + values + QVariantList{limit}, [&](const QSqlQuery& q) { found.append(rankedFrom(q, title)); });
+        QSet<QString> numbers;
+        QString outside;
+        QVariantList outsideValues;
+        for (const auto& [column, text] : beginnings) {
+            const QString range = QStringLiteral("b.%1 IS NOT NULL AND b.%1 >= ? AND b.%1 < ?").arg(column);
+            const QVariantList bounds{text, QString(text + QChar(0xDBFF) + QChar(0xDFFF))}; // U+10FFFF sorts last
+            select(QStringLiteral("SELECT ") + bookColumns + rankColumns + QStringLiteral(" FROM books b WHERE ") + range
+                       + conditions + QStringLiteral(" ORDER BY b.") + column + QStringLiteral(" LIMIT ?"),
+                   bounds + values + QVariantList{limit}, [&](const QSqlQuery& q) {
+                       RankedBook book = rankedFrom(q, title);
+                       if (!numbers.contains(book.row.number)) {
+                           numbers.insert(book.row.number);
+                           found.append(std::move(book));
+                       }
+                   });
+            outside += QStringLiteral(" AND NOT (") + range + QLatin1Char(')');
+            outsideValues += bounds;
+        }
         appendBest(found, rows, limit);
-        rest = QStringLiteral(" AND NOT (b.title_folded >= ? AND b.title_folded < ?)") + conditions;
-        restValues = range + values;
+        if (rows.size() >= limit)
+            return rows;
+        rest = outside + conditions;
+        restValues = outsideValues + values;
     }
     restValues.append(limit - rows.size());
     select(QStringLiteral("SELECT ") + bookColumns + QStringLiteral(" FROM books b WHERE 1 = 1") + rest
@@ -312,6 +339,15 @@ bool Storage::insertBook(const BookRow& b)
                   QVariantList{b.number, b.title, b.author, b.type, b.publisher, b.year,
                                year ? QVariant(*year) : QVariant(), b.permission}
                       + searchForms(b));
+}
+
+bool Storage::afterBulkLoad()
+{
+    for (const QString& statement : m_dialect->afterBulkLoad()) {
+        if (!execDirect(statement))
+            return false;
+    }
+    return true;
 }
 
 bool Storage::fillSearchForms()

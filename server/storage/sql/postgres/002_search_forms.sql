@@ -6,8 +6,8 @@
 -- The trigram indexes move from the raw fields to these forms.
 ALTER TABLE books
     ADD COLUMN title_folded TEXT COLLATE "C",
-    ADD COLUMN title_pinyin TEXT,
-    ADD COLUMN title_initials TEXT,
+    ADD COLUMN title_pinyin TEXT COLLATE "C",
+    ADD COLUMN title_initials TEXT COLLATE "C",
     ADD COLUMN author_folded TEXT,
     ADD COLUMN author_pinyin TEXT,
     ADD COLUMN author_initials TEXT,
@@ -20,6 +20,9 @@ ALTER TABLE books
 -- compared. (Not books_number_key: that is the name of the number's UNIQUE constraint.)
 CREATE INDEX books_search_title ON books (title_folded);
 CREATE INDEX books_search_number ON books (number_key);
+-- The titles whose pinyin or initials begin with a text, among the books that have them.
+CREATE INDEX books_search_title_pinyin ON books (title_pinyin) WHERE title_pinyin IS NOT NULL;
+CREATE INDEX books_search_title_initials ON books (title_initials) WHERE title_initials IS NOT NULL;
 
 DROP INDEX books_title_trgm;
 DROP INDEX books_author_trgm;

@@ -18,6 +18,9 @@ ALTER TABLE books ADD COLUMN number_key TEXT;
 -- The exact title and titles that begin with a text; book numbers as compared.
 CREATE INDEX books_search_title ON books (title_folded);
 CREATE INDEX books_search_number ON books (number_key);
+-- The titles whose pinyin or initials begin with a text, among the books that have them.
+CREATE INDEX books_search_title_pinyin ON books (title_pinyin) WHERE title_pinyin IS NOT NULL;
+CREATE INDEX books_search_title_initials ON books (title_initials) WHERE title_initials IS NOT NULL;
 
 DROP TRIGGER books_fts_insert;
 DROP TRIGGER books_fts_delete;
