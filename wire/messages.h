@@ -25,6 +25,8 @@ constexpr QLatin1String ReturnBook{"QUERY_RETURN_BOOK"};
 constexpr QLatin1String BorrowBook{"QUERY_BORROW_BOOK"};
 constexpr QLatin1String DeleteBook{"QUERY_DELETE_BOOK"};
 constexpr QLatin1String AddBook{"QUERY_ADD_BOOK"};
+// Additions to the documented protocol (README, "Protocol extensions").
+constexpr QLatin1String UserLogout{"QUERY_USER_LOGOUT"};
 
 // Number of fields after the code, or -1 for a code that is not a query code.
 int fieldCount(const QString& code);
@@ -42,6 +44,11 @@ constexpr QLatin1String ReturnBookSuccessfully{"RETURN_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String BorrowBookSuccessfully{"BORROW_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String DeleteBookSuccessfully{"DELETE_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String AddBookSuccessfully{"ADD_BOOK_SUCCESSFULLY"};
+// Additions: the login's extra field that asks for a session token, the frame that carries the token
+// after "PASS", the refusal of a token that is no longer valid, and the logout's success word.
+constexpr QLatin1String Session{"SESSION"};
+constexpr QLatin1String SessionExpired{"SESSION_EXPIRED"};
+constexpr QLatin1String LogoutSuccessfully{"LOGOUT_SUCCESSFULLY"};
 
 // Strings per row frame of each row stream, and per account record after "PASS".
 constexpr int BookRowSize = BookRecord::Size;
@@ -160,6 +167,12 @@ struct AddBookQuery {
     WIRE_REQUEST(AddBookQuery, Query::AddBook, 7, title, author, type, number, year, press, permission)
 };
 
+// Ends the session of the login: the token's, or without one the account's login from this address.
+struct LogoutQuery {
+    QString userId;
+    WIRE_REQUEST(LogoutQuery, Query::UserLogout, 1, userId)
+};
+
 namespace Wire {
 
 template <class... Requests>
@@ -170,7 +183,8 @@ struct RequestList {
 // Every request the protocol knows. A new request is declared above and named here once.
 using Requests = RequestList<BookQuery, LoginQuery, UserRegisterQuery, UserUpdateQuery, SearchUserQuery,
                              UnconfirmUserQuery, DeleteUserQuery, EscalateUserQuery, DegradeUserQuery,
-                             UserBorrowBookQuery, ReturnBookQuery, BorrowBookQuery, DeleteBookQuery, AddBookQuery>;
+                             UserBorrowBookQuery, ReturnBookQuery, BorrowBookQuery, DeleteBookQuery, AddBookQuery,
+                             LogoutQuery>;
 
 // Calls `visit(Request{})` with the request type of the code; false for an unknown code.
 template <class Visit, class... Rs>

@@ -47,6 +47,40 @@ int readInt(const QSettings& ini, const QString& key, int fallback, int min, int
     return value;
 }
 
+double readDouble(const QSettings& ini, const QString& key, double fallback, double min, double max,
+                  QStringList* problems)
+{
+    if (!ini.contains(key))
+        return fallback;
+    bool ok = false;
+    const double value = ini.value(key).toString().trimmed().toDouble(&ok);
+    if (!ok || !(value >= min && value <= max)) {
+        if (problems)
+            problems->append(QStringLiteral("%1: \"%2\" is not a number from %3 to %4, using %5")
+                                 .arg(key, ini.value(key).toString())
+                                 .arg(min)
+                                 .arg(max)
+                                 .arg(fallback));
+        return fallback;
+    }
+    return value;
+}
+
+bool readBool(const QSettings& ini, const QString& key, bool fallback, QStringList* problems)
+{
+    if (!ini.contains(key))
+        return fallback;
+    const QString text = ini.value(key).toString().trimmed().toLower();
+    if (text == QLatin1String("true") || text == QLatin1String("1") || text == QLatin1String("yes"))
+        return true;
+    if (text == QLatin1String("false") || text == QLatin1String("0") || text == QLatin1String("no"))
+        return false;
+    if (problems)
+        problems->append(QStringLiteral("%1: \"%2\" is not true or false, using %3")
+                             .arg(key, ini.value(key).toString(), fallback ? QStringLiteral("true") : QStringLiteral("false")));
+    return fallback;
+}
+
 QString readString(const QSettings& ini, const QString& key, const QString& fallback)
 {
     return ini.contains(key) ? ini.value(key).toString() : fallback;
@@ -97,9 +131,20 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
                                      1000000, problems);
     }
 
-    s.sessionHours = readInt(ini, QStringLiteral("security/sessionHours"), s.sessionHours, 1, 24 * 365, problems);
+    s.sessionMaxHours = readDouble(ini, QStringLiteral("security/sessionHours"), s.sessionMaxHours, 0.001, 24 * 365, problems);
+    s.sessionMaxHours =
+        readDouble(ini, QStringLiteral("security/sessionMaxHours"), s.sessionMaxHours, 0.001, 24 * 365, problems);
+    s.sessionIdleMinutes =
+        readDouble(ini, QStringLiteral("security/sessionIdleMinutes"), s.sessionIdleMinutes, 0.001, 60 * 24 * 365, problems);
+    s.passwordChangeMinutes = readDouble(ini, QStringLiteral("security/passwordChangeMinutes"),
+                                         s.passwordChangeMinutes, 0.001, 60 * 24 * 365, problems);
+    s.addressSessions = readBool(ini, QStringLiteral("security/addressSessions"), s.addressSessions, problems);
     s.loginFailuresAllowed =
         readInt(ini, QStringLiteral("security/loginFailuresAllowed"), s.loginFailuresAllowed, 1, 1000, problems);
+    s.loginFailuresPerAddress =
+        readInt(ini, QStringLiteral("security/loginFailuresPerAddress"), s.loginFailuresPerAddress, 1, 100000, problems);
+    s.loginFailuresPerAccount =
+        readInt(ini, QStringLiteral("security/loginFailuresPerAccount"), s.loginFailuresPerAccount, 1, 100000, problems);
     s.loginLockoutMs =
         readInt(ini, QStringLiteral("security/loginLockoutMs"), s.loginLockoutMs, 0, 24 * 3600 * 1000, problems);
     return s;

@@ -42,8 +42,13 @@ struct ServerSettings {
     // [loanLimits], keyed by English level name
     QHash<QString, int> loanLimits;
     // [security]
-    int sessionHours = 12;
-    int loginFailuresAllowed = 5;
+    double sessionIdleMinutes = 30;    // a session ends after this long without a request
+    double sessionMaxHours = 12;       // and this long after its login ("sessionHours" is read too)
+    double passwordChangeMinutes = 10; // a password is changed only this soon after the login
+    bool addressSessions = true;       // false: only requests with a session token are authorised
+    int loginFailuresAllowed = 5;      // per address and account
+    int loginFailuresPerAddress = 20;  // per address, across accounts
+    int loginFailuresPerAccount = 20;  // per account, across addresses
     int loginLockoutMs = 30000;
 
     ServerSettings();

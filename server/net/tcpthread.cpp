@@ -112,7 +112,7 @@ void TcpThread::receiveFile()
         bytes += frame;
     bytes += Wire::endOfStreamFrame();
     const bool written = writeReply(bytes);
-    logLine(m_queryCode + QLatin1Char(' ') + reply.outcome
+    logLine(m_queryCode + QLatin1Char(' ') + reply.outcome + reply.note
             + (written ? QString() : QStringLiteral(" (reply not delivered: ") + m_problem + QLatin1Char(')')));
     closeConnection(m_socket->bytesAvailable() > 0);
 }

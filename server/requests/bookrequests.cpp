@@ -48,7 +48,8 @@ HandlerReply BookRequests::addBook(const AddBookQuery& query)
         Storage::WriteTransaction transaction(storage);
         if (storage.book(book.number))
             return Refusal::BookNumberExists;
-        if (!storage.insertBook(book) || !transaction.commit())
+        if (!storage.insertBook(book) || !audit(storage, {QStringLiteral("ADD_BOOK"), {}, book.number, book.title})
+            || !transaction.commit())
             return QString();
         return Reply::AddBookSuccessfully;
     });
@@ -68,7 +69,8 @@ HandlerReply BookRequests::deleteBook(const DeleteBookQuery& query)
             return Refusal::NoSuchBook;
         if (book->lent)
             return Refusal::BookOnLoan;
-        if (!storage.deleteBook(number) || !transaction.commit())
+        if (!storage.deleteBook(number) || !audit(storage, {QStringLiteral("DELETE_BOOK"), {}, number, book->title})
+            || !transaction.commit())
             return QString();
         return Reply::DeleteBookSuccessfully;
     });

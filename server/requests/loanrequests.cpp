@@ -52,7 +52,8 @@ HandlerReply LoanRequests::returnBook(const ReturnBookQuery& query)
             return QString();
         if (storage.borrowerOf(number) != query.userId)
             return Refusal::NotBorrowedByUser;
-        if (!storage.endLoan(number, query.userId, nowUtc()) || !transaction.commit())
+        if (!storage.endLoan(number, query.userId, nowUtc())
+            || !audit(storage, {QStringLiteral("RETURN_BOOK"), query.userId, number, {}}) || !transaction.commit())
             return QString();
         return Reply::ReturnBookSuccessfully;
     });
@@ -84,7 +85,8 @@ HandlerReply LoanRequests::borrowBook(const BorrowBookQuery& query)
             return Refusal::BookAlreadyLent;
         if (storage.loanCount(query.userId) >= context().settings.loanLimit(account->level))
             return Refusal::BorrowLimitReached;
-        if (!storage.insertLoan(number, query.userId, nowUtc()) || !transaction.commit())
+        if (!storage.insertLoan(number, query.userId, nowUtc())
+            || !audit(storage, {QStringLiteral("BORROW_BOOK"), query.userId, number, {}}) || !transaction.commit())
             return QString();
         return Reply::BorrowBookSuccessfully;
     });

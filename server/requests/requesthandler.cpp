@@ -2,8 +2,9 @@
 
 #include "databasepool.h"
 #include "levels.h"
-#include "loginsessions.h"
 #include "storage.h"
+
+#include <QDateTime>
 
 RequestHandler::RequestHandler(Caller& caller)
     : m_caller(caller)
@@ -41,19 +42,39 @@ bool RequestHandler::read(const std::function<void(Storage&)>& job, QString* err
     return ran && !failed;
 }
 
-bool RequestHandler::loggedIn(Storage& storage, const QString& userId) const
+bool RequestHandler::loggedIn(Storage&, const QString& userId) const
 {
-    return context().sessions.isLoggedIn(storage, peer(), userId);
+    return !m_caller.account.isEmpty() && m_caller.account == userId;
 }
 
-std::optional<QString> RequestHandler::adminRefusal(Storage& storage) const
+QString RequestHandler::callerId(Storage&) const
 {
-    const QString latest = context().sessions.latestLogin(storage, peer());
-    if (latest.isEmpty())
+    return m_caller.account;
+}
+
+bool RequestHandler::audit(Storage& storage, const Change& change)
+{
+    AuditEvent event{QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), callerId(storage), peer(),
+                     change.action, change.accountId, change.bookNumber, change.detail};
+    m_auditNote = QStringLiteral(" by ") + (event.actor.isEmpty() ? QStringLiteral("(nobody)") : event.actor);
+    if (!change.accountId.isEmpty())
+        m_auditNote += QStringLiteral(" account=") + change.accountId;
+    if (!change.bookNumber.isEmpty())
+        m_auditNote += QStringLiteral(" book=") + change.bookNumber;
+    if (!change.detail.isEmpty())
+        m_auditNote += QLatin1Char(' ') + change.detail;
+    return storage.appendAudit(event);
+}
+
+std::optional<QString> RequestHandler::adminRefusal(Storage& storage)
+{
+    m_callerLevel = -1;
+    if (m_caller.account.isEmpty())
         return QString(Refusal::AdminRequired);
-    // The level is read afresh: an administrator who was lowered since the login has lost the right.
-    const std::optional<AccountRow> account = storage.account(latest);
-    if (!account || Levels::code(account->level) < Levels::Administrator)
+    const std::optional<AccountRow> account = storage.account(m_caller.account);
+    if (account)
+        m_callerLevel = Levels::code(account->level);
+    if (m_callerLevel < Levels::Administrator)
         return QString(Refusal::AdminRequired);
     return std::nullopt;
 }
@@ -70,7 +91,10 @@ HandlerReply RequestHandler::writeWord(const QString& successWord, const std::fu
     });
     if (!ran || failed || result.isEmpty())
         return serverError(!ran ? QStringLiteral("not committed") : result.isEmpty() ? QStringLiteral("no change made") : result);
-    if (result == successWord)
+    HandlerReply reply = word(result);
+    if (result == successWord) {
         context().changes.ref();
-    return word(result);
+        reply.note = m_auditNote;
+    }
+    return reply;
 }

@@ -111,3 +111,22 @@ qint64 Storage::accountCount()
 {
     return scalar(QStringLiteral("SELECT COUNT(*) FROM accounts"));
 }
+
+bool Storage::appendAudit(const AuditEvent& e)
+{
+    return change(QStringLiteral("INSERT INTO audit_log (at, actor, peer, action, account_id, book_number, detail) "
+                                 "VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                  {e.at, e.actor, e.peer, e.action, e.accountId, e.bookNumber, e.detail});
+}
+
+QList<AuditEvent> Storage::auditEvents(const QString& accountId, const QString& bookNumber, int limit)
+{
+    QList<AuditEvent> events;
+    select(QStringLiteral("SELECT at, actor, peer, action, account_id, book_number, detail FROM audit_log "
+                          "WHERE (? = '' OR account_id = ?) AND (? = '' OR book_number = ?) ORDER BY id DESC LIMIT ?"),
+           {accountId, accountId, bookNumber, bookNumber, limit}, [&](const QSqlQuery& q) {
+               events.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+                              q.value(4).toString(), q.value(5).toString(), q.value(6).toString()});
+           });
+    return events;
+}
