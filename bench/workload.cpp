@@ -1,8 +1,11 @@
 #include "workload.h"
 
 #include "messages.h"
+#include "searchtext.h"
 
 #include <QDate>
+
+#include <algorithm>
 
 namespace {
 
@@ -39,8 +42,8 @@ QString expectOneBook(const QList<QStringList>& frames, const QString& number)
 
 QStringList Workload::names()
 {
-    return {QStringLiteral("lookup"), QStringLiteral("search"), QStringLiteral("login"),
-            QStringLiteral("borrow")};
+    return {QStringLiteral("lookup"), QStringLiteral("search"), QStringLiteral("pinyin"), QStringLiteral("initials"),
+            QStringLiteral("pair"),   QStringLiteral("login"),  QStringLiteral("borrow")};
 }
 
 std::unique_ptr<Workload> Workload::create(const QString& name, const SyntheticCatalogue& catalogue,
@@ -50,6 +53,12 @@ std::unique_ptr<Workload> Workload::create(const QString& name, const SyntheticC
         return std::make_unique<LookupWorkload>(catalogue, connections);
     if (name == QLatin1String("search"))
         return std::make_unique<TitleSearchWorkload>(catalogue, connections);
+    if (name == QLatin1String("pinyin"))
+        return std::make_unique<ReaderSearchWorkload>(ReaderSearchWorkload::Pinyin, catalogue, connections);
+    if (name == QLatin1String("initials"))
+        return std::make_unique<ReaderSearchWorkload>(ReaderSearchWorkload::Initials, catalogue, connections);
+    if (name == QLatin1String("pair"))
+        return std::make_unique<ReaderSearchWorkload>(ReaderSearchWorkload::Pair, catalogue, connections);
     if (name == QLatin1String("login"))
         return std::make_unique<LoginWorkload>(account);
     if (name == QLatin1String("borrow"))
@@ -117,6 +126,70 @@ QString TitleSearchWorkload::fault(int connection, int, const QList<QStringList>
         if (!Reply::rowOf(frame, Reply::BookRowSize) || !frame.first().contains(word, Qt::CaseInsensitive))
             return QStringLiteral("search for %1: row without it: %2").arg(word, frame.join(u'|').left(200));
     }
+    return {};
+}
+
+ReaderSearchWorkload::ReaderSearchWorkload(Kind kind, const SyntheticCatalogue& catalogue, int connections)
+    : m_kind(kind), m_catalogue(catalogue), m_asked(size_t(connections))
+{
+}
+
+QByteArray ReaderSearchWorkload::request(int connection, int)
+{
+    // A random book whose title starts with Chinese words (half of them do).
+    std::uniform_int_distribution<qint64> index(0, m_catalogue.size() - 1);
+    Asked asked;
+    QStringList row;
+    for (int tries = 0; tries < 1000 && asked.words.isEmpty(); ++tries) {
+        row = m_catalogue.csvRow(index(m_random));
+        const QString first = row[0].section(u' ', 0, 0);
+        if (first.at(0).unicode() >= 0x2E80)
+            asked.words = first;
+    }
+    if (asked.words.isEmpty()) // a tiny catalogue without Chinese titles
+        asked.words = row[0];
+    asked.number = row[5];
+    const QString word = row[0].section(u' ', 1);
+    switch (m_kind) {
+    case Pinyin:
+        asked.text = SearchText::pinyin(SearchText::fold(asked.words)).syllables + u' ' + word;
+        break;
+    case Initials:
+        asked.text = SearchText::pinyin(SearchText::fold(asked.words)).initials;
+        break;
+    case Pair: {
+        std::uniform_int_distribution<qsizetype> at(0, asked.words.size() - 2);
+        asked.text = asked.words.mid(at(m_random), 2);
+        if (m_random() % 2)
+            std::reverse(asked.text.begin(), asked.text.end());
+        break;
+    }
+    }
+    m_asked[size_t(connection)] = asked;
+    BookQuery query;
+    query.title = asked.text;
+    return Wire::encodeRequest(query);
+}
+
+QString ReaderSearchWorkload::fault(int connection, int, const QList<QStringList>& frames) const
+{
+    const Asked& asked = m_asked[size_t(connection)];
+    bool found = false;
+    for (const QStringList& frame : frames) {
+        if (!Reply::rowOf(frame, Reply::BookRowSize))
+            return QStringLiteral("search for %1: not a book row: %2").arg(asked.text, frame.join(u'|').left(200));
+        const QString& title = frame.first();
+        const bool right = m_kind == Pinyin ? title.endsWith(asked.text.section(u' ', 1))
+            : m_kind == Initials           ? title.startsWith(asked.words)
+                                           : title.contains(asked.text);
+        if (!right)
+            return QStringLiteral("search for %1: row without it: %2").arg(asked.text, frame.join(u'|').left(200));
+        found = found || frame.at(5) == asked.number;
+    }
+    if (m_kind == Pinyin && !found)
+        return QStringLiteral("search for %1 did not find %2").arg(asked.text, asked.number);
+    if (m_kind == Initials && frames.isEmpty())
+        return QStringLiteral("search for %1 found nothing").arg(asked.text);
     return {};
 }
 

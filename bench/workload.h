@@ -28,7 +28,7 @@ public:
         QString id;
         QString password;
     };
-    // The case names the load generator accepts: lookup, search, login, borrow.
+    // The case names the load generator accepts: lookup, search, pinyin, initials, pair, login, borrow.
     static QStringList names();
     // nullptr for an unknown name.
     // firstCopy: the borrow case lends copies firstCopy, firstCopy + 1, ... (one per connection), so
@@ -87,6 +87,32 @@ private:
     SyntheticCatalogue m_catalogue;
     std::mt19937_64 m_random{20240602};
     std::vector<QString> m_asked;
+};
+
+// A title search typed the way readers of Chinese titles type, for a random book with a Chinese title
+// ("数据结构 qkalomizu"):
+// - pinyin: the title's syllables and its word ("shujujiegou qkalomizu"); that book must be among the rows;
+// - initials: the initials of its Chinese words ("sjjg"); every row must have those words first;
+// - pair: two neighbouring characters of those words ("结构"), or the same two the other way round, which
+//   no title contains ("构结"): too short for the trigram index. Every row must contain them.
+class ReaderSearchWorkload : public Workload
+{
+public:
+    enum Kind { Pinyin, Initials, Pair };
+    ReaderSearchWorkload(Kind kind, const SyntheticCatalogue& catalogue, int connections);
+    QByteArray request(int connection, int step) override;
+    QString fault(int connection, int step, const QList<QStringList>& frames) const override;
+
+private:
+    struct Asked {
+        QString text;
+        QString number; // the pinyin case: the book that must be found
+        QString words;  // the title's Chinese words
+    };
+    Kind m_kind;
+    SyntheticCatalogue m_catalogue;
+    std::mt19937_64 m_random{20240603};
+    std::vector<Asked> m_asked;
 };
 
 // Borrow a copy and give it back. Each connection lends its own copy, so connections never race.

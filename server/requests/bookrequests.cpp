@@ -1,6 +1,7 @@
 #include "bookrequests.h"
 
 #include "catalogueimport.h"
+#include "searchtext.h"
 #include "serversettings.h"
 #include "storage.h"
 
@@ -12,10 +13,11 @@ HandlerReply BookRequests::searchBooks(const BookQuery& query)
     filter.number = query.number.trimmed();
     filter.type = query.type.trimmed();
     filter.publisher = query.press.trimmed();
+    // Years typed with a Chinese input method come in full-width digits.
     bool ok = false;
-    if (const int from = query.yearFrom.trimmed().toInt(&ok); ok)
+    if (const int from = SearchText::fold(query.yearFrom).toInt(&ok); ok)
         filter.yearFrom = from;
-    if (const int to = query.yearTo.trimmed().toInt(&ok); ok)
+    if (const int to = SearchText::fold(query.yearTo).toInt(&ok); ok)
         filter.yearTo = to;
 
     QList<BookRow> books;

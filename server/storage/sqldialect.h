@@ -37,6 +37,11 @@ public:
     virtual bool canLoseConnection() const = 0;
     // Whether searches narrow the books through the trigram FTS tables first.
     virtual bool narrowsByTrigramTables() const = 0;
+    // The indexed condition that a grams column (SearchText::grams) holds one bound word, or empty when
+    // the FTS tables find them and a substring match does.
+    virtual QString gramsCondition(const QString& column) const = 0;
+    // Statements that make searches fast again after many books were added at once.
+    virtual QStringList afterBulkLoad() const = 0;
 };
 
 class SqliteDialect : public SqlDialect
@@ -54,6 +59,8 @@ public:
     QString likeOperator() const override { return QStringLiteral("LIKE"); }
     bool canLoseConnection() const override { return false; }
     bool narrowsByTrigramTables() const override { return true; }
+    QString gramsCondition(const QString&) const override { return {}; }
+    QStringList afterBulkLoad() const override;
 };
 
 class PostgresDialect : public SqlDialect
@@ -71,4 +78,6 @@ public:
     QString likeOperator() const override { return QStringLiteral("ILIKE"); }
     bool canLoseConnection() const override { return true; }
     bool narrowsByTrigramTables() const override { return false; }
+    QString gramsCondition(const QString& column) const override;
+    QStringList afterBulkLoad() const override { return {QStringLiteral("ANALYZE books")}; }
 };

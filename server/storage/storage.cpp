@@ -211,6 +211,14 @@ bool Storage::migrate()
             || (step && !step->commit()))
             return false;
     }
+    std::optional<WriteTransaction> fill;
+    if (!whole) {
+        fill.emplace(*this);
+        if (!fill->isOpen())
+            return false;
+    }
+    if (!fillSearchForms() || (fill && !fill->commit()))
+        return false;
     return !whole || whole->commit();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fieldquery.h"
 #include "messages.h"
 #include "serversettings.h"
 #include "sqldialect.h"
@@ -149,6 +150,8 @@ public:
     bool deleteBook(const QString& number);
     QList<BookRow> searchBooks(const BookFilter& filter, int limit);
     qint64 bookCount();
+    // After many books were added at once (the seed catalogue): indexes tidied for fast searches.
+    bool afterBulkLoad();
 
     // Loans
     qint64 loanCount(const QString& accountId);
@@ -212,9 +215,10 @@ private:
     bool beginWrite();
     bool commit();
     void rollback();
-    QString substringCondition(const QString& column, const QString& text, QVariantList& values) const;
     QList<BookRow> booksAmong(const QList<qint64>& ids, const QString& conditions, const QVariantList& values,
-                              int limit);
+                              const FieldQuery& title, int limit);
+    // Computes the search forms of the books stored without them (before the schema had them).
+    bool fillSearchForms();
 
     DatabaseSettings m_settings;
     QString m_connectionName;

@@ -1,6 +1,10 @@
 #include "storage.h"
 
+#include "fieldquery.h"
+#include "searchtext.h"
+
 #include <QHash>
+#include <QSet>
 #include <QSqlQuery>
 
 #include <algorithm>
@@ -11,10 +15,44 @@ const QString bookColumns = QStringLiteral(
     "b.title, b.author, b.type, b.publisher, b.year, b.number, b.permission, "
     "CASE WHEN EXISTS (SELECT 1 FROM loans l WHERE l.book_number = b.number) THEN 1 ELSE 0 END");
 
+// After bookColumns: the forms a title is ranked by.
+const QString rankColumns = QStringLiteral(", b.title_folded, b.title_pinyin, b.title_initials");
+
+// The search forms of a book (see searchForms), as the schema names them.
+const QString formColumns = QStringLiteral(
+    "title_folded, title_pinyin, title_initials, author_folded, author_pinyin, author_initials, type_folded, "
+    "publisher_folded, title_grams, author_grams, number_key");
+
 BookRow bookFrom(const QSqlQuery& q)
 {
     return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
             q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toInt() != 0};
+}
+
+// NULL for a form a book does not have (no Chinese, no pinyin): smaller rows and indexes.
+QVariant formValue(const QString& form)
+{
+    return form.isEmpty() ? QVariant() : QVariant(form);
+}
+
+// The values of formColumns for a book.
+QVariantList searchForms(const BookRow& b)
+{
+    const QString title = SearchText::fold(b.title);
+    const QString author = SearchText::fold(b.author);
+    const SearchText::Pinyin titlePinyin = SearchText::pinyin(title);
+    const SearchText::Pinyin authorPinyin = SearchText::pinyin(author);
+    return {title,
+            formValue(titlePinyin.syllables),
+            formValue(titlePinyin.initials),
+            author,
+            formValue(authorPinyin.syllables),
+            formValue(authorPinyin.initials),
+            SearchText::fold(b.type),
+            SearchText::fold(b.publisher),
+            formValue(SearchText::grams(title)),
+            formValue(SearchText::grams(author)),
+            SearchText::bookNumberKey(b.number)};
 }
 
 QString likePattern(const QString& text)
@@ -27,55 +65,150 @@ QString likePattern(const QString& text)
 }
 
 // One phrase of an FTS5 query, restricted to a column. With the trigram tokenizer a phrase matches
-// wherever its text occurs as a substring, ignoring case.
+// wherever its text occurs as a substring; with the word tokenizer (the grams) it matches a word.
 QString ftsPhrase(const QString& column, const QString& text)
 {
     QString quoted = text;
     quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return column + QStringLiteral(" : \"") + quoted + QLatin1Char('"');
+    return (column.isEmpty() ? QString() : column + QStringLiteral(" : ")) + QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-// Up to this many matches of a trigram index are fetched and sorted; beyond it the books are walked
-// in title order instead.
+qsizetype characters(const QString& text)
+{
+    return qsizetype(text.toStdU32String().size());
+}
+
+// Up to this many matches of an index are fetched and ranked; beyond it the books are walked in
+// title order instead.
 constexpr int IndexedMatchLimit = 3000;
+
+// A text field of the search form.
+struct TextField {
+    QString name;       // "title": its forms are title_folded, title_pinyin, ...
+    FieldQuery query;
+    bool hasPinyin;     // titles and authors have pinyin and grams
+    QString ftsTable;   // the SQLite trigram table of its forms
+    int ftsColumns;     // how many columns that table has
+};
+
+// The FTS5 query that finds the field's text in its SQLite table: the trigram table, or the grams for
+// one or two Chinese characters. Empty when a part is too short for trigrams. Forms looked for with
+// the same text share one phrase ("{title_folded title_pinyin} : ..."): each phrase reads the
+// postings of all its trigrams, whatever columns it is restricted to.
+std::pair<QString, QString> ftsMatch(const TextField& f)
+{
+    const FieldQuery& q = f.query;
+    if (f.hasPinyin && q.shortChinese)
+        return {QStringLiteral("books_grams_fts"), ftsPhrase(f.name + QStringLiteral("_grams"), q.folded)};
+    QList<std::pair<QString, QStringList>> columnsByText{{q.folded, {f.name + QStringLiteral("_folded")}}};
+    const auto lookFor = [&](const QString& text, const QString& column) {
+        const auto same = std::find_if(columnsByText.begin(), columnsByText.end(),
+                                       [&](const auto& entry) { return entry.first == text; });
+        if (same == columnsByText.end())
+            columnsByText.append({text, {column}});
+        else
+            same->second.append(column);
+    };
+    if (f.hasPinyin && !q.pinyin.isEmpty()) {
+        lookFor(q.pinyin, f.name + QStringLiteral("_pinyin"));
+        if (q.initials)
+            lookFor(q.pinyin, f.name + QStringLiteral("_initials"));
+    }
+    QStringList phrases;
+    for (const auto& [text, columns] : columnsByText) {
+        if (characters(text) < 3)
+            return {};
+        // Restricting a phrase to columns costs reading its positions: leave it out where it restricts nothing.
+        phrases.append(columns.size() == f.ftsColumns
+                           ? ftsPhrase({}, text)
+                           : ftsPhrase(QLatin1Char('{') + columns.join(QLatin1Char(' ')) + QLatin1Char('}'), text));
+    }
+    return {f.ftsTable, QLatin1Char('(') + phrases.join(QStringLiteral(" OR ")) + QLatin1Char(')')};
+}
+
+// A found book and where it goes in the result: by how well its title matches, then by title and
+// number in UTF-8 byte order (the order of the title index on both databases).
+struct RankedBook {
+    int tier = 0;
+    QByteArray order;
+    BookRow row;
+};
+
+RankedBook rankedFrom(const QSqlQuery& q, const FieldQuery& title)
+{
+    RankedBook found;
+    found.row = bookFrom(q);
+    if (!title.isEmpty())
+        found.tier = title.tier(q.value(8).toString(), q.value(9).toString(), q.value(10).toString());
+    found.order = found.row.title.toUtf8() + '\0' + found.row.number.toUtf8();
+    return found;
+}
+
+void appendBest(QList<RankedBook>& found, QList<BookRow>& rows, int limit)
+{
+    std::sort(found.begin(), found.end(), [](const RankedBook& a, const RankedBook& b) {
+        return a.tier != b.tier ? a.tier < b.tier : a.order < b.order;
+    });
+    for (qsizetype i = 0; i < found.size() && rows.size() < limit; ++i)
+        rows.append(std::move(found[i].row));
+}
+
+// The condition that a field holds the text: its folded form, or for titles and authors its pinyin
+// or initials. One or two Chinese characters are looked up among the grams where the dialect indexes
+// them so.
+QString textCondition(const TextField& f, const SqlDialect& dialect, QVariantList& values)
+{
+    const FieldQuery& q = f.query;
+    if (f.hasPinyin && q.shortChinese) {
+        if (const QString grams = dialect.gramsCondition(f.name + QStringLiteral("_grams")); !grams.isEmpty()) {
+            values.append(q.folded);
+            return QStringLiteral(" AND ") + grams;
+        }
+    }
+    QStringList alternatives;
+    const auto like = [&](const QString& form, const QString& text) {
+        values.append(likePattern(text));
+        alternatives.append(QStringLiteral("b.") + f.name + form + QStringLiteral(" LIKE ? ESCAPE '\\'"));
+    };
+    like(QStringLiteral("_folded"), q.folded);
+    if (f.hasPinyin && !q.pinyin.isEmpty()) {
+        like(QStringLiteral("_pinyin"), q.pinyin);
+        if (q.initials)
+            like(QStringLiteral("_initials"), q.pinyin);
+    }
+    return QStringLiteral(" AND (") + alternatives.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+}
+
 
 } // namespace
 
-QString Storage::substringCondition(const QString& column, const QString& text, QVariantList& values) const
-{
-    values.append(likePattern(text));
-    return QStringLiteral(" AND b.") + column + QLatin1Char(' ') + m_dialect->likeOperator() + QStringLiteral(" ? ESCAPE '\\'");
-}
-
 QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
 {
-    struct Text {
-        QString column, text, index;
+    const TextField fields[] = {
+        {QStringLiteral("title"), FieldQuery::from(filter.title), true, QStringLiteral("books_title_fts"), 3},
+        {QStringLiteral("author"), FieldQuery::from(filter.author), true, QStringLiteral("books_fts"), 5},
+        {QStringLiteral("type"), FieldQuery::from(filter.type), false, QStringLiteral("books_fts"), 5},
+        {QStringLiteral("publisher"), FieldQuery::from(filter.publisher), false, QStringLiteral("books_fts"), 5},
     };
-    const Text texts[] = {
-        {QStringLiteral("title"), filter.title, QStringLiteral("books_title_fts")},
-        {QStringLiteral("author"), filter.author, QStringLiteral("books_fts")},
-        {QStringLiteral("type"), filter.type, QStringLiteral("books_fts")},
-        {QStringLiteral("publisher"), filter.publisher, QStringLiteral("books_fts")},
-    };
+    const FieldQuery& title = fields[0].query;
 
-    // Which trigram index, if any, narrows the search. An index yields its matches in no useful
-    // order, so every match is fetched and sorted: cheap for a few thousand, slow for a common text.
-    // A common text is better served by walking the books in title order and testing each until the
-    // page is full. The matches are collected once, stopping just past the threshold, and that
-    // decides. The index cannot answer a text of fewer than three characters (two-character Chinese
-    // titles are common); those are always tested row by row.
-    // PostgreSQL makes the same choice itself: its trigram indexes serve ILIKE, and with each search
-    // planned for its own text (see configureSession) it picks between them and the title order.
-    QString chosenIndex;
+    // Which index, if any, narrows the search. An index yields its matches in no useful order, so
+    // every match is fetched and ranked: cheap for a few thousand, slow for a common text. A common
+    // text is better served by walking the books in title order and testing each until the page is
+    // full. The matches are collected once, stopping just past the threshold, and that decides.
+    // On SQLite the candidates come from the FTS tables (trigrams, or the grams for one or two
+    // Chinese characters). PostgreSQL's planner picks among its trigram and gram indexes itself.
+    QString chosenTable;
     QList<qint64> candidates;
     if (m_dialect->narrowsByTrigramTables()) {
-        QHash<QString, QStringList> phrases;
-        for (const Text& t : texts) {
-            if (!t.text.isEmpty() && t.text.toUcs4().size() >= 3)
-                phrases[t.index].append(ftsPhrase(t.column, t.text));
+        QHash<QString, QStringList> matches;
+        for (const TextField& f : fields) {
+            if (f.query.isEmpty())
+                continue;
+            if (const auto [table, match] = ftsMatch(f); !table.isEmpty())
+                matches[table].append(match);
         }
-        for (auto it = phrases.cbegin(); it != phrases.cend(); ++it) {
+        for (auto it = matches.cbegin(); it != matches.cend(); ++it) {
             QList<qint64> ids;
             select(QStringLiteral("SELECT rowid FROM ") + it.key() + QStringLiteral(" WHERE ") + it.key()
                        + QStringLiteral(" MATCH ? LIMIT ?"),
@@ -83,8 +216,8 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
                    [&](const QSqlQuery& q) { ids.append(q.value(0).toLongLong()); });
             if (ids.isEmpty())
                 return {};
-            if (ids.size() <= IndexedMatchLimit && (chosenIndex.isEmpty() || ids.size() < candidates.size())) {
-                chosenIndex = it.key();
+            if (ids.size() <= IndexedMatchLimit && (chosenTable.isEmpty() || ids.size() < candidates.size())) {
+                chosenTable = it.key();
                 candidates = std::move(ids);
             }
         }
@@ -92,14 +225,13 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
 
     QString conditions;
     QVariantList values;
-    for (const Text& t : texts) {
-        if (t.text.isEmpty() || (t.index == chosenIndex && t.text.toUcs4().size() >= 3))
-            continue;
-        conditions += substringCondition(t.column, t.text, values);
+    for (const TextField& f : fields) {
+        if (!f.query.isEmpty() && (chosenTable.isEmpty() || ftsMatch(f).first != chosenTable))
+            conditions += textCondition(f, *m_dialect, values);
     }
     if (!filter.number.isEmpty()) {
-        conditions += QStringLiteral(" AND b.number = ?");
-        values.append(filter.number);
+        conditions += QStringLiteral(" AND b.number_key = ?");
+        values.append(SearchText::bookNumberKey(filter.number));
     }
     if (filter.yearFrom) {
         conditions += QStringLiteral(" AND b.year_value >= ?");
@@ -109,43 +241,84 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         conditions += QStringLiteral(" AND b.year_value <= ?");
         values.append(*filter.yearTo);
     }
-    if (!chosenIndex.isEmpty())
-        return booksAmong(candidates, conditions, values, limit);
-    values.append(limit);
+    if (!chosenTable.isEmpty())
+        return booksAmong(candidates, conditions, values, title, limit);
+    if (!m_dialect->narrowsByTrigramTables() && !title.isEmpty()) {
+        QList<qint64> ids;
+        select(QStringLiteral("SELECT b.id FROM books b WHERE 1 = 1") + conditions + QStringLiteral(" LIMIT ?"),
+               QVariantList(values) << IndexedMatchLimit + 1, [&](const QSqlQuery& q) { ids.append(q.value(0).toLongLong()); });
+        if (ids.size() <= IndexedMatchLimit)
+            return booksAmong(ids, {}, {}, title, limit);
+    }
+
+    // Title order. With a title text that too many books match to rank them all, the exact title and
+    // the titles that begin with the text (or its pinyin, or initials) still come first: an index of
+    // each form finds them. Those come in the order of that index, so when they alone fill the page
+    // it holds the first of them by that form, each tier then in title order.
     QList<BookRow> rows;
-    select(QStringLiteral("SELECT ") + bookColumns + QStringLiteral(" FROM books b WHERE 1 = 1") + conditions
+    QString rest = conditions;
+    QVariantList restValues = values;
+    if (!title.isEmpty()) {
+        QList<std::pair<QString, QString>> beginnings{{QStringLiteral("title_folded"), title.folded}};
+        if (!title.pinyin.isEmpty())
+            beginnings.append({QStringLiteral("title_pinyin"), title.pinyin});
+        if (title.initials)
+            beginnings.append({QStringLiteral("title_initials"), title.pinyin});
+        QList<RankedBook> found;
+        QSet<QString> numbers;
+        QString outside;
+        QVariantList outsideValues;
+        for (const auto& [column, text] : beginnings) {
+            const QString range = QStringLiteral("b.%1 IS NOT NULL AND b.%1 >= ? AND b.%1 < ?").arg(column);
+            const QVariantList bounds{text, QString(text + QChar(0xDBFF) + QChar(0xDFFF))}; // U+10FFFF sorts last
+            select(QStringLiteral("SELECT ") + bookColumns + rankColumns + QStringLiteral(" FROM books b WHERE ") + range
+                       + conditions + QStringLiteral(" ORDER BY b.") + column + QStringLiteral(" LIMIT ?"),
+                   bounds + values + QVariantList{limit}, [&](const QSqlQuery& q) {
+                       RankedBook book = rankedFrom(q, title);
+                       if (!numbers.contains(book.row.number)) {
+                           numbers.insert(book.row.number);
+                           found.append(std::move(book));
+                       }
+                   });
+            outside += QStringLiteral(" AND NOT (") + range + QLatin1Char(')');
+            outsideValues += bounds;
+        }
+        appendBest(found, rows, limit);
+        if (rows.size() >= limit)
+            return rows;
+        rest = outside + conditions;
+        restValues = outsideValues + values;
+    }
+    restValues.append(limit - rows.size());
+    select(QStringLiteral("SELECT ") + bookColumns + QStringLiteral(" FROM books b WHERE 1 = 1") + rest
                + QStringLiteral(" ORDER BY b.title, b.number LIMIT ?"),
-           values, [&](const QSqlQuery& q) { rows.append(bookFrom(q)); });
+           restValues, [&](const QSqlQuery& q) { rows.append(bookFrom(q)); });
     return rows;
 }
 
-// The books of the given IDs that meet the conditions, first by title then number. The IDs go in
-// fixed-size batches so that one prepared statement serves every search with these conditions.
+// The books of the given IDs that meet the conditions, best match of the title text first, then by
+// title and number. The IDs go in fixed-size batches so that one prepared statement serves every
+// search with these conditions.
 QList<BookRow> Storage::booksAmong(const QList<qint64>& ids, const QString& conditions, const QVariantList& values,
-                                   int limit)
+                                   const FieldQuery& title, int limit)
 {
     constexpr int Batch = 64;
     QString placeholders = QStringLiteral("?");
     for (int i = 1; i < Batch; ++i)
         placeholders += QStringLiteral(", ?");
-    const QString sql = QStringLiteral("SELECT ") + bookColumns + QStringLiteral(" FROM books b WHERE b.id IN (")
-        + placeholders + QLatin1Char(')') + conditions;
-    QList<std::pair<QByteArray, BookRow>> found; // keyed by UTF-8 title and number: SQLite's own order
+    const QString sql = QStringLiteral("SELECT ") + bookColumns + rankColumns
+        + QStringLiteral(" FROM books b WHERE b.id IN (") + placeholders + QLatin1Char(')') + conditions;
+    QList<RankedBook> found;
     for (qsizetype start = 0; start < ids.size(); start += Batch) {
         QVariantList batch;
         batch.reserve(Batch + values.size());
         for (qsizetype i = start; i < start + Batch; ++i)
             batch.append(i < ids.size() ? ids[i] : qint64(-1)); // -1 is no book's ID
         batch += values;
-        select(sql, batch, [&](const QSqlQuery& q) {
-            BookRow row = bookFrom(q);
-            found.append({row.title.toUtf8() + '\0' + row.number.toUtf8(), std::move(row)});
-        });
+        select(sql, batch, [&](const QSqlQuery& q) { found.append(rankedFrom(q, title)); });
     }
-    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     QList<BookRow> rows;
-    for (qsizetype i = 0; i < found.size() && i < limit; ++i)
-        rows.append(std::move(found[i].second));
+    appendBest(found, rows, limit);
     return rows;
 }
 
@@ -161,9 +334,48 @@ bool Storage::insertBook(const BookRow& b)
 {
     const std::optional<int> year = yearValue(b.year);
     return change(QStringLiteral("INSERT INTO books (number, title, author, type, publisher, year, year_value, "
-                                 "permission) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
-                  {b.number, b.title, b.author, b.type, b.publisher, b.year, year ? QVariant(*year) : QVariant(),
-                   b.permission});
+                                 "permission, ")
+                      + formColumns + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                  QVariantList{b.number, b.title, b.author, b.type, b.publisher, b.year,
+                               year ? QVariant(*year) : QVariant(), b.permission}
+                      + searchForms(b));
+}
+
+bool Storage::afterBulkLoad()
+{
+    for (const QString& statement : m_dialect->afterBulkLoad()) {
+        if (!execDirect(statement))
+            return false;
+    }
+    return true;
+}
+
+bool Storage::fillSearchForms()
+{
+    QString assignments;
+    for (const QString& column : formColumns.split(QStringLiteral(", ")))
+        assignments += (assignments.isEmpty() ? QString() : QStringLiteral(", ")) + column + QStringLiteral(" = ?");
+    const QString update = QStringLiteral("UPDATE books SET ") + assignments + QStringLiteral(" WHERE id = ?");
+    for (;;) {
+        QList<std::pair<qint64, BookRow>> books;
+        select(QStringLiteral("SELECT id, title, author, type, publisher, number FROM books "
+                              "WHERE number_key IS NULL LIMIT 1000"),
+               {}, [&](const QSqlQuery& q) {
+                   BookRow b;
+                   b.title = q.value(1).toString();
+                   b.author = q.value(2).toString();
+                   b.type = q.value(3).toString();
+                   b.publisher = q.value(4).toString();
+                   b.number = q.value(5).toString();
+                   books.append({q.value(0).toLongLong(), b});
+               });
+        if (m_failed || books.isEmpty())
+            return !m_failed;
+        for (const auto& [id, b] : books) {
+            if (!change(update, searchForms(b) << id))
+                return false;
+        }
+    }
 }
 
 bool Storage::deleteBook(const QString& number)

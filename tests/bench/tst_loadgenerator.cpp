@@ -73,6 +73,9 @@ void TestLoadGenerator::requestsDecode_data()
     QTest::addColumn<QStringList>("codes");
     QTest::newRow("lookup") << "lookup" << QStringList{Query::BookSearching};
     QTest::newRow("search") << "search" << QStringList{Query::BookSearching};
+    QTest::newRow("pinyin") << "pinyin" << QStringList{Query::BookSearching};
+    QTest::newRow("initials") << "initials" << QStringList{Query::BookSearching};
+    QTest::newRow("pair") << "pair" << QStringList{Query::BookSearching};
     QTest::newRow("login") << "login" << QStringList{Query::UserLogin};
     QTest::newRow("borrow") << "borrow" << QStringList{Query::BorrowBook, Query::ReturnBook};
 }

@@ -6,7 +6,9 @@
 #include "storage.h"
 #include "tempworkdir.h"
 
+#include <QFile>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -24,6 +26,7 @@ private slots:
 
     void schemaIsAppliedOnceAndReopens();
     void substringIndexFollowsChanges();
+    void upgradeGivesStoredBooksTheirSearchForms();
     void commonAndRareTextsFindTheSameRows_data();
     void commonAndRareTextsFindTheSameRows();
     void returnedLoanMovesToHistory();
@@ -159,13 +162,63 @@ void TestStorage::substringIndexFollowsChanges()
     QVERIFY(storage.insertBook(book(QStringLiteral("2"), QStringLiteral("qt in depth"))));
     BookFilter filter;
     filter.title = QStringLiteral("QT ");
-    QCOMPARE(numbersOf(storage.searchBooks(filter, 10)), QStringList({"1", "2"}));
+    // The title that begins with the text before the one that has it as a word.
+    QCOMPARE(numbersOf(storage.searchBooks(filter, 10)), QStringList({"2", "1"}));
     QVERIFY(storage.deleteBook(QStringLiteral("1")));
     QCOMPARE(numbersOf(storage.searchBooks(filter, 10)), QStringList({"2"}));
     QVERIFY(storage.insertBook(book(QStringLiteral("3"), QStringLiteral("Qt Again"))));
     QCOMPARE(numbersOf(storage.searchBooks(filter, 10)), QStringList({"3", "2"}));
     // The row limit applies after ordering.
     QCOMPARE(numbersOf(storage.searchBooks(BookFilter{}, 1)), QStringList({"3"}));
+    QVERIFY(!storage.failed());
+}
+
+// A database made by the first schema, with books in it, is upgraded: the stored books are found by
+// their search forms, and books added afterwards too.
+void TestStorage::upgradeGivesStoredBooksTheirSearchForms()
+{
+    TempWorkDir dir;
+    Storage storage(DatabaseSettings{}, QStringLiteral("upgraded"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("version1"));
+        db.setDatabaseName(QStringLiteral("library.db"));
+        QVERIFY(db.open());
+        QFile schema(QStringLiteral(":/sql/sqlite/001_initial.sql"));
+        QVERIFY(schema.open(QIODevice::ReadOnly));
+        QSqlQuery q(db);
+        QString statement;
+        for (const QString& line : QString::fromUtf8(schema.readAll()).split(QLatin1Char('\n'))) {
+            if (statement.isEmpty() && (line.trimmed().isEmpty() || line.startsWith(QLatin1String("--"))))
+                continue;
+            statement += line + QLatin1Char('\n');
+            const bool inTrigger = statement.trimmed().startsWith(QLatin1String("CREATE TRIGGER"));
+            if (inTrigger ? line.trimmed() == QLatin1String("END;") : line.trimmed().endsWith(QLatin1Char(';'))) {
+                QVERIFY2(q.exec(statement), qPrintable(q.lastError().text()));
+                statement.clear();
+            }
+        }
+        QVERIFY(q.exec(QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)")));
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO schema_version VALUES (1)")));
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO books (number, title, author, permission) VALUES "
+                                      "('7-02-0', '三國演義', '羅貫中', 'VIP'), ('B-1', 'Café Society', '', 'VIP')")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("version1"));
+    QVERIFY2(storage.open() && storage.migrate(), qPrintable(storage.lastError()));
+    QVERIFY(storage.schemaVersion() > 1);
+    QVERIFY(storage.insertBook(book(QStringLiteral("3"), QStringLiteral("三国志"))));
+    const auto search = [&](const QString& title, const QString& author, const QString& number) {
+        BookFilter filter;
+        filter.title = title;
+        filter.author = author;
+        filter.number = number;
+        return numbersOf(storage.searchBooks(filter, 10));
+    };
+    QCOMPARE(search(QStringLiteral("sgyy"), {}, {}), QStringList({"7-02-0"}));
+    QCOMPARE(search(QStringLiteral("三国"), {}, {}), QStringList({"3", "7-02-0"})); // ties in title order
+    QCOMPARE(search(QStringLiteral("sanguo"), QStringLiteral("luo"), {}), QStringList({"7-02-0"}));
+    QCOMPARE(search(QStringLiteral("cafe"), {}, QStringLiteral("b1")), QStringList({"B-1"}));
+    QVERIFY(storage.deleteBook(QStringLiteral("7-02-0")));
+    QCOMPARE(search(QStringLiteral("三国"), {}, {}), QStringList({"3"}));
     QVERIFY(!storage.failed());
 }
 
