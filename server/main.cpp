@@ -1,4 +1,7 @@
 #include "dialog.h"
+#ifdef LIBRARY_TEST_CLOCK
+#include "testclock.h"
+#endif
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -46,6 +49,9 @@ int main(int argc, char* argv[])
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
+#ifdef LIBRARY_TEST_CLOCK
+    TestClock::installFromEnvironment();
+#endif
     // A peer that closes early must not kill the server when a reply is written to it.
     std::signal(SIGPIPE, SIG_IGN);
     quitOnTerminate(app);

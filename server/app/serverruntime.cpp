@@ -8,6 +8,7 @@
 #include "loginthrottle.h"
 #include "passwordhasher.h"
 #include "requestcontext.h"
+#include "serverclock.h"
 #include "loginsessions.h"
 
 #include <QFile>
@@ -66,6 +67,7 @@ bool ServerRuntime::start()
     if (!createFirstAdministrator())
         return false;
     importSeedCatalogue();
+    setMissingDueDates();
 
     m_listenerThread.setObjectName(QStringLiteral("listener"));
     m_listenerThread.start();
@@ -128,6 +130,28 @@ bool ServerRuntime::createFirstAdministrator()
         std::fflush(stdout);
     }
     return true;
+}
+
+void ServerRuntime::setMissingDueDates()
+{
+    // Loans made before due dates were kept fall due one loan period (of the borrower's level) after
+    // they were made. Several servers starting at once set the same dates.
+    int updated = 0;
+    QString error;
+    if (!m_database->write([&](Storage& storage) {
+            for (const ActiveLoan& loan : storage.loansWithoutDueDate()) {
+                const QDateTime borrowed = ServerClock::fromStamp(loan.borrowedAt);
+                if (borrowed.isValid() && storage.setDueDate(loan.number, ServerClock::stamp(m_settings.dueFrom(borrowed, loan.level))))
+                    ++updated;
+            }
+            if (storage.failed())
+                error = storage.lastError();
+        }))
+        error = QStringLiteral("not committed");
+    if (!error.isEmpty())
+        m_logger->log(QStringLiteral("cannot set the due dates of earlier loans: ") + error);
+    else if (updated > 0)
+        m_logger->log(QStringLiteral("set the due dates of %1 earlier loans").arg(updated));
 }
 
 void ServerRuntime::importSeedCatalogue()

@@ -39,6 +39,7 @@ public:
 private:
     bool createFirstAdministrator();
     void importSeedCatalogue();
+    void setMissingDueDates();
 
     Logger* m_logger;
     ServerSettings m_settings;

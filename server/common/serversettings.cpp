@@ -15,6 +15,13 @@ ServerSettings::ServerSettings()
         {Levels::englishName(Levels::Administrator), 50},
         {Levels::englishName(Levels::SuperAdmin), 100},
     };
+    loanPeriods = {
+        {Levels::englishName(Levels::Undergraduate), 30},
+        {Levels::englishName(Levels::Postgraduate), 60},
+        {Levels::englishName(Levels::Vip), 90},
+        {Levels::englishName(Levels::Administrator), 90},
+        {Levels::englishName(Levels::SuperAdmin), 90},
+    };
 }
 
 QString DatabaseSettings::location() const
@@ -45,6 +52,21 @@ int readInt(const QSettings& ini, const QString& key, int fallback, int min, int
         return fallback;
     }
     return value;
+}
+
+bool readBool(const QSettings& ini, const QString& key, bool fallback, QStringList* problems)
+{
+    if (!ini.contains(key))
+        return fallback;
+    const QString text = ini.value(key).toString().trimmed().toLower();
+    if (text == QLatin1String("true") || text == QLatin1String("1") || text == QLatin1String("yes"))
+        return true;
+    if (text == QLatin1String("false") || text == QLatin1String("0") || text == QLatin1String("no"))
+        return false;
+    if (problems)
+        problems->append(QStringLiteral("%1: \"%2\" is not true or false, using %3")
+                             .arg(key, ini.value(key).toString(), fallback ? QStringLiteral("true") : QStringLiteral("false")));
+    return fallback;
 }
 
 QString readString(const QSettings& ini, const QString& key, const QString& fallback)
@@ -96,6 +118,17 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
         s.loanLimits[name] = readInt(ini, QStringLiteral("loanLimits/") + name, s.loanLimits.value(name), 0,
                                      1000000, problems);
     }
+
+    for (int level = Levels::Undergraduate; level <= Levels::SuperAdmin; ++level) {
+        const QString name = Levels::englishName(level);
+        s.loanPeriods[name] = readInt(ini, QStringLiteral("loanPeriods/") + name, s.loanPeriods.value(name), 1,
+                                      3650, problems);
+    }
+    s.blockWhenOverdue = readBool(ini, QStringLiteral("circulation/blockWhenOverdue"), s.blockWhenOverdue, problems);
+    s.maxRenewals = readInt(ini, QStringLiteral("circulation/maxRenewals"), s.maxRenewals, 0, 1000, problems);
+    s.renewOverdueDays =
+        readInt(ini, QStringLiteral("circulation/renewOverdueDays"), s.renewOverdueDays, 0, 3650, problems);
+    s.holdDays = readInt(ini, QStringLiteral("circulation/holdDays"), s.holdDays, 1, 365, problems);
 
     s.sessionHours = readInt(ini, QStringLiteral("security/sessionHours"), s.sessionHours, 1, 24 * 365, problems);
     s.loginFailuresAllowed =

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QHostAddress>
 #include <QString>
@@ -41,6 +42,13 @@ struct ServerSettings {
     int maxSearchRows = 1000;
     // [loanLimits], keyed by English level name
     QHash<QString, int> loanLimits;
+    // [loanPeriods], days per loan keyed by English level name
+    QHash<QString, int> loanPeriods;
+    // [circulation]
+    bool blockWhenOverdue = true; // a reader with an overdue loan cannot borrow
+    int maxRenewals = 2;
+    int renewOverdueDays = 0; // a loan overdue by more days than this cannot be renewed
+    int holdDays = 3;         // how long a returned copy is kept for the next reader in its queue
     // [security]
     int sessionHours = 12;
     int loginFailuresAllowed = 5;
@@ -52,4 +60,7 @@ struct ServerSettings {
     static ServerSettings load(const QString& path, QStringList* problems = nullptr);
 
     int loanLimit(const QString& level) const { return loanLimits.value(level, 0); }
+    int loanPeriodDays(const QString& level) const { return loanPeriods.value(level, 30); }
+    // When a loan made (or renewed) at `start` by a reader of the level falls due.
+    QDateTime dueFrom(const QDateTime& start, const QString& level) const { return start.addDays(loanPeriodDays(level)); }
 };

@@ -1,5 +1,7 @@
 #include "storage.h"
 
+#include "serverclock.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -379,6 +381,10 @@ CatalogueCounts Storage::counts()
     c.loans = scalar(QStringLiteral("SELECT COUNT(*) FROM loans"));
     c.accounts = accountCount();
     c.unconfirmed = scalar(QStringLiteral("SELECT COUNT(*) FROM accounts WHERE level = 'Guest'"));
+    // Holds still in a queue: waiting for the copy, or inside or ahead of their pick-up window.
+    const QString now = ServerClock::nowStamp();
+    c.overdue = scalar(QStringLiteral("SELECT COUNT(*) FROM loans WHERE due_at <> '' AND due_at < ?"), {now});
+    c.holds = scalar(QStringLiteral("SELECT COUNT(*) FROM holds WHERE ready_until IS NULL OR ready_until >= ?"), {now});
     return c;
 }
 

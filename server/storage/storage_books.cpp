@@ -1,5 +1,7 @@
 #include "storage.h"
 
+#include "serverclock.h"
+
 #include <QHash>
 #include <QSqlQuery>
 
@@ -9,12 +11,17 @@ namespace {
 
 const QString bookColumns = QStringLiteral(
     "b.title, b.author, b.type, b.publisher, b.year, b.number, b.permission, "
-    "CASE WHEN EXISTS (SELECT 1 FROM loans l WHERE l.book_number = b.number) THEN 1 ELSE 0 END");
+    "CASE WHEN EXISTS (SELECT 1 FROM loans l WHERE l.book_number = b.number) THEN 1 ELSE 0 END, "
+    "(SELECT MAX(h.ready_until) FROM holds h WHERE h.book_number = b.number)");
 
+// A copy on the shelf is kept for a reader while the last pick-up window of its queue lasts.
 BookRow bookFrom(const QSqlQuery& q)
 {
-    return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-            q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toInt() != 0};
+    BookRow row{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+                q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toInt() != 0};
+    const QString lastWindow = q.value(8).toString();
+    row.reserved = !row.lent && !lastWindow.isEmpty() && lastWindow >= ServerClock::nowStamp();
+    return row;
 }
 
 QString likePattern(const QString& text)
