@@ -63,6 +63,9 @@ private slots:
     // Administrator windows.
     void userManageWindow();
     void addBookWindow();
+    void circulationDeskWindow();
+    void overdueWindow();
+    void auditLogWindow();
 
     // Book detail and borrowed books.
     void bookWindow(QTreeWidgetItem* item, int column);

@@ -2,6 +2,9 @@
 #include "mainwindow.h"
 
 #include "addbookdialog.h"
+#include "auditlogdialog.h"
+#include "circulationdeskdialog.h"
+#include "overduedialog.h"
 #include "registerdialog.h"
 #include "userinfoupdatedialog.h"
 #include "usermanagedialog.h"
@@ -161,4 +164,19 @@ void MainWindow::userManageWindow()
 void MainWindow::addBookWindow()
 {
     new AddBookDialog(this);
+}
+
+void MainWindow::circulationDeskWindow()
+{
+    new CirculationDeskDialog(this);
+}
+
+void MainWindow::overdueWindow()
+{
+    new OverdueDialog(this);
+}
+
+void MainWindow::auditLogWindow()
+{
+    new AuditLogDialog(this);
 }

@@ -1,5 +1,7 @@
 #include "returnbookdialog.h"
 
+#include "duedate.h"
+
 #include <QDebug>
 #include <QMessageBox>
 
@@ -14,6 +16,9 @@ ReturnBookDialog::ReturnBookDialog(const UserInfo& user, QWidget* parent)
 
     connect(ui.cancelButton, &QPushButton::pressed, this, &ReturnBookDialog::close);
     connect(ui.returnButton, &QPushButton::pressed, this, &ReturnBookDialog::returnBook);
+    connect(ui.renewButton, &QPushButton::pressed, this, &ReturnBookDialog::renewBook);
+    connect(&dueDates, &RequestExchange::finished, this, &ReturnBookDialog::showDueDates);
+    connect(&renewal, &RequestExchange::finished, this, &ReturnBookDialog::renewed);
     QTcpSocket* socket = &listChannel.socket();
     connect(socket, &QTcpSocket::connected, this, &ReturnBookDialog::sendRequest);
     connect(socket, &QTcpSocket::readyRead, this, &ReturnBookDialog::getInfo);
@@ -46,8 +51,10 @@ void ReturnBookDialog::getInfo()
         }
         ui.bookList->addTopLevelItem(new QTreeWidgetItem(*row));
     }
-    if (listChannel.atEnd())
+    if (listChannel.atEnd()) {
         qDebug() << "Receive End";
+        dueDates.start(UserLoansQuery{user.id});
+    }
 }
 
 void ReturnBookDialog::getError()
@@ -99,4 +106,44 @@ void ReturnBookDialog::getReturnInfo()
 void ReturnBookDialog::getReturnError()
 {
     returnChannel.reportError(this);
+}
+
+// Due dates and renewal ---------------------------------------------------------------------------------
+
+void ReturnBookDialog::showDueDates(const QList<QStringList>& frames)
+{
+    constexpr int DueColumn = Reply::BorrowedBookRowSize;
+    for (const QStringList& frame : frames) {
+        const std::optional<QStringList> row = Reply::rowOf(frame, Reply::UserLoanRowSize);
+        if (!row)
+            continue;
+        const UserLoanRecord loan = UserLoanRecord::from(*row);
+        for (int i = 0; i < ui.bookList->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = ui.bookList->topLevelItem(i);
+            if (item->text(5) == loan.loan.number)
+                DueDate::show(item, DueColumn, loan.dueAt);
+        }
+    }
+}
+
+void ReturnBookDialog::renewBook()
+{
+    QTreeWidgetItem* current = ui.bookList->currentItem();
+    if (!current || renewal.isBusy())
+        return;
+    renewItem = RowHandle(current);
+    renewal.start(RenewBookQuery{{current->text(5), user.id}});
+}
+
+void ReturnBookDialog::renewed(const QList<QStringList>& frames)
+{
+    const QStringList frame = frames.value(0);
+    if (frame.value(0) == Reply::RenewBookSuccessfully) {
+        if (QTreeWidgetItem* item = renewItem.item())
+            DueDate::show(item, Reply::BorrowedBookRowSize, frame.value(1));
+        QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("续借成功，新的到期日期：%1").arg(frame.value(1)));
+    } else if (!frame.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Error"), RequestExchange::refusalText(frame));
+    }
+    renewItem.reset();
 }
