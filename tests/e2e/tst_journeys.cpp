@@ -902,8 +902,13 @@ void TestJourneys::circulationDesk()
     auto* overdue = newest<OverdueDialog>(window.get());
     QVERIFY(overdue);
     auto* overdueList = widget<QTreeWidget>(overdue, "overdueList");
-    QTRY_COMPARE_WITH_TIMEOUT(overdueList->topLevelItemCount(), 1, WaitMs);
-    const QStringList row = rowsOf(overdueList, Reply::OverdueLoanRowSize).value(0);
+    // The journeys before this one left loans of their own, now overdue as well.
+    QTRY_VERIFY_WITH_TIMEOUT(overdueList->topLevelItemCount() > 0, WaitMs);
+    QStringList row;
+    for (const QStringList& shown : rowsOf(overdueList, Reply::OverdueLoanRowSize)) {
+        if (shown.value(0) == number)
+            row = shown;
+    }
     QCOMPARE(row.mid(0, 4), (QStringList{number, QStringLiteral("Desk Story"), QStringLiteral("deskbob"), QStringLiteral("deskbob name")}));
     QCOMPARE(row.value(7), QStringLiteral("1"));
     QVERIFY(overdue->exportTo(QStringLiteral("overdue.csv")));
