@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -109,6 +110,9 @@ int main(int argc, char* argv[])
     QDialog* borrowed = openDialog(window, "actionBorrowBook", "ReturnBookDialog");
     waitUntil([&] { return borrowed->findChild<QTreeWidget*>()->topLevelItemCount() > 0; }, 5000);
     waitUntil([&] { return !borrowed->findChild<QTreeWidget*>()->topLevelItem(0)->text(7).isEmpty(); }, 5000);
+    // The due date is the last column, past the right edge of the fixed-size dialog.
+    QScrollBar* across = borrowed->findChild<QTreeWidget*>()->horizontalScrollBar();
+    across->setValue(across->maximum());
     ok &= save(borrowed, out, QStringLiteral("borrowed-books"));
     borrowed->close();
 
