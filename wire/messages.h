@@ -25,6 +25,8 @@ constexpr QLatin1String ReturnBook{"QUERY_RETURN_BOOK"};
 constexpr QLatin1String BorrowBook{"QUERY_BORROW_BOOK"};
 constexpr QLatin1String DeleteBook{"QUERY_DELETE_BOOK"};
 constexpr QLatin1String AddBook{"QUERY_ADD_BOOK"};
+// Additions to the documented protocol (README, "Protocol extensions").
+constexpr QLatin1String UserLogout{"QUERY_USER_LOGOUT"};
 // Circulation (our own codes; a documented server answers them with the end-of-stream frame alone).
 constexpr QLatin1String UserLoans{"QUERY_USER_LOANS"};
 constexpr QLatin1String OverdueLoans{"QUERY_OVERDUE_LOANS"};
@@ -51,6 +53,11 @@ constexpr QLatin1String ReturnBookSuccessfully{"RETURN_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String BorrowBookSuccessfully{"BORROW_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String DeleteBookSuccessfully{"DELETE_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String AddBookSuccessfully{"ADD_BOOK_SUCCESSFULLY"};
+// Additions: the login's extra field that asks for a session token, the frame that carries the token
+// after "PASS", the refusal of a token that is no longer valid, and the logout's success word.
+constexpr QLatin1String Session{"SESSION"};
+constexpr QLatin1String SessionExpired{"SESSION_EXPIRED"};
+constexpr QLatin1String LogoutSuccessfully{"LOGOUT_SUCCESSFULLY"};
 constexpr QLatin1String RenewBookSuccessfully{"RENEW_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String PlaceHoldSuccessfully{"PLACE_HOLD_SUCCESSFULLY"};
 constexpr QLatin1String CancelHoldSuccessfully{"CANCEL_HOLD_SUCCESSFULLY"};
@@ -180,6 +187,12 @@ struct AddBookQuery {
     WIRE_REQUEST(AddBookQuery, Query::AddBook, 7, title, author, type, number, year, press, permission)
 };
 
+// Ends the session of the login: the token's, or without one the account's login from this address.
+struct LogoutQuery {
+    QString userId;
+    WIRE_REQUEST(LogoutQuery, Query::UserLogout, 1, userId)
+};
+
 // Circulation requests. A book number and the reader it is for: the account itself asks, or staff.
 struct BookForUser {
     QString number, userId;
@@ -239,8 +252,8 @@ struct RequestList {
 using Requests = RequestList<BookQuery, LoginQuery, UserRegisterQuery, UserUpdateQuery, SearchUserQuery,
                              UnconfirmUserQuery, DeleteUserQuery, EscalateUserQuery, DegradeUserQuery,
                              UserBorrowBookQuery, ReturnBookQuery, BorrowBookQuery, DeleteBookQuery, AddBookQuery,
-                             UserLoansQuery, OverdueLoansQuery, RenewBookQuery, PlaceHoldQuery, CancelHoldQuery,
-                             UserHoldsQuery, CheckinBookQuery, AuditLogQuery>;
+                             LogoutQuery, UserLoansQuery, OverdueLoansQuery, RenewBookQuery, PlaceHoldQuery,
+                             CancelHoldQuery, UserHoldsQuery, CheckinBookQuery, AuditLogQuery>;
 
 // Calls `visit(Request{})` with the request type of the code; false for an unknown code.
 template <class Visit, class... Rs>

@@ -9,9 +9,11 @@
 #include "passwordhasher.h"
 #include "requestcontext.h"
 #include "serverclock.h"
-#include "loginsessions.h"
+#include "sessionstore.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -46,7 +48,6 @@ bool ServerRuntime::start()
         return false;
     }
     m_hasher = std::make_unique<PasswordHasher>();
-    m_throttle = std::make_unique<LoginThrottle>(m_settings.loginFailuresAllowed, m_settings.loginLockoutMs);
 
     Logger* logger = m_logger;
     m_database = std::make_unique<DatabasePool>(m_settings.database, [logger](const QString& line) { logger->log(line); });
@@ -58,9 +59,26 @@ bool ServerRuntime::start()
         return false;
     }
     m_logger->log(QStringLiteral("database ") + m_database->description());
-    // A server alone on its file keeps logins in memory; servers sharing a database share them there.
-    m_sessions = std::make_unique<LoginSessions>(*m_database, qint64(m_settings.sessionHours) * 3600 * 1000,
-                                                 !m_settings.database.isSqlite());
+    // A server alone on its file keeps logins and failed-login counters in memory; servers sharing a
+    // database share them there.
+    const SessionLimits limits{qint64(m_settings.sessionIdleMinutes * 60000), qint64(m_settings.sessionMaxHours * 3600000)};
+    const auto now = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    const LoginThrottle::Limits throttleLimits{m_settings.loginFailuresAllowed, m_settings.loginFailuresPerAddress,
+                                               m_settings.loginFailuresPerAccount, m_settings.loginLockoutMs};
+    if (m_settings.database.isSqlite()) {
+        m_sessions = std::make_unique<MemorySessionStore>(limits, now);
+        m_throttle = std::make_unique<LoginThrottle>(throttleLimits, now, LoginThrottle::inMemory());
+    } else {
+        m_sessions = std::make_unique<DatabaseSessionStore>(*m_database, limits, now);
+        m_throttle = std::make_unique<LoginThrottle>(throttleLimits, now, LoginThrottle::inDatabase(*m_database));
+    }
+    // Ended sessions and quiet counters are cleared out here, away from the requests.
+    auto* sweeper = new QTimer(this);
+    connect(sweeper, &QTimer::timeout, this, [this] {
+        m_sessions->sweep();
+        m_throttle->sweep();
+    });
+    sweeper->start(60 * 1000);
     m_context = std::unique_ptr<ServerContext>(
         new ServerContext{m_settings, *m_database, *m_sessions, *m_throttle, *m_hasher, {}});
 

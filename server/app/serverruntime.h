@@ -13,7 +13,7 @@ class DatabasePool;
 class Logger;
 class LoginThrottle;
 class PasswordHasher;
-class LoginSessions;
+class SessionStore;
 struct ServerContext;
 
 // Everything the server runs, started in order: settings, database (schema, first administrator,
@@ -44,7 +44,7 @@ private:
     Logger* m_logger;
     ServerSettings m_settings;
     std::unique_ptr<DatabasePool> m_database;
-    std::unique_ptr<LoginSessions> m_sessions;
+    std::unique_ptr<SessionStore> m_sessions;
     std::unique_ptr<LoginThrottle> m_throttle;
     std::unique_ptr<PasswordHasher> m_hasher;
     std::unique_ptr<ServerContext> m_context;

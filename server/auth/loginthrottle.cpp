@@ -1,44 +1,177 @@
 #include "loginthrottle.h"
 
+#include "databasepool.h"
+#include "storage.h"
+
 namespace {
+
 constexpr qint64 MaxLockoutMs = 3600 * 1000;
-constexpr qint64 ForgetAfterMs = 3600 * 1000; // a quiet hour clears an address's failures
+constexpr qint64 ForgetAfterMs = 3600 * 1000; // a quiet hour clears a counter
+// Counters kept in memory at most; beyond it new ones are refused until the sweep has made room, so
+// that a flood of invented names cannot grow the server without bound.
+constexpr int MaxCountersInMemory = 200000;
+
+class MemoryCounters : public LoginThrottle::Counters
+{
+public:
+    std::optional<std::pair<LoginThrottle::Count, bool>> add(const QString& key, const LoginThrottle::Rule& rule) override
+    {
+        QMutexLocker lock(&m_mutex);
+        auto it = m_counts.find(key);
+        if (it == m_counts.end()) {
+            if (m_counts.size() >= MaxCountersInMemory)
+                return std::nullopt;
+            it = m_counts.insert(key, {});
+        }
+        const auto result = LoginThrottle::step(*it, rule);
+        *it = result.first;
+        return result;
+    }
+
+    void takeBack(const QString& key) override
+    {
+        QMutexLocker lock(&m_mutex);
+        const auto it = m_counts.find(key);
+        if (it != m_counts.end() && it->attempts > 0)
+            --it->attempts;
+    }
+
+    void clear(const QString& key) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_counts.remove(key);
+    }
+
+    void sweep(qint64 quietSinceMs, qint64 nowMs) override
+    {
+        QMutexLocker lock(&m_mutex);
+        for (auto it = m_counts.begin(); it != m_counts.end();) {
+            const bool quiet = it->lastAtMs < quietSinceMs && it->lockedUntilMs <= nowMs;
+            it = quiet ? m_counts.erase(it) : std::next(it);
+        }
+    }
+
+private:
+    QMutex m_mutex;
+    QHash<QString, LoginThrottle::Count> m_counts;
+};
+
+class DatabaseCounters : public LoginThrottle::Counters
+{
+public:
+    explicit DatabaseCounters(DatabasePool& database)
+        : m_database(database)
+    {
+    }
+
+    std::optional<std::pair<LoginThrottle::Count, bool>> add(const QString& key, const LoginThrottle::Rule& rule) override
+    {
+        std::optional<std::pair<LoginThrottle::Count, bool>> result;
+        const bool ran = m_database.write([&](Storage& storage) {
+            Storage::WriteTransaction transaction(storage);
+            const std::optional<AttemptCount> stored = storage.lockedAttempts(key);
+            if (!stored)
+                return;
+            const auto stepped = LoginThrottle::step({stored->attempts, stored->lockedUntilMs, stored->lastAtMs}, rule);
+            const LoginThrottle::Count& c = stepped.first;
+            if (storage.putAttempts(key, {c.attempts, c.lockedUntilMs, c.lastAtMs}) && transaction.commit())
+                result = stepped;
+        });
+        return ran ? result : std::nullopt;
+    }
+
+    void takeBack(const QString& key) override
+    {
+        m_database.write([&](Storage& storage) { storage.takeBackAttempt(key); });
+    }
+
+    void clear(const QString& key) override
+    {
+        m_database.write([&](Storage& storage) { storage.clearAttempts(key); });
+    }
+
+    void sweep(qint64 quietSinceMs, qint64 nowMs) override
+    {
+        m_database.write([&](Storage& storage) { storage.removeQuietAttempts(quietSinceMs, nowMs); });
+    }
+
+private:
+    DatabasePool& m_database;
+};
+
 } // namespace
 
-LoginThrottle::LoginThrottle(int failuresAllowed, qint64 lockoutMs)
-    : m_failuresAllowed(failuresAllowed)
-    , m_lockoutMs(lockoutMs)
+std::unique_ptr<LoginThrottle::Counters> LoginThrottle::inMemory()
+{
+    return std::make_unique<MemoryCounters>();
+}
+
+std::unique_ptr<LoginThrottle::Counters> LoginThrottle::inDatabase(DatabasePool& database)
+{
+    return std::make_unique<DatabaseCounters>(database);
+}
+
+LoginThrottle::LoginThrottle(Limits limits, Clock now, std::unique_ptr<Counters> counters)
+    : m_limits(limits)
+    , m_now(std::move(now))
+    , m_counters(std::move(counters))
 {
 }
 
-bool LoginThrottle::isLockedOut(const QString& peer) const
+LoginThrottle::~LoginThrottle() = default;
+
+std::pair<LoginThrottle::Count, bool> LoginThrottle::step(Count count, const Rule& rule)
 {
-    QMutexLocker lock(&m_mutex);
-    const auto it = m_records.constFind(peer);
-    return it != m_records.cend() && !it->lockedUntil.hasExpired();
+    if (count.lockedUntilMs > rule.nowMs)
+        return {count, false};
+    if (count.lastAtMs < rule.nowMs - ForgetAfterMs)
+        count.attempts = 0;
+    ++count.attempts;
+    count.lastAtMs = rule.nowMs;
+    const int beyond = count.attempts - rule.limit;
+    if (beyond >= 0)
+        count.lockedUntilMs = rule.nowMs + qMin(MaxLockoutMs, rule.lockoutMs << qMin(beyond, 20));
+    return {count, true};
 }
 
-void LoginThrottle::failed(const QString& peer)
+LoginThrottle::Verdict LoginThrottle::admit(const QString& peer, const QString& account)
 {
-    QMutexLocker lock(&m_mutex);
-    if (m_records.size() > 100000) {
-        for (auto it = m_records.begin(); it != m_records.end();)
-            it = it->forgetAt.hasExpired() ? m_records.erase(it) : std::next(it);
+    struct Check {
+        QString key;
+        int limit;
+        QString refusal;
+    };
+    // The most particular counter first: a locked pair refuses before anything else is counted.
+    const Check checks[] = {
+        {QStringLiteral("pair:") + peer + QLatin1Char('\n') + account, m_limits.perAddressAndAccount,
+         QStringLiteral("TOO_MANY_ATTEMPTS")},
+        {QStringLiteral("address:") + peer, m_limits.perAddress, QStringLiteral("TOO_MANY_ATTEMPTS_FROM_ADDRESS")},
+        {QStringLiteral("account:") + account, m_limits.perAccount, QStringLiteral("TOO_MANY_ATTEMPTS_FOR_ACCOUNT")},
+    };
+    const qint64 now = m_now();
+    for (int i = 0; i < 3; ++i) {
+        const auto result = m_counters->add(checks[i].key, {checks[i].limit, m_limits.lockoutMs, now});
+        if (!result || !result->second) {
+            // Attempts already counted for this login are taken back: it is not verified.
+            for (int j = 0; j < i; ++j)
+                m_counters->takeBack(checks[j].key);
+            if (!result)
+                return {false, QStringLiteral("SERVER_ERROR"), 0};
+            return {false, checks[i].refusal, int((result->first.lockedUntilMs - now + 999) / 1000)};
+        }
     }
-    Record& record = m_records[peer];
-    if (record.forgetAt.hasExpired())
-        record = Record{};
-    ++record.failures;
-    record.forgetAt.setRemainingTime(ForgetAfterMs);
-    const int beyond = record.failures - m_failuresAllowed;
-    if (beyond >= 0) {
-        const qint64 lockout = qMin(MaxLockoutMs, m_lockoutMs << qMin(beyond, 20));
-        record.lockedUntil.setRemainingTime(lockout);
-    }
+    return {};
 }
 
-void LoginThrottle::succeeded(const QString& peer)
+void LoginThrottle::succeeded(const QString& peer, const QString& account)
 {
-    QMutexLocker lock(&m_mutex);
-    m_records.remove(peer);
+    m_counters->clear(QStringLiteral("pair:") + peer + QLatin1Char('\n') + account);
+    m_counters->takeBack(QStringLiteral("account:") + account);
+    m_counters->takeBack(QStringLiteral("address:") + peer);
+}
+
+void LoginThrottle::sweep()
+{
+    const qint64 now = m_now();
+    m_counters->sweep(now - ForgetAfterMs, now);
 }

@@ -54,6 +54,25 @@ int readInt(const QSettings& ini, const QString& key, int fallback, int min, int
     return value;
 }
 
+double readDouble(const QSettings& ini, const QString& key, double fallback, double min, double max,
+                  QStringList* problems)
+{
+    if (!ini.contains(key))
+        return fallback;
+    bool ok = false;
+    const double value = ini.value(key).toString().trimmed().toDouble(&ok);
+    if (!ok || !(value >= min && value <= max)) {
+        if (problems)
+            problems->append(QStringLiteral("%1: \"%2\" is not a number from %3 to %4, using %5")
+                                 .arg(key, ini.value(key).toString())
+                                 .arg(min)
+                                 .arg(max)
+                                 .arg(fallback));
+        return fallback;
+    }
+    return value;
+}
+
 bool readBool(const QSettings& ini, const QString& key, bool fallback, QStringList* problems)
 {
     if (!ini.contains(key))
@@ -130,9 +149,20 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
         readInt(ini, QStringLiteral("circulation/renewOverdueDays"), s.renewOverdueDays, 0, 3650, problems);
     s.holdDays = readInt(ini, QStringLiteral("circulation/holdDays"), s.holdDays, 1, 365, problems);
 
-    s.sessionHours = readInt(ini, QStringLiteral("security/sessionHours"), s.sessionHours, 1, 24 * 365, problems);
+    s.sessionMaxHours = readDouble(ini, QStringLiteral("security/sessionHours"), s.sessionMaxHours, 0.001, 24 * 365, problems);
+    s.sessionMaxHours =
+        readDouble(ini, QStringLiteral("security/sessionMaxHours"), s.sessionMaxHours, 0.001, 24 * 365, problems);
+    s.sessionIdleMinutes =
+        readDouble(ini, QStringLiteral("security/sessionIdleMinutes"), s.sessionIdleMinutes, 0.001, 60 * 24 * 365, problems);
+    s.passwordChangeMinutes = readDouble(ini, QStringLiteral("security/passwordChangeMinutes"),
+                                         s.passwordChangeMinutes, 0.001, 60 * 24 * 365, problems);
+    s.addressSessions = readBool(ini, QStringLiteral("security/addressSessions"), s.addressSessions, problems);
     s.loginFailuresAllowed =
         readInt(ini, QStringLiteral("security/loginFailuresAllowed"), s.loginFailuresAllowed, 1, 1000, problems);
+    s.loginFailuresPerAddress =
+        readInt(ini, QStringLiteral("security/loginFailuresPerAddress"), s.loginFailuresPerAddress, 1, 100000, problems);
+    s.loginFailuresPerAccount =
+        readInt(ini, QStringLiteral("security/loginFailuresPerAccount"), s.loginFailuresPerAccount, 1, 100000, problems);
     s.loginLockoutMs =
         readInt(ini, QStringLiteral("security/loginLockoutMs"), s.loginLockoutMs, 0, 24 * 3600 * 1000, problems);
     return s;

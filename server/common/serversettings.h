@@ -50,8 +50,13 @@ struct ServerSettings {
     int renewOverdueDays = 0; // a loan overdue by more days than this cannot be renewed
     int holdDays = 3;         // how long a returned copy is kept for the next reader in its queue
     // [security]
-    int sessionHours = 12;
-    int loginFailuresAllowed = 5;
+    double sessionIdleMinutes = 30;    // a session ends after this long without a request
+    double sessionMaxHours = 12;       // and this long after its login ("sessionHours" is read too)
+    double passwordChangeMinutes = 10; // a password is changed only this soon after the login
+    bool addressSessions = true;       // false: only requests with a session token are authorised
+    int loginFailuresAllowed = 5;      // per address and account
+    int loginFailuresPerAddress = 20;  // per address, across accounts
+    int loginFailuresPerAccount = 20;  // per account, across addresses
     int loginLockoutMs = 30000;
 
     ServerSettings();

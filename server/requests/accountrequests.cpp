@@ -1,11 +1,13 @@
 #include "accountrequests.h"
 
 #include "levels.h"
-#include "loginsessions.h"
+#include "sessionstore.h"
 #include "loginthrottle.h"
 #include "passwordhasher.h"
 #include "serversettings.h"
 #include "storage.h"
+
+#include <QDateTime>
 
 namespace {
 
@@ -32,27 +34,58 @@ HandlerReply tried(HandlerReply reply, const QString& userId)
 
 HandlerReply AccountRequests::login(const LoginQuery& query)
 {
-    if (context().throttle.isLockedOut(peer()))
-        return word(Refusal::TooManyAttempts);
+    // Our client adds the word "SESSION": it wants a token, and it reads a second string after a
+    // throttle refusal. A documented client gets the documented replies.
+    const bool wantsToken = m_caller.token == QLatin1String(Reply::Session);
+    const LoginThrottle::Verdict verdict = context().throttle.admit(peer(), query.userId);
+    if (!verdict.admitted) {
+        QStringList refusal{verdict.refusal};
+        if (wantsToken)
+            refusal.append(QString::number(verdict.retryAfterSeconds));
+        return tried({{Wire::encodeFrame(refusal)}, verdict.refusal}, query.userId);
+    }
     std::optional<AccountRow> stored;
     QString error;
     if (!read([&](Storage& storage) { stored = storage.account(query.userId); }, &error))
         return serverError(error);
-    if (!stored) {
-        context().throttle.failed(peer());
+    if (!stored)
         return tried(word(Reply::WrongId), query.userId);
-    }
-    if (!context().hasher.verify(stored->passwordHash, query.password)) {
-        context().throttle.failed(peer());
+    if (!context().hasher.verify(stored->passwordHash, query.password))
         return tried(word(Refusal::WrongPassword), query.userId);
-    }
-    context().throttle.succeeded(peer());
-    if (!context().sessions.loggedIn(peer(), stored->id))
-        return serverError(QStringLiteral("the login could not be stored"));
+    context().throttle.succeeded(peer(), query.userId);
+
     QByteArray frame = Reply::loginPass(recordOf(*stored, query.password).fields());
     if (frame.isEmpty())
         return word(Refusal::RecordTooLong);
-    return {{frame}, QStringLiteral("PASS as ") + stored->id + QStringLiteral(" (") + stored->level + QLatin1Char(')')};
+    HandlerReply reply{{frame}, QStringLiteral("PASS as ") + stored->id + QStringLiteral(" (") + stored->level + QLatin1Char(')')};
+    if (wantsToken) {
+        const QString token = context().sessions.startToken(stored->id, peer());
+        if (token.isEmpty())
+            return serverError(QStringLiteral("the session could not be stored"));
+        reply.frames.append(Wire::encodeFrame({QString(Reply::Session), token}));
+        reply.outcome += QStringLiteral(", token session");
+    } else if (!context().sessions.startAddress(stored->id, peer())) {
+        return serverError(QStringLiteral("the login could not be stored"));
+    }
+    return reply;
+}
+
+HandlerReply AccountRequests::logout(const LogoutQuery& query)
+{
+    // Ends what the request names and nothing else: a token's session, or this address's login of
+    // that account. Ending a session that has already ended is no failure.
+    QString key;
+    if (m_caller.token) {
+        key = SessionStore::tokenKey(*m_caller.token);
+    } else if (const std::optional<Session> session = context().sessions.byAddress(peer());
+               session && session->account == query.userId) {
+        key = session->key;
+    }
+    if (!key.isEmpty() && !context().sessions.end(key))
+        return serverError(QStringLiteral("the session could not be ended"));
+    HandlerReply reply = word(Reply::LogoutSuccessfully);
+    reply.note = QStringLiteral(" for ") + query.userId;
+    return reply;
 }
 
 HandlerReply AccountRequests::registerUser(const UserRegisterQuery& query)
@@ -107,6 +140,11 @@ HandlerReply AccountRequests::updateUser(const UserUpdateQuery& query)
         return serverError(error);
     if (!allowed)
         return word(Refusal::NotLoggedIn);
+    // A password is changed only soon after a login, so that a session left open on a shared PC
+    // cannot be used to take the account over.
+    const qint64 sinceLoginMs = QDateTime::currentMSecsSinceEpoch() - m_caller.loginAtMs;
+    if (!query.newPassword.isEmpty() && sinceLoginMs > qint64(context().settings.passwordChangeMinutes * 60000))
+        return word(Refusal::LoginAgain);
     if (!fitsLoginReply({query.userId, query.name, QString(), query.newPassword, QString(), query.phoneNumber,
                          query.email, query.userInfo}))
         return word(Refusal::RecordTooLong);
@@ -116,10 +154,8 @@ HandlerReply AccountRequests::updateUser(const UserUpdateQuery& query)
         if (newHash.isEmpty())
             return serverError(QStringLiteral("password could not be hashed"));
     }
-    return writeWord(Reply::UpdateSuccessfully, [&](Storage& storage) -> QString {
+    HandlerReply reply = writeWord(Reply::UpdateSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
-        if (!loggedIn(storage, query.userId))
-            return Refusal::NotLoggedIn;
         if (!storage.lockAccount(query.userId))
             return QString();
         const std::optional<AccountRow> account = storage.account(query.userId);
@@ -138,6 +174,10 @@ HandlerReply AccountRequests::updateUser(const UserUpdateQuery& query)
             return QString();
         return Reply::UpdateSuccessfully;
     });
+    // A new password ends every other session of the account: whoever else was logged in as it is out.
+    if (reply.outcome == Reply::UpdateSuccessfully && !newHash.isEmpty())
+        context().sessions.endAccount(query.userId, m_caller.sessionKey);
+    return reply;
 }
 
 HandlerReply AccountRequests::userList(const std::function<QList<AccountRow>(Storage&)>& fetch)
@@ -185,6 +225,8 @@ QString AccountRequests::changeManagedAccount(Storage& storage, const QString& u
         return Refusal::NoSuchUser;
     if (Levels::code(account->level) == Levels::SuperAdmin)
         return Refusal::SuperAdminProtected;
+    if (Levels::code(account->level) >= Levels::Administrator && callerLevel() < Levels::SuperAdmin)
+        return Refusal::SuperAdminRequired;
     return change(*account);
 }
 
@@ -202,7 +244,7 @@ HandlerReply AccountRequests::deleteUser(const DeleteUserQuery& query)
         });
     });
     if (reply.outcome == Reply::DeleteUserSuccessfully)
-        context().sessions.forget(query.userId);
+        context().sessions.endAccount(query.userId);
     return reply;
 }
 
@@ -218,7 +260,7 @@ HandlerReply AccountRequests::degradeUser(const DegradeUserQuery& query)
 
 HandlerReply AccountRequests::changeLevel(const LevelChangeQuery& query, bool raise, const QString& successWord)
 {
-    return writeWord(successWord, [&](Storage& storage) -> QString {
+    HandlerReply reply = writeWord(successWord, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
         return changeManagedAccount(storage, query.userId, [&](const AccountRow& account) -> QString {
             // The client sends the level it shows; when that is no longer the stored one, its row is
@@ -226,6 +268,8 @@ HandlerReply AccountRequests::changeLevel(const LevelChangeQuery& query, bool ra
             if (Levels::toChinese(account.level) != query.displayedLevel)
                 return Refusal::StaleLevel;
             const QString level = raise ? Levels::raised(account.level) : Levels::lowered(account.level);
+            if (Levels::code(level) >= Levels::Administrator && callerLevel() < Levels::SuperAdmin)
+                return Refusal::SuperAdminRequired;
             if (level != account.level && !storage.setLevel(query.userId, level))
                 return QString();
             if (!audit(storage, {raise ? QStringLiteral("RAISE_LEVEL") : QStringLiteral("LOWER_LEVEL"), query.userId, {},
@@ -235,4 +279,8 @@ HandlerReply AccountRequests::changeLevel(const LevelChangeQuery& query, bool ra
             return successWord;
         });
     });
+    // A new level is taken up at the next login: every session of the account ends.
+    if (reply.outcome == successWord)
+        context().sessions.endAccount(query.userId);
+    return reply;
 }

@@ -18,11 +18,13 @@ public:
     HandlerReply deleteUser(const DeleteUserQuery& query);
     HandlerReply escalateUser(const EscalateUserQuery& query);
     HandlerReply degradeUser(const DegradeUserQuery& query);
+    HandlerReply logout(const LogoutQuery& query);
 
 private:
     HandlerReply changeLevel(const LevelChangeQuery& query, bool raise, const QString& successWord);
     // An administrator's change to another account: checks the caller, locks and loads the account and
-    // refuses for a missing account or the Super Admin; then `change` decides. Returns the reply word.
+    // refuses for a missing account, the Super Admin, or an Administrator when the caller is not the
+    // Super Admin; then `change` decides. Returns the reply word.
     QString changeManagedAccount(Storage& storage, const QString& userId,
                                  const std::function<QString(const AccountRow&)>& change);
     // Rows of user accounts for administrators.

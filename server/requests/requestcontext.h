@@ -11,7 +11,7 @@
 class DatabasePool;
 class LoginThrottle;
 class PasswordHasher;
-class LoginSessions;
+class SessionStore;
 struct ServerSettings;
 
 // The words the server refuses with. The client only tells success from anything else (and, for
@@ -47,6 +47,9 @@ constexpr QLatin1String BookNotOnLoan{"BOOK_NOT_ON_LOAN"};         // hold or ch
 constexpr QLatin1String AlreadyBorrowedByUser{"ALREADY_BORROWED_BY_USER"}; // a hold on one's own loan
 constexpr QLatin1String HoldExists{"HOLD_EXISTS"};                 // one hold per reader per copy
 constexpr QLatin1String NoSuchHold{"NO_SUCH_HOLD"};
+constexpr QLatin1String SessionExpired{"SESSION_EXPIRED"};
+constexpr QLatin1String LoginAgain{"LOGIN_AGAIN"};
+constexpr QLatin1String SuperAdminRequired{"SUPER_ADMIN_REQUIRED"};
 } // namespace Refusal
 
 // The success word of registration, which the protocol leaves to the server.
@@ -56,18 +59,22 @@ constexpr QLatin1String RegisterSuccessfully{"REGISTER_SUCCESSFULLY"};
 struct ServerContext {
     const ServerSettings& settings;
     DatabasePool& database;
-    LoginSessions& sessions;
+    SessionStore& sessions;
     LoginThrottle& throttle;
     PasswordHasher& hasher;
     QAtomicInteger<quint64> changes{0}; // bumped by every stored change, so the console can refresh
 };
 
 // Who is asking: the peer's address, and the last field our client adds to a request (a session
-// token; on a login, the word "SESSION").
+// token; on a login, the word "SESSION"). The authorisation step fills in the session the request is
+// authorised by, if any.
 struct Caller {
     ServerContext& context;
     QString peer;
     std::optional<QString> token;
+    QString account;      // the account the request may act as; empty: nobody
+    QString sessionKey;   // the session that authorises it
+    qint64 loginAtMs = 0; // when that session's login was
 };
 
 // A handler's answer: the frames to send before the end-of-stream frame, and a short outcome for the

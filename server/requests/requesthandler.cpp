@@ -2,7 +2,6 @@
 
 #include "databasepool.h"
 #include "levels.h"
-#include "loginsessions.h"
 #include "storage.h"
 
 #include <QDateTime>
@@ -43,14 +42,14 @@ bool RequestHandler::read(const std::function<void(Storage&)>& job, QString* err
     return ran && !failed;
 }
 
-bool RequestHandler::loggedIn(Storage& storage, const QString& userId) const
+bool RequestHandler::loggedIn(Storage&, const QString& userId) const
 {
-    return context().sessions.isLoggedIn(storage, peer(), userId);
+    return !m_caller.account.isEmpty() && m_caller.account == userId;
 }
 
-QString RequestHandler::callerId(Storage& storage) const
+QString RequestHandler::callerId(Storage&) const
 {
-    return context().sessions.latestLogin(storage, peer());
+    return m_caller.account;
 }
 
 bool RequestHandler::audit(Storage& storage, const Change& change)
@@ -67,14 +66,15 @@ bool RequestHandler::audit(Storage& storage, const Change& change)
     return storage.appendAudit(event);
 }
 
-std::optional<QString> RequestHandler::adminRefusal(Storage& storage) const
+std::optional<QString> RequestHandler::adminRefusal(Storage& storage)
 {
-    const QString latest = context().sessions.latestLogin(storage, peer());
-    if (latest.isEmpty())
+    m_callerLevel = -1;
+    if (m_caller.account.isEmpty())
         return QString(Refusal::AdminRequired);
-    // The level is read afresh: an administrator who was lowered since the login has lost the right.
-    const std::optional<AccountRow> account = storage.account(latest);
-    if (!account || Levels::code(account->level) < Levels::Administrator)
+    const std::optional<AccountRow> account = storage.account(m_caller.account);
+    if (account)
+        m_callerLevel = Levels::code(account->level);
+    if (m_callerLevel < Levels::Administrator)
         return QString(Refusal::AdminRequired);
     return std::nullopt;
 }
@@ -108,7 +108,7 @@ HandlerReply RequestHandler::writeFrame(const QString& successWord, const std::f
     return reply;
 }
 
-bool RequestHandler::actsFor(Storage& storage, const QString& userId) const
+bool RequestHandler::actsFor(Storage& storage, const QString& userId)
 {
     return loggedIn(storage, userId) || !adminRefusal(storage);
 }

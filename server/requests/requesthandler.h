@@ -34,14 +34,17 @@ protected:
     HandlerReply writeFrame(const QString& successWord, const std::function<QStringList(Storage&)>& job);
     // Runs a read; false with the reason in `error` when it did not run or the database failed.
     bool read(const std::function<void(Storage&)>& job, QString* error);
-    // nullopt when the caller is an Administrator or above (the level read afresh), else the refusal.
-    std::optional<QString> adminRefusal(Storage& storage) const;
-    // Whether the caller may act as the account.
+    // nullopt when the caller is an Administrator or above (the level read afresh, so an administrator
+    // lowered since the login has lost the right), else the refusal. Remembers the caller's level.
+    std::optional<QString> adminRefusal(Storage& storage);
+    // Whether the caller may act as the account: the session of the request is that account's.
     bool loggedIn(Storage& storage, const QString& userId) const;
     // Whether the caller may act for the account: logged in as it, or staff (an administrator).
-    bool actsFor(Storage& storage, const QString& userId) const;
+    bool actsFor(Storage& storage, const QString& userId);
     // The account the caller is logged in as, or an empty string: for the audit trail.
     QString callerId(Storage& storage) const;
+    // The caller's level as adminRefusal() last read it.
+    int callerLevel() const { return m_callerLevel; }
 
     // Records a change in the audit trail, inside the change's transaction (before its commit), and
     // notes it for the log line of the request.
@@ -55,6 +58,7 @@ protected:
 
     Caller& m_caller;
     QString m_auditNote; // what the stored change touched, for the log
+    int m_callerLevel = -1;
 };
 
 template <class Row>

@@ -4,6 +4,8 @@
 #include "bookrequests.h"
 #include "circulationrequests.h"
 #include "loanrequests.h"
+#include "serversettings.h"
+#include "sessionstore.h"
 
 #include <array>
 
@@ -45,7 +47,34 @@ constexpr std::array routes{
     route<&CirculationRequests::renewBook>(), route<&CirculationRequests::placeHold>(),
     route<&CirculationRequests::cancelHold>(), route<&CirculationRequests::userHolds>(),
     route<&CirculationRequests::checkinBook>(), route<&CirculationRequests::auditLog>(),
+    route<&AccountRequests::logout>(),
 };
+
+// Finds the session a request is authorised by. A token that is unknown, expired or revoked refuses
+// the request before any handler runs; without a token, the address's latest login counts (unless
+// the library has turned address sessions off). The login's extra field asks for a token and the
+// logout ends its own session, so neither is looked up here.
+std::optional<HandlerReply> authorise(const QString& code, Caller& caller)
+{
+    if (code == Query::UserLogin || code == Query::UserLogout)
+        return std::nullopt;
+    SessionStore& sessions = caller.context.sessions;
+    std::optional<Session> session;
+    if (caller.token) {
+        session = sessions.byToken(*caller.token);
+        if (!session)
+            return HandlerReply{{Reply::word(Reply::SessionExpired)},
+                                QString(Reply::SessionExpired) + QStringLiteral(" (unknown, expired or ended token)")};
+    } else if (caller.context.settings.addressSessions) {
+        session = sessions.byAddress(caller.peer);
+    }
+    if (session) {
+        caller.account = session->account;
+        caller.sessionKey = session->key;
+        caller.loginAtMs = session->loginAtMs;
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -54,8 +83,11 @@ namespace RequestTable {
 std::optional<HandlerReply> serve(const Wire::DecodedRequest& request, Caller& caller)
 {
     for (const Route& route : routes) {
-        if (request.code == route.code)
-            return route.serve(request, caller);
+        if (request.code != route.code)
+            continue;
+        if (std::optional<HandlerReply> refusal = authorise(request.code, caller))
+            return refusal;
+        return route.serve(request, caller);
     }
     return std::nullopt;
 }

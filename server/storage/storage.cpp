@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -179,7 +180,11 @@ bool Storage::migrate()
     }
     if (!execDirect(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")))
         return false;
-    const int current = schemaVersion();
+    // Every step not applied yet, in order: a step numbered below the newest applied one can still be
+    // missing (steps of parallel work land in any order).
+    QSet<int> applied;
+    select(QStringLiteral("SELECT version FROM schema_version"), {},
+           [&](const QSqlQuery& q) { applied.insert(q.value(0).toInt()); });
     QDir dir(m_dialect->schemaDirectory());
     const QStringList files = dir.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);
     if (files.isEmpty()) {
@@ -192,7 +197,7 @@ bool Storage::migrate()
         if (!match.hasMatch())
             continue;
         const int version = match.captured(1).toInt();
-        if (version <= current)
+        if (applied.contains(version))
             continue;
         QFile file(dir.filePath(name));
         if (!file.open(QIODevice::ReadOnly)) {

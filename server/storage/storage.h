@@ -64,6 +64,20 @@ struct BookFilter {
     std::optional<int> yearFrom, yearTo;
 };
 
+// A session as stored (see SessionStore).
+struct StoredSession {
+    QString account, peer;
+    qint64 loginAtMs = 0, lastUsedMs = 0;
+    bool token = false;
+};
+
+// A failed-login counter as stored (see LoginThrottle).
+struct AttemptCount {
+    int attempts = 0;
+    qint64 lockedUntilMs = 0;
+    qint64 lastAtMs = 0;
+};
+
 // One entry of the audit trail: who (account and address) did what to which account or book.
 struct AuditEvent {
     QString at, actor, peer, action, accountId, bookNumber, detail;
@@ -179,13 +193,20 @@ public:
     // An empty window is stored as NULL: the reader waits for the copy to come back.
     bool setHoldWindow(qint64 id, const QString& readyUntil);
 
-    // Logins per peer address, kept in the database so that every server sees them (PostgreSQL only).
-    // Expiry follows the database's clock, which all servers share.
-    bool recordLogin(const QString& peer, const QString& accountId, qint64 lifetimeMs);
-    bool hasLogin(const QString& peer, const QString& accountId);
-    // The account of the most recent login from the peer while it lasts, or an empty string.
-    QString latestLogin(const QString& peer);
-    void dropExpiredLogins();
+    // Sessions and failed-login counters kept in the database (see SessionStore and LoginThrottle).
+    bool putSession(const QString& key, const StoredSession& session);
+    std::optional<StoredSession> session(const QString& key);
+    bool touchSession(const QString& key, qint64 nowMs);
+    // By key; or, with an empty key, every session of the account but `keepKey` (address sessions only
+    // when `addressOnly`).
+    bool removeSessions(const QString& key, const QString& account, const QString& keepKey, bool addressOnly);
+    bool removeExpiredSessions(qint64 idleBeforeMs, qint64 loginBeforeMs);
+    // A failed-login counter, created empty when missing, locked to the end of the transaction.
+    std::optional<AttemptCount> lockedAttempts(const QString& key);
+    bool putAttempts(const QString& key, const AttemptCount& count);
+    bool takeBackAttempt(const QString& key);
+    bool clearAttempts(const QString& key);
+    bool removeQuietAttempts(qint64 quietSinceMs, qint64 nowMs);
 
     // The audit trail, written in the transaction of the change it records.
     bool appendAudit(const AuditEvent& event);

@@ -2,47 +2,79 @@
 
 #include <QSqlQuery>
 
-// Logins are kept per peer address in two tables: one row per account that logged in from the address,
-// with its expiry, and per address the account that did so last. Deleting an account removes its rows
-// and clears it as the latest login through the foreign keys, so a deleted account's session cannot be
-// picked up again, nor can an earlier login from the address take its place.
-
-bool Storage::recordLogin(const QString& peer, const QString& accountId, qint64 lifetimeMs)
+bool Storage::putSession(const QString& key, const StoredSession& s)
 {
-    WriteTransaction transaction(*this);
-    return transaction.isOpen()
-        && change(QStringLiteral("INSERT INTO sessions (peer, account_id, expires_at) "
-                                 "VALUES (?, ?, CURRENT_TIMESTAMP + CAST(? AS DOUBLE PRECISION) * INTERVAL '1 millisecond') "
-                                 "ON CONFLICT (peer, account_id) DO UPDATE SET expires_at = EXCLUDED.expires_at"),
-                  {peer, accountId, double(lifetimeMs)})
-        && change(QStringLiteral("INSERT INTO session_peers (peer, latest_account_id) VALUES (?, ?) "
-                                 "ON CONFLICT (peer) DO UPDATE SET latest_account_id = EXCLUDED.latest_account_id"),
-                  {peer, accountId})
-        && transaction.commit();
+    return change(QStringLiteral("INSERT INTO login_sessions (key, account_id, peer, login_at, last_used_at, token) "
+                                 "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (key) DO UPDATE SET "
+                                 "account_id = excluded.account_id, peer = excluded.peer, login_at = excluded.login_at, "
+                                 "last_used_at = excluded.last_used_at, token = excluded.token"),
+                  {key, s.account, s.peer, s.loginAtMs, s.lastUsedMs, s.token ? 1 : 0});
 }
 
-bool Storage::hasLogin(const QString& peer, const QString& accountId)
+std::optional<StoredSession> Storage::session(const QString& key)
 {
-    return scalar(QStringLiteral("SELECT COUNT(*) FROM sessions WHERE peer = ? AND account_id = ? "
-                                 "AND expires_at > CURRENT_TIMESTAMP"),
-                  {peer, accountId})
-        > 0;
+    std::optional<StoredSession> found;
+    select(QStringLiteral("SELECT account_id, peer, login_at, last_used_at, token FROM login_sessions WHERE key = ?"),
+           {key}, [&](const QSqlQuery& q) {
+               found = StoredSession{q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong(),
+                                     q.value(3).toLongLong(), q.value(4).toInt() != 0};
+           });
+    return found;
 }
 
-QString Storage::latestLogin(const QString& peer)
+bool Storage::touchSession(const QString& key, qint64 nowMs)
 {
-    QString latest;
-    select(QStringLiteral("SELECT s.account_id FROM session_peers p "
-                          "JOIN sessions s ON s.peer = p.peer AND s.account_id = p.latest_account_id "
-                          "WHERE p.peer = ? AND s.expires_at > CURRENT_TIMESTAMP"),
-           {peer}, [&](const QSqlQuery& q) { latest = q.value(0).toString(); });
-    return latest;
+    return change(QStringLiteral("UPDATE login_sessions SET last_used_at = ? WHERE key = ?"), {nowMs, key});
 }
 
-void Storage::dropExpiredLogins()
+bool Storage::removeSessions(const QString& key, const QString& account, const QString& keepKey, bool addressOnly)
 {
-    change(QStringLiteral("DELETE FROM sessions WHERE expires_at <= CURRENT_TIMESTAMP"), {});
-    change(QStringLiteral("DELETE FROM session_peers p WHERE NOT EXISTS "
-                          "(SELECT 1 FROM sessions s WHERE s.peer = p.peer)"),
-           {});
+    if (!key.isEmpty())
+        return change(QStringLiteral("DELETE FROM login_sessions WHERE key = ?"), {key});
+    return change(QStringLiteral("DELETE FROM login_sessions WHERE account_id = ? AND key <> ? AND (? = 0 OR token = 0)"),
+                  {account, keepKey, addressOnly ? 1 : 0});
+}
+
+bool Storage::removeExpiredSessions(qint64 idleBeforeMs, qint64 loginBeforeMs)
+{
+    return change(QStringLiteral("DELETE FROM login_sessions WHERE last_used_at <= ? OR login_at <= ?"),
+                  {idleBeforeMs, loginBeforeMs});
+}
+
+std::optional<AttemptCount> Storage::lockedAttempts(const QString& key)
+{
+    if (!change(QStringLiteral("INSERT INTO login_attempts (key, attempts, locked_until, last_at) VALUES (?, 0, 0, 0) "
+                               "ON CONFLICT (key) DO NOTHING"),
+                {key}))
+        return std::nullopt;
+    std::optional<AttemptCount> count;
+    select(QStringLiteral("SELECT attempts, locked_until, last_at FROM login_attempts WHERE key = ?")
+               + m_dialect->rowLockSuffix(),
+           {key}, [&](const QSqlQuery& q) {
+               count = AttemptCount{q.value(0).toInt(), q.value(1).toLongLong(), q.value(2).toLongLong()};
+           });
+    return failed() ? std::nullopt : count;
+}
+
+bool Storage::putAttempts(const QString& key, const AttemptCount& c)
+{
+    return change(QStringLiteral("UPDATE login_attempts SET attempts = ?, locked_until = ?, last_at = ? WHERE key = ?"),
+                  {c.attempts, c.lockedUntilMs, c.lastAtMs, key});
+}
+
+bool Storage::takeBackAttempt(const QString& key)
+{
+    return change(QStringLiteral("UPDATE login_attempts SET attempts = attempts - 1 WHERE key = ? AND attempts > 0"),
+                  {key});
+}
+
+bool Storage::clearAttempts(const QString& key)
+{
+    return change(QStringLiteral("DELETE FROM login_attempts WHERE key = ?"), {key});
+}
+
+bool Storage::removeQuietAttempts(qint64 quietSinceMs, qint64 nowMs)
+{
+    return change(QStringLiteral("DELETE FROM login_attempts WHERE last_at < ? AND locked_until <= ?"),
+                  {quietSinceMs, nowMs});
 }

@@ -221,25 +221,26 @@ void TestPostgres::twoServersRaceForOneCopy()
 {
     requireCluster();
     constexpr int Clients = 16;
-    const WireClient viaFirst = m_fx1->client(3);
-    const WireClient viaSecond = m_fx2->client(3);
+    // Each racer at a PC of its own, logged in through the first server, borrowing through either.
+    std::vector<WireClient> via;
     for (int i = 0; i < Clients; ++i) {
         const QString id = QStringLiteral("racer%1").arg(i);
         QVERIFY(m_fx1->createUser(m_admin, id, QStringLiteral("pw"), Levels::Undergraduate));
-        QCOMPARE(m_fx1->login(viaFirst, id, QStringLiteral("pw")), QStringLiteral("PASS"));
+        QCOMPARE(m_fx1->login(m_fx1->client(100 + i), id, QStringLiteral("pw")), QStringLiteral("PASS"));
+        via.push_back(i % 2 ? m_fx2->client(100 + i) : m_fx1->client(100 + i));
     }
     const QStringList book = m_fx1->bookRow(QStringLiteral("R001"));
     std::vector<std::function<QString()>> borrows;
     for (int i = 0; i < Clients; ++i) {
-        const WireClient& via = i % 2 ? viaSecond : viaFirst;
-        borrows.push_back([&via, book, i] { return via.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("racer%1").arg(i)}).word(); });
+        const WireClient& c = via[size_t(i)];
+        borrows.push_back([&c, book, i] { return c.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("racer%1").arg(i)}).word(); });
     }
     const QStringList words = race(borrows);
     QCOMPARE(words.count(Reply::BorrowBookSuccessfully), 1);
     QCOMPARE(words.count(QStringLiteral("BOOK_ALREADY_LENT")), Clients - 1);
     const int winner = int(words.indexOf(Reply::BorrowBookSuccessfully));
     QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM loans WHERE book_number = 'R001'")), 1);
-    const QList<QStringList> loans = viaSecond.send(UserBorrowBookQuery{QStringLiteral("racer%1").arg(winner)}).frames;
+    const QList<QStringList> loans = m_fx2->client(100 + winner).send(UserBorrowBookQuery{QStringLiteral("racer%1").arg(winner)}).frames;
     QCOMPARE(loans.size(), 1);
     QCOMPARE(loans.first().value(5), QStringLiteral("R001"));
 }
@@ -269,19 +270,22 @@ void TestPostgres::deleteRacesBorrowAcrossServers()
 {
     requireCluster();
     constexpr int Borrowers = 6;
-    const WireClient viaSecond = m_fx2->client(31);
+    std::vector<WireClient> viaSecond;
     for (int i = 0; i < Borrowers; ++i) {
         const QString id = QStringLiteral("deleter%1").arg(i);
         QVERIFY(m_fx1->createUser(m_admin, id, QStringLiteral("pw"), Levels::Undergraduate));
-        QCOMPARE(m_fx2->login(viaSecond, id, QStringLiteral("pw")), QStringLiteral("PASS"));
+        viaSecond.push_back(m_fx2->client(130 + i));
+        QCOMPARE(m_fx2->login(viaSecond.back(), id, QStringLiteral("pw")), QStringLiteral("PASS"));
     }
     const QStringList book = m_fx1->bookRow(QStringLiteral("D001"));
     std::vector<std::function<QString()>> requests;
     requests.push_back([&] { return m_admin.send(DeleteBookQuery{BookRecord::from(book)}).word(); });
-    for (int i = 0; i < Borrowers; ++i)
-        requests.push_back([&viaSecond, book, i] {
-            return viaSecond.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("deleter%1").arg(i)}).word();
+    for (int i = 0; i < Borrowers; ++i) {
+        const WireClient& c = viaSecond[size_t(i)];
+        requests.push_back([&c, book, i] {
+            return c.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("deleter%1").arg(i)}).word();
         });
+    }
     const QStringList words = race(requests);
     const QStringList borrows = words.mid(1);
     const qint64 loans = scalar(QStringLiteral("SELECT COUNT(*) FROM loans WHERE book_number = 'D001'"));
@@ -342,7 +346,7 @@ void TestPostgres::deletedAccountLosesItsSessionOnEveryServer()
     // Neither the deleted administrator nor the earlier administrator login from the address counts.
     QCOMPARE(viaFirst.send(SearchUserQuery{QStringLiteral("admin")}).frames.size(), 0);
     QCOMPARE(viaSecond.send(SearchUserQuery{QStringLiteral("admin")}).frames.size(), 0);
-    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM sessions WHERE account_id = 'gone'")), 0);
+    QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM login_sessions WHERE account_id = 'gone'")), 0);
 }
 
 void TestPostgres::lostConnectionsAreReopened()
@@ -370,10 +374,11 @@ void TestPostgres::lostConnectionsAreReopened()
                               0, 30000);
     const int linesBefore = int(server.output().size());
 
-    // The first request on each lost connection fails cleanly: an end-of-stream frame, a log line.
+    // The first request on each lost connection fails cleanly: an end-of-stream frame, a log line. (The
+    // search's session look-up may meet the lost reader first; the search then finds it reopened.)
     const WireClient::Reply failedSearch = c.send(search);
     QVERIFY2(failedSearch.endOfStream, qPrintable(failedSearch.error));
-    QCOMPARE(failedSearch.frames.size(), 0);
+    QVERIFY(failedSearch.frames.size() == 0 || failedSearch.frames.size() == 6);
     const WireClient::Reply failedLogin = c.send(LoginQuery{QStringLiteral("admin"), QStringLiteral("pw")});
     QVERIFY(failedLogin.endOfStream);
     QCOMPARE(failedLogin.word(), QStringLiteral("SERVER_ERROR"));

@@ -54,6 +54,13 @@ private slots:
 
 private:
     QString seedCatalogue() const;
+    // The client at the address a reader of the fixture logged in from.
+    WireClient as(const QString& id) const
+    {
+        static const QHash<QString, int> addresses{{QStringLiteral("reader"), 2}, {QStringLiteral("limited"), 4},
+                                                   {QStringLiteral("vip"), 5}, {QStringLiteral("newcomer"), 6}};
+        return m_fx->client(addresses.value(id, 7));
+    }
 
     ServerProcess m_server{QStringLiteral(SERVER_BINARY)};
     std::unique_ptr<ServerFixture> m_fx;
@@ -104,14 +111,15 @@ void TestServerProtocol::initTestCase()
     QCOMPARE(m_fx->login(m_admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)),
              QStringLiteral("PASS"));
 
-    // Readers used by several tests; each logs in from its own address.
+    // Readers used by several tests; each logs in from its own address (only the latest login from an
+    // address counts).
     QVERIFY(m_fx->createUser(m_admin, QStringLiteral("reader"), QStringLiteral("pw-reader"), Levels::Undergraduate));
     QVERIFY(m_fx->createUser(m_admin, QStringLiteral("limited"), QStringLiteral("pw-limited"), Levels::Undergraduate));
     QVERIFY(m_fx->createUser(m_admin, QStringLiteral("vip"), QStringLiteral("pw-vip"), Levels::Vip));
     QVERIFY(m_fx->createUser(m_admin, QStringLiteral("newcomer"), QStringLiteral("pw-newcomer"), Levels::Guest));
-    const WireClient readers = m_fx->client(2);
     for (const char* id : {"reader", "limited", "vip", "newcomer"})
-        QCOMPARE(m_fx->login(readers, QLatin1String(id), QStringLiteral("pw-") + QLatin1String(id)), QStringLiteral("PASS"));
+        QCOMPARE(m_fx->login(as(QLatin1String(id)), QLatin1String(id), QStringLiteral("pw-") + QLatin1String(id)),
+                 QStringLiteral("PASS"));
 }
 
 void TestServerProtocol::cleanupTestCase()
@@ -416,20 +424,20 @@ void TestServerProtocol::borrowRefusals()
     QFETCH(int, address);
     QFETCH(QString, number);
     QFETCH(QString, word);
-    const WireClient readers = m_fx->client(2);
     if (m_fx->bookRow(QStringLiteral("F004")).value(6) == BookState::free()) {
         // Shared set-up: F004 lent to the reader, the limited account at its limit of two.
-        QCOMPARE(readers.send(BorrowBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("F004"))), QStringLiteral("reader")}).word(),
+        QCOMPARE(as(QStringLiteral("reader")).send(BorrowBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("F004"))), QStringLiteral("reader")}).word(),
                  Reply::BorrowBookSuccessfully);
         for (const char* n : {"F005", "F006"})
-            QCOMPARE(readers.send(BorrowBookQuery{BookRecord::from(m_fx->bookRow(QLatin1String(n))), QStringLiteral("limited")}).word(),
+            QCOMPARE(as(QStringLiteral("limited")).send(BorrowBookQuery{BookRecord::from(m_fx->bookRow(QLatin1String(n))), QStringLiteral("limited")}).word(),
                      Reply::BorrowBookSuccessfully);
     }
     const QStringList before = m_fx->bookRow(number);
     QStringList book = before;
     if (book.isEmpty())
         book = QStringList{QStringLiteral("T"), {}, {}, {}, {}, number, BookState::free(), QStringLiteral("Undergraduate")};
-    QCOMPARE(m_fx->client(address).send(BorrowBookQuery{BookRecord::from(book), user}).word(), word);
+    // Address 2 stands for the user's own.
+    QCOMPARE((address == 2 ? as(user) : m_fx->client(address)).send(BorrowBookQuery{BookRecord::from(book), user}).word(), word);
     if (word != Reply::BorrowBookSuccessfully)
         QCOMPARE(m_fx->bookRow(number), before);
     else
@@ -438,13 +446,12 @@ void TestServerProtocol::borrowRefusals()
 
 void TestServerProtocol::borrowListReturn()
 {
-    const WireClient readers = m_fx->client(2);
     const QStringList book = m_fx->bookRow(QStringLiteral("F009"));
-    QCOMPARE(readers.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("reader")}).word(), Reply::BorrowBookSuccessfully);
+    QCOMPARE(as(QStringLiteral("reader")).send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("reader")}).word(), Reply::BorrowBookSuccessfully);
     QCOMPARE(m_fx->bookRow(QStringLiteral("F009")).value(6), BookState::lentOut());
 
     QStringList loaned;
-    const WireClient::Reply list = readers.send(UserBorrowBookQuery{QStringLiteral("reader")});
+    const WireClient::Reply list = as(QStringLiteral("reader")).send(UserBorrowBookQuery{QStringLiteral("reader")});
     for (const QStringList& row : list.frames) {
         QCOMPARE(row.size(), Reply::BorrowedBookRowSize);
         if (row[5] == QLatin1String("F009"))
@@ -455,14 +462,14 @@ void TestServerProtocol::borrowListReturn()
              qPrintable(loaned[6]));
 
     // Only the borrower, logged in from this address, returns it.
-    QCOMPARE(readers.send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("vip")}).word(), QStringLiteral("NOT_BORROWED_BY_USER"));
+    QCOMPARE(as(QStringLiteral("vip")).send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("vip")}).word(), QStringLiteral("NOT_BORROWED_BY_USER"));
     QCOMPARE(m_fx->client(71).send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(),
              QStringLiteral("NOT_LOGGED_IN"));
-    QCOMPARE(readers.send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(), Reply::ReturnBookSuccessfully);
-    QCOMPARE(readers.send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(),
+    QCOMPARE(as(QStringLiteral("reader")).send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(), Reply::ReturnBookSuccessfully);
+    QCOMPARE(as(QStringLiteral("reader")).send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(),
              QStringLiteral("NOT_BORROWED_BY_USER"));
     QCOMPARE(m_fx->bookRow(QStringLiteral("F009")).value(6), BookState::free());
-    for (const QStringList& row : readers.send(UserBorrowBookQuery{QStringLiteral("reader")}).frames)
+    for (const QStringList& row : as(QStringLiteral("reader")).send(UserBorrowBookQuery{QStringLiteral("reader")}).frames)
         QVERIFY(row.value(5) != QLatin1String("F009"));
 }
 
@@ -476,11 +483,12 @@ void TestServerProtocol::borrowedBooksNeedALogin()
 void TestServerProtocol::manyClientsRaceForOneCopy()
 {
     constexpr int Clients = 16;
-    const WireClient racers = m_fx->client(3);
+    // Each racer at a PC of its own.
+    const auto racer = [this](int i) { return m_fx->client(100 + i); };
     for (int i = 0; i < Clients; ++i) {
         const QString id = QStringLiteral("racer%1").arg(i);
         QVERIFY(m_fx->createUser(m_admin, id, QStringLiteral("pw"), Levels::Undergraduate));
-        QCOMPARE(m_fx->login(racers, id, QStringLiteral("pw")), QStringLiteral("PASS"));
+        QCOMPARE(m_fx->login(racer(i), id, QStringLiteral("pw")), QStringLiteral("PASS"));
     }
     const QStringList book = m_fx->bookRow(QStringLiteral("F008"));
     QStringList words(Clients);
@@ -491,7 +499,7 @@ void TestServerProtocol::manyClientsRaceForOneCopy()
             ++ready;
             while (ready.load() < Clients) {
             }
-            words[i] = racers.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("racer%1").arg(i)}).word();
+            words[i] = racer(i).send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("racer%1").arg(i)}).word();
         });
     }
     for (std::thread& t : threads)
@@ -502,7 +510,7 @@ void TestServerProtocol::manyClientsRaceForOneCopy()
     const int winner = int(words.indexOf(Reply::BorrowBookSuccessfully));
     int loans = 0;
     for (int i = 0; i < Clients; ++i) {
-        for (const QStringList& row : racers.send(UserBorrowBookQuery{QStringLiteral("racer%1").arg(i)}).frames) {
+        for (const QStringList& row : racer(i).send(UserBorrowBookQuery{QStringLiteral("racer%1").arg(i)}).frames) {
             if (row.value(5) == QLatin1String("F008")) {
                 ++loans;
                 QCOMPARE(i, winner);
@@ -553,9 +561,8 @@ void TestServerProtocol::addBook()
 
 void TestServerProtocol::deleteBook()
 {
-    const WireClient readers = m_fx->client(2);
     const QStringList lent = m_fx->bookRow(QStringLiteral("F010"));
-    QCOMPARE(readers.send(BorrowBookQuery{BookRecord::from(lent), QStringLiteral("vip")}).word(), Reply::BorrowBookSuccessfully);
+    QCOMPARE(as(QStringLiteral("vip")).send(BorrowBookQuery{BookRecord::from(lent), QStringLiteral("vip")}).word(), Reply::BorrowBookSuccessfully);
     QCOMPARE(m_admin.send(DeleteBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("F010")))}).word(), QStringLiteral("BOOK_ON_LOAN"));
     QVERIFY(!m_fx->bookRow(QStringLiteral("F010")).isEmpty());
 

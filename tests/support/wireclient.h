@@ -37,6 +37,12 @@ public:
     {
         return sendBytes(Wire::encodeRequest(request), timeoutMs);
     }
+    // The request with a session token as its last field, as our client sends it while logged in.
+    template <class Request>
+    Reply send(const Request& request, const QString& token, int timeoutMs = 60000) const
+    {
+        return sendBytes(Wire::encodeRequest(request, token), timeoutMs);
+    }
     // Any bytes, well-formed or not.
     Reply sendBytes(const QByteArray& bytes, int timeoutMs = 60000) const;
 

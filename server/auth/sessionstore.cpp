@@ -1,0 +1,201 @@
+#include "sessionstore.h"
+
+#include "databasepool.h"
+#include "storage.h"
+
+#include <QCryptographicHash>
+
+#include <sodium.h>
+
+namespace {
+
+// A session is marked as used at most this often (or a quarter of the idle limit when that is
+// shorter): a busy reader does not turn every request into a write.
+constexpr qint64 TouchEveryMs = 30 * 1000;
+
+QString newToken()
+{
+    QByteArray bytes(32, Qt::Uninitialized); // 256 random bits
+    randombytes_buf(bytes.data(), size_t(bytes.size()));
+    return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+} // namespace
+
+SessionStore::SessionStore(SessionLimits limits, Clock now)
+    : m_limits(limits)
+    , m_now(std::move(now))
+{
+}
+
+QString SessionStore::tokenKey(const QString& token)
+{
+    return QStringLiteral("token:")
+        + QString::fromLatin1(QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+QString SessionStore::addressKey(const QString& peer)
+{
+    return QStringLiteral("address:") + peer;
+}
+
+bool SessionStore::expired(const Entry& entry, qint64 nowMs) const
+{
+    return nowMs - entry.lastUsedMs >= m_limits.idleMs || nowMs - entry.loginAtMs >= m_limits.maxMs;
+}
+
+QString SessionStore::startToken(const QString& account, const QString& peer)
+{
+    const QString token = newToken();
+    const qint64 now = m_now();
+    if (!removeAccount(account, QString(), true) || !put(tokenKey(token), {account, peer, now, now, true}))
+        return {};
+    return token;
+}
+
+bool SessionStore::startAddress(const QString& account, const QString& peer)
+{
+    const qint64 now = m_now();
+    return put(addressKey(peer), {account, peer, now, now, false});
+}
+
+std::optional<Session> SessionStore::byToken(const QString& token)
+{
+    if (token.isEmpty())
+        return std::nullopt;
+    return use(tokenKey(token));
+}
+
+std::optional<Session> SessionStore::byAddress(const QString& peer)
+{
+    return use(addressKey(peer));
+}
+
+std::optional<Session> SessionStore::use(const QString& key)
+{
+    const std::optional<Entry> entry = get(key);
+    if (!entry)
+        return std::nullopt;
+    const qint64 now = m_now();
+    if (expired(*entry, now)) {
+        remove(key);
+        return std::nullopt;
+    }
+    if (now - entry->lastUsedMs >= qMin(TouchEveryMs, m_limits.idleMs / 4))
+        touch(key, now);
+    return Session{entry->account, entry->loginAtMs, key};
+}
+
+bool SessionStore::end(const QString& key)
+{
+    return remove(key);
+}
+
+bool SessionStore::endAccount(const QString& account, const QString& keepKey)
+{
+    return removeAccount(account, keepKey, false);
+}
+
+// ---- In memory
+
+bool MemorySessionStore::put(const QString& key, const Entry& entry)
+{
+    QMutexLocker lock(&m_mutex);
+    m_entries.insert(key, entry);
+    return true;
+}
+
+std::optional<SessionStore::Entry> MemorySessionStore::get(const QString& key)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_entries.constFind(key);
+    if (it == m_entries.cend())
+        return std::nullopt;
+    return *it;
+}
+
+bool MemorySessionStore::touch(const QString& key, qint64 nowMs)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_entries.find(key);
+    if (it != m_entries.end())
+        it->lastUsedMs = nowMs;
+    return true;
+}
+
+bool MemorySessionStore::remove(const QString& key)
+{
+    QMutexLocker lock(&m_mutex);
+    m_entries.remove(key);
+    return true;
+}
+
+bool MemorySessionStore::removeAccount(const QString& account, const QString& keepKey, bool addressOnly)
+{
+    QMutexLocker lock(&m_mutex);
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        const bool drop = it->account == account && it.key() != keepKey && (!addressOnly || !it->token);
+        it = drop ? m_entries.erase(it) : std::next(it);
+    }
+    return true;
+}
+
+void MemorySessionStore::sweep()
+{
+    const qint64 now = m_now();
+    QMutexLocker lock(&m_mutex);
+    for (auto it = m_entries.begin(); it != m_entries.end();)
+        it = expired(*it, now) ? m_entries.erase(it) : std::next(it);
+}
+
+// ---- In the database
+
+DatabaseSessionStore::DatabaseSessionStore(DatabasePool& database, SessionLimits limits, Clock now)
+    : SessionStore(limits, std::move(now))
+    , m_database(database)
+{
+}
+
+bool DatabaseSessionStore::put(const QString& key, const Entry& e)
+{
+    bool stored = false;
+    return m_database.write([&](Storage& storage) {
+        stored = storage.putSession(key, {e.account, e.peer, e.loginAtMs, e.lastUsedMs, e.token}) && !storage.failed();
+    }) && stored;
+}
+
+std::optional<SessionStore::Entry> DatabaseSessionStore::get(const QString& key)
+{
+    std::optional<StoredSession> found;
+    if (!m_database.read([&](Storage& storage) { found = storage.session(key); }) || !found)
+        return std::nullopt;
+    return Entry{found->account, found->peer, found->loginAtMs, found->lastUsedMs, found->token};
+}
+
+bool DatabaseSessionStore::touch(const QString& key, qint64 nowMs)
+{
+    return m_database.write([&](Storage& storage) { storage.touchSession(key, nowMs); });
+}
+
+bool DatabaseSessionStore::remove(const QString& key)
+{
+    bool removed = false;
+    return m_database.write([&](Storage& storage) { removed = storage.removeSessions(key, {}, {}, false) && !storage.failed(); })
+        && removed;
+}
+
+bool DatabaseSessionStore::removeAccount(const QString& account, const QString& keepKey, bool addressOnly)
+{
+    bool removed = false;
+    return m_database.write([&](Storage& storage) {
+        removed = storage.removeSessions({}, account, keepKey, addressOnly) && !storage.failed();
+    }) && removed;
+}
+
+void DatabaseSessionStore::sweep()
+{
+    const qint64 now = m_now();
+    m_database.write([&](Storage& storage) {
+        storage.removeExpiredSessions(now - m_limits.idleMs, now - m_limits.maxMs);
+    });
+}
