@@ -1,11 +1,16 @@
 #include "mainwindow.h"
 
 #include "bookinfo.h"
+#include "formchecks.h"
 #include "levels.h"
+#include "listcolumns.h"
+#include "loginsession.h"
+#include "refusals.h"
 
 #include <QDebug>
 #include <QKeySequence>
 #include <QMessageBox>
+
 
 MainWindow::MainWindow()
 {
@@ -34,22 +39,41 @@ MainWindow::MainWindow()
     connect(stopButton, &QPushButton::pressed, this, &MainWindow::stopSearch);
     connect(bookList, &QTreeWidget::itemDoubleClicked, this, &MainWindow::bookWindow);
 
-    const auto wire = [this](OperationChannel& channel, void (MainWindow::*sender)(),
-                             void (MainWindow::*reader)(), void (MainWindow::*onError)()) {
-        QTcpSocket* socket = &channel.socket();
-        connect(socket, &QTcpSocket::connected, this, sender);
-        connect(socket, &QTcpSocket::readyRead, this, reader);
-        connect(socket, &QTcpSocket::errorOccurred, this, onError);
-    };
-    wire(searchChannel, &MainWindow::sendSearchingRequest, &MainWindow::updateListWidget, &MainWindow::getError);
-    wire(loginChannel, &MainWindow::sendLoginRequest, &MainWindow::getLoginInfo, &MainWindow::getErrorLogin);
-    wire(infoChannel, &MainWindow::sendUserInfoUpdateRequest, &MainWindow::getUserUpdateInfo,
-         &MainWindow::getErrorUserUpdateInfo);
-    wire(registerChannel, &MainWindow::sendRegisterRequest, &MainWindow::getRegisterInfo,
-         &MainWindow::getErrorRegister);
+    // Enter in any search field searches, as the button does (a barcode scanner ends with Enter).
+    for (QLineEdit* edit : {bookEdit, authorEdit, bookNumber, bookYearF, bookYearT, typeEdit, pressEdit}) {
+        connect(edit, &QLineEdit::returnPressed, this, [this] {
+            if (searchButton->isEnabled())
+                startSearch();
+        });
+    }
+    FormChecks::limitToYear(bookYearF);
+    FormChecks::limitToYear(bookYearT);
+    FormChecks::setTabOrder({bookEdit, authorEdit, bookNumber, bookYearF, bookYearT, typeEdit, pressEdit, searchButton,
+                 stopButton, bookList});
+    // Title, author, category, publisher share the room; year, number, state and level fit their texts.
+    ListColumns::setUp(bookList, {4, 2, 1, 2, 0, 0, 0, 0});
+
+    searchChannel.wire(this, &MainWindow::sendSearchingRequest, &MainWindow::updateListWidget, &MainWindow::getError);
+    loginChannel.wire(this, &MainWindow::sendLoginRequest, &MainWindow::getLoginInfo, &MainWindow::getErrorLogin);
+    infoChannel.wire(this, &MainWindow::sendUserInfoUpdateRequest, &MainWindow::getUserUpdateInfo,
+                     &MainWindow::getErrorUserUpdateInfo);
+    registerChannel.wire(this, &MainWindow::sendRegisterRequest, &MainWindow::getRegisterInfo,
+                         &MainWindow::getErrorRegister);
+    logoutChannel.wire(this, &MainWindow::sendLogoutRequest, &MainWindow::getLogoutInfo, &MainWindow::getErrorLogout);
+    logoutChannel.setShowsBusyCursor(false);
+
+    // A new window starts without a login, whatever an earlier window of this process left behind.
+    LoginSession& session = LoginSession::instance();
+    session.end();
+    connect(&session, &LoginSession::lost, this, &MainWindow::loginLost);
+    connect(&session, &LoginSession::passwordChangeRequired, this, &MainWindow::openPasswordChange);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The token belongs to this window's login.
+    LoginSession::instance().end();
+}
 
 void MainWindow::enterGuestState()
 {
@@ -76,6 +100,10 @@ void MainWindow::enterLoggedInState(const UserInfo& account)
 
 void MainWindow::startSearch()
 {
+    if (!FormChecks::isYearOrEmpty(bookYearF->text()) || !FormChecks::isYearOrEmpty(bookYearT->text())) {
+        QMessageBox::warning(this, QStringLiteral("Error!"), FormChecks::yearMessage());
+        return;
+    }
     searchChannel.start();
     searchButton->setEnabled(false);
     stopButton->setEnabled(true);
@@ -95,12 +123,16 @@ void MainWindow::updateListWidget()
     while (searchChannel.nextFrame(frame)) {
         const std::optional<QStringList> row = Reply::rowOf(frame, Reply::BookRowSize);
         if (!row) {
-            qDebug() << "Book row of" << frame.size() << "fields ignored";
+            // A frame of one string is a refusal in place of the rows (the login has ended, say).
+            if (frame.size() == 1)
+                Refusals::report(this, frame);
+            else
+                qDebug() << "Book row of" << frame.size() << "fields ignored";
             continue;
         }
         QStringList columns = row->mid(0, Reply::BookRowSize - 1);
         columns << user.permissionToChinese(row->last());
-        bookList->addTopLevelItem(new QTreeWidgetItem(columns));
+        ListColumns::addRow(bookList, columns);
     }
     if (searchChannel.atEnd()) {
         qDebug() << "Receive End";
@@ -124,6 +156,7 @@ void MainWindow::finishSearch()
     searchChannel.close();
     searchButton->setEnabled(true);
     stopButton->setEnabled(false);
+    ListColumns::fit(bookList);
     const int rows = bookList->topLevelItemCount();
     QMessageBox::information(this, QStringLiteral("Searching completed"),
                              QStringLiteral("Find ") + QString::number(rows) + QStringLiteral(" result"));

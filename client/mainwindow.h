@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clientwords.h"
 #include "operationchannel.h"
 #include "ui_mainwindow.h"
 #include "userinfo.h"
@@ -67,12 +68,26 @@ private slots:
     void overdueWindow();
     void auditLogWindow();
 
+    // Logout notice to the server: fire and forget, nothing is shown.
+    void sendLogoutRequest();
+    void getLogoutInfo();
+    void getErrorLogout();
+
+    // The server ended the login (the user has been told): guest state, the login dialog open.
+    void loginLost();
+    // The server wants a new password first: the personal information form opens.
+    void openPasswordChange();
+
     // Book detail and borrowed books.
     void bookWindow(QTreeWidgetItem* item, int column);
     void deleteBook(BookDialog* dialog);
     void borrowBook(BookDialog* dialog);
     void borrowBookWindow();
     void returnBookSuccessfully(ReturnBookDialog* dialog);
+
+protected:
+    // Quitting while logged in tells the server that the login ends.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // The two user states. Guest: title "Welcome!", log in enabled, personal information, borrowed
@@ -84,6 +99,11 @@ private:
     // Ends a search (stop button, end of stream or error): closes the channel, resets the buttons and
     // reports how many rows the list holds.
     void finishSearch();
+    // Ends the login here and, when someone was logged in, on the server (token and user ID as they
+    // are now). `wait` blocks until the notice is written, for quitting.
+    void endLogin(bool wait);
+    // Closes the dialogs that act for the logged-in account.
+    void closeAccountDialogs();
 
     UserInfo user;
     // The most recently opened dialogs of each kind; the main window owns them as their parent.
@@ -95,6 +115,11 @@ private:
     OperationChannel loginChannel;
     OperationChannel infoChannel;
     OperationChannel registerChannel;
+    OperationChannel logoutChannel;
+    // The logout notice being sent, captured when the login ended.
+    LogoutWithTokenQuery pendingLogout;
+    // The login being read holds a "PASS": a "SESSION" frame behind it carries its token.
+    bool loginPassed = false;
 
     // Form input captured when a button is pressed and sent when the socket connects: 0 login user ID,
     // 1 login password; 2 name, 3 phone number, 4 new password, 5 repeated password, 6 e-mail,

@@ -5,6 +5,9 @@
 #include "auditlogdialog.h"
 #include "circulationdeskdialog.h"
 #include "overduedialog.h"
+#include "formchecks.h"
+#include "loginsession.h"
+#include "refusals.h"
 #include "registerdialog.h"
 #include "userinfoupdatedialog.h"
 #include "usermanagedialog.h"
@@ -39,6 +42,14 @@ void MainWindow::userRegister()
         QMessageBox::warning(form, QStringLiteral("Error"), QStringLiteral("Passwords are not same!"));
         return;
     }
+    // What the server would refuse is told here, in words.
+    QString problem = FormChecks::userIdProblem(form->idEdit->text());
+    if (problem.isEmpty())
+        problem = FormChecks::passwordProblem(form->passwordEdit->text());
+    if (!problem.isEmpty()) {
+        QMessageBox::warning(form, QStringLiteral("Error"), problem);
+        return;
+    }
     registerSubmitter = form;
     registerChannel.start();
 }
@@ -62,13 +73,16 @@ void MainWindow::getRegisterInfo()
 {
     QStringList frame;
     while (registerChannel.nextFrame(frame)) {
-        // The server's success word is not fixed: anything but the refusal means the account exists.
-        if (Reply::wordOf(frame) == Reply::RegisterFail) {
+        // The server's success word is not fixed: anything but a refusal means the account exists.
+        const QString word = Reply::wordOf(frame);
+        if (word == Reply::RegisterFail) {
             QMessageBox::warning(registerSubmitter, QStringLiteral("Error"),
                                  QStringLiteral("ID or student number existed."));
+        } else if (Refusals::isKnown(word)) {
+            Refusals::report(registerSubmitter, frame);
         } else {
             QMessageBox::information(registerSubmitter, QStringLiteral("PASS"),
-                                     QStringLiteral("Register sucessfully!"));
+                                     QStringLiteral("Register sucessfully!\n账号需经图书馆确认后才能借书。"));
             if (registerSubmitter)
                 registerSubmitter->close();
         }
@@ -110,6 +124,14 @@ void MainWindow::userInfoUpdate()
         QMessageBox::warning(form, QStringLiteral("Error!"), QStringLiteral("passwords are not same!"));
         return;
     }
+    // An empty new password keeps the old one; a new one follows the server's rule.
+    if (!pending[4].isEmpty()) {
+        const QString problem = FormChecks::passwordProblem(pending[4]);
+        if (!problem.isEmpty()) {
+            QMessageBox::warning(form, QStringLiteral("Error!"), problem);
+            return;
+        }
+    }
     infoSubmitter = form;
     infoAccountId = user.id;
     infoChannel.start();
@@ -126,9 +148,15 @@ void MainWindow::getUserUpdateInfo()
 {
     QStringList frame;
     while (infoChannel.nextFrame(frame)) {
-        if (Reply::wordOf(frame) != Reply::UpdateSuccessfully) {
+        const QString word = Reply::wordOf(frame);
+        if (word != Reply::UpdateSuccessfully) {
             // Tell the user: a silent refusal would leave them believing the change was made.
-            QMessageBox::warning(infoSubmitter, QStringLiteral("Error!"), QStringLiteral("Update failed!"));
+            Refusals::report(infoSubmitter, frame);
+            // A password change needs a fresh login: this one ends, and the login dialog asks again.
+            if (word == ClientWords::LoginAgain && LoginSession::instance().isActive() && user.id == infoAccountId) {
+                endLogin(false);
+                loginLost();
+            }
             continue;
         }
         QMessageBox::information(infoSubmitter, QStringLiteral("PASS"), QStringLiteral("Update successfully!"));

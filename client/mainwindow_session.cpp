@@ -1,11 +1,17 @@
 // Login, logout, the server address dialog, book detail and borrowed books.
 #include "mainwindow.h"
 
+#include "addbookdialog.h"
 #include "bookdialog.h"
 #include "dialogchip.h"
 #include "logindialog.h"
+#include "loginsession.h"
+#include "refusals.h"
 #include "returnbookdialog.h"
+#include "userinfoupdatedialog.h"
+#include "usermanagedialog.h"
 
+#include <QCloseEvent>
 #include <QDebug>
 #include <QMessageBox>
 
@@ -21,7 +27,81 @@ void MainWindow::userLoginWindow()
 
 void MainWindow::userLogoutWindow()
 {
+    endLogin(false);
     enterGuestState();
+}
+
+void MainWindow::endLogin(bool wait)
+{
+    LoginSession& session = LoginSession::instance();
+    const bool loggedIn = session.isActive();
+    pendingLogout = LogoutWithTokenQuery{user.id, session.token()};
+    session.end();
+    if (!loggedIn)
+        return;
+    logoutChannel.start();
+    if (!wait)
+        return;
+    // Quitting: the event loop is about to end, so the notice is written before the window goes.
+    QTcpSocket& socket = logoutChannel.socket();
+    if (socket.waitForConnected(1000))
+        socket.waitForBytesWritten(1000);
+    logoutChannel.close();
+}
+
+void MainWindow::sendLogoutRequest()
+{
+    logoutChannel.send(pendingLogout);
+}
+
+void MainWindow::getLogoutInfo()
+{
+    // The answer changes nothing here: the client has logged out already.
+    QStringList frame;
+    while (logoutChannel.nextFrame(frame)) {
+    }
+}
+
+void MainWindow::getErrorLogout()
+{
+    logoutChannel.close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    endLogin(true);
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::loginLost()
+{
+    const QString id = user.id;
+    closeAccountDialogs();
+    enterGuestState();
+    userLoginWindow();
+    // The ID is kept for the new login.
+    loginDialog->userNameEdit->setText(id);
+    loginDialog->passwordEdit->setFocus();
+}
+
+void MainWindow::closeAccountDialogs()
+{
+    // They act for the account that is gone; the book dialog and registration do not need a login.
+    const QList<QDialog*> dialogs = findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QDialog* dialog : dialogs) {
+        if (qobject_cast<ReturnBookDialog*>(dialog) || qobject_cast<UserManageDialog*>(dialog)
+            || qobject_cast<AddBookDialog*>(dialog) || qobject_cast<UserInfoUpdateDialog*>(dialog))
+            dialog->close();
+    }
+}
+
+void MainWindow::openPasswordChange()
+{
+    if (!LoginSession::instance().isActive())
+        return;
+    if (infoDialog && infoDialog->isVisible())
+        return;
+    userInfoWindow();
 }
 
 void MainWindow::userLogin()
@@ -30,6 +110,7 @@ void MainWindow::userLogin()
         return;
     pending[0] = loginDialog->userNameEdit->text();
     pending[1] = loginDialog->passwordEdit->text();
+    loginPassed = false;
     // A press while an exchange is open starts over with what the form holds now; start() drops the
     // old exchange, so its reply can no longer arrive.
     loginChannel.start();
@@ -37,7 +118,8 @@ void MainWindow::userLogin()
 
 void MainWindow::sendLoginRequest()
 {
-    loginChannel.send(LoginQuery{pending[0], pending[1]});
+    // Asks for a session token; a server without tokens answers as to the documented login.
+    loginChannel.send(SessionLoginQuery{pending[0], pending[1]});
 }
 
 void MainWindow::getLoginInfo()
@@ -55,12 +137,21 @@ void MainWindow::getLoginInfo()
                 continue;
             }
             user = UserInfo::fromRecord(*record);
+            // Before the box: while it is open, a nested read may already take the token frame.
+            LoginSession::instance().begin();
+            loginPassed = true;
             QMessageBox::information(boxParent, QStringLiteral("PASS!"), tr("Login successfully!"));
             if (loginDialog)
                 loginDialog->close();
             enterLoggedInState(user);
+        } else if (word == ClientWords::Session) {
+            if (loginPassed)
+                LoginSession::instance().setToken(frame.value(1));
         } else if (word == Reply::WrongId) {
             QMessageBox::warning(boxParent, QStringLiteral("Error!"), tr("Wrong user name!"));
+        } else if (Refusals::isLoginThrottle(word) || word == ClientWords::ServerError) {
+            // Not the password's fault: the lockout, with its seconds when the server sends them.
+            QMessageBox::warning(boxParent, QStringLiteral("Error!"), Refusals::message(word, frame.value(1)));
         } else {
             QMessageBox::warning(boxParent, QStringLiteral("Error!"), tr("Wrong password!"));
         }

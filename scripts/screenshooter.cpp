@@ -13,12 +13,16 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTreeWidget>
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -62,6 +66,39 @@ QDialog* openDialog(MainWindow& window, const char* action, const char* classNam
     return dialog;
 }
 
+// Saves the next message box as it appears, then answers it with its default button (No for a
+// question). The watcher that answers every other box is paused meanwhile.
+bool saveNextBox(std::unique_ptr<MessageBoxWatcher>& watcher, const QDir& out, const QString& name,
+                 const std::function<void()>& trigger)
+{
+    watcher.reset();
+    bool ok = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll.stop();
+        // The box together with the dialog it answers, as the screen shows them.
+        settle();
+        QRect area = box->frameGeometry();
+        if (QWidget* over = box->parentWidget())
+            area |= over->window()->frameGeometry();
+        const QString file = out.filePath(name + QStringLiteral(".png"));
+        ok = box->screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(file);
+        std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(file));
+        if (QAbstractButton* button = box->defaultButton())
+            button->click();
+        else
+            box->close();
+    });
+    poll.start(50);
+    trigger();
+    waitUntil([&] { return !poll.isActive(); }, 5000);
+    watcher = std::make_unique<MessageBoxWatcher>();
+    return ok;
+}
+
 void press(QWidget* root, const char* buttonName)
 {
     if (auto* button = root->findChild<QPushButton*>(buttonName))
@@ -79,7 +116,7 @@ int main(int argc, char* argv[])
     }
     QDir out(QString::fromLocal8Bit(argv[1]));
     out.mkpath(QStringLiteral("."));
-    MessageBoxWatcher boxes; // answers every message box with Ok
+    auto boxes = std::make_unique<MessageBoxWatcher>(); // answers every message box with Ok
 
     MainWindow window;
     window.show();
@@ -97,6 +134,30 @@ int main(int argc, char* argv[])
     ok &= save(login, out, QStringLiteral("login"));
     press(login, "loginButton");
     waitUntil([&] { return !window.findChild<QAction*>("actionLogin")->isEnabled(); });
+
+    // A copy lent since the search: one dialog borrows the second row, another opened before it still
+    // says 空闲 and is told when it tries. Then deleting a book asks first (the answer is No).
+    if (list->topLevelItemCount() > 1) {
+        emit list->itemDoubleClicked(list->topLevelItem(1), 0);
+        QDialog* stale = nullptr;
+        waitUntil([&] { return (stale = newest<QDialog>(&window, "BookDialog")) != nullptr; });
+        stale->hide();
+        emit list->itemDoubleClicked(list->topLevelItem(1), 0);
+        QDialog* first = nullptr;
+        waitUntil([&] { return (first = newest<QDialog>(&window, "BookDialog")) != nullptr; });
+        press(first, "borrowButton");
+        waitUntil([&] { return !first->isVisible(); }, 5000);
+        stale->show();
+        ok &= saveNextBox(boxes, out, QStringLiteral("book-already-lent"), [&] { press(stale, "borrowButton"); });
+        ok &= saveNextBox(boxes, out, QStringLiteral("delete-confirm"), [&] {
+            emit list->itemDoubleClicked(list->topLevelItem(2), 0);
+            QDialog* book = nullptr;
+            waitUntil([&] { return (book = newest<QDialog>(&window, "BookDialog")) != nullptr && book != stale; });
+            press(book, "deleteButton");
+        });
+        for (QDialog* dialog : window.findChildren<QDialog*>())
+            dialog->close();
+    }
 
     // Book detail of the first row, then borrow it so the borrowed-books list has a row.
     if (list->topLevelItemCount()) {

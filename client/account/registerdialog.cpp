@@ -8,5 +8,9 @@ RegisterDialog::RegisterDialog(QWidget* parent)
     setAttribute(Qt::WA_ShowModal);
     passwordEdit->setEchoMode(QLineEdit::Password);
     repeatPasswordEdit->setEchoMode(QLineEdit::Password);
+    // Enter in a line submits; cancel never takes Enter.
+    submitButton->setDefault(true);
+    cancelButton->setAutoDefault(false);
+    idEdit->setFocus();
     setVisible(true);
 }

@@ -8,5 +8,9 @@ UserInfoUpdateDialog::UserInfoUpdateDialog(QWidget* parent)
     setAttribute(Qt::WA_ShowModal);
     newPasswordEdit->setEchoMode(QLineEdit::Password);
     repeatPasswordEdit->setEchoMode(QLineEdit::Password);
+    // Enter in a line submits; cancel never takes Enter.
+    submitButton->setDefault(true);
+    cancelButton->setAutoDefault(false);
+    newPasswordEdit->setFocus();
     setVisible(true);
 }

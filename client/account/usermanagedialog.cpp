@@ -1,5 +1,9 @@
 #include "usermanagedialog.h"
 
+#include "formchecks.h"
+#include "listcolumns.h"
+#include "refusals.h"
+
 #include <QDebug>
 #include <QMessageBox>
 #include <QTreeWidgetItem>
@@ -18,23 +22,25 @@ UserManageDialog::UserManageDialog(QWidget* parent)
     connect(searchButton, &QPushButton::pressed, this, &UserManageDialog::startSearch);
     connect(unconfirmButton, &QPushButton::pressed, this, &UserManageDialog::startSearchUnconfirmUser);
 
-    const auto wire = [this](OperationChannel& channel, void (UserManageDialog::*sender)(),
-                             void (UserManageDialog::*reader)(), void (UserManageDialog::*onError)()) {
-        QTcpSocket* socket = &channel.socket();
-        connect(socket, &QTcpSocket::connected, this, sender);
-        connect(socket, &QTcpSocket::readyRead, this, reader);
-        connect(socket, &QTcpSocket::errorOccurred, this, onError);
-    };
-    wire(searchChannel, &UserManageDialog::sendSearchRequest, &UserManageDialog::getInfo,
-         &UserManageDialog::getError);
-    wire(unconfirmChannel, &UserManageDialog::sendUnconfirmUserRequest, &UserManageDialog::getUnconfirmUserInfo,
-         &UserManageDialog::getUnconfirmUserError);
-    wire(deleteChannel, &UserManageDialog::sendDeleteRequest, &UserManageDialog::getDeleteInfo,
-         &UserManageDialog::getDeleteError);
-    wire(escalateChannel, &UserManageDialog::sendEscalateRequest, &UserManageDialog::getEscalateInfo,
-         &UserManageDialog::getEscalateError);
-    wire(degradeChannel, &UserManageDialog::sendDegradeRequest, &UserManageDialog::getDegradeInfo,
-         &UserManageDialog::getDegradeError);
+    // Enter in the search field searches; no button takes Enter, so it never deletes or changes a level.
+    for (QPushButton* button : {deleteButton, escalateButton, degradeButton, searchButton, unconfirmButton})
+        button->setAutoDefault(false);
+    connect(userEdit, &QLineEdit::returnPressed, this, &UserManageDialog::startSearch);
+    userEdit->setFocus();
+    FormChecks::setTabOrder({userEdit, searchButton, unconfirmButton, userList, deleteButton, escalateButton, degradeButton});
+    // ID, name and e-mail share the room; student number, phone and level fit their texts.
+    ListColumns::setUp(userList, {2, 2, 0, 0, 3, 0});
+
+    searchChannel.wire(this, &UserManageDialog::sendSearchRequest, &UserManageDialog::getInfo,
+                       &UserManageDialog::getError);
+    unconfirmChannel.wire(this, &UserManageDialog::sendUnconfirmUserRequest, &UserManageDialog::getUnconfirmUserInfo,
+                          &UserManageDialog::getUnconfirmUserError);
+    deleteChannel.wire(this, &UserManageDialog::sendDeleteRequest, &UserManageDialog::getDeleteInfo,
+                       &UserManageDialog::getDeleteError);
+    escalateChannel.wire(this, &UserManageDialog::sendEscalateRequest, &UserManageDialog::getEscalateInfo,
+                         &UserManageDialog::getEscalateError);
+    degradeChannel.wire(this, &UserManageDialog::sendDegradeRequest, &UserManageDialog::getDegradeInfo,
+                        &UserManageDialog::getDegradeError);
 }
 
 // Listings -------------------------------------------------------------------------------------------
@@ -77,14 +83,19 @@ void UserManageDialog::readListing(OperationChannel& channel, void (UserManageDi
     while (channel.nextFrame(frame)) {
         std::optional<QStringList> row = Reply::rowOf(frame, Reply::UserRowSize);
         if (!row) {
-            qDebug() << "User row of" << frame.size() << "fields ignored";
+            // A frame of one string is a refusal in place of the rows (no administrator, say).
+            if (frame.size() == 1)
+                Refusals::report(this, frame);
+            else
+                qDebug() << "User row of" << frame.size() << "fields ignored";
             continue;
         }
         (*row)[Reply::UserRowSize - 1] = levelRecord.permissionToChinese(row->last());
-        userList->addTopLevelItem(new QTreeWidgetItem(*row));
+        ListColumns::addRow(userList, *row);
     }
     if (channel.atEnd()) {
         qDebug() << "Receive End";
+        ListColumns::fit(userList);
         (this->*finish)();
     }
 }
@@ -184,8 +195,10 @@ void UserManageDialog::readRowReply(OperationChannel& channel, QLatin1String suc
             // operation taken over userItem.
             if (row && row == userItem)
                 (this->*onSuccess)();
+        } else {
+            // Any other word changes nothing, and says why.
+            Refusals::report(this, frame);
         }
-        // Any other word changes nothing.
     }
     if (channel.atEnd()) {
         qDebug() << "Receive End";
@@ -216,6 +229,14 @@ void UserManageDialog::deleteUser()
     // A Super Admin account is never deleted from here.
     QTreeWidgetItem* current = userList->currentItem();
     if (!current || levelRecord.permissionToEnglish(current->text(5)) == QLatin1String("Super Admin"))
+        return;
+    if (rowChannel)
+        return;
+    if (!FormChecks::confirm(this, QStringLiteral("确定要删除用户 %1（%2）吗？删除后无法恢复。")
+                                       .arg(current->text(0), current->text(1))))
+        return;
+    // The box ran an event loop: a listing may have replaced the rows meanwhile.
+    if (userList->currentItem() != current)
         return;
     beginRowOperation(deleteChannel);
 }

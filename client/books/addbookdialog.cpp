@@ -1,6 +1,8 @@
 #include "addbookdialog.h"
 
+#include "formchecks.h"
 #include "levels.h"
+#include "refusals.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -11,13 +13,15 @@ AddBookDialog::AddBookDialog(QWidget* parent)
     ui.setupUi(this);
     connect(ui.cancelButton, &QPushButton::pressed, this, &AddBookDialog::close);
     connect(ui.submitButton, &QPushButton::pressed, this, &AddBookDialog::addBook);
+    ui.submitButton->setDefault(true);
+    ui.cancelButton->setAutoDefault(false);
+    FormChecks::limitToYear(ui.yearEdit);
+    ui.nameEdit->setFocus();
     setAttribute(Qt::WA_ShowModal);
     show();
 
-    QTcpSocket* socket = &addChannel.socket();
-    connect(socket, &QTcpSocket::connected, this, &AddBookDialog::sendAddBookRequest);
-    connect(socket, &QTcpSocket::readyRead, this, &AddBookDialog::getAddBookInfo);
-    connect(socket, &QTcpSocket::errorOccurred, this, &AddBookDialog::getErrorAddBook);
+    addChannel.wire(this, &AddBookDialog::sendAddBookRequest, &AddBookDialog::getAddBookInfo,
+                    &AddBookDialog::getErrorAddBook);
 }
 
 QString AddBookDialog::permissionForIndex(int index)
@@ -30,6 +34,10 @@ QString AddBookDialog::permissionForIndex(int index)
 
 void AddBookDialog::addBook()
 {
+    if (!FormChecks::isYearOrEmpty(ui.yearEdit->text())) {
+        QMessageBox::warning(this, QStringLiteral("Error!"), FormChecks::yearMessage());
+        return;
+    }
     addChannel.start();
 }
 
@@ -49,6 +57,8 @@ void AddBookDialog::getAddBookInfo()
         if (Reply::wordOf(frame) == Reply::AddBookSuccessfully) {
             QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("Add books sucessfully!"));
             close();
+        } else {
+            Refusals::report(this, frame);
         }
     }
     if (addChannel.atEnd())

@@ -1,9 +1,13 @@
 #include "bookdialog.h"
 
+#include "clientwords.h"
+#include "formchecks.h"
 #include "messages.h"
+#include "refusals.h"
 
 #include <QDebug>
 #include <QMessageBox>
+#include <QTreeWidgetItem>
 
 BookDialog::BookDialog(const UserInfo& user, const BookInfo& book, QTreeWidgetItem* item, QWidget* parent)
     : QDialog(parent)
@@ -28,14 +32,11 @@ BookDialog::BookDialog(const UserInfo& user, const BookInfo& book, QTreeWidgetIt
     connect(ui.borrowButton, &QPushButton::pressed, this, &BookDialog::borrowBook);
     connect(ui.deleteButton, &QPushButton::pressed, this, &BookDialog::deleteBook);
     connect(ui.cancelButton, &QPushButton::pressed, this, &BookDialog::close);
-    QTcpSocket* socket = &deleteChannel.socket();
-    connect(socket, &QTcpSocket::connected, this, &BookDialog::sendDeleteRequest);
-    connect(socket, &QTcpSocket::readyRead, this, &BookDialog::getDeleteInfo);
-    connect(socket, &QTcpSocket::errorOccurred, this, &BookDialog::getDeleteError);
-    socket = &borrowChannel.socket();
-    connect(socket, &QTcpSocket::connected, this, &BookDialog::sendBorrowRequest);
-    connect(socket, &QTcpSocket::readyRead, this, &BookDialog::getBorrowInfo);
-    connect(socket, &QTcpSocket::errorOccurred, this, &BookDialog::getBorrowError);
+    deleteChannel.wire(this, &BookDialog::sendDeleteRequest, &BookDialog::getDeleteInfo, &BookDialog::getDeleteError);
+    borrowChannel.wire(this, &BookDialog::sendBorrowRequest, &BookDialog::getBorrowInfo, &BookDialog::getBorrowError);
+    // Enter never deletes: no button takes it.
+    for (QPushButton* button : {ui.borrowButton, ui.deleteButton, ui.cancelButton})
+        button->setAutoDefault(false);
 
     ui.deleteButton->setEnabled(user.checkPermission(QStringLiteral("Administrator")));
 
@@ -58,7 +59,7 @@ void BookDialog::holdPlaced(const QList<QStringList>& frames)
     if (frame.value(0) == Reply::PlaceHoldSuccessfully)
         QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("预约成功：书还回后将为您保留。"));
     else if (!frame.isEmpty())
-        QMessageBox::warning(this, QStringLiteral("Error"), RequestExchange::refusalText(frame));
+        Refusals::report(this, frame);
 }
 
 // Borrowing ------------------------------------------------------------------------------------------
@@ -90,14 +91,30 @@ void BookDialog::getBorrowInfo()
 {
     QStringList frame;
     while (borrowChannel.nextFrame(frame)) {
-        if (borrowDone || Reply::wordOf(frame) != Reply::BorrowBookSuccessfully)
+        if (borrowDone)
             continue;
+        const QString word = Reply::wordOf(frame);
+        if (word != Reply::BorrowBookSuccessfully) {
+            // Someone borrowed the copy since the search: the dialog and the row say so from now on.
+            if (word == ClientWords::BookAlreadyLent)
+                showLent();
+            Refusals::report(this, frame);
+            continue;
+        }
         borrowDone = true;
         QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("Borrow the book successfully!"));
         emit borrowSuccessfully(this);
     }
     if (borrowChannel.atEnd())
         qDebug() << "Receive End";
+}
+
+void BookDialog::showLent()
+{
+    book.state = BookState::lentOut();
+    ui.stateEdit->setText(book.state);
+    if (QTreeWidgetItem* item = row.item())
+        item->setText(6, book.state);
 }
 
 void BookDialog::getBorrowError()
@@ -116,6 +133,9 @@ void BookDialog::deleteBook()
         QMessageBox::warning(this, QStringLiteral("Error"), QStringLiteral("该书处于在借状态，不能删除!!"));
         return;
     }
+    if (!FormChecks::confirm(this, QStringLiteral("确定要删除《%1》（书号 %2）吗？删除后无法恢复。")
+                                       .arg(book.name, book.number)))
+        return;
     deleteDone = false;
     deleteChannel.start();
 }
@@ -129,8 +149,12 @@ void BookDialog::getDeleteInfo()
 {
     QStringList frame;
     while (deleteChannel.nextFrame(frame)) {
-        if (deleteDone || Reply::wordOf(frame) != Reply::DeleteBookSuccessfully)
+        if (deleteDone)
             continue;
+        if (Reply::wordOf(frame) != Reply::DeleteBookSuccessfully) {
+            Refusals::report(this, frame);
+            continue;
+        }
         deleteDone = true;
         QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("Delete the book successfully!"));
         emit deleteSuccessfully(this);

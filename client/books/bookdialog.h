@@ -42,6 +42,9 @@ private slots:
     void holdPlaced(const QList<QStringList>& frames);
 
 private:
+    // The copy is out on loan after all: the state field and the result row show it.
+    void showLent();
+
     Ui::BOOKUI ui;
     OperationChannel deleteChannel;
     OperationChannel borrowChannel;

@@ -1,6 +1,8 @@
 #include "returnbookdialog.h"
 
 #include "duedate.h"
+#include "listcolumns.h"
+#include "refusals.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -16,17 +18,17 @@ ReturnBookDialog::ReturnBookDialog(const UserInfo& user, QWidget* parent)
 
     connect(ui.cancelButton, &QPushButton::pressed, this, &ReturnBookDialog::close);
     connect(ui.returnButton, &QPushButton::pressed, this, &ReturnBookDialog::returnBook);
+    listChannel.wire(this, &ReturnBookDialog::sendRequest, &ReturnBookDialog::getInfo, &ReturnBookDialog::getError);
+    returnChannel.wire(this, &ReturnBookDialog::sendReturnRequest, &ReturnBookDialog::getReturnInfo,
+                       &ReturnBookDialog::getReturnError);
+    ui.returnButton->setAutoDefault(false);
+    ui.cancelButton->setAutoDefault(false);
+    ui.renewButton->setAutoDefault(false);
+    // Title, author, type and publisher share the room; year, number and the whole dates fit their texts.
+    ListColumns::setUp(ui.bookList, {4, 2, 1, 2, 0, 0, 0, 0});
     connect(ui.renewButton, &QPushButton::pressed, this, &ReturnBookDialog::renewBook);
     connect(&dueDates, &RequestExchange::finished, this, &ReturnBookDialog::showDueDates);
     connect(&renewal, &RequestExchange::finished, this, &ReturnBookDialog::renewed);
-    QTcpSocket* socket = &listChannel.socket();
-    connect(socket, &QTcpSocket::connected, this, &ReturnBookDialog::sendRequest);
-    connect(socket, &QTcpSocket::readyRead, this, &ReturnBookDialog::getInfo);
-    connect(socket, &QTcpSocket::errorOccurred, this, &ReturnBookDialog::getError);
-    socket = &returnChannel.socket();
-    connect(socket, &QTcpSocket::connected, this, &ReturnBookDialog::sendReturnRequest);
-    connect(socket, &QTcpSocket::readyRead, this, &ReturnBookDialog::getReturnInfo);
-    connect(socket, &QTcpSocket::errorOccurred, this, &ReturnBookDialog::getReturnError);
 
     // The listing runs once, now; the signals are wired first so that no early error is missed.
     listChannel.start();
@@ -46,13 +48,19 @@ void ReturnBookDialog::getInfo()
     while (listChannel.nextFrame(frame)) {
         const std::optional<QStringList> row = Reply::rowOf(frame, Reply::BorrowedBookRowSize);
         if (!row) {
-            qDebug() << "Borrowed-book row of" << frame.size() << "fields ignored";
+            // A frame of one string is a refusal in place of the rows (the login has ended, say): an
+            // empty list must not pass for "no loans".
+            if (frame.size() == 1)
+                Refusals::report(this, frame);
+            else
+                qDebug() << "Borrowed-book row of" << frame.size() << "fields ignored";
             continue;
         }
-        ui.bookList->addTopLevelItem(new QTreeWidgetItem(*row));
+        ListColumns::addRow(ui.bookList, *row);
     }
     if (listChannel.atEnd()) {
         qDebug() << "Receive End";
+        ListColumns::fit(ui.bookList);
         dueDates.start(UserLoansQuery{user.id});
     }
 }
@@ -91,8 +99,12 @@ void ReturnBookDialog::getReturnInfo()
 {
     QStringList frame;
     while (returnChannel.nextFrame(frame)) {
-        if (returnDone || Reply::wordOf(frame) != Reply::ReturnBookSuccessfully)
+        if (returnDone)
             continue;
+        if (Reply::wordOf(frame) != Reply::ReturnBookSuccessfully) {
+            Refusals::report(this, frame);
+            continue;
+        }
         returnDone = true;
         QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("Return the book successfully!!!"));
         emit returnBookSuccessfully(this);
@@ -124,6 +136,7 @@ void ReturnBookDialog::showDueDates(const QList<QStringList>& frames)
                 DueDate::show(item, DueColumn, loan.dueAt);
         }
     }
+    ListColumns::fit(ui.bookList);
 }
 
 void ReturnBookDialog::renewBook()
@@ -143,7 +156,7 @@ void ReturnBookDialog::renewed(const QList<QStringList>& frames)
             DueDate::show(item, Reply::BorrowedBookRowSize, frame.value(1));
         QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("续借成功，新的到期日期：%1").arg(frame.value(1)));
     } else if (!frame.isEmpty()) {
-        QMessageBox::warning(this, QStringLiteral("Error"), RequestExchange::refusalText(frame));
+        Refusals::report(this, frame);
     }
     renewItem.reset();
 }

@@ -46,7 +46,7 @@ private:
     ReturnBookQuery returnRecord;
     // Set on the success word: the rest of that reply is read to its end but not acted on.
     bool returnDone = false;
-    RequestExchange dueDates{this};
+    RequestExchange dueDates{this, Reply::UserLoanRowSize};
     RequestExchange renewal{this};
     RowHandle renewItem;
 };

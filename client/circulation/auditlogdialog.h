@@ -25,5 +25,5 @@ private:
     void showRows(const QList<QStringList>& frames);
 
     std::unique_ptr<Ui::AuditLogDialog> m_ui;
-    RequestExchange m_list{this};
+    RequestExchange m_list{this, AuditRecord::Size};
 };

@@ -123,7 +123,7 @@ void CirculationDeskDialog::checkedOut(const QList<QStringList>& frames)
     if (frame.value(0) == Reply::BorrowBookSuccessfully) {
         note(QStringLiteral("%1 借给 %2").arg(m_checkoutNumber, m_reader));
         reloadReader();
-    } else {
+    } else if (!RequestExchange::reportIfLoginEnded(this, frame)) {
         note(QStringLiteral("%1 未借出：%2").arg(m_checkoutNumber, RequestExchange::refusalText(frame)), true);
     }
 }
@@ -141,7 +141,8 @@ void CirculationDeskDialog::checkedIn(const QList<QStringList>& frames)
 {
     const QStringList frame = frames.value(0);
     if (frame.value(0) != Reply::ReturnBookSuccessfully) {
-        note(QStringLiteral("%1 未还：%2").arg(m_checkinNumber, RequestExchange::refusalText(frame)), true);
+        if (!RequestExchange::reportIfLoginEnded(this, frame))
+            note(QStringLiteral("%1 未还：%2").arg(m_checkinNumber, RequestExchange::refusalText(frame)), true);
         return;
     }
     const CheckinRecord receipt = CheckinRecord::from(frame.mid(1));
@@ -169,7 +170,7 @@ void CirculationDeskDialog::renewed(const QList<QStringList>& frames)
     if (frame.value(0) == Reply::RenewBookSuccessfully) {
         note(QStringLiteral("%1 续借到 %2").arg(m_renewNumber, frame.value(1)));
         reloadReader();
-    } else {
+    } else if (!RequestExchange::reportIfLoginEnded(this, frame)) {
         note(QStringLiteral("%1 未续借：%2").arg(m_renewNumber, RequestExchange::refusalText(frame)), true);
     }
 }

@@ -42,9 +42,9 @@ private:
     void note(const QString& text, bool refused = false);
 
     std::unique_ptr<Ui::CirculationDeskDialog> m_ui;
-    RequestExchange m_readerLookup{this};
-    RequestExchange m_loans{this};
-    RequestExchange m_holds{this};
+    RequestExchange m_readerLookup{this, UserRecord::Size};
+    RequestExchange m_loans{this, UserLoanRecord::Size};
+    RequestExchange m_holds{this, HoldRecord::Size};
     RequestExchange m_checkout{this};
     RequestExchange m_checkin{this};
     RequestExchange m_renewal{this};

@@ -33,5 +33,5 @@ private:
     void askAndExport();
 
     std::unique_ptr<Ui::OverdueDialog> m_ui;
-    RequestExchange m_list{this};
+    RequestExchange m_list{this, OverdueLoanRecord::Size};
 };

@@ -1,20 +1,42 @@
 #include "operationchannel.h"
 
+#include "clientsettings.h"
+
+#include <QApplication>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 
 OperationChannel::OperationChannel(const QString& addressFile)
     : m_addressFile(addressFile)
 {
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, &OperationChannel::onDeadline);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &OperationChannel::onSocketError);
+}
+
+OperationChannel::~OperationChannel()
+{
+    // The socket outlives this part of the object: its last signals must not reach the channel.
+    disconnect(&m_socket, nullptr, this, nullptr);
+    setWaiting(false);
 }
 
 void OperationChannel::start()
 {
     m_address = ServerAddressFile::load(m_addressFile);
+    // client.ini sits beside the address file.
+    const ClientSettings settings(QFileInfo(m_addressFile).dir().filePath(ClientSettings::defaultPath()));
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         m_socket.abort();
     m_reader.reset();
     m_ended = false;
+    m_failure = Failure::None;
+    setWaiting(false);
+    m_timeoutMs = qint64(settings.timeoutSeconds()) * 1000;
+    m_remainingMs = m_timeoutMs;
+    setWaiting(true);
     m_socket.connectToHost(m_address.host, m_address.port, QIODevice::ReadWrite);
 }
 
@@ -41,6 +63,8 @@ bool OperationChannel::nextFrame(QStringList& frame)
         FrameReader::Result result = m_reader.next();
         switch (result.status) {
         case FrameReader::Status::Incomplete:
+            // Waiting for the server again, unless the connection is already gone.
+            setWaiting(m_socket.state() != QAbstractSocket::UnconnectedState);
             return false;
         case FrameReader::Status::EndOfStream:
             m_ended = true;
@@ -53,6 +77,8 @@ bool OperationChannel::nextFrame(QStringList& frame)
             return false;
         case FrameReader::Status::Frame:
             if (std::optional<QStringList> values = Wire::decodeBody(result.body)) {
+                // The window acts on the frame now, perhaps behind a message box: not the server's time.
+                setWaiting(false);
                 frame = *values;
                 return true;
             }
@@ -67,19 +93,108 @@ bool OperationChannel::isBusy() const
     return !m_ended && m_socket.state() != QAbstractSocket::UnconnectedState;
 }
 
+void OperationChannel::onSocketError(QAbstractSocket::SocketError error)
+{
+    if (m_ended || m_failure != Failure::None)
+        return;
+    m_socketError = error;
+    m_socketErrorText = m_socket.errorString();
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        // The server may close right behind its reply while a window still holds a message box over an
+        // earlier frame: with the end of the stream already here, nothing is lost.
+        m_reader.feed(m_socket.readAll());
+        if (replyComplete())
+            return;
+        fail(Failure::Lost);
+        return;
+    }
+    fail(Failure::Socket);
+}
+
+void OperationChannel::onDeadline()
+{
+    if (m_ended || !m_waiting)
+        return;
+    m_socket.abort();
+    fail(Failure::Timeout);
+}
+
+void OperationChannel::fail(Failure failure)
+{
+    m_failure = failure;
+    m_ended = true;
+    setWaiting(false);
+    emit failed();
+}
+
+bool OperationChannel::replyComplete() const
+{
+    FrameReader rest = m_reader;
+    for (;;) {
+        switch (rest.next().status) {
+        case FrameReader::Status::Frame:
+            continue;
+        case FrameReader::Status::EndOfStream:
+        case FrameReader::Status::Error:
+            return true;
+        case FrameReader::Status::Incomplete:
+            return false;
+        }
+    }
+}
+
+void OperationChannel::setWaiting(bool waiting)
+{
+    if (waiting == m_waiting)
+        return;
+    m_waiting = waiting;
+    if (waiting) {
+        m_waitClock.start();
+        m_deadline.start(int(qMax<qint64>(0, m_remainingMs)));
+    } else {
+        m_remainingMs -= m_waitClock.elapsed();
+        m_deadline.stop();
+    }
+    if (!m_showsBusyCursor)
+        return;
+    if (waiting)
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
 void OperationChannel::reportError(QWidget* parent)
 {
-    const QAbstractSocket::SocketError error = m_socket.error();
-    const QString errorText = m_socket.errorString();
+    const Failure failure = m_failure;
+    const QAbstractSocket::SocketError error = m_socketError;
+    const QString errorText = m_socketErrorText;
     // Closed before the box: its event loop must not deliver more of this socket's signals.
     close();
-    if (error == QAbstractSocket::ConnectionRefusedError || error == QAbstractSocket::HostNotFoundError)
-        QMessageBox::warning(parent, QStringLiteral("Error!"), QStringLiteral("Can not connect to server!!!"));
-    else
+    switch (failure) {
+    case Failure::Timeout:
+        QMessageBox::warning(parent, QStringLiteral("Error!"),
+                             QStringLiteral("服务器在 %1 秒内没有应答，请稍后再试。").arg(m_timeoutMs / 1000));
+        return;
+    case Failure::Lost:
         qDebug() << errorText;
+        QMessageBox::warning(parent, QStringLiteral("Error!"),
+                             QStringLiteral("与服务器的连接中断，没有收到完整的回复，请重试。"));
+        return;
+    case Failure::Socket:
+    case Failure::None:
+        break;
+    }
+    if (error == QAbstractSocket::ConnectionRefusedError || error == QAbstractSocket::HostNotFoundError) {
+        QMessageBox::warning(parent, QStringLiteral("Error!"), QStringLiteral("Can not connect to server!!!"));
+        return;
+    }
+    qDebug() << errorText;
+    QMessageBox::warning(parent, QStringLiteral("Error!"),
+                         QStringLiteral("与服务器的连接出错（%1），请重试。").arg(errorText));
 }
 
 void OperationChannel::close()
 {
+    setWaiting(false);
     m_socket.close();
 }

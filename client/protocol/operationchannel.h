@@ -1,66 +1,120 @@
 #pragma once
 
 #include "frame.h"
+#include "loginsession.h"
 #include "messages.h"
 #include "serveraddressfile.h"
 
+#include <QElapsedTimer>
 #include <QTcpSocket>
+#include <QTimer>
 
 class QWidget;
 
-// The channel of one client operation: its socket, the frame reader that cuts its replies, and the
-// server address loaded for it. Each window holds one per operation and keeps the four steps
-// (trigger, sender, reader, error) in its own slots; the channel does the work they share.
+// The channel of one client operation: its socket, the frame reader that cuts its replies, the server
+// address loaded for it and the deadline of its exchange. Each window holds one per operation and
+// keeps the four steps (trigger, sender, reader, error) in its own slots; the channel does the work
+// they share.
 //
+//   wiring:   channel.wire(this, &W::sender, &W::reader, &W::onError);
 //   trigger:  channel.start();                       // loads the address file, connects
 //   sender:   channel.send(LoginQuery{...});         // on socket().connected
 //   reader:   while (channel.nextFrame(frame)) ...;  // on socket().readyRead
 //             if (channel.atEnd()) ...               // end-of-stream arrived: socket is closed
-//   error:    channel.reportError(this);             // on socket().errorOccurred
-class OperationChannel
+//   error:    channel.reportError(this);             // on failed()
+//
+// Nothing waits forever: while the channel waits for the server (connecting, or for more of the
+// reply) a deadline runs ([network] timeoutSeconds of client.ini) and a busy cursor shows. The clock
+// stops while the window handles a frame it was given, so a message box the user leaves open does not
+// count against the server.
+class OperationChannel : public QObject
 {
+    Q_OBJECT
+
 public:
     explicit OperationChannel(const QString& addressFile = ServerAddressFile::defaultPath());
+    ~OperationChannel() override;
 
     QTcpSocket& socket() { return m_socket; }
 
-    // Loads the server address and connects. An exchange still open on this channel is dropped first,
-    // so a second press never mixes two requests on one socket.
+    // Connects the socket's connected() to the window's sender, readyRead() to its reader and the
+    // channel's failed() to its error slot.
+    template <class Window>
+    void wire(Window* window, void (Window::*sender)(), void (Window::*reader)(), void (Window::*onError)())
+    {
+        connect(&m_socket, &QTcpSocket::connected, window, sender);
+        connect(&m_socket, &QTcpSocket::readyRead, window, reader);
+        connect(this, &OperationChannel::failed, window, onError);
+    }
+
+    // Loads the server address and the deadline, and connects. An exchange still open on this channel
+    // is dropped first, so a second press never mixes two requests on one socket.
     void start();
 
-    // Writes one request frame. A request too large for a frame is not sent: the socket is closed and
-    // false returned.
+    // Writes one request frame: the code, the request's fields and, while logged in, the session
+    // token as one extra last field. A request too large for a frame is not sent: the socket is
+    // closed and false returned.
     template <class Request>
     bool send(const Request& request)
     {
-        return writeFrame(Wire::encodeRequest(request));
+        return writeFrame(Wire::encodeFrame(QStringList{QString(Request::code)} + request.fields()
+                                            + LoginSession::instance().trailingFields(Request::code)));
     }
 
     // Takes the next whole reply frame that has arrived, decoded into its strings. Returns false when
     // none is complete yet or the stream has ended. A frame whose body is malformed is skipped.
     bool nextFrame(QStringList& frame);
 
-    // True once the end-of-stream frame (or a stream that breaks the framing) has been read; the
-    // socket is then closed. Stays true until the next start().
+    // True once the end-of-stream frame (or a stream that breaks the framing) has been read, or the
+    // exchange failed; the socket is then closed. Stays true until the next start().
     bool atEnd() const { return m_ended; }
 
     // True between start() and the end of the exchange.
     bool isBusy() const;
 
-    // For the error slot: "Can not connect to server!!!" over `parent` when the server refused the
-    // connection or the host is unknown, otherwise a trace of the socket's error text. Closes.
+    // Whether the busy cursor shows while this channel waits; on by default. Off for exchanges that
+    // nobody waits for (the logout notice).
+    void setShowsBusyCursor(bool shows) { m_showsBusyCursor = shows; }
+
+    // For the error slot, over `parent`: "Can not connect to server!!!" when the server refused the
+    // connection or the host is unknown; that the server did not answer in time; that the connection
+    // was lost before the reply was whole. Closes.
     void reportError(QWidget* parent);
 
     void close();
 
     const ServerAddress& address() const { return m_address; }
 
+signals:
+    // The exchange failed: no connection, the connection lost before the end of the reply, or no
+    // answer before the deadline.
+    void failed();
+
 private:
+    enum class Failure { None, Socket, Lost, Timeout };
+
     bool writeFrame(const QByteArray& frame);
+    void onSocketError(QAbstractSocket::SocketError error);
+    void onDeadline();
+    void fail(Failure failure);
+    // Starts or pauses the deadline and the busy cursor.
+    void setWaiting(bool waiting);
+    // True when the bytes already received hold the end-of-stream frame.
+    bool replyComplete() const;
 
     QString m_addressFile;
     ServerAddress m_address;
     QTcpSocket m_socket;
     FrameReader m_reader;
     bool m_ended = false;
+
+    QTimer m_deadline;
+    QElapsedTimer m_waitClock;
+    qint64 m_timeoutMs = 0;
+    qint64 m_remainingMs = 0;
+    bool m_waiting = false;
+    bool m_showsBusyCursor = true;
+    Failure m_failure = Failure::None;
+    QAbstractSocket::SocketError m_socketError = QAbstractSocket::UnknownSocketError;
+    QString m_socketErrorText;
 };

@@ -18,8 +18,10 @@ class RequestExchange : public QObject
     Q_OBJECT
 
 public:
-    // Connection errors are reported over `window`.
-    explicit RequestExchange(QWidget* window);
+    // Connection errors and refusals of lists are reported over `window`. For a list exchange
+    // (`rowSize` > 0) a frame of one string in place of the rows is a refusal word: it is reported
+    // (the login may have ended) and the exchange finishes with no rows.
+    explicit RequestExchange(QWidget* window, int rowSize = 0);
 
     // Sends the request on a new connection; false (nothing sent) while the previous one is out.
     template <class Request>
@@ -33,8 +35,11 @@ public:
     }
     bool isBusy() const { return m_channel.isBusy(); }
 
-    // A refusal word as the user reads it.
+    // A refusal word as the user reads it (the client's one table of refusal messages).
     static QString refusalText(const QStringList& frame);
+    // For a desk that writes refusals in its log instead of a box: true (and reported over `window`)
+    // when the word ends the client's login.
+    static bool reportIfLoginEnded(QWidget* window, const QStringList& frame);
 
 signals:
     // Every frame before the end of the stream (none for a refused list, or a server that does not
@@ -46,6 +51,7 @@ private:
     void read();
 
     QWidget* m_window;
+    int m_rowSize;
     OperationChannel m_channel;
     std::function<void()> m_send;
     QList<QStringList> m_frames;

@@ -7,6 +7,11 @@
 namespace {
 constexpr int MaxQueuedLines = 20000;
 constexpr int MaxDisplayLines = 2000;
+// A busy server writes its lines in batches: the writer, woken by the first line, gathers what comes
+// within this many milliseconds (or this many lines) and writes them at once, instead of being woken
+// once per request.
+constexpr int BatchMs = 20;
+constexpr int WakeAtLines = 512;
 } // namespace
 
 Logger::Logger()
@@ -36,7 +41,8 @@ void Logger::log(const QString& line)
     m_pendingDisplay.append(stamped);
     if (m_pendingDisplay.size() > MaxDisplayLines)
         m_pendingDisplay.remove(0, m_pendingDisplay.size() - MaxDisplayLines);
-    m_wake.wakeOne();
+    if (m_pendingOutput.size() == 1 || m_pendingOutput.size() >= WakeAtLines)
+        m_wake.wakeOne();
 }
 
 QStringList Logger::takeForDisplay()
@@ -53,6 +59,8 @@ void Logger::writeLoop()
             m_wake.wait(&m_mutex);
         if (m_pendingOutput.isEmpty() && m_dropped == 0 && m_stopping)
             return;
+        if (!m_stopping && m_pendingOutput.size() < WakeAtLines)
+            m_wake.wait(&m_mutex, BatchMs);
         QStringList lines = std::exchange(m_pendingOutput, {});
         const qint64 dropped = std::exchange(m_dropped, 0);
         lock.unlock();

@@ -17,7 +17,7 @@ struct DatabaseSettings {
     // PostgreSQL: the schema the tables live in (created when missing); empty: the default search path.
     // Several libraries, or test runs, can then share one database.
     QString schema;
-    int readers = 3; // long-lived read connections beside the writers
+    int readers = 8; // read connections, checked out by the connection threads; beside the writers
     // PostgreSQL: connections that make changes. SQLite always has one writer, which groups commits.
     int writers = 3;
 

@@ -1,4 +1,5 @@
 #include "bookdialog.h"
+#include "refusals.h"
 #include "windowtesting.h"
 
 using namespace WindowTesting;
@@ -229,7 +230,9 @@ void TestBookDialog::otherReplyWordChangesNothing()
     BookDialog* dialog = openBook(0);
     widget<QPushButton>(dialog, button.toLatin1().constData())->click();
     QTRY_COMPARE(server->closedCount(), 2);
-    QVERIFY(boxes->seen().isEmpty());
+    // Each word of the reply is told.
+    QCOMPARE(boxes->seen(), (QStringList{"Error!|" + Refusals::message("BORROW_FAIL"),
+                                         "Error!|" + Refusals::message("DELETE_FAIL")}));
     QVERIFY(dialog->isVisible());
     QCOMPARE(shownRow(0), bookRow(0, "空闲", "VIP"));
 }

@@ -68,7 +68,8 @@ void TestLogin::requestFields()
     server->addFrames({{"WRONG_ID"}});
     pressLogin(*window, id, password);
     QTRY_COMPARE(server->requests().size(), 1);
-    QCOMPARE(server->requests().first(), (QStringList{"QUERY_USER_LOGIN", id, password}));
+    // The login asks for a session token.
+    QCOMPARE(server->requests().first(), (QStringList{"QUERY_USER_LOGIN", id, password, "SESSION"}));
 }
 
 void TestLogin::replyWord_data()
@@ -146,11 +147,14 @@ void TestLogin::logoutReturnsToGuest()
     QVERIFY(!action("actionInfo")->isEnabled());
     QVERIFY(!action("actionBorrowBook")->isEnabled());
     QVERIFY(!adminMenu()->isEnabled());
-    // Logout talks to nobody.
-    QCOMPARE(server->connectionCount(), 1);
+    // Logout tells the server, once.
+    QTRY_COMPARE(server->connectionCount(), 2);
+    QCOMPARE(server->requests().last(), (QStringList{"QUERY_USER_LOGOUT", "root"}));
 
-    // Logging out again as a guest changes nothing.
+    // Logging out again as a guest changes nothing and sends nothing.
     action("actionLogout")->trigger();
+    QTest::qWait(50);
+    QCOMPARE(server->connectionCount(), 2);
     QCOMPARE(window->windowTitle(), QStringLiteral("Welcome!"));
     QVERIFY(action("actionLogin")->isEnabled());
 }
@@ -210,7 +214,7 @@ void TestLogin::secondPressRestartsTheExchange()
     dialog->passwordEdit->setText("pw2");
     dialog->loginButton->click();
     QTRY_COMPARE(boxes->seen(), QStringList{"PASS!|Login successfully!"});
-    QCOMPARE(server->requests().at(1), (QStringList{"QUERY_USER_LOGIN", "carol", "pw2"}));
+    QCOMPARE(server->requests().at(1), (QStringList{"QUERY_USER_LOGIN", "carol", "pw2", "SESSION"}));
     QCOMPARE(window->currentUser().id, QStringLiteral("carol"));
     // The silent first connection was closed by the client.
     QTRY_VERIFY(server->closedCount() >= 1);

@@ -1,4 +1,5 @@
 #include "registerdialog.h"
+#include "refusals.h"
 #include "windowtesting.h"
 
 #include <QTextEdit>
@@ -11,6 +12,8 @@ class TestRegistration : public QObject, private ClientFixture
     Q_OBJECT
 
 private slots:
+    void clientChecksSendNothing_data();
+    void clientChecksSendNothing();
     void init() { setUp(HiddenWindow); }
     void cleanup() { tearDown(); }
 
@@ -70,12 +73,9 @@ void TestRegistration::requestCarriesTheFormInOrder_data()
         << QStringList{"alice", "s3cret", "s3cret", "Alice", "2020001", "13800000000", "a@x.org", "reads a lot"}
         << QStringList{"QUERY_USER_REGISTER", "alice", "s3cret", "Alice", "2020001", "13800000000", "a@x.org",
                        "reads a lot"};
-    QTest::newRow("two empty passwords match")
-        << QStringList{"bob", "", "", "Bob", "2020002", "", "", ""}
-        << QStringList{"QUERY_USER_REGISTER", "bob", "", "Bob", "2020002", "", "", ""};
     QTest::newRow("multi-line personal information, Chinese name")
-        << QStringList{"zs", "pw", "pw", "张三", "2020003", "139", "z@s.cn", "第一行\n第二行"}
-        << QStringList{"QUERY_USER_REGISTER", "zs", "pw", "张三", "2020003", "139", "z@s.cn", "第一行\n第二行"};
+        << QStringList{"zs", "pw1234", "pw1234", "张三", "2020003", "139", "z@s.cn", "第一行\n第二行"}
+        << QStringList{"QUERY_USER_REGISTER", "zs", "pw1234", "张三", "2020003", "139", "z@s.cn", "第一行\n第二行"};
 }
 
 void TestRegistration::requestCarriesTheFormInOrder()
@@ -99,7 +99,6 @@ void TestRegistration::mismatchedPasswordsSendNothing_data()
     QTest::newRow("case differs") << "Secret" << "secret";
     QTest::newRow("trailing blank") << "secret" << "secret ";
     QTest::newRow("confirmation empty") << "secret" << "";
-    QTest::newRow("password empty") << "" << "secret";
 }
 
 void TestRegistration::mismatchedPasswordsSendNothing()
@@ -124,16 +123,57 @@ void TestRegistration::mismatchedPasswordsSendNothing()
     QCOMPARE(exchange.server.requests().first().value(2), password);
 }
 
+// What the server would refuse is caught before a connection is made, with the reason.
+void TestRegistration::clientChecksSendNothing_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("empty ID") << "" << "secret" << false;
+    QTest::newRow("ID of 33 characters") << QString(33, QLatin1Char('a')) << "secret" << false;
+    QTest::newRow("ID of 32 Chinese characters") << QString(32, QChar(0x5F20)) << "secret" << true;
+    QTest::newRow("leading space") << " carol" << "secret" << false;
+    QTest::newRow("trailing space") << "carol " << "secret" << false;
+    QTest::newRow("inner space") << "ca rol" << "secret" << true;
+    QTest::newRow("control character") << "ca\trol" << "secret" << false;
+    QTest::newRow("empty password") << "carol" << "" << false;
+    QTest::newRow("5-character password") << "carol" << "12345" << false;
+    QTest::newRow("6-character password") << "carol" << "123456" << true;
+}
+
+void TestRegistration::clientChecksSendNothing()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, password);
+    QFETCH(bool, sent);
+    Exchange exchange;
+    exchange.server.addFrames({{"REGISTER_SUCCESSFULLY"}});
+    RegisterDialog* form = openForm();
+    fill(form, {id, password, password, "Carol", "2020004", "", "", ""});
+    submit(form);
+    if (sent) {
+        QTRY_COMPARE(exchange.server.requests().size(), 1);
+        return;
+    }
+    QCOMPARE(exchange.boxes.boxes().size(), 1);
+    QCOMPARE(exchange.boxes.boxes().first().title, QStringLiteral("Error"));
+    QTest::qWait(50);
+    QCOMPARE(exchange.server.connectionCount(), 0);
+}
+
 void TestRegistration::reply_data()
 {
     QTest::addColumn<QString>("word");
     QTest::addColumn<QString>("box");
     QTest::addColumn<bool>("stillOpen");
     QTest::newRow("refused") << "REGISTER_FAIL" << "Error|ID or student number existed." << true;
-    QTest::newRow("server's success word") << "REGISTER_SUCCESSFULLY" << "PASS|Register sucessfully!" << false;
-    QTest::newRow("any other word is success") << "WHATEVER" << "PASS|Register sucessfully!" << false;
-    QTest::newRow("refusal word in lower case is not a refusal")
-        << "register_fail" << "PASS|Register sucessfully!" << false;
+    // Success also says that the library must confirm the account before it can borrow.
+    const QString success = QStringLiteral("PASS|Register sucessfully!\n账号需经图书馆确认后才能借书。");
+    QTest::newRow("server's success word") << "REGISTER_SUCCESSFULLY" << success << false;
+    QTest::newRow("any other word is success") << "WHATEVER" << success << false;
+    QTest::newRow("refusal word in lower case is not a refusal") << "register_fail" << success << false;
+    QTest::newRow("a known refusal is not a success")
+        << "RECORD_TOO_LONG" << "Error!|" + Refusals::message("RECORD_TOO_LONG") << true;
 }
 
 void TestRegistration::reply()
@@ -145,7 +185,7 @@ void TestRegistration::reply()
     exchange.server.addFrames({{word}});
 
     RegisterDialog* form = openForm();
-    fill(form, {"dave", "pw", "pw", "Dave", "2020005", "", "", ""});
+    fill(form, {"dave", "pw1234", "pw1234", "Dave", "2020005", "", "", ""});
     submit(form);
     QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
     QCOMPARE(exchange.boxes.seen(), QStringList{box});
@@ -161,7 +201,7 @@ void TestRegistration::replyGoesToTheSubmittedForm()
 
     // Submit, close the form and open a fresh one before the answer arrives.
     RegisterDialog* first = openForm();
-    fill(first, {"erin", "pw", "pw", "Erin", "2020006", "", "", ""});
+    fill(first, {"erin", "pw1234", "pw1234", "Erin", "2020006", "", "", ""});
     submit(first);
     press(first, "cancelButton");
     RegisterDialog* second = openForm();
@@ -170,7 +210,7 @@ void TestRegistration::replyGoesToTheSubmittedForm()
 
     QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
     QCOMPARE(exchange.server.requests().first().value(1), QString("erin"));
-    QCOMPARE(exchange.boxes.seen(), QStringList{"PASS|Register sucessfully!"});
+    QCOMPARE(exchange.boxes.seen(), QStringList{"PASS|Register sucessfully!\n账号需经图书馆确认后才能借书。"});
     // The form being filled in is not closed by the other form's answer.
     QVERIFY(second->isVisible());
     QVERIFY(!first->isVisible());
@@ -182,7 +222,7 @@ void TestRegistration::refusedConnectionWarns()
     Recorders watch;
 
     RegisterDialog* form = openForm();
-    fill(form, {"gina", "pw", "pw", "", "", "", "", ""});
+    fill(form, {"gina", "pw1234", "pw1234", "", "", "", "", ""});
     submit(form);
     QTRY_COMPARE(watch.boxes.seen(), QStringList{refusedBox});
     QVERIFY(form->isVisible());
@@ -194,7 +234,7 @@ void TestRegistration::formTooLargeForAFrameIsRefused()
 
     RegisterDialog* form = openForm();
     // 40000 characters are 80000 bytes on the wire: more than one frame holds.
-    fill(form, {"hal", "pw", "pw", "Hal", "1", "", "", QString(40000, QLatin1Char('x'))});
+    fill(form, {"hal", "pw1234", "pw1234", "Hal", "1", "", "", QString(40000, QLatin1Char('x'))});
     submit(form);
     QTRY_COMPARE(exchange.boxes.seen(), QStringList{"Error!|Request too large to send!"});
     QVERIFY(form->isVisible());

@@ -1,4 +1,5 @@
 #include "userinfoupdatedialog.h"
+#include "refusals.h"
 #include "windowtesting.h"
 
 #include <QTextEdit>
@@ -92,7 +93,7 @@ void TestUserInfoUpdate::confirmedUpdate_data()
     QTest::addColumn<QString>("newPassword");
     QTest::addColumn<QString>("storedPassword");
     QTest::newRow("empty new password keeps the old one") << "" << account.password;
-    QTest::newRow("new password is stored") << "n3w" << "n3w";
+    QTest::newRow("new password is stored") << "n3w-pass" << "n3w-pass";
 }
 
 void TestUserInfoUpdate::confirmedUpdate()
@@ -135,7 +136,7 @@ void TestUserInfoUpdate::mismatchedPasswordsSendNothing()
     exchange.server.addFrames({{"UPDATE_SUCCESSFULLY"}});
 
     UserInfoUpdateDialog* form = openForm();
-    fill(form, "abc", "abd", "Alice", "1", "e", "i");
+    fill(form, "abcdef", "abcdeg", "Alice", "1", "e", "i");
     submit(form);
     // Lower-case "passwords" and "Error!", unlike the registration form.
     QCOMPARE(exchange.boxes.seen(), QStringList{"Error!|passwords are not same!"});
@@ -143,11 +144,11 @@ void TestUserInfoUpdate::mismatchedPasswordsSendNothing()
     QCOMPARE(window->currentUser().password, account.password);
 
     // Mend it: the first and only request the server sees is this one.
-    form->findChild<QLineEdit*>("repeatPasswordEdit")->setText("abc");
+    form->findChild<QLineEdit*>("repeatPasswordEdit")->setText("abcdef");
     submit(form);
     QTRY_COMPARE(exchange.server.requests().size(), 1);
     QCOMPARE(exchange.server.connectionCount(), 1);
-    QCOMPARE(exchange.server.requests().first().value(2), QString("abc"));
+    QCOMPARE(exchange.server.requests().first().value(2), QString("abcdef"));
 }
 
 void TestUserInfoUpdate::refusedUpdateWarnsAndChangesNothing_data()
@@ -164,10 +165,10 @@ void TestUserInfoUpdate::refusedUpdateWarnsAndChangesNothing()
     exchange.server.addFrames({{word}});
 
     UserInfoUpdateDialog* form = openForm();
-    fill(form, "n3w", "n3w", "Mallory", "0", "m@z", "x");
+    fill(form, "n3w-pass", "n3w-pass", "Mallory", "0", "m@z", "x");
     submit(form);
     QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
-    QCOMPARE(exchange.boxes.seen(), QStringList{"Error!|Update failed!"});
+    QCOMPARE(exchange.boxes.seen(), QStringList{"Error!|" + Refusals::message(word)});
     QVERIFY(form->isVisible());
     const UserInfo& user = window->currentUser();
     QCOMPARE(user.password, account.password);
@@ -196,7 +197,7 @@ void TestUserInfoUpdate::answerAfterLogout()
     exchange.server.addFrames({{"UPDATE_SUCCESSFULLY"}});
 
     UserInfoUpdateDialog* form = openForm();
-    fill(form, "n3w", "n3w", "Alice D", "1", "e", "i");
+    fill(form, "n3w-pass", "n3w-pass", "Alice D", "1", "e", "i");
     submit(form);
     // The user logs out before the answer arrives.
     window->findChild<QAction*>("actionLogout")->trigger();

@@ -1,4 +1,5 @@
 #include "usermanagedialog.h"
+#include "refusals.h"
 #include "windowtesting.h"
 
 using namespace WindowTesting;
@@ -194,7 +195,8 @@ void TestUserManage::deleteSendsUserId_data()
     QTest::addColumn<QStringList>("rowsAfter");
     QTest::newRow("deleted") << "DELETE_USER_SUCCESSFULLY" << QStringList{"PASS|Delete the user successfully!"}
                              << QStringList{"ann", "cat"};
-    QTest::newRow("refused") << "DELETE_USER_FAIL" << QStringList{} << QStringList{"ann", "ben", "cat"};
+    QTest::newRow("refused") << "DELETE_USER_FAIL" << QStringList{"Error!|" + Refusals::message("DELETE_USER_FAIL")}
+                             << QStringList{"ann", "ben", "cat"};
 }
 
 void TestUserManage::deleteSendsUserId()

@@ -32,6 +32,17 @@ public:
         return c.send(LoginQuery{id, password}).word();
     }
 
+    // Logs in asking for a session token, as our client does, and lets the client send it from then
+    // on. Returns the reply word.
+    QString loginWithToken(WireClient& c, const QString& id, const QString& password) const
+    {
+        const WireClient::Reply reply =
+            c.sendBytes(Wire::encodeFrame({QString(Query::UserLogin), id, password, QString(::Reply::Session)}));
+        if (reply.frames.value(1).value(0) == QLatin1String(::Reply::Session))
+            c.setToken(reply.frames.value(1).value(1));
+        return reply.word();
+    }
+
     QString registerUser(const QString& id, const QString& password, const QString& studentNumber = {}) const
     {
         UserRegisterQuery q{id, password, id + QStringLiteral(" name"), studentNumber, QStringLiteral("123"),

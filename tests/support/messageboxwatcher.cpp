@@ -27,6 +27,11 @@ void MessageBoxWatcher::poll()
         auto* box = qobject_cast<QMessageBox*>(widget);
         if (!box || !box->isVisible())
             continue;
+        if (box->button(QMessageBox::Yes)) {
+            m_questions.append(box->windowTitle() + QLatin1Char('|') + box->text());
+            box->button(answerYes ? QMessageBox::Yes : QMessageBox::No)->click();
+            continue;
+        }
         m_boxes.append({box->windowTitle(), box->text()});
         QAbstractButton* button = box->defaultButton();
         if (!button && !box->buttons().isEmpty())

@@ -61,7 +61,10 @@ void ScriptedServer::onNewConnection()
             const QStringList request = Wire::decodeBody(result.body).value_or(QStringList());
             m_requests.append(request);
             emit requestReceived(request);
-            const Reply reply = m_replies.isEmpty() ? Reply{{Wire::endOfStreamFrame()}, true, false}
+            // Logout notices are fire and forget: answered here, so the queue stays for scripted operations.
+            const bool logout = request.value(0) == QLatin1String("QUERY_USER_LOGOUT");
+            const Reply reply = logout ? Reply{{frameOf({QStringLiteral("LOGOUT_SUCCESSFULLY")}) + Wire::endOfStreamFrame()}, true, false}
+                : m_replies.isEmpty() ? Reply{{Wire::endOfStreamFrame()}, true, false}
                                                     : m_replies.takeFirst();
             if (reply.silent)
                 return;

@@ -10,6 +10,7 @@ class QTcpSocket;
 // A stand-in server on a free loopback port. Each connection's request frame is decoded and recorded;
 // the connection is then answered with the next prepared reply (a list of byte chunks, written one
 // per event-loop turn so that the client sees them in separate reads), and closed unless told not to.
+// A logout notice ("QUERY_USER_LOGOUT") is answered "LOGOUT_SUCCESSFULLY" without taking a reply.
 class ScriptedServer : public QObject
 {
     Q_OBJECT

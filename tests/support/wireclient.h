@@ -20,6 +20,8 @@ public:
     explicit WireClient(quint16 port, const QString& host = QStringLiteral("127.0.0.1"));
 
     void setSourceAddress(const QString& address) { m_source = address; }
+    // A session token to send with every request, as our client does while logged in.
+    void setToken(const QString& token) { m_token = token; }
     QString sourceAddress() const { return m_source; }
 
     struct Reply {
@@ -35,7 +37,8 @@ public:
     template <class Request>
     Reply send(const Request& request, int timeoutMs = 60000) const
     {
-        return sendBytes(Wire::encodeRequest(request), timeoutMs);
+        return sendBytes(m_token.isEmpty() ? Wire::encodeRequest(request) : Wire::encodeRequest(request, m_token),
+                         timeoutMs);
     }
     // The request with a session token as its last field, as our client sends it while logged in.
     template <class Request>
@@ -54,4 +57,5 @@ private:
     QString m_host;
     quint16 m_port;
     QString m_source;
+    QString m_token;
 };

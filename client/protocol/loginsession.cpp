@@ -1,0 +1,43 @@
+#include "loginsession.h"
+
+#include "clientwords.h"
+
+LoginSession& LoginSession::instance()
+{
+    static LoginSession session;
+    return session;
+}
+
+void LoginSession::begin()
+{
+    m_state = State::Active;
+    m_token.clear();
+}
+
+void LoginSession::setToken(const QString& token)
+{
+    if (m_state == State::Active)
+        m_token = token;
+}
+
+void LoginSession::end()
+{
+    m_state = State::None;
+    m_token.clear();
+}
+
+QStringList LoginSession::trailingFields(QLatin1String code) const
+{
+    if (m_token.isEmpty() || code == Query::UserLogin || code == ClientWords::UserLogout)
+        return {};
+    return {m_token};
+}
+
+bool LoginSession::markLost()
+{
+    if (m_state != State::Active)
+        return false;
+    m_state = State::Lost;
+    m_token.clear();
+    return true;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// The one table of what the server's refusal words mean to a user, shared by every window.
+namespace Refusals {
+
+// True for a word of the table (a refusal the server may send), false for success words and
+// words nobody knows.
+bool isKnown(const QString& word);
+
+// The login throttle's words: the lockout is told instead of "Wrong password!".
+bool isLoginThrottle(const QString& word);
+
+// The short Chinese message for a refusal word. `detail` is the frame's second string: the seconds
+// to wait for the login throttle's words. A word outside the table gets a message that names it.
+QString message(const QString& word, const QString& detail = QString());
+
+// The text shown once when the server has ended the login.
+QString loginEndedMessage();
+
+// Tells the user why the server refused a request, in a warning box over `parent`. The lost-login
+// words end the client's login instead: one box for the first of them, none for later ones, then
+// LoginSession::lost(). "PASSWORD_CHANGE_REQUIRED" is explained, then announced so that the personal
+// information form opens.
+void report(QWidget* parent, const QStringList& frame);
+
+} // namespace Refusals
