@@ -61,7 +61,9 @@ void ReturnBookDialog::getInfo()
     if (listChannel.atEnd()) {
         qDebug() << "Receive End";
         ListColumns::fit(ui.bookList);
-        dueDates.start(UserLoansQuery{user.id});
+        // The due dates come in a second exchange, only where there are loans to show them for.
+        if (ui.bookList->topLevelItemCount() > 0)
+            dueDates.start(UserLoansQuery{user.id});
     }
 }
 

@@ -25,8 +25,8 @@ private slots:
     void dueDatesAndRenewal();
 
 private:
-    // A dialog for user "u1" whose listing, and the due dates that follow it, have completed with the
-    // given rows.
+    // A dialog for user "u1" whose listing, and the due dates that follow a listing of any rows, have
+    // completed with the given rows.
     ReturnBookDialog* openWithRows(const QList<QStringList>& rows, const QList<QStringList>& dueRows = {});
     QTreeWidget* listOf(ReturnBookDialog* dialog) { return widget<QTreeWidget>(dialog, "bookList"); }
     static QStringList shownRow(QTreeWidget* list, int row) { return rowTexts(list, row, 7); }
@@ -46,10 +46,11 @@ static UserInfo reader()
 ReturnBookDialog* TestReturnBook::openWithRows(const QList<QStringList>& rows, const QList<QStringList>& dueRows)
 {
     addOpenReply(*server, rows);
-    addOpenReply(*server, dueRows);
+    if (!rows.isEmpty())
+        addOpenReply(*server, dueRows);
     auto* dialog = new ReturnBookDialog(reader(), dialogParent.get());
-    const int closed = server->closedCount();
-    if (!QTest::qWaitFor([&] { return server->closedCount() > closed + 1; }))
+    const int closed = server->closedCount() + (rows.isEmpty() ? 0 : 1);
+    if (!QTest::qWaitFor([&] { return server->closedCount() > closed; }))
         qWarning() << "listing did not complete";
     return dialog;
 }
@@ -83,9 +84,12 @@ void TestReturnBook::listing()
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Book List"));
     QVERIFY(dialog->testAttribute(Qt::WA_ShowModal));
-    // The listing, then the due dates of the loans.
-    QTRY_COMPARE(server->closedCount(), 2);
-    QCOMPARE(server->requests(), (QList<QStringList>{{"QUERY_USER_BORROW_BOOK", "u1"}, {"QUERY_USER_LOANS", "u1"}}));
+    // The listing, then the due dates of the loans, if any.
+    QList<QStringList> requests{{"QUERY_USER_BORROW_BOOK", "u1"}};
+    if (rows > 0)
+        requests.append(QStringList{"QUERY_USER_LOANS", "u1"});
+    QTRY_COMPARE(server->closedCount(), requests.size());
+    QCOMPARE(server->requests(), requests);
     QTreeWidget* list = listOf(dialog);
     QCOMPARE(list->topLevelItemCount(), rows);
     for (int i = 0; i < rows; ++i)
@@ -141,7 +145,7 @@ void TestReturnBook::noCurrentRowSendsNothing()
     widget<QPushButton>(empty, "returnButton")->click();
     // A third listing, queued after both presses, is the first thing the server sees after them.
     openWithRows({});
-    QCOMPARE(server->connectionCount(), 6);
+    QCOMPARE(server->connectionCount(), 4);
     for (const QStringList& request : server->requests())
         QVERIFY(request.first() == QLatin1String("QUERY_USER_BORROW_BOOK") || request.first() == QLatin1String("QUERY_USER_LOANS"));
 }
@@ -159,7 +163,7 @@ void TestReturnBook::secondPressMidExchangeIsIgnored()
     list->setCurrentItem(list->topLevelItem(0)); // now loan(1)
     widget<QPushButton>(dialog, "returnButton")->click();
     openWithRows({}); // a later connection: the press above has been handled by now
-    QCOMPARE(server->connectionCount(), 5);
+    QCOMPARE(server->connectionCount(), 4);
     QCOMPARE(server->requests().at(2), QStringList{"QUERY_RETURN_BOOK"} + loan(0) + QStringList{"u1"});
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(shownRow(list, 0), loan(1));
@@ -234,7 +238,7 @@ void TestReturnBook::dueDatesAndRenewal()
     addOpenReply(*server, {{"RENEW_LIMIT_REACHED"}});
     widget<QPushButton>(dialog, "renewButton")->click();
     QTRY_COMPARE(boxes->seen().size(), 2);
-    QVERIFY(boxes->seen().last().startsWith(QStringLiteral("Error|")));
+    QCOMPARE(boxes->seen().last(), QStringLiteral("Error!|这本书的续借次数已用完。"));
     QCOMPARE(list->topLevelItem(0)->text(7), QStringLiteral("2999-02-01 10:00:00"));
 }
 
