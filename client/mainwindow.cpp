@@ -6,6 +6,7 @@
 #include "listcolumns.h"
 #include "loginsession.h"
 #include "refusals.h"
+#include "tlsdialog.h"
 
 #include <QDebug>
 #include <QKeySequence>
@@ -26,6 +27,10 @@ MainWindow::MainWindow()
     connect(actionLogout, &QAction::triggered, this, &MainWindow::userLogoutWindow);
     connect(actionExit, &QAction::triggered, this, &MainWindow::close);
     connect(actionChangeIP, &QAction::triggered, this, &MainWindow::openChangeIPWindow);
+    connect(actionTls, &QAction::triggered, this, [this] {
+        auto* dialog = new TlsDialog(TlsSettings::pathBeside(ServerAddressFile::defaultPath()), this);
+        dialog->open();
+    });
     connect(actionInfo, &QAction::triggered, this, &MainWindow::userInfoWindow);
     connect(actionRegister, &QAction::triggered, this, &MainWindow::registerWindow);
     connect(actionUserManage, &QAction::triggered, this, &MainWindow::userManageWindow);

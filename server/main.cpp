@@ -1,4 +1,6 @@
+#include "databasebackup.h"
 #include "dialog.h"
+#include "serversettings.h"
 #ifdef LIBRARY_TEST_CLOCK
 #include "testclock.h"
 #endif
@@ -8,6 +10,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,15 +42,63 @@ void quitOnTerminate(QApplication& app)
     sigaction(SIGINT, &action, nullptr);
 }
 
+// The process holds passwords while it hashes them: it never leaves a core dump, and no other
+// process of the same user may attach to it.
+void keepMemoryPrivate()
+{
+    const rlimit noCore = {0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+// Every connection holds a descriptor; idle bursts of a thousand peers must not run out of them.
+void raiseDescriptorLimit()
+{
+    rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+// `server --backup FILE`: a consistent copy of the database of server.ini in the working directory,
+// taken beside a running server.
+int backup(int argc, char* argv[], const char* target)
+{
+    QCoreApplication app(argc, argv);
+    QStringList problems;
+    const ServerSettings settings = ServerSettings::load(QStringLiteral("server.ini"), &problems);
+    for (const QString& problem : std::as_const(problems))
+        std::fprintf(stderr, "server.ini: %s\n", qPrintable(problem));
+    QString error;
+    if (!DatabaseBackup::write(settings.database, QString::fromLocal8Bit(target), &error)) {
+        std::fprintf(stderr, "backup failed: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("backup of %s written to %s\n", qPrintable(settings.database.location()), target);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    keepMemoryPrivate();
     // Every connection thread gets an event dispatcher; the plain one costs less to set up than GLib's.
     // The database, its journal and the log hold accounts and loans: readable by the server's user only.
     ::umask(077);
     if (::geteuid() == 0)
         std::fprintf(stderr, "warning: the server needs no root rights; run it as an unprivileged user\n");
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--backup") == 0) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "usage: server --backup FILE\n");
+                return 2;
+            }
+            return backup(argc, argv, argv[i + 1]);
+        }
+    }
+    raiseDescriptorLimit();
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
@@ -54,6 +107,9 @@ int main(int argc, char* argv[])
 #endif
     // A peer that closes early must not kill the server when a reply is written to it.
     std::signal(SIGPIPE, SIG_IGN);
+    // A file-size limit reached makes the write fail (the change is refused and the server goes on), as a
+    // full disk does, instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     quitOnTerminate(app);
 
     Dialog dialog;

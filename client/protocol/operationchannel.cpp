@@ -1,6 +1,7 @@
 #include "operationchannel.h"
 
 #include "clientsettings.h"
+#include "tlsfingerprint.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -14,6 +15,15 @@ OperationChannel::OperationChannel(const QString& addressFile)
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &OperationChannel::onDeadline);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &OperationChannel::onSocketError);
+    // The certificate is judged by its pin, not by a certificate authority: the handshake pauses on
+    // its errors until decideTrust() has run, outside the socket's own signal.
+    m_socket.setPauseMode(QAbstractSocket::PauseOnSslErrors);
+    connect(&m_socket, &QSslSocket::sslErrors, this, [this] { QTimer::singleShot(0, this, &OperationChannel::decideTrust); });
+    connect(&m_socket, &QSslSocket::encrypted, this, [this] {
+        // A certificate that a certificate authority vouches for raises no errors; a pin still decides.
+        if (!m_tls.fingerprint.isEmpty() && !TlsFingerprint::matches(m_socket.peerCertificate(), m_tls.fingerprint))
+            decideTrust();
+    });
 }
 
 OperationChannel::~OperationChannel()
@@ -28,6 +38,7 @@ void OperationChannel::start()
     m_address = ServerAddressFile::load(m_addressFile);
     // client.ini sits beside the address file.
     const ClientSettings settings(QFileInfo(m_addressFile).dir().filePath(ClientSettings::defaultPath()));
+    m_tls = TlsSettings::load(TlsSettings::pathBeside(m_addressFile));
     if (m_socket.state() != QAbstractSocket::UnconnectedState)
         m_socket.abort();
     m_reader.reset();
@@ -37,7 +48,57 @@ void OperationChannel::start()
     m_timeoutMs = qint64(settings.timeoutSeconds()) * 1000;
     m_remainingMs = m_timeoutMs;
     setWaiting(true);
-    m_socket.connectToHost(m_address.host, m_address.port, QIODevice::ReadWrite);
+    if (m_tls.enabled)
+        m_socket.connectToHostEncrypted(m_address.host, m_tls.port, QIODevice::ReadWrite);
+    else
+        m_socket.connectToHost(m_address.host, m_address.port, QIODevice::ReadWrite);
+}
+
+void OperationChannel::decideTrust()
+{
+    if (m_ended || m_socket.state() == QAbstractSocket::UnconnectedState)
+        return;
+    const QSslCertificate certificate = m_socket.peerCertificate();
+    const QString seen = TlsFingerprint::of(certificate);
+    QWidget* parent = QApplication::activeWindow();
+    bool trusted = false;
+    // The user's time to read a fingerprint is not the server's.
+    setWaiting(false);
+    if (!m_tls.fingerprint.isEmpty()) {
+        trusted = TlsFingerprint::matches(certificate, m_tls.fingerprint);
+        if (!trusted) {
+            QMessageBox::warning(parent, QStringLiteral("Error!"),
+                                 QStringLiteral("服务器的证书已改变，连接已拒绝!\n信任的指纹:\n%1\n服务器的指纹:\n%2\n"
+                                                "若证书确实已更换，请在 选项 → TLS设置 中忘记旧证书。")
+                                     .arg(m_tls.fingerprint, seen));
+        }
+    } else if (!certificate.isNull()) {
+        // Trust on first use: the user compares the fingerprint with the one the server printed.
+        const QMessageBox::StandardButton answer = QMessageBox::question(
+            parent, QStringLiteral("TLS"),
+            QStringLiteral("首次连接此服务器。证书指纹 (SHA-256):\n%1\n与服务器显示的指纹一致吗? 信任并记住该证书?").arg(seen),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        trusted = answer == QMessageBox::Yes;
+        if (trusted) {
+            m_tls.fingerprint = seen;
+            TlsSettings stored = TlsSettings::load(TlsSettings::pathBeside(m_addressFile));
+            stored.fingerprint = seen;
+            stored.save(TlsSettings::pathBeside(m_addressFile));
+        }
+    }
+    if (m_ended || m_socket.state() == QAbstractSocket::UnconnectedState)
+        return;
+    if (!trusted) {
+        // Told already (or the user said no): the error step ends the exchange without another box.
+        m_socket.abort();
+        fail(Failure::Untrusted);
+        return;
+    }
+    setWaiting(true);
+    if (m_socket.isEncrypted())
+        return;
+    m_socket.ignoreSslErrors();
+    m_socket.resume();
 }
 
 bool OperationChannel::writeFrame(const QByteArray& frame)
@@ -179,6 +240,8 @@ void OperationChannel::reportError(QWidget* parent)
         qDebug() << errorText;
         QMessageBox::warning(parent, QStringLiteral("Error!"),
                              QStringLiteral("与服务器的连接中断，没有收到完整的回复，请重试。"));
+        return;
+    case Failure::Untrusted:
         return;
     case Failure::Socket:
     case Failure::None:

@@ -4,9 +4,10 @@
 #include "loginsession.h"
 #include "messages.h"
 #include "serveraddressfile.h"
+#include "tlssettings.h"
 
 #include <QElapsedTimer>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTimer>
 
 class QWidget;
@@ -27,6 +28,12 @@ class QWidget;
 // reply) a deadline runs ([network] timeoutSeconds of client.ini) and a busy cursor shows. The clock
 // stops while the window handles a frame it was given, so a message box the user leaves open does not
 // count against the server.
+//
+// With TLS on in client.ini, the same exchange runs inside TLS on the TLS port. A request written
+// before the handshake waits in the socket until the server's certificate is trusted: the pinned one,
+// or, on the first connection, one the user accepts (then pinned). A different certificate is refused
+// with a warning showing both fingerprints, and the operation ends in its error step without a
+// second box.
 class OperationChannel : public QObject
 {
     Q_OBJECT
@@ -91,7 +98,7 @@ signals:
     void failed();
 
 private:
-    enum class Failure { None, Socket, Lost, Timeout };
+    enum class Failure { None, Socket, Lost, Timeout, Untrusted };
 
     bool writeFrame(const QByteArray& frame);
     void onSocketError(QAbstractSocket::SocketError error);
@@ -101,10 +108,14 @@ private:
     void setWaiting(bool waiting);
     // True when the bytes already received hold the end-of-stream frame.
     bool replyComplete() const;
+    // Called once the handshake has paused on the certificate: trusts it (pinned, or accepted by the
+    // user) and lets the handshake go on, or ends the exchange.
+    void decideTrust();
 
     QString m_addressFile;
     ServerAddress m_address;
-    QTcpSocket m_socket;
+    TlsSettings m_tls;
+    QSslSocket m_socket;
     FrameReader m_reader;
     bool m_ended = false;
 

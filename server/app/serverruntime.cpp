@@ -2,6 +2,8 @@
 
 #include "catalogueimport.h"
 #include "connectionserver.h"
+#include "databasebackup.h"
+#include "databaseguard.h"
 #include "databasepool.h"
 #include "levels.h"
 #include "logger.h"
@@ -10,9 +12,12 @@
 #include "requestcontext.h"
 #include "serverclock.h"
 #include "sessionstore.h"
+#include "tlscredentials.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -32,8 +37,16 @@ ServerRuntime::~ServerRuntime()
     }
     m_listenerThread.quit();
     m_listenerThread.wait();
+    m_upkeepTimer.stop();
+    if (m_backupThread) {
+        m_backupThread->wait();
+        delete m_backupThread;
+    }
     if (m_database)
         m_database->stop();
+    // A stop looks different from a crash in the log.
+    if (m_started)
+        m_logger->log(QStringLiteral("server stopped cleanly"));
 }
 
 bool ServerRuntime::start()
@@ -48,6 +61,18 @@ bool ServerRuntime::start()
         return false;
     }
     m_hasher = std::make_unique<PasswordHasher>();
+
+    // A database that is not there is created, but never quietly: an empty library in place of a lost
+    // file would look like a working one.
+    const DatabaseGuard::Finding finding = DatabaseGuard::inspect(m_settings.database);
+    if (finding.state == DatabaseGuard::State::Unusable) {
+        m_logger->log(finding.message);
+        return false;
+    }
+    if (finding.state == DatabaseGuard::State::New) {
+        m_logger->log(finding.message);
+        std::fprintf(stderr, "%s\n", qPrintable(finding.message));
+    }
 
     Logger* logger = m_logger;
     m_database = std::make_unique<DatabasePool>(m_settings.database, [logger](const QString& line) { logger->log(line); });
@@ -87,35 +112,129 @@ bool ServerRuntime::start()
     importSeedCatalogue();
     setMissingDueDates();
 
-    m_listenerThread.setObjectName(QStringLiteral("listener"));
-    m_listenerThread.start();
-    m_server = new ConnectionServer(m_context.get(), m_logger, m_settings.maxConnections);
-    m_server->moveToThread(&m_listenerThread);
-    bool listening = false;
-    QString listenError;
-    QMetaObject::invokeMethod(
-        m_server,
-        [&] {
-            listening = m_server->listen(m_settings.address, m_settings.port);
-            if (!listening) {
-                listenError = m_server->errorString();
-                return;
-            }
-            const QHostAddress address = m_server->serverAddress();
-            const bool any = address == QHostAddress::Any || address == QHostAddress::AnyIPv6
-                || address == QHostAddress::AnyIPv4;
-            m_listeningText = (any ? QStringLiteral("0.0.0.0") : address.toString()) + QLatin1Char(':')
-                + QString::number(m_server->serverPort());
-        },
-        Qt::BlockingQueuedConnection);
-    if (!listening) {
-        m_logger->log(QStringLiteral("cannot listen on port %1: %2").arg(m_settings.port).arg(listenError));
+    if (!m_settings.plain && !m_settings.tls) {
+        m_logger->log(QStringLiteral("server.ini: [network] plain=false and [tls] enabled=false leave no port to serve"));
         return false;
     }
+    std::optional<QSslConfiguration> tls;
+    if (m_settings.tls) {
+        TlsCredentials credentials;
+        QString tlsError;
+        if (!credentials.load(m_settings.tlsCertificate, m_settings.tlsKey, privateDirectory(), &tlsError)) {
+            m_logger->log(QStringLiteral("TLS: ") + tlsError);
+            return false;
+        }
+        if (credentials.created())
+            m_logger->log(QStringLiteral("TLS: created a self-signed certificate, %1").arg(credentials.certificatePath()));
+        // On every start, in the log and on standard output: desks compare it with what their client shows.
+        const QString line = QStringLiteral("TLS certificate %1 SHA-256 fingerprint %2")
+                                 .arg(credentials.certificatePath(), credentials.fingerprint());
+        m_logger->log(line);
+        tls = credentials.serverConfiguration();
+    }
+
+    m_listenerThread.setObjectName(QStringLiteral("listener"));
+    m_listenerThread.start();
+    m_server = new ConnectionServer(m_context.get(), m_logger);
+    m_server->moveToThread(&m_listenerThread);
+    // TLS first: the plain "listening on" line, when there is one, comes last and says the server is up.
+    if (tls && !listen(m_settings.tlsPort, tls, QStringLiteral("listening for TLS on ")))
+        return false;
+    if (m_settings.plain && !listen(m_settings.port, std::nullopt, QStringLiteral("listening on ")))
+        return false;
+
+    const CatalogueCounts c = counts();
+    m_logger->log(QStringLiteral("started: %1 books, %2 on loan, %3 accounts, %4 unconfirmed")
+                      .arg(c.books)
+                      .arg(c.loans)
+                      .arg(c.accounts)
+                      .arg(c.unconfirmed));
+    if (!m_settings.backupDirectory.isEmpty() && !m_settings.database.isSqlite())
+        m_logger->log(QStringLiteral("[backup] copies SQLite databases only; back PostgreSQL up with pg_dump"));
+    else if (!m_settings.backupDirectory.isEmpty())
+        m_logger->log(QStringLiteral("backups every %1 hours into %2, keeping %3")
+                          .arg(m_settings.backupEveryHours)
+                          .arg(QDir::current().absoluteFilePath(m_settings.backupDirectory))
+                          .arg(m_settings.backupKeep));
+    // Now and then once an hour: the loan history is pruned, and a backup taken when one is due.
+    upkeep();
+    connect(&m_upkeepTimer, &QTimer::timeout, this, [this] { upkeep(); });
+    m_upkeepTimer.start(3600 * 1000);
+    m_started = true;
+    return true;
+}
+
+bool ServerRuntime::listen(quint16 port, const std::optional<QSslConfiguration>& tls, const QString& announcement)
+{
+    quint16 bound = 0;
+    QString error;
+    QMetaObject::invokeMethod(
+        m_server, [&] { bound = m_server->listen(m_settings.address, port, tls, &error); }, Qt::BlockingQueuedConnection);
+    if (bound == 0) {
+        m_logger->log(QStringLiteral("cannot listen on port %1: %2").arg(port).arg(error));
+        return false;
+    }
+    const QHostAddress& address = m_settings.address;
+    const bool any = address == QHostAddress::Any || address == QHostAddress::AnyIPv6 || address == QHostAddress::AnyIPv4;
+    const QString text = (any ? QStringLiteral("0.0.0.0") : address.toString()) + QLatin1Char(':') + QString::number(bound);
+    if (tls)
+        m_tlsText = text;
+    else
+        m_listeningText = text;
     // Printed directly and once, so that whoever started the server can read the port from it.
-    std::printf("listening on %s\n", qPrintable(listeningText()));
+    std::printf("%s\n", qPrintable(announcement + text));
     std::fflush(stdout);
     return true;
+}
+
+QString ServerRuntime::privateDirectory() const
+{
+    // Beside the database, which is kept from other users in the same way.
+    if (m_settings.database.isSqlite())
+        return QFileInfo(m_settings.database.location()).absolutePath();
+    return QDir::currentPath();
+}
+
+void ServerRuntime::upkeep()
+{
+    if (m_settings.loanHistoryDays > 0) {
+        const QDateTime cutoff = QDateTime::currentDateTimeUtc().addDays(-m_settings.loanHistoryDays);
+        qint64 loans = 0, entries = 0;
+        m_database->write([&](Storage& storage) {
+            loans = storage.pruneLoanHistory(cutoff.toString(Qt::ISODate));
+            entries = storage.pruneLoanAudit(cutoff.toString(Qt::ISODateWithMs));
+        });
+        if (loans > 0 || entries > 0)
+            m_logger->log(QStringLiteral("privacy: removed %1 finished loans and %2 borrow and return entries older than "
+                                         "%3 days")
+                              .arg(loans)
+                              .arg(entries)
+                              .arg(m_settings.loanHistoryDays));
+    }
+    if (m_settings.backupDirectory.isEmpty() || !m_settings.database.isSqlite()
+        || (m_backupThread && m_backupThread->isRunning()))
+        return;
+    // Due when the newest copy is older than the interval, so that restarts neither skip nor repeat one.
+    const QFileInfoList copies = QDir(m_settings.backupDirectory)
+                                     .entryInfoList({QStringLiteral("library-*.db")}, QDir::Files, QDir::Time);
+    if (!copies.isEmpty()
+        && copies.first().lastModified().secsTo(QDateTime::currentDateTime()) < qint64(m_settings.backupEveryHours) * 3600)
+        return;
+    if (m_backupThread) {
+        m_backupThread->wait();
+        delete m_backupThread;
+    }
+    // Off the window's thread: a copy of a large library takes a while.
+    const DatabaseSettings database = m_settings.database;
+    const QString directory = m_settings.backupDirectory;
+    const int keep = m_settings.backupKeep;
+    Logger* logger = m_logger;
+    m_backupThread = QThread::create([database, directory, keep, logger] {
+        QString error;
+        const QString path = DatabaseBackup::writeInto(database, directory, keep, &error);
+        logger->log(path.isEmpty() ? QStringLiteral("backup failed: ") + error : QStringLiteral("backup written: ") + path);
+    });
+    m_backupThread->start();
 }
 
 bool ServerRuntime::createFirstAdministrator()
@@ -131,6 +250,9 @@ bool ServerRuntime::createFirstAdministrator()
     admin.name = m_settings.adminId;
     admin.level = Levels::englishName(Levels::SuperAdmin);
     admin.passwordHash = m_hasher->hash(password);
+    // A generated password has been on the console (and in a service's journal): it only lets its
+    // holder choose a new one.
+    admin.mustChangePassword = generated;
     QString error;
     if (!m_database->write([&](Storage& storage) {
             if (!storage.insertAccount(admin))
@@ -200,6 +322,11 @@ void ServerRuntime::importSeedCatalogue()
 QString ServerRuntime::listeningText() const
 {
     return m_listeningText;
+}
+
+QString ServerRuntime::tlsText() const
+{
+    return m_tlsText;
 }
 
 QString ServerRuntime::databaseText() const

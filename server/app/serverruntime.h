@@ -4,9 +4,12 @@
 #include "storage.h"
 
 #include <QObject>
+#include <QSslConfiguration>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class ConnectionServer;
 class DatabasePool;
@@ -29,6 +32,7 @@ public:
     bool start();
 
     QString listeningText() const;
+    QString tlsText() const; // the TLS port's address, or empty
     QString databaseText() const;
     int activeConnections() const;
     // Counts read afresh from the database.
@@ -40,6 +44,11 @@ private:
     bool createFirstAdministrator();
     void importSeedCatalogue();
     void setMissingDueDates();
+    bool listen(quint16 port, const std::optional<QSslConfiguration>& tls, const QString& announcement);
+    // Where private files (the self-signed key) are kept: beside the database.
+    QString privateDirectory() const;
+    // Prunes the loan history, and starts a scheduled backup when one is due.
+    void upkeep();
 
     Logger* m_logger;
     ServerSettings m_settings;
@@ -53,4 +62,8 @@ private:
     QThread m_listenerThread;
     ConnectionServer* m_server = nullptr; // lives on m_listenerThread
     QString m_listeningText = QStringLiteral("not listening");
+    QString m_tlsText;
+    QTimer m_upkeepTimer;
+    QThread* m_backupThread = nullptr;
+    bool m_started = false;
 };

@@ -29,10 +29,36 @@ Logger::~Logger()
     m_writer.join();
 }
 
+QString Logger::escaped(const QString& text)
+{
+    // Control characters, line separators and invisible format characters would let a value forge or
+    // hide log lines; they are written as escapes (and a backslash doubled, so that an escape cannot be
+    // faked either).
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            out += QLatin1String("\\\\");
+        else if (u == u'\n')
+            out += QLatin1String("\\n");
+        else if (u == u'\r')
+            out += QLatin1String("\\r");
+        else if (u == u'\t')
+            out += QLatin1String("\\t");
+        else if (u < 0x20 || (u >= 0x7f && u < 0xa0) || u == 0x2028 || u == 0x2029
+                 || c.category() == QChar::Other_Format) // e.g. right-to-left overrides that reorder a line
+            out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 void Logger::log(const QString& line)
 {
     const QString stamped =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + line;
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + escaped(line);
     QMutexLocker lock(&m_mutex);
     if (m_pendingOutput.size() < MaxQueuedLines)
         m_pendingOutput.append(stamped);

@@ -19,7 +19,9 @@ public:
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
 
+    // One line; control characters in it are escaped (see escaped()).
     void log(const QString& line);
+    static QString escaped(const QString& text);
     // Lines logged since the last call, oldest first (at most the last few thousand).
     QStringList takeForDisplay();
 

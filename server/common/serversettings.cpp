@@ -114,6 +114,16 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
     s.port = quint16(readInt(ini, QStringLiteral("network/port"), s.port, 0, 65535, problems));
     s.maxConnections = readInt(ini, QStringLiteral("network/maxConnections"), s.maxConnections, 1, 100000, problems);
     s.readTimeoutMs = readInt(ini, QStringLiteral("network/readTimeoutMs"), s.readTimeoutMs, 100, 3600000, problems);
+    s.plain = readBool(ini, QStringLiteral("network/plain"), s.plain, problems);
+    s.maxConnectionsPerAddress = readInt(ini, QStringLiteral("network/maxConnectionsPerAddress"),
+                                         s.maxConnectionsPerAddress, 1, 100000, problems);
+    s.firstByteTimeoutMs =
+        readInt(ini, QStringLiteral("network/firstByteTimeoutMs"), s.firstByteTimeoutMs, 100, 3600000, problems);
+
+    s.tls = readBool(ini, QStringLiteral("tls/enabled"), s.tls, problems);
+    s.tlsPort = quint16(readInt(ini, QStringLiteral("tls/port"), s.tlsPort, 0, 65535, problems));
+    s.tlsCertificate = readString(ini, QStringLiteral("tls/certificate"), s.tlsCertificate).trimmed();
+    s.tlsKey = readString(ini, QStringLiteral("tls/key"), s.tlsKey).trimmed();
 
     DatabaseSettings& db = s.database;
     db.driver = readString(ini, QStringLiteral("database/driver"), db.driver);
@@ -165,5 +175,16 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
         readInt(ini, QStringLiteral("security/loginFailuresPerAccount"), s.loginFailuresPerAccount, 1, 100000, problems);
     s.loginLockoutMs =
         readInt(ini, QStringLiteral("security/loginLockoutMs"), s.loginLockoutMs, 0, 24 * 3600 * 1000, problems);
+
+    s.registrationsPerAddressPerHour = readInt(ini, QStringLiteral("registration/perAddressPerHour"),
+                                               s.registrationsPerAddressPerHour, 0, 1000000, problems);
+    s.maxUnconfirmedAccounts =
+        readInt(ini, QStringLiteral("registration/maxUnconfirmed"), s.maxUnconfirmedAccounts, 0, 10000000, problems);
+
+    s.backupDirectory = readString(ini, QStringLiteral("backup/directory"), s.backupDirectory).trimmed();
+    s.backupEveryHours = readInt(ini, QStringLiteral("backup/everyHours"), s.backupEveryHours, 1, 24 * 365, problems);
+    s.backupKeep = readInt(ini, QStringLiteral("backup/keep"), s.backupKeep, 1, 10000, problems);
+
+    s.loanHistoryDays = readInt(ini, QStringLiteral("privacy/loanHistoryDays"), s.loanHistoryDays, 0, 36500, problems);
     return s;
 }

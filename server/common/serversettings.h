@@ -30,8 +30,16 @@ struct ServerSettings {
     // [network]
     QHostAddress address = QHostAddress::Any;
     quint16 port = 9999;
-    int maxConnections = 256;
+    bool plain = true;           // serve the plain port; false: TLS only
+    int maxConnections = 1024;   // threads are cheap: sized for bursts of idle peers, not for the request rate
+    int maxConnectionsPerAddress = 16;
+    int firstByteTimeoutMs = 2000; // the first byte of the request (after the TLS handshake) within this
     int readTimeoutMs = 10000;
+    // [tls]
+    bool tls = true;
+    quint16 tlsPort = 9443;
+    QString tlsCertificate; // PEM files; both empty: a self-signed pair kept beside the database
+    QString tlsKey;
     // [database]
     DatabaseSettings database;
     // [admin]
@@ -58,6 +66,15 @@ struct ServerSettings {
     int loginFailuresPerAddress = 20;  // per address, across accounts
     int loginFailuresPerAccount = 20;  // per account, across addresses
     int loginLockoutMs = 30000;
+    // [registration]
+    int registrationsPerAddressPerHour = 5;
+    int maxUnconfirmedAccounts = 500;
+    // [backup]
+    QString backupDirectory; // empty: no scheduled backups
+    int backupEveryHours = 24;
+    int backupKeep = 7;
+    // [privacy]
+    int loanHistoryDays = 365;
 
     ServerSettings();
     // Loads the file when it exists; keys that are missing or unreadable keep their defaults and are

@@ -30,7 +30,9 @@ Dialog::~Dialog()
 bool Dialog::start()
 {
     const bool started = m_runtime->start();
-    m_ui->addressLabel->setText(m_runtime->listeningText());
+    const QString tls = m_runtime->tlsText();
+    m_ui->addressLabel->setText(tls.isEmpty() ? m_runtime->listeningText()
+                                              : m_runtime->listeningText() + tr(", TLS ") + tls);
     m_ui->databaseLabel->setText(m_runtime->databaseText());
     refresh();
     return started;

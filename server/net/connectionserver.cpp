@@ -1,28 +1,70 @@
 #include "connectionserver.h"
 
 #include "logger.h"
+#include "requestcontext.h"
+#include "serversettings.h"
 #include "tcpthread.h"
 
+#include <algorithm>
+
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 // Serving a request needs little stack: parsing is flat and the database runs on its own threads.
+// TLS adds OpenSSL's handshake, which stays well inside this.
 constexpr uint ThreadStackSize = 256 * 1024;
+
+// Whom the per-address limit counts an accepted connection against: its IPv4 address (also for IPv4
+// peers of a dual-stack socket), or the /64 network of an IPv6 address, since one IPv6 host commonly
+// holds a whole /64.
+QHostAddress limitedAddressOf(qintptr descriptor)
+{
+    sockaddr_storage storage = {};
+    socklen_t length = sizeof storage;
+    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr*>(&storage), &length) != 0)
+        return {};
+    const QHostAddress address(reinterpret_cast<const sockaddr*>(&storage));
+    bool isIpv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIpv4);
+    if (isIpv4)
+        return QHostAddress(ipv4);
+    Q_IPV6ADDR bytes = address.toIPv6Address();
+    std::fill(bytes.c + 8, bytes.c + 16, quint8(0));
+    return QHostAddress(bytes);
+}
 } // namespace
 
-ConnectionServer::ConnectionServer(ServerContext* context, Logger* logger, int maxConnections, QObject* parent)
-    : QTcpServer(parent)
+// One listening socket; hands what it accepts to the server, with the TLS set-up of its port.
+class ConnectionServer::Listener : public QTcpServer
+{
+public:
+    Listener(ConnectionServer* server, const QSslConfiguration* tls)
+        : m_server(server)
+        , m_tls(tls)
+    {
+    }
+
+protected:
+    void incomingConnection(qintptr socketDescriptor) override { m_server->accepted(socketDescriptor, m_tls); }
+
+private:
+    ConnectionServer* m_server;
+    const QSslConfiguration* m_tls;
+};
+
+ConnectionServer::ConnectionServer(ServerContext* context, Logger* logger, QObject* parent)
+    : QObject(parent)
     , m_context(context)
     , m_logger(logger)
-    , m_maxConnections(maxConnections)
 {
 }
 
 ConnectionServer::~ConnectionServer()
 {
-    close();
-    for (qintptr descriptor : std::as_const(m_waiting))
-        ::close(int(descriptor));
+    m_listeners.clear();
+    for (const Pending& pending : std::as_const(m_waiting))
+        ::close(int(pending.descriptor));
     // Idle peers are cut off rather than waited for; then every thread ends before the context goes.
     for (TcpThread* thread : std::as_const(m_threads))
         thread->abortConnection();
@@ -32,21 +74,55 @@ ConnectionServer::~ConnectionServer()
     }
 }
 
-void ConnectionServer::incomingConnection(qintptr socketDescriptor)
+quint16 ConnectionServer::listen(const QHostAddress& address, quint16 port, const std::optional<QSslConfiguration>& tls,
+                                 QString* error)
 {
-    if (m_threads.size() >= m_maxConnections) {
-        m_waiting.enqueue(socketDescriptor);
-        pauseAccepting();
-        return;
+    const QSslConfiguration* configuration = nullptr;
+    if (tls) {
+        m_tlsConfigurations.push_back(std::make_unique<QSslConfiguration>(*tls));
+        configuration = m_tlsConfigurations.back().get();
     }
-    startThread(socketDescriptor);
+    auto listener = std::make_unique<Listener>(this, configuration);
+    // Peers that wait for a thread wait in the kernel's queue.
+    listener->setMaxPendingConnections(m_context->settings.maxConnections);
+    if (!listener->listen(address, port)) {
+        *error = listener->errorString();
+        return 0;
+    }
+    const quint16 bound = listener->serverPort();
+    m_listeners.push_back(std::move(listener));
+    return bound;
 }
 
-void ConnectionServer::startThread(qintptr socketDescriptor)
+void ConnectionServer::accepted(qintptr socketDescriptor, const QSslConfiguration* tls)
 {
-    auto* thread = new TcpThread(socketDescriptor, m_context, m_logger);
+    const ServerSettings& settings = m_context->settings;
+    const QHostAddress peer = limitedAddressOf(socketDescriptor);
+    int& count = m_perAddress[peer];
+    if (count >= settings.maxConnectionsPerAddress) {
+        // Closed before it costs a thread: one address cannot take the connections of everyone else.
+        ::close(int(socketDescriptor));
+        m_logger->log(QStringLiteral("%1 refused: already %2 connections from this address")
+                          .arg(peer.toString())
+                          .arg(count));
+        return;
+    }
+    ++count;
+    const Pending pending{socketDescriptor, peer, tls};
+    if (m_threads.size() >= settings.maxConnections) {
+        m_waiting.enqueue(pending);
+        setAccepting(false);
+        return;
+    }
+    startThread(pending);
+}
+
+void ConnectionServer::startThread(const Pending& pending)
+{
+    auto* thread = new TcpThread(pending.descriptor, m_context, m_logger, pending.tls);
     thread->setStackSize(ThreadStackSize);
-    connect(thread, &TcpThread::finished, this, [this, thread] { threadFinished(thread); });
+    const QHostAddress peer = pending.peer;
+    connect(thread, &TcpThread::finished, this, [this, thread, peer] { threadFinished(thread, peer); });
     connect(thread, &TcpThread::error, this, [this](QTcpSocket::SocketError socketError) {
         m_logger->log(QStringLiteral("connection failed before serving: socket error %1").arg(int(socketError)));
     });
@@ -55,14 +131,27 @@ void ConnectionServer::startThread(qintptr socketDescriptor)
     m_active.storeRelaxed(int(m_threads.size()));
 }
 
-void ConnectionServer::threadFinished(TcpThread* thread)
+void ConnectionServer::threadFinished(TcpThread* thread, const QHostAddress& peer)
 {
     if (!m_threads.remove(thread))
         return;
     thread->deleteLater();
+    auto it = m_perAddress.find(peer);
+    if (it != m_perAddress.end() && --it.value() <= 0)
+        m_perAddress.erase(it);
     if (!m_waiting.isEmpty())
         startThread(m_waiting.dequeue());
-    else if (m_threads.size() < m_maxConnections)
-        resumeAccepting();
+    else if (m_threads.size() < m_context->settings.maxConnections)
+        setAccepting(true);
     m_active.storeRelaxed(int(m_threads.size()));
+}
+
+void ConnectionServer::setAccepting(bool accepting)
+{
+    for (const auto& listener : m_listeners) {
+        if (accepting)
+            listener->resumeAccepting();
+        else
+            listener->pauseAccepting();
+    }
 }

@@ -1,37 +1,61 @@
 #pragma once
 
 #include <QAtomicInt>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
 #include <QQueue>
 #include <QSet>
+#include <QSslConfiguration>
 #include <QTcpServer>
+
+#include <functional>
+#include <memory>
+#include <optional>
 
 struct ServerContext;
 class Logger;
 class TcpThread;
 
-// Accepts connections and serves each on a new TcpThread. At most `maxConnections` are served at
-// once: beyond that, accepting pauses (the kernel queues further peers) and resumes as threads end.
-class ConnectionServer : public QTcpServer
+// Serves every listening port (plain and TLS) with one pool of TcpThreads, one per connection, and
+// one set of limits. At most `maxConnections` are served at once: beyond that, accepting pauses (the
+// kernel queues further peers) and resumes as threads end. One address holds at most
+// `maxConnectionsPerAddress` of them (an IPv6 /64 counts as one address); a connection beyond that is
+// closed at once, before it costs a thread. Lives on the listener thread: every member is used there only.
+class ConnectionServer : public QObject
 {
     Q_OBJECT
 public:
-    ConnectionServer(ServerContext* context, Logger* logger, int maxConnections, QObject* parent = nullptr);
+    ConnectionServer(ServerContext* context, Logger* logger, QObject* parent = nullptr);
     ~ConnectionServer() override;
+
+    // Listens on the address and port; TLS when `tls` is given. Returns the port listened on, or 0 with
+    // the reason in `error`.
+    quint16 listen(const QHostAddress& address, quint16 port, const std::optional<QSslConfiguration>& tls,
+                   QString* error);
 
     // Safe from any thread.
     int activeConnections() const { return m_active.loadRelaxed(); }
 
-protected:
-    void incomingConnection(qintptr socketDescriptor) override;
-
 private:
-    void startThread(qintptr socketDescriptor);
-    void threadFinished(TcpThread* thread);
+    class Listener;
+    struct Pending {
+        qintptr descriptor;
+        QHostAddress peer;
+        const QSslConfiguration* tls;
+    };
+
+    void accepted(qintptr socketDescriptor, const QSslConfiguration* tls);
+    void startThread(const Pending& pending);
+    void threadFinished(TcpThread* thread, const QHostAddress& peer);
+    void setAccepting(bool accepting);
 
     ServerContext* m_context;
     Logger* m_logger;
-    int m_maxConnections;
+    std::vector<std::unique_ptr<Listener>> m_listeners;
+    std::vector<std::unique_ptr<QSslConfiguration>> m_tlsConfigurations;
     QSet<TcpThread*> m_threads;
-    QQueue<qintptr> m_waiting;
+    QQueue<Pending> m_waiting;
+    QHash<QHostAddress, int> m_perAddress; // connections served or waiting, by limited address
     QAtomicInt m_active;
 };

@@ -7,6 +7,9 @@
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
+#include <QSslSocket>
+
+#include <memory>
 
 #include <sys/socket.h>
 
@@ -45,18 +48,22 @@ QString malformedReason(const QByteArray& body)
 
 } // namespace
 
-TcpThread::TcpThread(qintptr socketDescriptor, ServerContext* context, Logger* logger, QObject* parent)
+TcpThread::TcpThread(qintptr socketDescriptor, ServerContext* context, Logger* logger, const QSslConfiguration* tls,
+                     QObject* parent)
     : QThread(parent)
     , m_socketDescriptor(socketDescriptor)
     , m_context(context)
     , m_logger(logger)
+    , m_tls(tls)
 {
 }
 
 void TcpThread::run()
 {
     m_clock.start();
-    QTcpSocket socket;
+    m_firstByteDeadline = QDeadlineTimer(m_context->settings.firstByteTimeoutMs);
+    const std::unique_ptr<QTcpSocket> owned(m_tls ? new QSslSocket : new QTcpSocket);
+    QTcpSocket& socket = *owned;
     if (!socket.setSocketDescriptor(m_socketDescriptor)) {
         emit error(socket.error());
         return;
@@ -70,7 +77,8 @@ void TcpThread::run()
     socket.setReadBufferSize(ReadBufferSize);
     m_peer = peerText(socket.peerAddress());
     m_socket = &socket;
-    receiveFile();
+    if (!m_tls || startEncryption())
+        receiveFile();
     m_socket = nullptr;
     // The socket closes its descriptor when it goes; nobody may shut it down after that.
     QMutexLocker lock(&m_descriptorMutex);
@@ -117,13 +125,32 @@ void TcpThread::receiveFile()
     closeConnection(m_socket->bytesAvailable() > 0);
 }
 
+bool TcpThread::startEncryption()
+{
+    // The handshake runs here, on the connection's own thread, and counts against the first-byte
+    // deadline: a peer that opens a TLS connection and waits holds a thread no longer than a plain one.
+    auto* ssl = static_cast<QSslSocket*>(m_socket);
+    ssl->setSslConfiguration(*m_tls);
+    ssl->startServerEncryption();
+    if (ssl->waitForEncrypted(int(qMax<qint64>(1, m_firstByteDeadline.remainingTime()))))
+        return true;
+    const QList<QSslError> errors = ssl->sslHandshakeErrors();
+    logLine(QStringLiteral("rejected: no TLS handshake (%1)")
+                .arg(errors.isEmpty() ? ssl->errorString() : errors.first().errorString()));
+    closeConnection(false);
+    return false;
+}
+
 QByteArray TcpThread::readRequest()
 {
     // One deadline for the whole request: a peer that trickles a byte at a time cannot extend it.
     QDeadlineTimer deadline(m_context->settings.readTimeoutMs);
     FrameReader reader;
+    bool anyByte = false;
     for (;;) {
-        reader.feed(m_socket->read(ReadBufferSize));
+        const QByteArray bytes = m_socket->read(ReadBufferSize);
+        anyByte = anyByte || !bytes.isEmpty();
+        reader.feed(bytes);
         const FrameReader::Result result = reader.next();
         switch (result.status) {
         case FrameReader::Status::Frame:
@@ -144,11 +171,19 @@ QByteArray TcpThread::readRequest()
                 return what + QStringLiteral(" (%1 bytes of a size word)").arg(reader.bufferedBytes());
             return what + QStringLiteral(" (%1 of %2 bytes of the body)").arg(reader.bufferedBytes()).arg(reader.pendingSize());
         };
+        // Until its first byte, a request has the shorter first-byte deadline: an idle peer lets go of its
+        // thread soon.
+        const bool waitingForFirstByte = !anyByte;
+        const QDeadlineTimer& wait = waitingForFirstByte ? std::min(deadline, m_firstByteDeadline) : deadline;
+        if (waitingForFirstByte && m_firstByteDeadline.hasExpired()) {
+            m_problem = QStringLiteral("no first byte within %1 ms").arg(m_context->settings.firstByteTimeoutMs);
+            return {};
+        }
         if (deadline.hasExpired()) {
             m_problem = incomplete(QStringLiteral("no whole request within %1 ms").arg(m_context->settings.readTimeoutMs));
             return {};
         }
-        if (!m_socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))
+        if (!m_socket->waitForReadyRead(int(qMax<qint64>(1, wait.remainingTime())))
             && m_socket->state() != QAbstractSocket::ConnectedState && m_socket->bytesAvailable() == 0) {
             m_problem = incomplete(QStringLiteral("peer closed before a whole request"));
             return {};

@@ -3,8 +3,10 @@
 #include "messages.h"
 #include "userinfo.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QMutex>
+#include <QSslConfiguration>
 #include <QString>
 #include <QTcpSocket>
 #include <QThread>
@@ -12,7 +14,8 @@
 struct ServerContext;
 class Logger;
 
-// Serves one connection: reads one request frame within a total deadline, decodes it, has the request
+// Serves one connection: on a TLS port, first the handshake; then reads one request frame, whose first
+// byte must come within the first-byte deadline and the whole within the request deadline, decodes it, has the request
 // table run the handler of its code, writes the reply frames and the end-of-stream frame and closes.
 // Malformed input gets the end-of-stream frame too, and a log line that says what was wrong.
 // The request records below are the documented shape of the thread; the handlers get typed requests
@@ -21,7 +24,9 @@ class TcpThread : public QThread
 {
     Q_OBJECT
 public:
-    TcpThread(qintptr socketDescriptor, ServerContext* context, Logger* logger, QObject* parent = nullptr);
+    // `tls`: the TLS set-up of the port the connection came to, or nullptr for the plain port.
+    TcpThread(qintptr socketDescriptor, ServerContext* context, Logger* logger,
+              const QSslConfiguration* tls = nullptr, QObject* parent = nullptr);
 
 signals:
     void error(QTcpSocket::SocketError socketError);
@@ -41,6 +46,7 @@ protected:
 private:
     // The frame body of the request, or an empty array with m_problem set.
     QByteArray readRequest();
+    bool startEncryption();
     bool writeReply(const QByteArray& bytes);
     void closeConnection(bool drainFirst);
     void logLine(const QString& what);
@@ -67,7 +73,9 @@ private:
     UserBorrowBookQuery m_userBorrowBookQuery;
     ReturnBookQuery m_returnBookQuery;
 
-    QTcpSocket* m_socket = nullptr; // lives on run()'s stack
+    const QSslConfiguration* m_tls;
+    QTcpSocket* m_socket = nullptr; // owned by run()
+    QDeadlineTimer m_firstByteDeadline;
     QMutex m_descriptorMutex;
     qintptr m_openDescriptor = -1; // the descriptor while run() owns it
     bool m_aborted = false;

@@ -4,6 +4,7 @@
 #include "sessionstore.h"
 #include "loginthrottle.h"
 #include "passwordhasher.h"
+#include "registrationrules.h"
 #include "serversettings.h"
 #include "storage.h"
 
@@ -92,34 +93,46 @@ HandlerReply AccountRequests::registerUser(const UserRegisterQuery& query)
 {
     // The client takes every word but "REGISTER_FAIL" for success, so every refusal is that word; the
     // log says why.
-    const auto fail = [](const QString& why) {
-        return HandlerReply{{Reply::word(Reply::RegisterFail)}, QStringLiteral("REGISTER_FAIL, ") + why};
+    const auto fail = [&](const QString& why) {
+        return HandlerReply{{Reply::word(Reply::RegisterFail)},
+                            QStringLiteral("REGISTER_FAIL for \"%1\", ").arg(query.userId.left(64)) + why};
     };
-    if (query.userId.trimmed().isEmpty())
-        return fail(QStringLiteral("empty user ID"));
+    if (const std::optional<QString> why = RegistrationRules::refusal(query))
+        return fail(*why);
     AccountRow account{query.userId, query.name, Levels::englishName(Levels::Guest), QString(),
                        query.studentNumber.trimmed(), query.phoneNumber, query.email, query.userInfo};
     if (!fitsLoginReply(recordOf(account, query.password)))
         return fail(QStringLiteral("record too long for a frame"));
 
-    const auto taken = [&](Storage& storage) {
-        return storage.account(account.id).has_value()
-            || (!account.studentNumber.isEmpty() && storage.studentNumberTaken(account.studentNumber));
+    // Why the registration cannot be stored now, or an empty string: checked before the costly hash
+    // and again under the write lock, where another registration may have won meanwhile.
+    const ServerSettings& settings = context().settings;
+    const auto obstacle = [&](Storage& storage) -> QString {
+        if (storage.account(account.id).has_value()
+            || (!account.studentNumber.isEmpty() && storage.studentNumberTaken(account.studentNumber)))
+            return QStringLiteral("user ID or student number exists");
+        const QString hourAgo = QDateTime::currentDateTimeUtc().addSecs(-3600).toString(Qt::ISODateWithMs);
+        if (storage.auditCount(QStringLiteral("REGISTER"), peer(), hourAgo) >= settings.registrationsPerAddressPerHour)
+            return QStringLiteral("%1 registrations from this address within the hour already")
+                .arg(settings.registrationsPerAddressPerHour);
+        if (storage.accountCountAtLevel(Levels::englishName(Levels::Guest)) >= settings.maxUnconfirmedAccounts)
+            return QStringLiteral("%1 accounts wait for confirmation already").arg(settings.maxUnconfirmedAccounts);
+        return QString();
     };
-    bool exists = false;
+    QString why;
     QString error;
-    if (!read([&](Storage& storage) { exists = taken(storage); }, &error))
+    if (!read([&](Storage& storage) { why = obstacle(storage); }, &error))
         return fail(QStringLiteral("database error: ") + error);
-    if (exists)
-        return fail(QStringLiteral("user ID or student number exists"));
+    if (!why.isEmpty())
+        return fail(why);
 
     account.passwordHash = context().hasher.hash(query.password);
     if (account.passwordHash.isEmpty())
         return fail(QStringLiteral("password could not be hashed"));
     HandlerReply reply = writeWord(RegisterSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
-        // Checked again under the write lock: another registration may have won meanwhile.
-        if (taken(storage))
+        why = obstacle(storage);
+        if (!why.isEmpty())
             return Reply::RegisterFail;
         if (!storage.insertAccount(account)
             || !audit(storage, {QStringLiteral("REGISTER"), account.id, {}, {}}) || !transaction.commit())
@@ -127,7 +140,7 @@ HandlerReply AccountRequests::registerUser(const UserRegisterQuery& query)
         return RegisterSuccessfully;
     });
     if (reply.outcome != RegisterSuccessfully)
-        return fail(reply.outcome);
+        return fail(why.isEmpty() ? reply.outcome : why);
     return reply;
 }
 

@@ -50,6 +50,7 @@ constexpr QLatin1String NoSuchHold{"NO_SUCH_HOLD"};
 constexpr QLatin1String SessionExpired{"SESSION_EXPIRED"};
 constexpr QLatin1String LoginAgain{"LOGIN_AGAIN"};
 constexpr QLatin1String SuperAdminRequired{"SUPER_ADMIN_REQUIRED"};
+constexpr QLatin1String PasswordChangeRequired{"PASSWORD_CHANGE_REQUIRED"};
 } // namespace Refusal
 
 // The success word of registration, which the protocol leaves to the server.

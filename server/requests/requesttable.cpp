@@ -3,9 +3,11 @@
 #include "accountrequests.h"
 #include "bookrequests.h"
 #include "circulationrequests.h"
+#include "databasepool.h"
 #include "loanrequests.h"
 #include "serversettings.h"
 #include "sessionstore.h"
+#include "storage.h"
 
 #include <array>
 
@@ -50,6 +52,18 @@ constexpr std::array routes{
     route<&AccountRequests::logout>(),
 };
 
+// Whether the caller's account still has the password the server generated, which was shown on the
+// console: it serves for nothing but setting a new one. Read afresh, as levels are.
+bool mustChangePassword(const Caller& caller)
+{
+    bool must = false;
+    caller.context.database.read([&](Storage& storage) {
+        const std::optional<AccountRow> account = storage.account(caller.account);
+        must = account && account->mustChangePassword;
+    });
+    return must;
+}
+
 // Finds the session a request is authorised by. A token that is unknown, expired or revoked refuses
 // the request before any handler runs; without a token, the address's latest login counts (unless
 // the library has turned address sessions off). The login's extra field asks for a token and the
@@ -72,6 +86,10 @@ std::optional<HandlerReply> authorise(const QString& code, Caller& caller)
         caller.account = session->account;
         caller.sessionKey = session->key;
         caller.loginAtMs = session->loginAtMs;
+        if (code != Query::UserInfoUpdate && mustChangePassword(caller))
+            return HandlerReply{{Reply::word(Refusal::PasswordChangeRequired)},
+                                QString(Refusal::PasswordChangeRequired) + QStringLiteral(" (") + caller.account
+                                    + QStringLiteral(" still has its generated password)")};
     }
     return std::nullopt;
 }

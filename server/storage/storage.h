@@ -19,6 +19,7 @@
 // An account as stored. The password is only ever held as its hash.
 struct AccountRow {
     QString id, name, level, passwordHash, studentNumber, phone, email, info;
+    bool mustChangePassword = false; // a generated password, to be replaced at the first login
 };
 
 // A book as stored, with whether it is out on loan or, back on the shelf, kept for a reader who
@@ -154,11 +155,14 @@ public:
     bool updateAccount(const QString& id, const QString& name, const QString& phone, const QString& email,
                        const QString& info, const QString& newPasswordHash);
     bool setLevel(const QString& id, const QString& level);
+    // The account goes with its loan history.
     bool deleteAccount(const QString& id);
     // Accounts whose ID or name contains the text (every account for an empty text), by ID.
     QList<AccountRow> searchAccounts(const QString& text, int limit);
+    // Oldest first.
     QList<AccountRow> accountsAtLevel(const QString& level, int limit);
     qint64 accountCount();
+    qint64 accountCountAtLevel(const QString& level);
 
     // Books
     std::optional<BookRow> book(const QString& number);
@@ -213,7 +217,21 @@ public:
     // The latest entries, newest first; for one account and/or book when given.
     QList<AuditEvent> auditEvents(const QString& accountId, const QString& bookNumber, int limit);
 
+    // Audit entries of an action from a peer at or after `since` (the trail's time format).
+    qint64 auditCount(const QString& action, const QString& peer, const QString& since);
+
     CatalogueCounts counts();
+
+    // Upkeep
+    // "ok", or what SQLite's quick integrity check found (SQLite only; "ok" elsewhere).
+    QString quickCheck();
+    // A consistent copy of the database in a new file (SQLite's VACUUM INTO).
+    bool backupInto(const QString& path);
+    // Removes finished loans returned before `before` (the history's time format); the number removed.
+    qint64 pruneLoanHistory(const QString& before);
+    // Removes borrow and return entries of the audit trail made before `before`: they are a loan
+    // history too. The number removed.
+    qint64 pruneLoanAudit(const QString& before);
 
     // The year as a number when the text starts with digits ("1998", "1998年"), for the range search.
     static std::optional<int> yearValue(const QString& year);

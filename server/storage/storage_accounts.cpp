@@ -1,16 +1,18 @@
 #include "storage.h"
 
+#include <QDateTime>
 #include <QSqlQuery>
 
 namespace {
 
 const QString accountColumns = QStringLiteral(
-    "id, name, level, password_hash, COALESCE(student_number, ''), phone, email, info");
+    "id, name, level, password_hash, COALESCE(student_number, ''), phone, email, info, must_change_password");
 
 AccountRow accountFrom(const QSqlQuery& q)
 {
     return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-            q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString()};
+            q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString(),
+            q.value(8).toInt() != 0};
 }
 
 // "%text%" with the LIKE wildcards of the text escaped by a backslash.
@@ -47,8 +49,12 @@ bool Storage::studentNumberTaken(const QString& studentNumber)
 bool Storage::insertAccount(const AccountRow& a)
 {
     return change(QStringLiteral("INSERT INTO accounts (id, name, level, password_hash, student_number, phone, "
-                                 "email, info, created_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, CURRENT_TIMESTAMP)"),
-                  {a.id, a.name, a.level, a.passwordHash, nullIfEmpty(a.studentNumber), a.phone, a.email, a.info});
+                                 "email, info, must_change_password, created_at) "
+                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                  {a.id, a.name, a.level, a.passwordHash, nullIfEmpty(a.studentNumber), a.phone, a.email, a.info,
+                   a.mustChangePassword ? 1 : 0,
+                   // To the millisecond, so that applications of one second still list in their order.
+                   QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))});
 }
 
 bool Storage::updateAccount(const QString& id, const QString& name, const QString& phone, const QString& email,
@@ -59,8 +65,9 @@ bool Storage::updateAccount(const QString& id, const QString& name, const QStrin
         change(QStringLiteral("UPDATE accounts SET name = ?, phone = ?, email = ?, info = ? WHERE id = ?"),
                {name, phone, email, info, id}, &rows);
     } else {
-        change(QStringLiteral("UPDATE accounts SET name = ?, phone = ?, email = ?, info = ?, password_hash = ? "
-                              "WHERE id = ?"),
+        // A new password is the account holder's own: no longer the generated one.
+        change(QStringLiteral("UPDATE accounts SET name = ?, phone = ?, email = ?, info = ?, password_hash = ?, "
+                              "must_change_password = 0 WHERE id = ?"),
                {name, phone, email, info, newPasswordHash, id}, &rows);
     }
     return rows == 1;
@@ -75,6 +82,8 @@ bool Storage::setLevel(const QString& id, const QString& level)
 
 bool Storage::deleteAccount(const QString& id)
 {
+    // The reader's history goes with the account.
+    change(QStringLiteral("DELETE FROM loan_history WHERE account_id = ?"), {id});
     int rows = 0;
     change(QStringLiteral("DELETE FROM accounts WHERE id = ?"), {id}, &rows);
     return rows == 1;
@@ -102,7 +111,7 @@ QList<AccountRow> Storage::accountsAtLevel(const QString& level, int limit)
 {
     QList<AccountRow> rows;
     select(QStringLiteral("SELECT ") + accountColumns
-               + QStringLiteral(" FROM accounts WHERE level = ? ORDER BY id LIMIT ?"),
+               + QStringLiteral(" FROM accounts WHERE level = ? ORDER BY created_at, id LIMIT ?"),
            {level, limit}, [&](const QSqlQuery& q) { rows.append(accountFrom(q)); });
     return rows;
 }
@@ -110,6 +119,17 @@ QList<AccountRow> Storage::accountsAtLevel(const QString& level, int limit)
 qint64 Storage::accountCount()
 {
     return scalar(QStringLiteral("SELECT COUNT(*) FROM accounts"));
+}
+
+qint64 Storage::accountCountAtLevel(const QString& level)
+{
+    return scalar(QStringLiteral("SELECT COUNT(*) FROM accounts WHERE level = ?"), {level});
+}
+
+qint64 Storage::auditCount(const QString& action, const QString& peer, const QString& since)
+{
+    return scalar(QStringLiteral("SELECT COUNT(*) FROM audit_log WHERE action = ? AND peer = ? AND at >= ?"),
+                  {action, peer, since});
 }
 
 bool Storage::appendAudit(const AuditEvent& e)

@@ -70,7 +70,7 @@ void TestMainWindow::menusInOrder()
     QCOMPARE(bar, (QStringList{"用户", "选项"}));
     QCOMPARE(entries(window.findChild<QMenu*>("menuUser")), (QStringList{"登入", "注销", "注册", "个人信息", "-", "退出", "-"}));
     QCOMPARE(entries(window.findChild<QMenu*>("menuOption")),
-             (QStringList{"更改主机ip", "-", "管理员操作", "书籍管理"}));
+             (QStringList{"更改主机ip", "TLS设置", "-", "管理员操作", "书籍管理"}));
     auto* admin = window.findChild<QMenu*>("menuAdmin");
     QCOMPARE(entries(admin), (QStringList{"-", "用户管理", "增添书籍", "借还台", "逾期列表", "审计记录"}));
     QVERIFY(!admin->isEnabled());

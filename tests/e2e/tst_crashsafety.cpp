@@ -174,9 +174,9 @@ void TestCrashSafety::killedWhileLending()
     for (int r = 0; r < Readers; ++r) {
         auto reader = std::make_unique<Reader>();
         reader->id = QStringLiteral("reader%1").arg(r);
-        QVERIFY(fixture.createUser(admin, reader->id, QStringLiteral("pw"), Levels::Undergraduate));
+        QVERIFY(fixture.createUser(admin, reader->id, QStringLiteral("pw-123456"), Levels::Undergraduate));
         reader->client = std::make_unique<WireClient>(fixture.client(10 + r));
-        QCOMPARE(fixture.login(*reader->client, reader->id, QStringLiteral("pw")), QStringLiteral("PASS"));
+        QCOMPARE(fixture.login(*reader->client, reader->id, QStringLiteral("pw-123456")), QStringLiteral("PASS"));
         for (int n = 0; n < OwnBooksPerReader; ++n)
             reader->books << ownBook(r, n);
         reader->books << SharedBooks;
@@ -254,7 +254,7 @@ void TestCrashSafety::killedWhileLending()
     for (int r = 0; r < Readers; ++r) {
         Reader* reader = readers[r].get();
         reader->client = std::make_unique<WireClient>(fixture.client(10 + r));
-        QCOMPARE(fixture.login(*reader->client, reader->id, QStringLiteral("pw")), QStringLiteral("PASS"));
+        QCOMPARE(fixture.login(*reader->client, reader->id, QStringLiteral("pw-123456")), QStringLiteral("PASS"));
         const WireClient::Reply listed = reader->client->send(UserBorrowBookQuery{reader->id});
         QVERIFY(listed.endOfStream);
         QStringList listedNumbers;

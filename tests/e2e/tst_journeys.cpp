@@ -565,9 +565,9 @@ void TestJourneys::lentBookIsNotDeleted()
     QFETCH(bool, lentBeforeSearch);
 
     const QString holderId = QStringLiteral("holder-") + number;
-    QVERIFY(createUser(holderId, QStringLiteral("pw-h"), Levels::Undergraduate));
+    QVERIFY(createUser(holderId, QStringLiteral("pw-holder"), Levels::Undergraduate));
     const WireClient holder = fixture->client(6);
-    QCOMPARE(fixture->login(holder, holderId, QStringLiteral("pw-h")), QStringLiteral("PASS"));
+    QCOMPARE(fixture->login(holder, holderId, QStringLiteral("pw-holder")), QStringLiteral("PASS"));
     const auto lend = [&] {
         return holder.send(BorrowBookQuery{BookRecord::from(fixture->bookRow(number)), holderId}).word();
     };
@@ -601,9 +601,9 @@ void TestJourneys::lentBookIsNotDeleted()
 
 void TestJourneys::userManagementListings()
 {
-    QVERIFY(createUser(QStringLiteral("listed-a"), QStringLiteral("pw-a"), Levels::Guest));
-    QVERIFY(createUser(QStringLiteral("listed-b"), QStringLiteral("pw-b"), Levels::Postgraduate));
-    QVERIFY(createUser(QStringLiteral("other-c"), QStringLiteral("pw-c"), Levels::Guest));
+    QVERIFY(createUser(QStringLiteral("listed-a"), QStringLiteral("pw-aaaa"), Levels::Guest));
+    QVERIFY(createUser(QStringLiteral("listed-b"), QStringLiteral("pw-bbbb"), Levels::Postgraduate));
+    QVERIFY(createUser(QStringLiteral("other-c"), QStringLiteral("pw-cccc"), Levels::Guest));
 
     QCOMPARE(logIn(AdminId, QString::fromLatin1(ServerFixture::AdminPassword)),
              QStringLiteral("PASS!|Login successfully!"));
@@ -658,7 +658,7 @@ void TestJourneys::userManagementLevelChange()
                            .arg(start)
                            .arg(raise ? QLatin1String("up") : QLatin1String("down"))
                            .arg(presses);
-    QVERIFY(createUser(id, QStringLiteral("pw"), start));
+    QVERIFY(createUser(id, QStringLiteral("pw-123456"), start));
 
     QCOMPARE(logIn(AdminId, QString::fromLatin1(ServerFixture::AdminPassword)),
              QStringLiteral("PASS!|Login successfully!"));
@@ -695,9 +695,9 @@ void TestJourneys::userManagementDelete()
     QVERIFY(userRow(manage, AdminId));
 
     // An account with a book on loan is kept: the server refuses, the row stays.
-    QVERIFY(createUser(QStringLiteral("borrower"), QStringLiteral("pw-b"), Levels::Undergraduate));
+    QVERIFY(createUser(QStringLiteral("borrower"), QStringLiteral("pw-bbbb"), Levels::Undergraduate));
     const WireClient borrower = fixture->client(5);
-    QCOMPARE(fixture->login(borrower, QStringLiteral("borrower"), QStringLiteral("pw-b")), QStringLiteral("PASS"));
+    QCOMPARE(fixture->login(borrower, QStringLiteral("borrower"), QStringLiteral("pw-bbbb")), QStringLiteral("PASS"));
     QCOMPARE(borrower.send(BorrowBookQuery{BookRecord::from(fixture->bookRow(QStringLiteral("J-033"))), QStringLiteral("borrower")})
                  .word(),
              QString(Reply::BorrowBookSuccessfully));
@@ -755,12 +755,12 @@ void TestJourneys::borrowRefusedInTheClient()
             BorrowBookQuery q{BookRecord::from(fixture->bookRow(n)), QStringLiteral("vip-holder")};
             QCOMPARE(holder.send(q).word(), QString(Reply::BorrowBookSuccessfully));
         }
-        QVERIFY(createUser(QStringLiteral("undergrad"), QStringLiteral("pw-ug"), Levels::Undergraduate));
-        QVERIFY(createUser(QStringLiteral("unconfirmed"), QStringLiteral("pw-ug"), Levels::Guest));
+        QVERIFY(createUser(QStringLiteral("undergrad"), QStringLiteral("pw-ugug"), Levels::Undergraduate));
+        QVERIFY(createUser(QStringLiteral("unconfirmed"), QStringLiteral("pw-ugug"), Levels::Guest));
         lent = true;
     }
 
-    QCOMPARE(logIn(reader, QStringLiteral("pw-ug")), QStringLiteral("PASS!|Login successfully!"));
+    QCOMPARE(logIn(reader, QStringLiteral("pw-ugug")), QStringLiteral("PASS!|Login successfully!"));
     QCOMPARE(searchNumber(number).value(0).value(6), shownState);
     BookDialog* book = openBook(number);
     QVERIFY(book);
@@ -793,8 +793,8 @@ void TestJourneys::borrowRefusedByTheServer()
     QFETCH(bool, takenMeanwhile);
     QCOMPARE(borrowedFirst.size() == UndergraduateLoanLimit, !takenMeanwhile);
 
-    QVERIFY(createUser(reader, QStringLiteral("pw-r"), Levels::Undergraduate));
-    QCOMPARE(logIn(reader, QStringLiteral("pw-r")), QStringLiteral("PASS!|Login successfully!"));
+    QVERIFY(createUser(reader, QStringLiteral("pw-rrrr"), Levels::Undergraduate));
+    QCOMPARE(logIn(reader, QStringLiteral("pw-rrrr")), QStringLiteral("PASS!|Login successfully!"));
     for (const QString& n : borrowedFirst) {
         searchNumber(n);
         BookDialog* book = openBook(n);
@@ -807,9 +807,9 @@ void TestJourneys::borrowRefusedByTheServer()
     QVERIFY(book);
     if (takenMeanwhile) {
         const QString other = reader + QStringLiteral("-rival");
-        QVERIFY(createUser(other, QStringLiteral("pw-o"), Levels::Undergraduate));
+        QVERIFY(createUser(other, QStringLiteral("pw-oooo"), Levels::Undergraduate));
         const WireClient rival = fixture->client(4);
-        QCOMPARE(fixture->login(rival, other, QStringLiteral("pw-o")), QStringLiteral("PASS"));
+        QCOMPARE(fixture->login(rival, other, QStringLiteral("pw-oooo")), QStringLiteral("PASS"));
         QCOMPARE(rival.send(BorrowBookQuery{BookRecord::from(fixture->bookRow(number)), other}).word(),
                  QString(Reply::BorrowBookSuccessfully));
     }

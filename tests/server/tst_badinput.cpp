@@ -135,6 +135,8 @@ void TestBadInput::silentPeersDoNotBlockOthers()
 {
     ServerProcess server{QStringLiteral(SERVER_BINARY)};
     server.setSetting(QStringLiteral("network/readTimeoutMs"), 600000);
+    server.setSetting(QStringLiteral("network/firstByteTimeoutMs"), 600000);
+    server.setSetting(QStringLiteral("network/maxConnectionsPerAddress"), 100);
     server.setSetting(QStringLiteral("admin/initialPassword"), QStringLiteral("pw"));
     QVERIFY2(server.start(), qPrintable(server.errorText()));
     WireClient client(server.port());

@@ -225,8 +225,8 @@ void TestPostgres::twoServersRaceForOneCopy()
     std::vector<WireClient> via;
     for (int i = 0; i < Clients; ++i) {
         const QString id = QStringLiteral("racer%1").arg(i);
-        QVERIFY(m_fx1->createUser(m_admin, id, QStringLiteral("pw"), Levels::Undergraduate));
-        QCOMPARE(m_fx1->login(m_fx1->client(100 + i), id, QStringLiteral("pw")), QStringLiteral("PASS"));
+        QVERIFY(m_fx1->createUser(m_admin, id, QStringLiteral("pw-123456"), Levels::Undergraduate));
+        QCOMPARE(m_fx1->login(m_fx1->client(100 + i), id, QStringLiteral("pw-123456")), QStringLiteral("PASS"));
         via.push_back(i % 2 ? m_fx2->client(100 + i) : m_fx1->client(100 + i));
     }
     const QStringList book = m_fx1->bookRow(QStringLiteral("R001"));
@@ -273,9 +273,9 @@ void TestPostgres::deleteRacesBorrowAcrossServers()
     std::vector<WireClient> viaSecond;
     for (int i = 0; i < Borrowers; ++i) {
         const QString id = QStringLiteral("deleter%1").arg(i);
-        QVERIFY(m_fx1->createUser(m_admin, id, QStringLiteral("pw"), Levels::Undergraduate));
+        QVERIFY(m_fx1->createUser(m_admin, id, QStringLiteral("pw-123456"), Levels::Undergraduate));
         viaSecond.push_back(m_fx2->client(130 + i));
-        QCOMPARE(m_fx2->login(viaSecond.back(), id, QStringLiteral("pw")), QStringLiteral("PASS"));
+        QCOMPARE(m_fx2->login(viaSecond.back(), id, QStringLiteral("pw-123456")), QStringLiteral("PASS"));
     }
     const QStringList book = m_fx1->bookRow(QStringLiteral("D001"));
     std::vector<std::function<QString()>> requests;

@@ -261,7 +261,7 @@ void TestServerProtocol::registration()
     QFETCH(QString, id);
     QFETCH(QString, studentNumber);
     QFETCH(QString, word);
-    QCOMPARE(m_fx->registerUser(id, QStringLiteral("pw"), studentNumber), word);
+    QCOMPARE(m_fx->registerUser(id, QStringLiteral("pw-123456"), studentNumber), word);
 }
 
 void TestServerProtocol::newAccountIsUnconfirmedUntilRaised()
@@ -318,7 +318,7 @@ void TestServerProtocol::levelChange()
     QFETCH(QString, after);
     static int serial = 0;
     const QString id = QStringLiteral("level%1").arg(++serial);
-    QVERIFY(m_fx->createUser(m_admin, id, QStringLiteral("pw"), stored));
+    QVERIFY(m_fx->createUser(m_admin, id, QStringLiteral("pw-123456"), stored));
     const WireClient::Reply reply = raise ? m_admin.send(EscalateUserQuery{{id, shown}})
                                           : m_admin.send(DegradeUserQuery{{id, shown}});
     QCOMPARE(reply.word(), word);
@@ -487,8 +487,8 @@ void TestServerProtocol::manyClientsRaceForOneCopy()
     const auto racer = [this](int i) { return m_fx->client(100 + i); };
     for (int i = 0; i < Clients; ++i) {
         const QString id = QStringLiteral("racer%1").arg(i);
-        QVERIFY(m_fx->createUser(m_admin, id, QStringLiteral("pw"), Levels::Undergraduate));
-        QCOMPARE(m_fx->login(racer(i), id, QStringLiteral("pw")), QStringLiteral("PASS"));
+        QVERIFY(m_fx->createUser(m_admin, id, QStringLiteral("pw-123456"), Levels::Undergraduate));
+        QCOMPARE(m_fx->login(racer(i), id, QStringLiteral("pw-123456")), QStringLiteral("PASS"));
     }
     const QStringList book = m_fx->bookRow(QStringLiteral("F008"));
     QStringList words(Clients);
@@ -594,7 +594,7 @@ void TestServerProtocol::deleteUser()
     QCOMPARE(m_fx->userRow(m_admin, QStringLiteral("leaver")), QStringList());
     QCOMPARE(m_fx->login(leaver, QStringLiteral("leaver"), QStringLiteral("pw-leaver")), QStringLiteral("WRONG_ID"));
     // The ID is free again, and the old session does not carry over to a new account of that name.
-    QCOMPARE(m_fx->registerUser(QStringLiteral("leaver"), QStringLiteral("other")), QStringLiteral("REGISTER_SUCCESSFULLY"));
+    QCOMPARE(m_fx->registerUser(QStringLiteral("leaver"), QStringLiteral("pw-other")), QStringLiteral("REGISTER_SUCCESSFULLY"));
     QCOMPARE(leaver.send(UserUpdateQuery{QStringLiteral("leaver"), {}, QStringLiteral("hijack"), {}, {}, {}}).word(),
              QStringLiteral("NOT_LOGGED_IN"));
 }

@@ -57,6 +57,8 @@ void TestSessions::initTestCase()
     m_server.setSetting(QStringLiteral("admin/initialPassword"), QString::fromLatin1(ServerFixture::AdminPassword));
     m_server.setSetting(QStringLiteral("security/loginFailuresAllowed"), 5);
     m_server.setSetting(QStringLiteral("security/loginLockoutMs"), 600000);
+    // 250 guesses at once from one address must all reach the throttle, past the per-address limit.
+    m_server.setSetting(QStringLiteral("network/maxConnectionsPerAddress"), 1000);
     QVERIFY2(m_server.start(), qPrintable(m_server.errorText()));
     m_fx = std::make_unique<ServerFixture>(m_server);
     m_admin = m_fx->client(1);

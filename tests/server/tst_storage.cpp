@@ -27,6 +27,7 @@ private slots:
     void commonAndRareTextsFindTheSameRows_data();
     void commonAndRareTextsFindTheSameRows();
     void returnedLoanMovesToHistory();
+    void loanHistoryLeavesWithAgeAndAccount();
     void importSkipsNumbersAlreadyStored();
 
     void passwordHashes();
@@ -261,6 +262,44 @@ void TestStorage::returnedLoanMovesToHistory()
         QCOMPARE(q.value(3).toString(), QStringLiteral("2024-01-01T10:00:00Z"));
         QCOMPARE(q.value(4).toString(), QStringLiteral("2024-01-02T10:00:00Z"));
         QVERIFY(!q.next());
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("inspect"));
+}
+
+void TestStorage::loanHistoryLeavesWithAgeAndAccount()
+{
+    TempWorkDir dir;
+    {
+        Storage storage(DatabaseSettings{}, QStringLiteral("privacy"));
+        QVERIFY(storage.open() && storage.migrate());
+        // Three finished loans: one returned long ago, two lately, one of them by an account that leaves.
+        const QList<std::pair<QString, QString>> returned{{QStringLiteral("old"), QStringLiteral("2023-01-02T10:00:00Z")},
+                                                         {QStringLiteral("recent"), QStringLiteral("2024-06-02T10:00:00Z")},
+                                                         {QStringLiteral("leaver"), QStringLiteral("2024-06-03T10:00:00Z")}};
+        for (const auto& [id, at] : returned) {
+            QVERIFY(storage.insertAccount({id, {}, QStringLiteral("VIP"), QStringLiteral("hash"), {}, {}, {}, {}}));
+            QVERIFY(storage.insertBook(book(id, QStringLiteral("Book of ") + id)));
+            QVERIFY(storage.insertLoan(id, id, QStringLiteral("2023-01-01T10:00:00Z")));
+            QVERIFY(storage.endLoan(id, id, at));
+            QVERIFY(storage.appendAudit({at, id, QStringLiteral("127.0.0.1"), QStringLiteral("RETURN_BOOK"), id, id, {}}));
+        }
+        QCOMPARE(storage.pruneLoanHistory(QStringLiteral("2024-01-01T00:00:00Z")), 1);
+        QCOMPARE(storage.pruneLoanAudit(QStringLiteral("2024-01-01T00:00:00.000Z")), 1);
+        QVERIFY(storage.deleteAccount(QStringLiteral("leaver")));
+        QVERIFY(!storage.failed());
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("inspect"));
+    db.setDatabaseName(dir.filePath(QStringLiteral("library.db")));
+    QVERIFY(db.open());
+    {
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("SELECT account_id FROM loan_history")));
+        QStringList left;
+        while (q.next())
+            left.append(q.value(0).toString());
+        QCOMPARE(left, QStringList{QStringLiteral("recent")});
     }
     db.close();
     db = QSqlDatabase();

@@ -10,6 +10,9 @@ ServerProcess::ServerProcess(const QString& program)
 {
     m_settings.insert(QStringLiteral("network/port"), 0);
     m_settings.insert(QStringLiteral("network/address"), QStringLiteral("127.0.0.1"));
+    m_settings.insert(QStringLiteral("tls/port"), 0);
+    // Fixtures register many accounts from one address; the test of the hourly limit sets its own.
+    m_settings.insert(QStringLiteral("registration/perAddressPerHour"), 100000);
     m_process.setWorkingDirectory(m_dir.path());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -90,6 +93,7 @@ bool ServerProcess::start(int timeoutMs)
 {
     m_error.clear();
     m_port = 0;
+    m_tlsPort = 0;
     {
         QFile::remove(m_dir.filePath(QStringLiteral("server.ini")));
         QSettings ini(m_dir.filePath(QStringLiteral("server.ini")), QSettings::IniFormat);
@@ -103,6 +107,9 @@ bool ServerProcess::start(int timeoutMs)
         return false;
     }
     static const QRegularExpression listening(QStringLiteral("^listening on (.*):(\\d+)$"));
+    static const QRegularExpression tlsListening(QStringLiteral("^listening for TLS on (.*):(\\d+)$"));
+    // Without the plain port, the TLS line says the server is up.
+    const bool plain = m_settings.value(QStringLiteral("network/plain"), true).toBool();
     static const QRegularExpression password(QStringLiteral("^admin password: (\\S+)$"));
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
@@ -111,6 +118,12 @@ bool ServerProcess::start(int timeoutMs)
             const QRegularExpressionMatch p = password.match(m_lines[i]);
             if (p.hasMatch())
                 m_adminPassword = p.captured(1);
+            const QRegularExpressionMatch t = tlsListening.match(m_lines[i]);
+            if (t.hasMatch()) {
+                m_tlsPort = quint16(t.captured(2).toUInt());
+                if (!plain)
+                    return true;
+            }
             const QRegularExpressionMatch l = listening.match(m_lines[i]);
             if (l.hasMatch()) {
                 m_port = quint16(l.captured(2).toUInt());
@@ -184,4 +197,9 @@ void ServerProcess::collect()
         m_lines.append(QString::fromUtf8(m_partial.left(newline)));
         m_partial.remove(0, newline + 1);
     }
+}
+
+QSslCertificate ServerProcess::tlsCertificate() const
+{
+    return QSslCertificate::fromPath(m_dir.filePath(QStringLiteral("tls-certificate.pem"))).value(0);
 }

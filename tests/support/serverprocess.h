@@ -3,6 +3,7 @@
 #include "pgtestdatabase.h"
 
 #include <QProcess>
+#include <QSslCertificate>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariantMap>
@@ -54,6 +55,9 @@ public:
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
+    quint16 tlsPort() const { return m_tlsPort; } // 0 when the server serves no TLS
+    // The self-signed certificate the server created beside its database.
+    QSslCertificate tlsCertificate() const;
     // The password printed on first start when none was configured; empty otherwise.
     QString generatedAdminPassword() const { return m_adminPassword; }
     QString errorText() const { return m_error; }
@@ -73,6 +77,7 @@ private:
     QStringList m_lines;
     QByteArray m_partial;
     quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
     QString m_adminPassword;
     QString m_error;
     std::optional<PgTestDatabase> m_pg;

@@ -1,9 +1,10 @@
 #include "wireclient.h"
 
 #include "frame.h"
+#include "tlsfingerprint.h"
 
 #include <QDeadlineTimer>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 WireClient::WireClient(quint16 port, const QString& host)
     : m_host(host)
@@ -13,12 +14,28 @@ WireClient::WireClient(quint16 port, const QString& host)
 
 std::unique_ptr<QTcpSocket> WireClient::openConnection(const QByteArray& bytes) const
 {
-    auto socket = std::make_unique<QTcpSocket>();
+    std::unique_ptr<QTcpSocket> socket;
+    if (m_pin.isEmpty()) {
+        socket = std::make_unique<QTcpSocket>();
+    } else {
+        socket = std::make_unique<QSslSocket>();
+    }
     if (!m_source.isEmpty())
         socket->bind(QHostAddress(m_source), 0);
-    socket->connectToHost(m_host, m_port);
-    if (!socket->waitForConnected(30000))
-        return socket;
+    if (m_pin.isEmpty()) {
+        socket->connectToHost(m_host, m_port);
+        if (!socket->waitForConnected(30000))
+            return socket;
+    } else {
+        // The certificate is self-signed: trust comes from the pin alone, checked after the handshake.
+        auto* ssl = static_cast<QSslSocket*>(socket.get());
+        ssl->setPeerVerifyMode(QSslSocket::VerifyNone);
+        ssl->connectToHostEncrypted(m_host, m_port);
+        if (!ssl->waitForEncrypted(30000) || !TlsFingerprint::matches(ssl->peerCertificate(), m_pin)) {
+            ssl->abort();
+            return socket;
+        }
+    }
     if (!bytes.isEmpty()) {
         socket->write(bytes);
         while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(30000)) {

@@ -23,6 +23,8 @@ public:
     // A session token to send with every request, as our client does while logged in.
     void setToken(const QString& token) { m_token = token; }
     QString sourceAddress() const { return m_source; }
+    // Speaks TLS and accepts only the certificate of this SHA-256 digest (hex, colons allowed).
+    void setTlsPin(const QString& fingerprint) { m_pin = fingerprint; }
 
     struct Reply {
         QList<QStringList> frames; // every frame before the end of stream, decoded
@@ -58,4 +60,5 @@ private:
     quint16 m_port;
     QString m_source;
     QString m_token;
+    QString m_pin;
 };
