@@ -35,6 +35,9 @@ MainWindow::MainWindow()
     connect(actionRegister, &QAction::triggered, this, &MainWindow::registerWindow);
     connect(actionUserManage, &QAction::triggered, this, &MainWindow::userManageWindow);
     connect(actionAddBook, &QAction::triggered, this, &MainWindow::addBookWindow);
+    connect(actionDesk, &QAction::triggered, this, &MainWindow::circulationDeskWindow);
+    connect(actionOverdue, &QAction::triggered, this, &MainWindow::overdueWindow);
+    connect(actionAudit, &QAction::triggered, this, &MainWindow::auditLogWindow);
     connect(actionBorrowBook, &QAction::triggered, this, &MainWindow::borrowBookWindow);
 
     connect(searchButton, &QPushButton::pressed, this, &MainWindow::startSearch);

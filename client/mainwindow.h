@@ -64,6 +64,9 @@ private slots:
     // Administrator windows.
     void userManageWindow();
     void addBookWindow();
+    void circulationDeskWindow();
+    void overdueWindow();
+    void auditLogWindow();
 
     // Logout notice to the server: fire and forget, nothing is shown.
     void sendLogoutRequest();

@@ -2,6 +2,9 @@
 #include "mainwindow.h"
 
 #include "addbookdialog.h"
+#include "auditlogdialog.h"
+#include "circulationdeskdialog.h"
+#include "overduedialog.h"
 #include "formchecks.h"
 #include "loginsession.h"
 #include "refusals.h"
@@ -189,4 +192,19 @@ void MainWindow::userManageWindow()
 void MainWindow::addBookWindow()
 {
     new AddBookDialog(this);
+}
+
+void MainWindow::circulationDeskWindow()
+{
+    new CirculationDeskDialog(this);
+}
+
+void MainWindow::overdueWindow()
+{
+    new OverdueDialog(this);
+}
+
+void MainWindow::auditLogWindow()
+{
+    new AuditLogDialog(this);
 }

@@ -9,11 +9,15 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -166,8 +170,57 @@ int main(int argc, char* argv[])
     }
     QDialog* borrowed = openDialog(window, "actionBorrowBook", "ReturnBookDialog");
     waitUntil([&] { return borrowed->findChild<QTreeWidget*>()->topLevelItemCount() > 0; }, 5000);
+    waitUntil([&] { return !borrowed->findChild<QTreeWidget*>()->topLevelItem(0)->text(7).isEmpty(); }, 5000);
+    // The due date is the last column, past the right edge of the fixed-size dialog.
+    QScrollBar* across = borrowed->findChild<QTreeWidget*>()->horizontalScrollBar();
+    across->setValue(across->maximum());
     ok &= save(borrowed, out, QStringLiteral("borrowed-books"));
     borrowed->close();
+
+    // The same copy, now on loan, offers a hold.
+    emit window.findChild<QPushButton*>("searchButton")->pressed();
+    waitUntil([&] { return window.findChild<QPushButton*>("searchButton")->isEnabled() && list->topLevelItemCount(); });
+    if (list->topLevelItemCount()) {
+        const QString number = list->topLevelItem(0)->text(5);
+        emit list->itemDoubleClicked(list->topLevelItem(0), 0);
+        QDialog* book = nullptr;
+        waitUntil([&] { return (book = newest<QDialog>(&window, "BookDialog")) != nullptr; });
+        ok &= save(book, out, QStringLiteral("book-hold"));
+        book->close();
+
+        // At the desk: the copy comes back, the reader is looked up, the copy goes out to the reader again.
+        QDialog* desk = openDialog(window, "actionDesk", "CirculationDeskDialog");
+        const auto scan = [&](const char* field, const QString& text) {
+            auto* edit = desk->findChild<QLineEdit*>(field);
+            edit->setText(text);
+            emit edit->returnPressed();
+        };
+        auto* deskLog = desk->findChild<QListWidget*>("deskLog");
+        scan("checkinEdit", number);
+        waitUntil([&] { return deskLog->count() > 0; }, 5000);
+        scan("readerEdit", QString::fromLocal8Bit(argv[2]));
+        waitUntil([&] { return desk->findChild<QLabel*>("readerLabel")->text().startsWith(QString::fromLocal8Bit(argv[2])); }, 5000);
+        scan("checkoutEdit", number);
+        waitUntil([&] { return desk->findChild<QTreeWidget*>("loanList")->topLevelItemCount() > 0; }, 5000);
+        ok &= save(desk, out, QStringLiteral("circulation-desk"));
+        desk->close();
+    }
+
+    QDialog* audit = openDialog(window, "actionAudit", "AuditLogDialog");
+    waitUntil([&] { return audit->findChild<QTreeWidget*>("eventList")->topLevelItemCount() > 0; }, 5000);
+    ok &= save(audit, out, QStringLiteral("audit-log"));
+    audit->close();
+
+    // A month later (the test server's clock, when the script runs one) the loan is overdue.
+    if (const QString clock = qEnvironmentVariable("LIBRARY_TEST_CLOCK_FILE"); !clock.isEmpty()) {
+        QFile file(clock);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(QByteArray::number(120 * 24 * 3600));
+    }
+    QDialog* overdue = openDialog(window, "actionOverdue", "OverdueDialog");
+    waitUntil([&] { return overdue->findChild<QTreeWidget*>("overdueList")->topLevelItemCount() > 0; }, 5000);
+    ok &= save(overdue, out, QStringLiteral("overdue-list"));
+    overdue->close();
 
     QDialog* manage = openDialog(window, "actionUserManage", "UserManageDialog");
     press(manage, "searchButton");

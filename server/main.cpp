@@ -1,6 +1,9 @@
 #include "databasebackup.h"
 #include "dialog.h"
 #include "serversettings.h"
+#ifdef LIBRARY_TEST_CLOCK
+#include "testclock.h"
+#endif
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -99,6 +102,9 @@ int main(int argc, char* argv[])
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
+#ifdef LIBRARY_TEST_CLOCK
+    TestClock::installFromEnvironment();
+#endif
     // A peer that closes early must not kill the server when a reply is written to it.
     std::signal(SIGPIPE, SIG_IGN);
     // A file-size limit reached makes the write fail (the change is refused and the server goes on), as a

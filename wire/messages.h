@@ -27,6 +27,15 @@ constexpr QLatin1String DeleteBook{"QUERY_DELETE_BOOK"};
 constexpr QLatin1String AddBook{"QUERY_ADD_BOOK"};
 // Additions to the documented protocol (README, "Protocol extensions").
 constexpr QLatin1String UserLogout{"QUERY_USER_LOGOUT"};
+// Circulation (our own codes; a documented server answers them with the end-of-stream frame alone).
+constexpr QLatin1String UserLoans{"QUERY_USER_LOANS"};
+constexpr QLatin1String OverdueLoans{"QUERY_OVERDUE_LOANS"};
+constexpr QLatin1String RenewBook{"QUERY_RENEW_BOOK"};
+constexpr QLatin1String PlaceHold{"QUERY_PLACE_HOLD"};
+constexpr QLatin1String CancelHold{"QUERY_CANCEL_HOLD"};
+constexpr QLatin1String UserHolds{"QUERY_USER_HOLDS"};
+constexpr QLatin1String CheckinBook{"QUERY_CHECKIN_BOOK"};
+constexpr QLatin1String AuditLog{"QUERY_AUDIT_LOG"};
 
 // Number of fields after the code, or -1 for a code that is not a query code.
 int fieldCount(const QString& code);
@@ -49,12 +58,19 @@ constexpr QLatin1String AddBookSuccessfully{"ADD_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String Session{"SESSION"};
 constexpr QLatin1String SessionExpired{"SESSION_EXPIRED"};
 constexpr QLatin1String LogoutSuccessfully{"LOGOUT_SUCCESSFULLY"};
+constexpr QLatin1String RenewBookSuccessfully{"RENEW_BOOK_SUCCESSFULLY"};
+constexpr QLatin1String PlaceHoldSuccessfully{"PLACE_HOLD_SUCCESSFULLY"};
+constexpr QLatin1String CancelHoldSuccessfully{"CANCEL_HOLD_SUCCESSFULLY"};
 
 // Strings per row frame of each row stream, and per account record after "PASS".
 constexpr int BookRowSize = BookRecord::Size;
 constexpr int UserRowSize = UserRecord::Size;
 constexpr int BorrowedBookRowSize = LoanRecord::Size;
 constexpr int AccountRecordSize = AccountRecord::Size;
+constexpr int UserLoanRowSize = UserLoanRecord::Size;
+constexpr int OverdueLoanRowSize = OverdueLoanRecord::Size;
+constexpr int HoldRowSize = HoldRecord::Size;
+constexpr int AuditRowSize = AuditRecord::Size;
 
 // A frame holding one reply word.
 QByteArray word(const QString& replyWord);
@@ -76,6 +92,10 @@ std::optional<QStringList> rowOf(const QStringList& frame, int size);
 namespace BookState {
 inline QString free() { return QStringLiteral("空闲"); }
 inline QString lentOut() { return QStringLiteral("已借出"); }
+// Back from loan and kept for the first reader in the copy's hold queue; not offered to others.
+inline QString onHold() { return QStringLiteral("预约保留"); }
+// A hold whose copy is still out, or kept for a reader ahead in the queue.
+inline QString queued() { return QStringLiteral("排队中"); }
 } // namespace BookState
 
 // The requests, each declared once: its code, its field count and its fields in wire order. A request
@@ -173,6 +193,54 @@ struct LogoutQuery {
     WIRE_REQUEST(LogoutQuery, Query::UserLogout, 1, userId)
 };
 
+// Circulation requests. A book number and the reader it is for: the account itself asks, or staff.
+struct BookForUser {
+    QString number, userId;
+    WIRE_FIELDS(BookForUser, number, userId)
+};
+
+struct UserLoansQuery {
+    QString userId;
+    WIRE_REQUEST(UserLoansQuery, Query::UserLoans, 1, userId)
+};
+
+struct OverdueLoansQuery {
+    static constexpr QLatin1String code = Query::OverdueLoans;
+    static constexpr int FieldCount = 0;
+    auto tie() const { return std::tie(); }
+    QStringList fields() const { return {}; }
+    static OverdueLoansQuery from(const QStringList&) { return {}; }
+};
+
+struct RenewBookQuery : BookForUser {
+    static constexpr QLatin1String code = Query::RenewBook;
+    static constexpr int FieldCount = 2;
+};
+struct PlaceHoldQuery : BookForUser {
+    static constexpr QLatin1String code = Query::PlaceHold;
+    static constexpr int FieldCount = 2;
+};
+struct CancelHoldQuery : BookForUser {
+    static constexpr QLatin1String code = Query::CancelHold;
+    static constexpr int FieldCount = 2;
+};
+
+struct UserHoldsQuery {
+    QString userId;
+    WIRE_REQUEST(UserHoldsQuery, Query::UserHolds, 1, userId)
+};
+
+struct CheckinBookQuery {
+    QString number;
+    WIRE_REQUEST(CheckinBookQuery, Query::CheckinBook, 1, number)
+};
+
+// Either field may be empty: the latest changes of everything, of one account, of one copy, or both.
+struct AuditLogQuery {
+    QString userId, number;
+    WIRE_REQUEST(AuditLogQuery, Query::AuditLog, 2, userId, number)
+};
+
 namespace Wire {
 
 template <class... Requests>
@@ -184,7 +252,8 @@ struct RequestList {
 using Requests = RequestList<BookQuery, LoginQuery, UserRegisterQuery, UserUpdateQuery, SearchUserQuery,
                              UnconfirmUserQuery, DeleteUserQuery, EscalateUserQuery, DegradeUserQuery,
                              UserBorrowBookQuery, ReturnBookQuery, BorrowBookQuery, DeleteBookQuery, AddBookQuery,
-                             LogoutQuery>;
+                             LogoutQuery, UserLoansQuery, OverdueLoansQuery, RenewBookQuery, PlaceHoldQuery,
+                             CancelHoldQuery, UserHoldsQuery, CheckinBookQuery, AuditLogQuery>;
 
 // Calls `visit(Request{})` with the request type of the code; false for an unknown code.
 template <class Visit, class... Rs>

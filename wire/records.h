@@ -118,7 +118,50 @@ struct LoanRecord {
     WIRE_FIELDS(LoanRecord, name, author, type, press, year, number, borrowedAt)
 };
 
+// A row of "QUERY_USER_LOANS": the borrowed-book row, then when it falls due and how often it was renewed.
+struct UserLoanRecord {
+    static constexpr int Size = 9;
+    LoanRecord loan;
+    QString dueAt, renewals;
+    WIRE_FIELDS(UserLoanRecord, loan, dueAt, renewals)
+};
+
+// A row of "QUERY_OVERDUE_LOANS", most overdue first.
+struct OverdueLoanRecord {
+    static constexpr int Size = 8;
+    QString number, title, userId, name, phoneNumber, email, dueAt, daysOverdue;
+    WIRE_FIELDS(OverdueLoanRecord, number, title, userId, name, phoneNumber, email, dueAt, daysOverdue)
+};
+
+// A row of "QUERY_USER_HOLDS": the reader's place in the copy's queue, and the pick-up deadline once
+// the copy is kept for the reader (empty while it is still out).
+struct HoldRecord {
+    static constexpr int Size = 5;
+    QString number, title, place, state, deadline;
+    WIRE_FIELDS(HoldRecord, number, title, place, state, deadline)
+};
+
+// What a check-in at the desk answers after "RETURN_BOOK_SUCCESSFULLY": whose loan ended, how late it
+// was, and who the copy is now kept for (empty when nobody waits).
+struct CheckinRecord {
+    static constexpr int Size = 4;
+    QString userId, name, daysOverdue, nextHolder;
+    WIRE_FIELDS(CheckinRecord, userId, name, daysOverdue, nextHolder)
+};
+
+// A row of "QUERY_AUDIT_LOG", newest first.
+struct AuditRecord {
+    static constexpr int Size = 7;
+    QString at, actor, peer, action, userId, number, detail;
+    WIRE_FIELDS(AuditRecord, at, actor, peer, action, userId, number, detail)
+};
+
 static_assert(Wire::widthOf<BookRecord>() == BookRecord::Size);
 static_assert(Wire::widthOf<AccountRecord>() == AccountRecord::Size);
 static_assert(Wire::widthOf<UserRecord>() == UserRecord::Size);
 static_assert(Wire::widthOf<LoanRecord>() == LoanRecord::Size);
+static_assert(Wire::widthOf<UserLoanRecord>() == UserLoanRecord::Size);
+static_assert(Wire::widthOf<OverdueLoanRecord>() == OverdueLoanRecord::Size);
+static_assert(Wire::widthOf<HoldRecord>() == HoldRecord::Size);
+static_assert(Wire::widthOf<CheckinRecord>() == CheckinRecord::Size);
+static_assert(Wire::widthOf<AuditRecord>() == AuditRecord::Size);

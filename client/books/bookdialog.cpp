@@ -39,6 +39,27 @@ BookDialog::BookDialog(const UserInfo& user, const BookInfo& book, QTreeWidgetIt
         button->setAutoDefault(false);
 
     ui.deleteButton->setEnabled(user.checkPermission(QStringLiteral("Administrator")));
+
+    const bool out = book.state == BookState::lentOut() || book.state == BookState::onHold();
+    ui.holdButton->setVisible(out && user.checkPermission(QStringLiteral("Undergraduate")));
+    connect(ui.holdButton, &QPushButton::pressed, this, &BookDialog::placeHold);
+    connect(&holdExchange, &RequestExchange::finished, this, &BookDialog::holdPlaced);
+}
+
+// Placing a hold -------------------------------------------------------------------------------------
+
+void BookDialog::placeHold()
+{
+    holdExchange.start(PlaceHoldQuery{{book.number, user.id}});
+}
+
+void BookDialog::holdPlaced(const QList<QStringList>& frames)
+{
+    const QStringList frame = frames.value(0);
+    if (frame.value(0) == Reply::PlaceHoldSuccessfully)
+        QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("预约成功：书还回后将为您保留。"));
+    else if (!frame.isEmpty())
+        Refusals::report(this, frame);
 }
 
 // Borrowing ------------------------------------------------------------------------------------------

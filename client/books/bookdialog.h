@@ -2,6 +2,7 @@
 
 #include "bookinfo.h"
 #include "operationchannel.h"
+#include "requestexchange.h"
 #include "rowhandle.h"
 #include "ui_bookdialog.h"
 #include "userinfo.h"
@@ -11,6 +12,7 @@
 class QTreeWidgetItem;
 
 // Shows one book of the main window's result list; borrows it, or deletes it for an administrator.
+// A reader may place a hold (预约) on a copy that is out or kept for someone else.
 // Success is reported to the main window through the two signals, which then marks or removes the row.
 class BookDialog : public QDialog
 {
@@ -36,6 +38,8 @@ private slots:
     void sendDeleteRequest();
     void getDeleteInfo();
     void getDeleteError();
+    void placeHold();
+    void holdPlaced(const QList<QStringList>& frames);
 
 private:
     // The copy is out on loan after all: the state field and the result row show it.
@@ -50,4 +54,5 @@ private:
     // Set on the success word: the rest of that reply is read to its end but not acted on.
     bool borrowDone = false;
     bool deleteDone = false;
+    RequestExchange holdExchange{this};
 };

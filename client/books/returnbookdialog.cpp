@@ -1,5 +1,6 @@
 #include "returnbookdialog.h"
 
+#include "duedate.h"
 #include "listcolumns.h"
 #include "refusals.h"
 
@@ -22,8 +23,12 @@ ReturnBookDialog::ReturnBookDialog(const UserInfo& user, QWidget* parent)
                        &ReturnBookDialog::getReturnError);
     ui.returnButton->setAutoDefault(false);
     ui.cancelButton->setAutoDefault(false);
-    // Title, author, type and publisher share the room; year, number and the whole date fit their texts.
-    ListColumns::setUp(ui.bookList, {4, 2, 1, 2, 0, 0, 0});
+    ui.renewButton->setAutoDefault(false);
+    // Title, author, type and publisher share the room; year, number and the whole dates fit their texts.
+    ListColumns::setUp(ui.bookList, {4, 2, 1, 2, 0, 0, 0, 0});
+    connect(ui.renewButton, &QPushButton::pressed, this, &ReturnBookDialog::renewBook);
+    connect(&dueDates, &RequestExchange::finished, this, &ReturnBookDialog::showDueDates);
+    connect(&renewal, &RequestExchange::finished, this, &ReturnBookDialog::renewed);
 
     // The listing runs once, now; the signals are wired first so that no early error is missed.
     listChannel.start();
@@ -56,6 +61,9 @@ void ReturnBookDialog::getInfo()
     if (listChannel.atEnd()) {
         qDebug() << "Receive End";
         ListColumns::fit(ui.bookList);
+        // The due dates come in a second exchange, only where there are loans to show them for.
+        if (ui.bookList->topLevelItemCount() > 0)
+            dueDates.start(UserLoansQuery{user.id});
     }
 }
 
@@ -112,4 +120,45 @@ void ReturnBookDialog::getReturnInfo()
 void ReturnBookDialog::getReturnError()
 {
     returnChannel.reportError(this);
+}
+
+// Due dates and renewal ---------------------------------------------------------------------------------
+
+void ReturnBookDialog::showDueDates(const QList<QStringList>& frames)
+{
+    constexpr int DueColumn = Reply::BorrowedBookRowSize;
+    for (const QStringList& frame : frames) {
+        const std::optional<QStringList> row = Reply::rowOf(frame, Reply::UserLoanRowSize);
+        if (!row)
+            continue;
+        const UserLoanRecord loan = UserLoanRecord::from(*row);
+        for (int i = 0; i < ui.bookList->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = ui.bookList->topLevelItem(i);
+            if (item->text(5) == loan.loan.number)
+                DueDate::show(item, DueColumn, loan.dueAt);
+        }
+    }
+    ListColumns::fit(ui.bookList);
+}
+
+void ReturnBookDialog::renewBook()
+{
+    QTreeWidgetItem* current = ui.bookList->currentItem();
+    if (!current || renewal.isBusy())
+        return;
+    renewItem = RowHandle(current);
+    renewal.start(RenewBookQuery{{current->text(5), user.id}});
+}
+
+void ReturnBookDialog::renewed(const QList<QStringList>& frames)
+{
+    const QStringList frame = frames.value(0);
+    if (frame.value(0) == Reply::RenewBookSuccessfully) {
+        if (QTreeWidgetItem* item = renewItem.item())
+            DueDate::show(item, Reply::BorrowedBookRowSize, frame.value(1));
+        QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("续借成功，新的到期日期：%1").arg(frame.value(1)));
+    } else if (!frame.isEmpty()) {
+        Refusals::report(this, frame);
+    }
+    renewItem.reset();
 }

@@ -2,6 +2,7 @@
 
 #include "messages.h"
 #include "operationchannel.h"
+#include "requestexchange.h"
 #include "rowhandle.h"
 #include "ui_returnbookdialog.h"
 #include "userinfo.h"
@@ -9,7 +10,9 @@
 #include <QDialog>
 
 // Lists the books on loan to the account (asked for as soon as the dialog opens) and returns the
-// selected one. A successful return removes the row here and is reported to the main window.
+// selected one. A successful return removes the row here and is reported to the main window. The due
+// dates come from a second request, red once passed (a server without it leaves the column empty);
+// 续借 renews the selected loan.
 class ReturnBookDialog : public QDialog
 {
     Q_OBJECT
@@ -28,6 +31,9 @@ private slots:
     void sendReturnRequest();
     void getReturnInfo();
     void getReturnError();
+    void showDueDates(const QList<QStringList>& frames);
+    void renewBook();
+    void renewed(const QList<QStringList>& frames);
 
 private:
     Ui::RETURNBOOKUI ui;
@@ -40,4 +46,7 @@ private:
     ReturnBookQuery returnRecord;
     // Set on the success word: the rest of that reply is read to its end but not acted on.
     bool returnDone = false;
+    RequestExchange dueDates{this, Reply::UserLoanRowSize};
+    RequestExchange renewal{this};
+    RowHandle renewItem;
 };

@@ -40,6 +40,11 @@ const QHash<QString, QString>& table()
         {QStringLiteral("PASSWORD_CHANGE_REQUIRED"), QStringLiteral("请先在个人信息中设置新密码。")},
         {QStringLiteral("LOAN_OVERDUE"), QStringLiteral("您有逾期未还的书，请先归还。")},
         {QStringLiteral("BOOK_ON_HOLD"), QStringLiteral("这本书已被他人预约。")},
+        {QStringLiteral("RENEW_LIMIT_REACHED"), QStringLiteral("这本书的续借次数已用完。")},
+        {QStringLiteral("BOOK_NOT_ON_LOAN"), QStringLiteral("这本书不在借出状态。")},
+        {QStringLiteral("ALREADY_BORROWED_BY_USER"), QStringLiteral("这本书正由该读者借阅，不需要预约。")},
+        {QStringLiteral("HOLD_EXISTS"), QStringLiteral("已经预约过这本书了。")},
+        {QStringLiteral("NO_SUCH_HOLD"), QStringLiteral("没有这本书的预约。")},
     };
     return messages;
 }

@@ -11,6 +11,7 @@
 #include "passwordhasher.h"
 #include "requestcontext.h"
 #include "searchtext.h"
+#include "serverclock.h"
 #include "sessionstore.h"
 #include "tlscredentials.h"
 
@@ -114,6 +115,7 @@ bool ServerRuntime::start()
     if (!createFirstAdministrator())
         return false;
     importSeedCatalogue();
+    setMissingDueDates();
 
     if (!m_settings.plain && !m_settings.tls) {
         m_logger->log(QStringLiteral("server.ini: [network] plain=false and [tls] enabled=false leave no port to serve"));
@@ -273,6 +275,28 @@ bool ServerRuntime::createFirstAdministrator()
         std::fflush(stdout);
     }
     return true;
+}
+
+void ServerRuntime::setMissingDueDates()
+{
+    // Loans made before due dates were kept fall due one loan period (of the borrower's level) after
+    // they were made. Several servers starting at once set the same dates.
+    int updated = 0;
+    QString error;
+    if (!m_database->write([&](Storage& storage) {
+            for (const ActiveLoan& loan : storage.loansWithoutDueDate()) {
+                const QDateTime borrowed = ServerClock::fromStamp(loan.borrowedAt);
+                if (borrowed.isValid() && storage.setDueDate(loan.number, ServerClock::stamp(m_settings.dueFrom(borrowed, loan.level))))
+                    ++updated;
+            }
+            if (storage.failed())
+                error = storage.lastError();
+        }))
+        error = QStringLiteral("not committed");
+    if (!error.isEmpty())
+        m_logger->log(QStringLiteral("cannot set the due dates of earlier loans: ") + error);
+    else if (updated > 0)
+        m_logger->log(QStringLiteral("set the due dates of %1 earlier loans").arg(updated));
 }
 
 void ServerRuntime::importSeedCatalogue()

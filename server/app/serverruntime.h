@@ -43,6 +43,7 @@ public:
 private:
     bool createFirstAdministrator();
     void importSeedCatalogue();
+    void setMissingDueDates();
     bool listen(quint16 port, const std::optional<QSslConfiguration>& tls, const QString& announcement);
     // Where private files (the self-signed key) are kept: beside the database.
     QString privateDirectory() const;

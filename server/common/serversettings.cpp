@@ -15,6 +15,13 @@ ServerSettings::ServerSettings()
         {Levels::englishName(Levels::Administrator), 50},
         {Levels::englishName(Levels::SuperAdmin), 100},
     };
+    loanPeriods = {
+        {Levels::englishName(Levels::Undergraduate), 30},
+        {Levels::englishName(Levels::Postgraduate), 60},
+        {Levels::englishName(Levels::Vip), 90},
+        {Levels::englishName(Levels::Administrator), 90},
+        {Levels::englishName(Levels::SuperAdmin), 90},
+    };
 }
 
 QString DatabaseSettings::location() const
@@ -140,6 +147,17 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
         s.loanLimits[name] = readInt(ini, QStringLiteral("loanLimits/") + name, s.loanLimits.value(name), 0,
                                      1000000, problems);
     }
+
+    for (int level = Levels::Undergraduate; level <= Levels::SuperAdmin; ++level) {
+        const QString name = Levels::englishName(level);
+        s.loanPeriods[name] = readInt(ini, QStringLiteral("loanPeriods/") + name, s.loanPeriods.value(name), 1,
+                                      3650, problems);
+    }
+    s.blockWhenOverdue = readBool(ini, QStringLiteral("circulation/blockWhenOverdue"), s.blockWhenOverdue, problems);
+    s.maxRenewals = readInt(ini, QStringLiteral("circulation/maxRenewals"), s.maxRenewals, 0, 1000, problems);
+    s.renewOverdueDays =
+        readInt(ini, QStringLiteral("circulation/renewOverdueDays"), s.renewOverdueDays, 0, 3650, problems);
+    s.holdDays = readInt(ini, QStringLiteral("circulation/holdDays"), s.holdDays, 1, 365, problems);
 
     s.sessionMaxHours = readDouble(ini, QStringLiteral("security/sessionHours"), s.sessionMaxHours, 0.001, 24 * 365, problems);
     s.sessionMaxHours =

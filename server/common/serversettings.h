@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QHostAddress>
 #include <QString>
@@ -49,6 +50,13 @@ struct ServerSettings {
     int maxSearchRows = 1000;
     // [loanLimits], keyed by English level name
     QHash<QString, int> loanLimits;
+    // [loanPeriods], days per loan keyed by English level name
+    QHash<QString, int> loanPeriods;
+    // [circulation]
+    bool blockWhenOverdue = true; // a reader with an overdue loan cannot borrow
+    int maxRenewals = 2;
+    int renewOverdueDays = 0; // a loan overdue by more days than this cannot be renewed
+    int holdDays = 3;         // how long a returned copy is kept for the next reader in its queue
     // [security]
     double sessionIdleMinutes = 30;    // a session ends after this long without a request
     double sessionMaxHours = 12;       // and this long after its login ("sessionHours" is read too)
@@ -74,4 +82,7 @@ struct ServerSettings {
     static ServerSettings load(const QString& path, QStringList* problems = nullptr);
 
     int loanLimit(const QString& level) const { return loanLimits.value(level, 0); }
+    int loanPeriodDays(const QString& level) const { return loanPeriods.value(level, 30); }
+    // When a loan made (or renewed) at `start` by a reader of the level falls due.
+    QDateTime dueFrom(const QDateTime& start, const QString& level) const { return start.addDays(loanPeriodDays(level)); }
 };

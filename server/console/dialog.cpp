@@ -56,14 +56,19 @@ void Dialog::refresh()
 
 void Dialog::refreshCounts()
 {
+    // Loans fall overdue and pick-up windows end with time alone, so the counts are also read once a
+    // minute when nothing changed.
     const quint64 changes = m_runtime->changeCount();
-    if (changes == m_countedChanges)
+    if (changes == m_countedChanges && m_countsAge.isValid() && m_countsAge.elapsed() < 60000)
         return;
     m_countedChanges = changes;
+    m_countsAge.start();
     const CatalogueCounts c = m_runtime->counts();
-    m_ui->countsLabel->setText(tr("%1 books, %2 on loan, %3 accounts, %4 unconfirmed")
+    m_ui->countsLabel->setText(tr("%1 books, %2 on loan, %3 accounts, %4 unconfirmed, %5 overdue, %6 holds waiting")
                                    .arg(c.books)
                                    .arg(c.loans)
                                    .arg(c.accounts)
-                                   .arg(c.unconfirmed));
+                                   .arg(c.unconfirmed)
+                                   .arg(c.overdue)
+                                   .arg(c.holds));
 }

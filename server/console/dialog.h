@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <memory>
@@ -32,4 +33,5 @@ private:
     std::unique_ptr<ServerRuntime> m_runtime;
     QTimer m_refreshTimer;
     quint64 m_countedChanges = ~quint64(0);
+    QElapsedTimer m_countsAge;
 };

@@ -1,26 +1,10 @@
 #include "loanrequests.h"
 
+#include "holdqueue.h"
 #include "levels.h"
+#include "serverclock.h"
 #include "serversettings.h"
 #include "storage.h"
-
-#include <QDateTime>
-
-namespace {
-
-QString nowUtc()
-{
-    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-}
-
-// Loan times are stored in UTC and shown in the server's local time.
-QString shownTime(const QString& storedUtc)
-{
-    const QDateTime time = QDateTime::fromString(storedUtc, Qt::ISODate);
-    return time.isValid() ? time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : storedUtc;
-}
-
-} // namespace
 
 HandlerReply LoanRequests::borrowedBooks(const UserBorrowBookQuery& query)
 {
@@ -28,7 +12,7 @@ HandlerReply LoanRequests::borrowedBooks(const UserBorrowBookQuery& query)
     bool allowed = false;
     QString error;
     if (!read([&](Storage& storage) {
-            allowed = loggedIn(storage, query.userId);
+            allowed = actsFor(storage, query.userId);
             if (allowed)
                 loans = storage.loansOf(query.userId);
         },
@@ -37,7 +21,8 @@ HandlerReply LoanRequests::borrowedBooks(const UserBorrowBookQuery& query)
     if (!allowed)
         return refusedStream(Refusal::NotLoggedIn);
     return rowStream<LoanRow>(loans, [](const LoanRow& l) {
-        return LoanRecord{l.title, l.author, l.type, l.publisher, l.year, l.number, shownTime(l.borrowedAt)}.fields();
+        return LoanRecord{l.title, l.author, l.type, l.publisher, l.year, l.number, ServerClock::shown(l.borrowedAt)}
+            .fields();
     });
 }
 
@@ -46,14 +31,19 @@ HandlerReply LoanRequests::returnBook(const ReturnBookQuery& query)
     const QString& number = query.loan.number;
     return writeWord(Reply::ReturnBookSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
-        if (!loggedIn(storage, query.userId))
+        if (!actsFor(storage, query.userId))
             return Refusal::NotLoggedIn;
         if (!storage.lockBook(number))
             return QString();
         if (storage.borrowerOf(number) != query.userId)
             return Refusal::NotBorrowedByUser;
-        if (!storage.endLoan(number, query.userId, nowUtc())
-            || !audit(storage, {QStringLiteral("RETURN_BOOK"), query.userId, number, {}}) || !transaction.commit())
+        const QDateTime now = ServerClock::nowUtc();
+        // The copy is kept for the first reader waiting for it.
+        HoldQueue queue(storage, number, now, context().settings.holdDays);
+        if (!storage.endLoan(number, query.userId, ServerClock::stamp(now)) || !queue.settle(false))
+            return QString();
+        const QString detail = queue.holder().isEmpty() ? QString() : QStringLiteral("kept for ") + queue.holder();
+        if (!audit(storage, {QStringLiteral("RETURN_BOOK"), query.userId, number, detail}) || !transaction.commit())
             return QString();
         return Reply::ReturnBookSuccessfully;
     });
@@ -62,11 +52,13 @@ HandlerReply LoanRequests::returnBook(const ReturnBookQuery& query)
 HandlerReply LoanRequests::borrowBook(const BorrowBookQuery& query)
 {
     const QString& number = query.book.number;
+    const ServerSettings& settings = context().settings;
     return writeWord(Reply::BorrowBookSuccessfully, [&](Storage& storage) -> QString {
         // The write lock (SQLite) or the locks on the account and the copy (PostgreSQL) are held from
         // the first read, so two borrowers of one copy, or two loans of one account, are served in turn.
+        // Staff lend to a reader at the desk under the reader's rules, not their own.
         Storage::WriteTransaction transaction(storage);
-        if (!loggedIn(storage, query.userId))
+        if (!actsFor(storage, query.userId))
             return Refusal::NotLoggedIn;
         if (!storage.lockAccount(query.userId) || !storage.lockBook(number))
             return QString();
@@ -83,10 +75,25 @@ HandlerReply LoanRequests::borrowBook(const BorrowBookQuery& query)
             return Refusal::PermissionTooLow;
         if (book->lent)
             return Refusal::BookAlreadyLent;
-        if (storage.loanCount(query.userId) >= context().settings.loanLimit(account->level))
+        const QDateTime now = ServerClock::nowUtc();
+        HoldQueue queue(storage, number, now, settings.holdDays);
+        if (!queue.settle(false))
+            return QString();
+        const QString holder = queue.holder();
+        if (!holder.isEmpty() && holder != query.userId)
+            return Refusal::BookOnHold;
+        if (settings.blockWhenOverdue && storage.hasLoanDueBefore(query.userId, ServerClock::stamp(now)))
+            return Refusal::LoanOverdue;
+        if (storage.loanCount(query.userId) >= settings.loanLimit(account->level))
             return Refusal::BorrowLimitReached;
-        if (!storage.insertLoan(number, query.userId, nowUtc())
-            || !audit(storage, {QStringLiteral("BORROW_BOOK"), query.userId, number, {}}) || !transaction.commit())
+        const QString due = ServerClock::stamp(settings.dueFrom(now, account->level));
+        if (!storage.insertLoan(number, query.userId, ServerClock::stamp(now), due))
+            return QString();
+        // The holder collects the copy: the hold is done, the rest of the queue waits for its return.
+        if (!holder.isEmpty() && (!storage.deleteHold(queue.holdOf(holder)->id) || !queue.settle(true)))
+            return QString();
+        if (!audit(storage, {QStringLiteral("BORROW_BOOK"), query.userId, number, QStringLiteral("due ") + due})
+            || !transaction.commit())
             return QString();
         return Reply::BorrowBookSuccessfully;
     });

@@ -2,7 +2,7 @@
 
 #include "requesthandler.h"
 
-// Loans of the logged-in reader: listing, borrowing and returning.
+// Loans of a reader, asked for by the reader or by staff: listing, borrowing and returning.
 class LoanRequests : public RequestHandler
 {
 public:

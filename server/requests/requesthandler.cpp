@@ -81,20 +81,34 @@ std::optional<QString> RequestHandler::adminRefusal(Storage& storage)
 
 HandlerReply RequestHandler::writeWord(const QString& successWord, const std::function<QString(Storage&)>& job)
 {
-    QString result;
+    return writeFrame(successWord, [&](Storage& storage) {
+        const QString result = job(storage);
+        return result.isEmpty() ? QStringList() : QStringList{result};
+    });
+}
+
+HandlerReply RequestHandler::writeFrame(const QString& successWord, const std::function<QStringList(Storage&)>& job)
+{
+    QStringList result;
     bool failed = false;
+    QString error;
     const bool ran = context().database.write([&](Storage& storage) {
         result = job(storage);
         failed = storage.failed();
         if (failed)
-            result = storage.lastError();
+            error = storage.lastError();
     });
     if (!ran || failed || result.isEmpty())
-        return serverError(!ran ? QStringLiteral("not committed") : result.isEmpty() ? QStringLiteral("no change made") : result);
-    HandlerReply reply = word(result);
-    if (result == successWord) {
+        return serverError(!ran ? QStringLiteral("not committed") : failed ? error : QStringLiteral("no change made"));
+    HandlerReply reply{{Reply::row(result)}, result.first()};
+    if (result.first() == successWord) {
         context().changes.ref();
         reply.note = m_auditNote;
     }
     return reply;
+}
+
+bool RequestHandler::actsFor(Storage& storage, const QString& userId)
+{
+    return loggedIn(storage, userId) || !adminRefusal(storage);
 }

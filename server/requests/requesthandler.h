@@ -29,6 +29,9 @@ protected:
     // Runs a change on the writer; the reply word is what the job returns, or SERVER_ERROR when the
     // database failed. A reply of `successWord` counts as a stored change, so the console refreshes.
     HandlerReply writeWord(const QString& successWord, const std::function<QString(Storage&)>& job);
+    // The same for a reply frame that carries more than its word: the job returns the frame's strings
+    // (a refusal is a frame of its word alone).
+    HandlerReply writeFrame(const QString& successWord, const std::function<QStringList(Storage&)>& job);
     // Runs a read; false with the reason in `error` when it did not run or the database failed.
     bool read(const std::function<void(Storage&)>& job, QString* error);
     // nullopt when the caller is an Administrator or above (the level read afresh, so an administrator
@@ -36,6 +39,8 @@ protected:
     std::optional<QString> adminRefusal(Storage& storage);
     // Whether the caller may act as the account: the session of the request is that account's.
     bool loggedIn(Storage& storage, const QString& userId) const;
+    // Whether the caller may act for the account: logged in as it, or staff (an administrator).
+    bool actsFor(Storage& storage, const QString& userId);
     // The account the caller is logged in as, or an empty string: for the audit trail.
     QString callerId(Storage& storage) const;
     // The caller's level as adminRefusal() last read it.

@@ -2,6 +2,7 @@
 
 #include "accountrequests.h"
 #include "bookrequests.h"
+#include "circulationrequests.h"
 #include "databasepool.h"
 #include "loanrequests.h"
 #include "serversettings.h"
@@ -44,6 +45,10 @@ constexpr std::array routes{
     route<&AccountRequests::deleteUser>(),    route<&AccountRequests::escalateUser>(),
     route<&AccountRequests::degradeUser>(),   route<&LoanRequests::borrowedBooks>(),
     route<&LoanRequests::borrowBook>(),       route<&LoanRequests::returnBook>(),
+    route<&CirculationRequests::userLoans>(), route<&CirculationRequests::overdueLoans>(),
+    route<&CirculationRequests::renewBook>(), route<&CirculationRequests::placeHold>(),
+    route<&CirculationRequests::cancelHold>(), route<&CirculationRequests::userHolds>(),
+    route<&CirculationRequests::checkinBook>(), route<&CirculationRequests::auditLog>(),
     route<&AccountRequests::logout>(),
 };
 

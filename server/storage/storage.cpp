@@ -1,9 +1,12 @@
 #include "storage.h"
 
+#include "serverclock.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -177,7 +180,11 @@ bool Storage::migrate()
     }
     if (!execDirect(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")))
         return false;
-    const int current = schemaVersion();
+    // Every step not applied yet, in order: a step numbered below the newest applied one can still be
+    // missing (steps of parallel work land in any order).
+    QSet<int> applied;
+    select(QStringLiteral("SELECT version FROM schema_version"), {},
+           [&](const QSqlQuery& q) { applied.insert(q.value(0).toInt()); });
     QDir dir(m_dialect->schemaDirectory());
     const QStringList files = dir.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);
     if (files.isEmpty()) {
@@ -190,7 +197,7 @@ bool Storage::migrate()
         if (!match.hasMatch())
             continue;
         const int version = match.captured(1).toInt();
-        if (version <= current)
+        if (applied.contains(version))
             continue;
         QFile file(dir.filePath(name));
         if (!file.open(QIODevice::ReadOnly)) {
@@ -387,6 +394,10 @@ CatalogueCounts Storage::counts()
     c.loans = scalar(QStringLiteral("SELECT COUNT(*) FROM loans"));
     c.accounts = accountCount();
     c.unconfirmed = scalar(QStringLiteral("SELECT COUNT(*) FROM accounts WHERE level = 'Guest'"));
+    // Holds still in a queue: waiting for the copy, or inside or ahead of their pick-up window.
+    const QString now = ServerClock::nowStamp();
+    c.overdue = scalar(QStringLiteral("SELECT COUNT(*) FROM loans WHERE due_at <> '' AND due_at < ?"), {now});
+    c.holds = scalar(QStringLiteral("SELECT COUNT(*) FROM holds WHERE ready_until IS NULL OR ready_until >= ?"), {now});
     return c;
 }
 

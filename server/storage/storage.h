@@ -23,21 +23,42 @@ struct AccountRow {
     bool mustChangePassword = false; // a generated password, to be replaced at the first login
 };
 
-// A book as stored, with whether it is out on loan.
+// A book as stored, with whether it is out on loan or, back on the shelf, kept for a reader who
+// placed a hold.
 struct BookRow {
     QString title, author, type, publisher, year, number, permission;
     bool lent = false;
+    bool reserved = false;
 
     // As a search result shows it.
     BookRecord record() const
     {
-        return {title, author, type, publisher, year, number, lent ? BookState::lentOut() : BookState::free(), permission};
+        const QString state = lent ? BookState::lentOut() : reserved ? BookState::onHold() : BookState::free();
+        return {title, author, type, publisher, year, number, state, permission};
     }
 };
 
-// A copy on loan, as the borrowed-books list shows it.
+// A copy on loan, as the borrowed-books list shows it, with its due date and renewals.
 struct LoanRow {
-    QString title, author, type, publisher, year, number, borrowedAt;
+    QString title, author, type, publisher, year, number, borrowedAt, dueAt;
+    int renewals = 0;
+};
+
+// The loan a copy is on.
+struct ActiveLoan {
+    QString number, accountId, borrowedAt, dueAt, level;
+    int renewals = 0;
+};
+
+// An overdue loan with the borrower's contact details.
+struct OverdueRow {
+    QString number, title, accountId, name, phone, email, dueAt;
+};
+
+// A reader waiting for a copy (see the holds table); readyUntil is empty while the copy is out.
+struct HoldRow {
+    qint64 id = 0;
+    QString number, accountId, placedAt, readyUntil, title;
 };
 
 struct BookFilter {
@@ -65,7 +86,7 @@ struct AuditEvent {
 };
 
 struct CatalogueCounts {
-    qint64 books = 0, loans = 0, accounts = 0, unconfirmed = 0;
+    qint64 books = 0, loans = 0, accounts = 0, unconfirmed = 0, overdue = 0, holds = 0;
 };
 
 // One named database connection and every query the server runs. One thread at a time may use it
@@ -156,10 +177,28 @@ public:
     // Loans
     qint64 loanCount(const QString& accountId);
     std::optional<QString> borrowerOf(const QString& bookNumber);
-    bool insertLoan(const QString& bookNumber, const QString& accountId, const QString& borrowedAt);
+    bool insertLoan(const QString& bookNumber, const QString& accountId, const QString& borrowedAt,
+                    const QString& dueAt = {});
     // Ends the loan of the copy to the account and moves it to the history. False when there was none.
     bool endLoan(const QString& bookNumber, const QString& accountId, const QString& returnedAt);
     QList<LoanRow> loansOf(const QString& accountId);
+
+    // Circulation; times are ServerClock stamps.
+    std::optional<ActiveLoan> loanOf(const QString& bookNumber);
+    bool renewLoan(const QString& bookNumber, const QString& dueAt);
+    bool hasLoanDueBefore(const QString& accountId, const QString& time);
+    // Loans due before the time, the longest overdue first.
+    QList<OverdueRow> overdueLoans(const QString& time, int limit);
+    // Loans from before due dates were kept, with the borrower's level.
+    QList<ActiveLoan> loansWithoutDueDate();
+    bool setDueDate(const QString& bookNumber, const QString& dueAt);
+    // The holds of a copy in queue order, and the holds of a reader (with titles).
+    QList<HoldRow> holdsOn(const QString& bookNumber);
+    QList<HoldRow> holdsOf(const QString& accountId);
+    bool insertHold(const QString& bookNumber, const QString& accountId, const QString& placedAt);
+    bool deleteHold(qint64 id);
+    // An empty window is stored as NULL: the reader waits for the copy to come back.
+    bool setHoldWindow(qint64 id, const QString& readyUntil);
 
     // Sessions and failed-login counters kept in the database (see SessionStore and LoginThrottle).
     bool putSession(const QString& key, const StoredSession& session);

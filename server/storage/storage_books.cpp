@@ -2,6 +2,7 @@
 
 #include "fieldquery.h"
 #include "searchtext.h"
+#include "serverclock.h"
 
 #include <QHash>
 #include <QSet>
@@ -13,7 +14,11 @@ namespace {
 
 const QString bookColumns = QStringLiteral(
     "b.title, b.author, b.type, b.publisher, b.year, b.number, b.permission, "
-    "CASE WHEN EXISTS (SELECT 1 FROM loans l WHERE l.book_number = b.number) THEN 1 ELSE 0 END");
+    "CASE WHEN EXISTS (SELECT 1 FROM loans l WHERE l.book_number = b.number) THEN 1 ELSE 0 END, "
+    "(SELECT MAX(h.ready_until) FROM holds h WHERE h.book_number = b.number)");
+
+// How many columns bookColumns selects.
+constexpr int BookColumnCount = 9;
 
 // After bookColumns: the forms a title is ranked by.
 const QString rankColumns = QStringLiteral(", b.title_folded, b.title_pinyin, b.title_initials");
@@ -23,10 +28,14 @@ const QString formColumns = QStringLiteral(
     "title_folded, title_pinyin, title_initials, author_folded, author_pinyin, author_initials, type_folded, "
     "publisher_folded, title_grams, author_grams, number_key");
 
+// A copy on the shelf is kept for a reader while the last pick-up window of its queue lasts.
 BookRow bookFrom(const QSqlQuery& q)
 {
-    return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-            q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toInt() != 0};
+    BookRow row{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+                q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toInt() != 0};
+    const QString lastWindow = q.value(8).toString();
+    row.reserved = !row.lent && !lastWindow.isEmpty() && lastWindow >= ServerClock::nowStamp();
+    return row;
 }
 
 // NULL for a form a book does not have (no Chinese, no pinyin): smaller rows and indexes.
@@ -139,7 +148,8 @@ RankedBook rankedFrom(const QSqlQuery& q, const FieldQuery& title)
     RankedBook found;
     found.row = bookFrom(q);
     if (!title.isEmpty())
-        found.tier = title.tier(q.value(8).toString(), q.value(9).toString(), q.value(10).toString());
+        found.tier = title.tier(q.value(BookColumnCount).toString(), q.value(BookColumnCount + 1).toString(),
+                                q.value(BookColumnCount + 2).toString());
     found.order = found.row.title.toUtf8() + '\0' + found.row.number.toUtf8();
     return found;
 }

@@ -22,10 +22,12 @@ private slots:
     void secondPressMidExchangeIsIgnored();
     void returnEmptiesTheMainList();
     void refusedConnection();
+    void dueDatesAndRenewal();
 
 private:
-    // A dialog for user "u1" whose listing has completed with the given rows.
-    ReturnBookDialog* openWithRows(const QList<QStringList>& rows);
+    // A dialog for user "u1" whose listing, and the due dates that follow a listing of any rows, have
+    // completed with the given rows.
+    ReturnBookDialog* openWithRows(const QList<QStringList>& rows, const QList<QStringList>& dueRows = {});
     QTreeWidget* listOf(ReturnBookDialog* dialog) { return widget<QTreeWidget>(dialog, "bookList"); }
     static QStringList shownRow(QTreeWidget* list, int row) { return rowTexts(list, row, 7); }
 };
@@ -41,11 +43,13 @@ static UserInfo reader()
     return UserInfo::fromRecord(account("u1", "User One", "VIP"));
 }
 
-ReturnBookDialog* TestReturnBook::openWithRows(const QList<QStringList>& rows)
+ReturnBookDialog* TestReturnBook::openWithRows(const QList<QStringList>& rows, const QList<QStringList>& dueRows)
 {
     addOpenReply(*server, rows);
+    if (!rows.isEmpty())
+        addOpenReply(*server, dueRows);
     auto* dialog = new ReturnBookDialog(reader(), dialogParent.get());
-    const int closed = server->closedCount();
+    const int closed = server->closedCount() + (rows.isEmpty() ? 0 : 1);
     if (!QTest::qWaitFor([&] { return server->closedCount() > closed; }))
         qWarning() << "listing did not complete";
     return dialog;
@@ -80,8 +84,12 @@ void TestReturnBook::listing()
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Book List"));
     QVERIFY(dialog->testAttribute(Qt::WA_ShowModal));
-    QTRY_COMPARE(server->closedCount(), 1);
-    QCOMPARE(server->requests(), QList<QStringList>{(QStringList{"QUERY_USER_BORROW_BOOK", "u1"})});
+    // The listing, then the due dates of the loans, if any.
+    QList<QStringList> requests{{"QUERY_USER_BORROW_BOOK", "u1"}};
+    if (rows > 0)
+        requests.append(QStringList{"QUERY_USER_LOANS", "u1"});
+    QTRY_COMPARE(server->closedCount(), requests.size());
+    QCOMPARE(server->requests(), requests);
     QTreeWidget* list = listOf(dialog);
     QCOMPARE(list->topLevelItemCount(), rows);
     for (int i = 0; i < rows; ++i)
@@ -104,7 +112,7 @@ void TestReturnBook::returnSendsTheRowAndRemovesIt()
     QCOMPARE(shownRow(list, 0), loan(0));
     QCOMPARE(shownRow(list, 1), loan(2));
     QVERIFY(dialog->isVisible());
-    QTRY_COMPARE(server->closedCount(), 2);
+    QTRY_COMPARE(server->closedCount(), 3);
 
     // Several books can be returned one after another.
     list->setCurrentItem(list->topLevelItem(0));
@@ -123,7 +131,7 @@ void TestReturnBook::otherReplyWordKeepsTheRow()
     list->setCurrentItem(list->topLevelItem(0));
     addOpenReply(*server, {{"RETURN_FAIL"}});
     widget<QPushButton>(dialog, "returnButton")->click();
-    QTRY_COMPARE(server->closedCount(), 2);
+    QTRY_COMPARE(server->closedCount(), 3);
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(returned.size(), 0);
     QCOMPARE(boxes->seen(), QStringList{"Error!|" + Refusals::message("RETURN_FAIL")});
@@ -137,9 +145,9 @@ void TestReturnBook::noCurrentRowSendsNothing()
     widget<QPushButton>(empty, "returnButton")->click();
     // A third listing, queued after both presses, is the first thing the server sees after them.
     openWithRows({});
-    QCOMPARE(server->connectionCount(), 3);
+    QCOMPARE(server->connectionCount(), 4);
     for (const QStringList& request : server->requests())
-        QCOMPARE(request.first(), QStringLiteral("QUERY_USER_BORROW_BOOK"));
+        QVERIFY(request.first() == QLatin1String("QUERY_USER_BORROW_BOOK") || request.first() == QLatin1String("QUERY_USER_LOANS"));
 }
 
 // A second press while a return is out is ignored, even on another row: aborting the first could
@@ -155,8 +163,8 @@ void TestReturnBook::secondPressMidExchangeIsIgnored()
     list->setCurrentItem(list->topLevelItem(0)); // now loan(1)
     widget<QPushButton>(dialog, "returnButton")->click();
     openWithRows({}); // a later connection: the press above has been handled by now
-    QCOMPARE(server->connectionCount(), 3);
-    QCOMPARE(server->requests().at(1), QStringList{"QUERY_RETURN_BOOK"} + loan(0) + QStringList{"u1"});
+    QCOMPARE(server->connectionCount(), 4);
+    QCOMPARE(server->requests().at(2), QStringList{"QUERY_RETURN_BOOK"} + loan(0) + QStringList{"u1"});
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(shownRow(list, 0), loan(1));
 }
@@ -172,12 +180,13 @@ void TestReturnBook::returnEmptiesTheMainList()
         bookList->addTopLevelItem(new QTreeWidgetItem(QStringList{"row " + QString::number(i)}));
 
     addOpenReply(*server, {loan(0), loan(1)});
+    addOpenReply(*server, {});
     widget<QAction>(&mainWindow, "actionBorrowBook")->trigger();
     ReturnBookDialog* dialog = newest<ReturnBookDialog>(&mainWindow);
     QVERIFY(dialog);
     QTreeWidget* list = listOf(dialog);
     QTRY_COMPARE(list->topLevelItemCount(), 2);
-    QCOMPARE(server->requests().last(), (QStringList{"QUERY_USER_BORROW_BOOK", "u1"}));
+    QTRY_COMPARE(server->requests().last(), (QStringList{"QUERY_USER_LOANS", "u1"}));
 
     list->setCurrentItem(list->topLevelItem(1));
     server->addFrames({{"RETURN_BOOK_SUCCESSFULLY"}});
@@ -202,6 +211,35 @@ void TestReturnBook::refusedConnection()
     new ReturnBookDialog(reader(), dialogParent.get());
     QTRY_COMPARE(boxes->boxes().size(), 2);
     QCOMPARE(boxes->seen().last(), refusedBox);
+}
+
+// The due dates of the listed loans, red once passed (a server that does not know the request leaves
+// the column empty); 续借 renews the selected loan and shows the new date, or the refusal.
+void TestReturnBook::dueDatesAndRenewal()
+{
+    const auto due = [](int n, const QString& date) { return loan(n) << date << "0"; };
+    ReturnBookDialog* dialog = openWithRows({loan(0), loan(1), loan(2)},
+                                            {due(0, "2000-01-01 10:00:00"), due(1, "2999-01-01 10:00:00")});
+    QTreeWidget* list = listOf(dialog);
+    QTRY_COMPARE(list->topLevelItem(1)->text(7), QStringLiteral("2999-01-01 10:00:00"));
+    QCOMPARE(list->topLevelItem(0)->text(7), QStringLiteral("2000-01-01 10:00:00"));
+    QCOMPARE(list->topLevelItem(0)->foreground(7).color(), QColor(Qt::red));
+    QVERIFY(list->topLevelItem(1)->foreground(7).color() != QColor(Qt::red));
+    QCOMPARE(list->topLevelItem(2)->text(7), QString());
+
+    list->setCurrentItem(list->topLevelItem(0));
+    addOpenReply(*server, {{"RENEW_BOOK_SUCCESSFULLY", "2999-02-01 10:00:00"}});
+    widget<QPushButton>(dialog, "renewButton")->click();
+    QTRY_COMPARE(boxes->seen(), QStringList{"PASS|续借成功，新的到期日期：2999-02-01 10:00:00"});
+    QCOMPARE(server->requests().last(), (QStringList{"QUERY_RENEW_BOOK", loan(0).value(5), "u1"}));
+    QCOMPARE(list->topLevelItem(0)->text(7), QStringLiteral("2999-02-01 10:00:00"));
+    QVERIFY(list->topLevelItem(0)->foreground(7).color() != QColor(Qt::red));
+
+    addOpenReply(*server, {{"RENEW_LIMIT_REACHED"}});
+    widget<QPushButton>(dialog, "renewButton")->click();
+    QTRY_COMPARE(boxes->seen().size(), 2);
+    QCOMPARE(boxes->seen().last(), QStringLiteral("Error!|这本书的续借次数已用完。"));
+    QCOMPARE(list->topLevelItem(0)->text(7), QStringLiteral("2999-02-01 10:00:00"));
 }
 
 QTEST_MAIN(TestReturnBook)

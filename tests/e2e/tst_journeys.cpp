@@ -1,5 +1,7 @@
 #include "addbookdialog.h"
 #include "bookdialog.h"
+#include "circulationdeskdialog.h"
+#include "overduedialog.h"
 #include "loginsession.h"
 #include "refusals.h"
 #include "registerdialog.h"
@@ -12,6 +14,8 @@
 #include "windowtesting.h"
 
 #include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QTextEdit>
 
@@ -46,7 +50,8 @@ const QByteArray Catalogue = "title,author,type,publisher,year,number,permission
                              "Rare And On Loan,Ann Author,History,Test Press,1901,J-032,VIP\n"
                              "Shelf Copy,Ann Author,Novel,Test Press,2005,J-033,Undergraduate\n"
                              "Lent Before The Search,Ann Author,Novel,Test Press,2006,J-040,Undergraduate\n"
-                             "Lent After The Search,Ann Author,Novel,Test Press,2006,J-041,Undergraduate\n";
+                             "Lent After The Search,Ann Author,Novel,Test Press,2006,J-041,Undergraduate\n"
+                             "Desk Story,Ann Author,Novel,Test Press,2007,J-050,Undergraduate\n";
 
 // A reader's loan limit small enough to reach in a test.
 constexpr int UndergraduateLoanLimit = 2;
@@ -85,6 +90,8 @@ private slots:
     void borrowRefusedByTheServer_data();
     void borrowRefusedByTheServer();
     void sessionTokenEndsAtLogout();
+    // Last: it moves the server's clock.
+    void circulationDesk();
 
 private:
     // Waits for the message box after the first `mark` ones and gives it as "title|text".
@@ -128,7 +135,7 @@ private:
 
 void TestJourneys::initTestCase()
 {
-    server = std::make_unique<ServerProcess>(QStringLiteral(SERVER_BINARY));
+    server = std::make_unique<ServerProcess>(QStringLiteral(TEST_SERVER_BINARY));
     server->setSetting(QStringLiteral("admin/initialPassword"), QString::fromLatin1(ServerFixture::AdminPassword));
     QVERIFY(server->writeFile(QStringLiteral("catalogue.csv"), Catalogue));
     server->setSetting(QStringLiteral("catalogue/seed"), QStringLiteral("catalogue.csv"));
@@ -847,6 +854,93 @@ void TestJourneys::sessionTokenEndsAtLogout()
     const WireClient other = fixture->client(6);
     QTRY_COMPARE(other.sendBytes(Wire::encodeRequest(UserBorrowBookQuery{QStringLiteral("tokened")}, token)).word(),
                  QStringLiteral("SESSION_EXPIRED"));
+}
+
+void TestJourneys::circulationDesk()
+{
+    // A student renews; a second student places a hold; the desk checks the copy in, sees that it is to
+    // be put aside, and checks it out to the second student; a month later the overdue list shows it.
+    const QString number = QStringLiteral("J-050");
+    QVERIFY(createUser(QStringLiteral("deskann"), QStringLiteral("Ann-Pass-1"), Levels::Undergraduate));
+    QVERIFY(createUser(QStringLiteral("deskbob"), QStringLiteral("Bob-Pass-1"), Levels::Undergraduate));
+    const auto logInAs = [&](const QString& id, const QString& password) {
+        logOut();
+        QCOMPARE(logIn(id, password), QStringLiteral("PASS!|Login successfully!"));
+    };
+
+    logInAs(QStringLiteral("deskann"), QStringLiteral("Ann-Pass-1"));
+    searchNumber(number);
+    BookDialog* book = openBook(number);
+    QVERIFY(book);
+    QVERIFY(!widget<QPushButton>(book, "holdButton")->isVisible());
+    QCOMPARE(pressAndWaitForBox(book, "borrowButton"), QStringLiteral("PASS|Borrow the book successfully!"));
+    book->close();
+    ReturnBookDialog* loans = openBorrowedBooks();
+    auto* loanList = widget<QTreeWidget>(loans, "bookList");
+    QTRY_VERIFY_WITH_TIMEOUT(loanList->topLevelItemCount() == 1 && !loanList->topLevelItem(0)->text(7).isEmpty(), WaitMs);
+    const QString due = loanList->topLevelItem(0)->text(7);
+    loanList->setCurrentItem(loanList->topLevelItem(0));
+    QVERIFY(pressAndWaitForBox(loans, "renewButton").startsWith(QStringLiteral("PASS|续借成功")));
+    QVERIFY(loanList->topLevelItem(0)->text(7) >= due);
+    loans->close();
+
+    logInAs(QStringLiteral("deskbob"), QStringLiteral("Bob-Pass-1"));
+    QCOMPARE(searchNumber(number).value(0).value(6), LentOut);
+    book = openBook(number);
+    QVERIFY(book && widget<QPushButton>(book, "holdButton")->isVisible());
+    QCOMPARE(pressAndWaitForBox(book, "holdButton"), QStringLiteral("PASS|预约成功：书还回后将为您保留。"));
+    book->close();
+
+    logInAs(AdminId, QString::fromLatin1(ServerFixture::AdminPassword));
+    widget<QAction>(window.get(), "actionDesk")->trigger();
+    auto* desk = newest<CirculationDeskDialog>(window.get());
+    QVERIFY(desk);
+    auto* deskLog = widget<QListWidget>(desk, "deskLog");
+    const auto scan = [&](const char* field, const QString& text) {
+        auto* edit = widget<QLineEdit>(desk, field);
+        edit->setText(text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    };
+    const auto logged = [&](const QString& line) {
+        return QTest::qWaitFor([&] { return !deskLog->findItems(line, Qt::MatchExactly).isEmpty(); }, WaitMs);
+    };
+    scan("checkinEdit", number);
+    QVERIFY(logged(QStringLiteral("J-050 已还：deskann（deskann name）")));
+    QVERIFY(logged(QStringLiteral("请将 J-050 放到预约架，留给 deskbob")));
+    QCOMPARE(searchNumber(number).value(0).value(6), QStringLiteral("预约保留"));
+
+    scan("readerEdit", QStringLiteral("deskbob"));
+    auto* holds = widget<QTreeWidget>(desk, "holdList");
+    QTRY_COMPARE_WITH_TIMEOUT(holds->topLevelItemCount(), 1, WaitMs);
+    QCOMPARE(holds->topLevelItem(0)->text(3), QStringLiteral("预约保留"));
+    QVERIFY(widget<QLabel>(desk, "readerLabel")->text().startsWith(QStringLiteral("deskbob  deskbob name  本科生")));
+    scan("checkoutEdit", number);
+    QVERIFY(logged(QStringLiteral("J-050 借给 deskbob")));
+    auto* deskLoans = widget<QTreeWidget>(desk, "loanList");
+    QTRY_COMPARE_WITH_TIMEOUT(deskLoans->topLevelItemCount(), 1, WaitMs);
+    QCOMPARE(deskLoans->topLevelItem(0)->text(2), number);
+    QTRY_COMPARE_WITH_TIMEOUT(holds->topLevelItemCount(), 0, WaitMs);
+    desk->close();
+
+    QVERIFY(server->advanceClock(31 * 24 * 3600));
+    widget<QAction>(window.get(), "actionOverdue")->trigger();
+    auto* overdue = newest<OverdueDialog>(window.get());
+    QVERIFY(overdue);
+    auto* overdueList = widget<QTreeWidget>(overdue, "overdueList");
+    // The journeys before this one left loans of their own, now overdue as well.
+    QTRY_VERIFY_WITH_TIMEOUT(overdueList->topLevelItemCount() > 0, WaitMs);
+    QStringList row;
+    for (const QStringList& shown : rowsOf(overdueList, Reply::OverdueLoanRowSize)) {
+        if (shown.value(0) == number)
+            row = shown;
+    }
+    QCOMPARE(row.mid(0, 4), (QStringList{number, QStringLiteral("Desk Story"), QStringLiteral("deskbob"), QStringLiteral("deskbob name")}));
+    QCOMPARE(row.value(7), QStringLiteral("1"));
+    QVERIFY(overdue->exportTo(QStringLiteral("overdue.csv")));
+    const QByteArray csv = readFile(QStringLiteral("overdue.csv"));
+    QVERIFY(csv.startsWith("\xEF\xBB\xBF书号,书名,读者ID,姓名,电话,邮箱,到期日期,逾期天数\r\n"));
+    QVERIFY(csv.contains(QStringLiteral("\r\nJ-050,Desk Story,deskbob,deskbob name,123,deskbob@example.org,").toUtf8()));
+    overdue->close();
 }
 
 QTEST_MAIN(TestJourneys)

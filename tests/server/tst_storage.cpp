@@ -146,11 +146,25 @@ void TestStorage::schemaIsAppliedOnceAndReopens()
         QVERIFY(version >= 1);
         QVERIFY(storage.insertBook(book(QStringLiteral("1"), QStringLiteral("Kept"))));
     }
+    {
+        // As a database upgraded by a build that lacked one step below its newest (steps of parallel
+        // work land in any order) would be: that step is applied at the next start all the same.
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
+        db.setDatabaseName(settings.name);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const char* statement : {"DROP TABLE holds", "DROP INDEX loans_due", "ALTER TABLE loans DROP COLUMN renewals",
+                                      "ALTER TABLE loans DROP COLUMN due_at", "DELETE FROM schema_version WHERE version = 3"})
+            QVERIFY2(q.exec(QLatin1String(statement)), statement);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("older"));
     Storage storage(settings, QStringLiteral("second"));
     QVERIFY2(storage.open() && storage.migrate(), qPrintable(storage.lastError()));
     QCOMPARE(storage.schemaVersion(), version);
     QCOMPARE(storage.bookCount(), 1);
-    QVERIFY(!storage.failed());
+    QCOMPARE(storage.holdsOn(QStringLiteral("1")).size(), 0);
+    QCOMPARE(storage.loansWithoutDueDate().size(), 0);
+    QVERIFY2(!storage.failed(), qPrintable(storage.lastError()));
 }
 
 void TestStorage::substringIndexFollowsChanges()

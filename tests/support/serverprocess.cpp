@@ -15,6 +15,9 @@ ServerProcess::ServerProcess(const QString& program)
     m_settings.insert(QStringLiteral("registration/perAddressPerHour"), 100000);
     m_process.setWorkingDirectory(m_dir.path());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LIBRARY_TEST_CLOCK_FILE"), m_dir.filePath(QStringLiteral("test-clock")));
+    m_process.setProcessEnvironment(environment);
     if (PgTestDatabase::requested()) {
         m_pg = PgTestDatabase::fromEnvironment();
         if (m_pg) {
@@ -67,6 +70,12 @@ QByteArray ServerProcess::storedBytes()
             bytes += file.readAll();
     }
     return bytes;
+}
+
+bool ServerProcess::advanceClock(qint64 seconds)
+{
+    m_clockOffset += seconds;
+    return writeFile(QStringLiteral("test-clock"), QByteArray::number(m_clockOffset));
 }
 
 void ServerProcess::setSetting(const QString& key, const QVariant& value)

@@ -35,6 +35,10 @@ public:
     QString schema() const { return m_schema; }
     // Serves the same PostgreSQL database and schema as `other`, which keeps owning it.
     void shareDatabaseWith(const ServerProcess& other);
+    // The test server's clock (bin/testserver only): moves it forward by the given seconds, at once,
+    // for every request from now on. The shipped server ignores it.
+    bool advanceClock(qint64 seconds);
+
     // Every stored row as text (PostgreSQL), or the database files (SQLite).
     QByteArray storedBytes();
 
@@ -79,4 +83,5 @@ private:
     std::optional<PgTestDatabase> m_pg;
     QString m_schema;
     bool m_ownsSchema = false;
+    qint64 m_clockOffset = 0;
 };

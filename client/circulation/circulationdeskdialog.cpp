@@ -1,0 +1,176 @@
+#include "circulationdeskdialog.h"
+
+#include "duedate.h"
+#include "levels.h"
+#include "messages.h"
+#include "ui_circulationdeskdialog.h"
+
+CirculationDeskDialog::CirculationDeskDialog(QWidget* parent)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::CirculationDeskDialog>())
+{
+    m_ui->setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_ui->readerEdit, &QLineEdit::returnPressed, this, &CirculationDeskDialog::lookUpReader);
+    connect(m_ui->checkoutEdit, &QLineEdit::returnPressed, this, &CirculationDeskDialog::checkOut);
+    connect(m_ui->checkinEdit, &QLineEdit::returnPressed, this, &CirculationDeskDialog::checkIn);
+    connect(m_ui->renewButton, &QPushButton::clicked, this, &CirculationDeskDialog::renew);
+    connect(m_ui->closeButton, &QPushButton::clicked, this, &QDialog::close);
+    connect(&m_readerLookup, &RequestExchange::finished, this, &CirculationDeskDialog::showReader);
+    connect(&m_loans, &RequestExchange::finished, this, &CirculationDeskDialog::showLoans);
+    connect(&m_holds, &RequestExchange::finished, this, &CirculationDeskDialog::showHolds);
+    connect(&m_checkout, &RequestExchange::finished, this, &CirculationDeskDialog::checkedOut);
+    connect(&m_checkin, &RequestExchange::finished, this, &CirculationDeskDialog::checkedIn);
+    connect(&m_renewal, &RequestExchange::finished, this, &CirculationDeskDialog::renewed);
+    show();
+    m_ui->readerEdit->setFocus();
+}
+
+CirculationDeskDialog::~CirculationDeskDialog() = default;
+
+void CirculationDeskDialog::note(const QString& text, bool refused)
+{
+    m_ui->deskLog->insertItem(0, text);
+    if (refused)
+        m_ui->deskLog->item(0)->setForeground(Qt::red);
+}
+
+// The reader ------------------------------------------------------------------------------------------
+
+void CirculationDeskDialog::lookUpReader()
+{
+    const QString id = m_ui->readerEdit->text().trimmed();
+    if (id.isEmpty() || !m_readerLookup.start(SearchUserQuery{id}))
+        return;
+    m_reader.clear();
+    m_ui->readerLabel->setText(QStringLiteral("…"));
+    m_ui->loanList->clear();
+    m_ui->holdList->clear();
+}
+
+void CirculationDeskDialog::showReader(const QList<QStringList>& frames)
+{
+    const QString id = m_ui->readerEdit->text().trimmed();
+    for (const QStringList& frame : frames) {
+        const std::optional<QStringList> row = Reply::rowOf(frame, Reply::UserRowSize);
+        if (!row || row->value(0) != id)
+            continue;
+        const UserRecord user = UserRecord::from(*row);
+        m_reader = user.id;
+        m_ui->readerLabel->setText(QStringLiteral("%1  %2  %3  %4  %5")
+                                       .arg(user.id, user.name, Levels::toChinese(user.permission), user.phoneNumber,
+                                            user.email));
+        reloadReader();
+        m_ui->checkoutEdit->setFocus();
+        return;
+    }
+    m_ui->readerLabel->setText(QStringLiteral("没有这位读者：%1").arg(id));
+}
+
+void CirculationDeskDialog::reloadReader()
+{
+    if (m_reader.isEmpty())
+        return;
+    m_loans.start(UserLoansQuery{m_reader});
+    m_holds.start(UserHoldsQuery{m_reader});
+}
+
+void CirculationDeskDialog::showLoans(const QList<QStringList>& frames)
+{
+    m_ui->loanList->clear();
+    for (const QStringList& frame : frames) {
+        const std::optional<QStringList> row = Reply::rowOf(frame, Reply::UserLoanRowSize);
+        if (!row)
+            continue;
+        const UserLoanRecord loan = UserLoanRecord::from(*row);
+        auto* item = new QTreeWidgetItem({loan.loan.name, loan.loan.author, loan.loan.number, loan.loan.borrowedAt,
+                                          QString(), loan.renewals});
+        DueDate::show(item, 4, loan.dueAt);
+        m_ui->loanList->addTopLevelItem(item);
+    }
+}
+
+void CirculationDeskDialog::showHolds(const QList<QStringList>& frames)
+{
+    m_ui->holdList->clear();
+    for (const QStringList& frame : frames) {
+        if (const std::optional<QStringList> row = Reply::rowOf(frame, Reply::HoldRowSize))
+            m_ui->holdList->addTopLevelItem(new QTreeWidgetItem(*row));
+    }
+}
+
+// Check-out, check-in, renewal ----------------------------------------------------------------------------
+
+void CirculationDeskDialog::checkOut()
+{
+    const QString number = m_ui->checkoutEdit->text().trimmed();
+    if (number.isEmpty())
+        return;
+    if (m_reader.isEmpty()) {
+        note(QStringLiteral("请先输入读者ID"), true);
+        m_ui->readerEdit->setFocus();
+        return;
+    }
+    if (!m_checkout.start(BorrowBookQuery{BookRecord{{}, {}, {}, {}, {}, number, {}, {}}, m_reader}))
+        return; // the previous scan is still out: the number stays in the field
+    m_checkoutNumber = number;
+    m_ui->checkoutEdit->clear();
+}
+
+void CirculationDeskDialog::checkedOut(const QList<QStringList>& frames)
+{
+    const QStringList frame = frames.value(0);
+    if (frame.value(0) == Reply::BorrowBookSuccessfully) {
+        note(QStringLiteral("%1 借给 %2").arg(m_checkoutNumber, m_reader));
+        reloadReader();
+    } else if (!RequestExchange::reportIfLoginEnded(this, frame)) {
+        note(QStringLiteral("%1 未借出：%2").arg(m_checkoutNumber, RequestExchange::refusalText(frame)), true);
+    }
+}
+
+void CirculationDeskDialog::checkIn()
+{
+    const QString number = m_ui->checkinEdit->text().trimmed();
+    if (number.isEmpty() || !m_checkin.start(CheckinBookQuery{number}))
+        return;
+    m_checkinNumber = number;
+    m_ui->checkinEdit->clear();
+}
+
+void CirculationDeskDialog::checkedIn(const QList<QStringList>& frames)
+{
+    const QStringList frame = frames.value(0);
+    if (frame.value(0) != Reply::ReturnBookSuccessfully) {
+        if (!RequestExchange::reportIfLoginEnded(this, frame))
+            note(QStringLiteral("%1 未还：%2").arg(m_checkinNumber, RequestExchange::refusalText(frame)), true);
+        return;
+    }
+    const CheckinRecord receipt = CheckinRecord::from(frame.mid(1));
+    QString text = QStringLiteral("%1 已还：%2（%3）").arg(m_checkinNumber, receipt.userId, receipt.name);
+    if (receipt.daysOverdue.toInt() > 0)
+        text += QStringLiteral("，逾期 %1 天").arg(receipt.daysOverdue);
+    note(text, receipt.daysOverdue.toInt() > 0);
+    if (!receipt.nextHolder.isEmpty())
+        note(QStringLiteral("请将 %1 放到预约架，留给 %2").arg(m_checkinNumber, receipt.nextHolder));
+    if (receipt.userId == m_reader || receipt.nextHolder == m_reader)
+        reloadReader();
+}
+
+void CirculationDeskDialog::renew()
+{
+    QTreeWidgetItem* current = m_ui->loanList->currentItem();
+    if (!current || !m_renewal.start(RenewBookQuery{{current->text(2), m_reader}}))
+        return;
+    m_renewNumber = current->text(2);
+}
+
+void CirculationDeskDialog::renewed(const QList<QStringList>& frames)
+{
+    const QStringList frame = frames.value(0);
+    if (frame.value(0) == Reply::RenewBookSuccessfully) {
+        note(QStringLiteral("%1 续借到 %2").arg(m_renewNumber, frame.value(1)));
+        reloadReader();
+    } else if (!RequestExchange::reportIfLoginEnded(this, frame)) {
+        note(QStringLiteral("%1 未续借：%2").arg(m_renewNumber, RequestExchange::refusalText(frame)), true);
+    }
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "requestexchange.h"
+
+#include <QDialog>
+
+#include <memory>
+
+namespace Ui {
+class CirculationDeskDialog;
+}
+
+// The circulation desk (借还台) for staff: type or scan a reader's ID to see the reader, their loans
+// (overdue due dates in red) and holds; then scan book numbers to check them out to that reader, or
+// into the check-in field to take them back one after another. Each scan is answered in the desk's
+// log, so that the next scan can follow at once: who had the copy, how late it is, and when a hold
+// waits, which reader to put it aside for.
+class CirculationDeskDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CirculationDeskDialog(QWidget* parent);
+    ~CirculationDeskDialog() override;
+
+    // The reader whose loans show, or an empty string.
+    QString reader() const { return m_reader; }
+
+private:
+    void lookUpReader();
+    void reloadReader();
+    void showReader(const QList<QStringList>& frames);
+    void showLoans(const QList<QStringList>& frames);
+    void showHolds(const QList<QStringList>& frames);
+    void checkOut();
+    void checkedOut(const QList<QStringList>& frames);
+    void checkIn();
+    void checkedIn(const QList<QStringList>& frames);
+    void renew();
+    void renewed(const QList<QStringList>& frames);
+    // A line of the desk's log, newest on top; refusals in red.
+    void note(const QString& text, bool refused = false);
+
+    std::unique_ptr<Ui::CirculationDeskDialog> m_ui;
+    RequestExchange m_readerLookup{this, UserRecord::Size};
+    RequestExchange m_loans{this, UserLoanRecord::Size};
+    RequestExchange m_holds{this, HoldRecord::Size};
+    RequestExchange m_checkout{this};
+    RequestExchange m_checkin{this};
+    RequestExchange m_renewal{this};
+    QString m_reader;
+    QString m_checkoutNumber, m_checkinNumber, m_renewNumber; // the copy each exchange is about
+};

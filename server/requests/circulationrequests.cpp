@@ -1,0 +1,213 @@
+#include "circulationrequests.h"
+
+#include "holdqueue.h"
+#include "levels.h"
+#include "serverclock.h"
+#include "serversettings.h"
+#include "storage.h"
+
+namespace {
+
+// The most rows an administrator's list returns.
+constexpr int ListLimit = 1000;
+
+} // namespace
+
+template <class Row>
+HandlerReply CirculationRequests::readRows(const std::optional<QString>& userId,
+                                           const std::function<QList<Row>(Storage&)>& load,
+                                           const std::function<QStringList(const Row&)>& toFields)
+{
+    QList<Row> rows;
+    bool allowed = false;
+    QString error;
+    if (!read([&](Storage& storage) {
+            allowed = userId ? actsFor(storage, *userId) : !adminRefusal(storage);
+            if (allowed)
+                rows = load(storage);
+        },
+              &error))
+        return refusedStream(QStringLiteral("database error: ") + error);
+    if (!allowed)
+        return refusedStream(userId ? Refusal::NotLoggedIn : Refusal::AdminRequired);
+    return rowStream<Row>(rows, toFields);
+}
+
+HandlerReply CirculationRequests::userLoans(const UserLoansQuery& query)
+{
+    return readRows<LoanRow>(
+        query.userId, [&](Storage& storage) { return storage.loansOf(query.userId); },
+        [](const LoanRow& l) {
+            const LoanRecord loan{l.title, l.author, l.type, l.publisher, l.year, l.number, ServerClock::shown(l.borrowedAt)};
+            return UserLoanRecord{loan, ServerClock::shown(l.dueAt), QString::number(l.renewals)}.fields();
+        });
+}
+
+HandlerReply CirculationRequests::overdueLoans(const OverdueLoansQuery&)
+{
+    const QDateTime now = ServerClock::nowUtc();
+    return readRows<OverdueRow>(
+        std::nullopt, [&](Storage& storage) { return storage.overdueLoans(ServerClock::stamp(now), ListLimit); },
+        [&](const OverdueRow& o) {
+            return OverdueLoanRecord{o.number, o.title,  o.accountId, o.name, o.phone, o.email, ServerClock::shown(o.dueAt),
+                                     QString::number(ServerClock::daysOverdue(o.dueAt, now))}
+                .fields();
+        });
+}
+
+HandlerReply CirculationRequests::userHolds(const UserHoldsQuery& query)
+{
+    // A row per hold still waiting: the place among the holds of its copy that still count, and the
+    // pick-up deadline while the copy is kept for this reader.
+    const QString now = ServerClock::nowStamp();
+    return readRows<HoldRecord>(
+        query.userId,
+        [&](Storage& storage) {
+            QList<HoldRecord> rows;
+            for (const HoldRow& mine : storage.holdsOf(query.userId)) {
+                if (!HoldQueue::isLive(mine, now))
+                    continue;
+                int place = 1;
+                for (const HoldRow& other : storage.holdsOn(mine.number)) {
+                    if (other.id < mine.id && HoldQueue::isLive(other, now))
+                        ++place;
+                }
+                const bool kept = !mine.readyUntil.isEmpty() && place == 1;
+                rows.append({mine.number, mine.title, QString::number(place),
+                             kept ? BookState::onHold() : BookState::queued(),
+                             kept ? ServerClock::shown(mine.readyUntil) : QString()});
+            }
+            return rows;
+        },
+        [](const HoldRecord& row) { return row.fields(); });
+}
+
+HandlerReply CirculationRequests::auditLog(const AuditLogQuery& query)
+{
+    return readRows<AuditEvent>(
+        std::nullopt,
+        [&](Storage& storage) { return storage.auditEvents(query.userId.trimmed(), query.number.trimmed(), ListLimit); },
+        [](const AuditEvent& e) {
+            return AuditRecord{ServerClock::shown(e.at), e.actor, e.peer, e.action, e.accountId, e.bookNumber, e.detail}
+                .fields();
+        });
+}
+
+HandlerReply CirculationRequests::renewBook(const RenewBookQuery& query)
+{
+    const ServerSettings& settings = context().settings;
+    return writeFrame(Reply::RenewBookSuccessfully, [&](Storage& storage) -> QStringList {
+        Storage::WriteTransaction transaction(storage);
+        if (!actsFor(storage, query.userId))
+            return {Refusal::NotLoggedIn};
+        if (!storage.lockBook(query.number))
+            return {};
+        const std::optional<ActiveLoan> loan = storage.loanOf(query.number);
+        if (!loan || loan->accountId != query.userId)
+            return {Refusal::NotBorrowedByUser};
+        if (loan->renewals >= settings.maxRenewals)
+            return {Refusal::RenewLimitReached};
+        const QDateTime now = ServerClock::nowUtc();
+        HoldQueue queue(storage, query.number, now, settings.holdDays);
+        if (!queue.settle(true))
+            return {};
+        if (!queue.holds().isEmpty())
+            return {Refusal::BookOnHold};
+        if (ServerClock::daysOverdue(loan->dueAt, now) > settings.renewOverdueDays)
+            return {Refusal::LoanOverdue};
+        // A new period from today; never earlier than the loan was already due.
+        const QString renewed = ServerClock::stamp(settings.dueFrom(now, loan->level));
+        const QString due = std::max(renewed, loan->dueAt);
+        if (!storage.renewLoan(query.number, due)
+            || !audit(storage, {QStringLiteral("RENEW_BOOK"), query.userId, query.number, QStringLiteral("due ") + due})
+            || !transaction.commit())
+            return {};
+        return {Reply::RenewBookSuccessfully, ServerClock::shown(due)};
+    });
+}
+
+HandlerReply CirculationRequests::placeHold(const PlaceHoldQuery& query)
+{
+    return writeWord(Reply::PlaceHoldSuccessfully, [&](Storage& storage) -> QString {
+        Storage::WriteTransaction transaction(storage);
+        if (!actsFor(storage, query.userId))
+            return Refusal::NotLoggedIn;
+        if (!storage.lockAccount(query.userId) || !storage.lockBook(query.number))
+            return QString();
+        const std::optional<BookRow> book = storage.book(query.number);
+        if (!book)
+            return Refusal::NoSuchBook;
+        const std::optional<AccountRow> account = storage.account(query.userId);
+        if (!account)
+            return Refusal::NoSuchUser;
+        const int level = Levels::code(account->level);
+        if (level < Levels::Undergraduate)
+            return Refusal::AccountUnconfirmed;
+        if (level < Levels::code(book->permission))
+            return Refusal::PermissionTooLow;
+        const std::optional<ActiveLoan> loan = storage.loanOf(query.number);
+        if (loan && loan->accountId == query.userId)
+            return Refusal::AlreadyBorrowedByUser;
+        // A copy kept for another reader takes holds too: the queue goes on after that reader.
+        HoldQueue queue(storage, query.number, ServerClock::nowUtc(), context().settings.holdDays);
+        if (!queue.settle(loan.has_value()))
+            return QString();
+        if (queue.holdOf(query.userId))
+            return Refusal::HoldExists;
+        if (!loan && queue.holds().isEmpty())
+            return Refusal::BookNotOnLoan;
+        if (!storage.insertHold(query.number, query.userId, ServerClock::nowStamp()) || !queue.settle(loan.has_value())
+            || !audit(storage, {QStringLiteral("PLACE_HOLD"), query.userId, query.number, {}}) || !transaction.commit())
+            return QString();
+        return Reply::PlaceHoldSuccessfully;
+    });
+}
+
+HandlerReply CirculationRequests::cancelHold(const CancelHoldQuery& query)
+{
+    return writeWord(Reply::CancelHoldSuccessfully, [&](Storage& storage) -> QString {
+        Storage::WriteTransaction transaction(storage);
+        if (!actsFor(storage, query.userId))
+            return Refusal::NotLoggedIn;
+        if (!storage.lockBook(query.number))
+            return QString();
+        const bool lent = storage.loanOf(query.number).has_value();
+        HoldQueue queue(storage, query.number, ServerClock::nowUtc(), context().settings.holdDays);
+        if (!queue.settle(lent))
+            return QString();
+        const std::optional<HoldRow> hold = queue.holdOf(query.userId);
+        if (!hold)
+            return Refusal::NoSuchHold;
+        if (!storage.deleteHold(hold->id) || !queue.settle(lent)
+            || !audit(storage, {QStringLiteral("CANCEL_HOLD"), query.userId, query.number, {}}) || !transaction.commit())
+            return QString();
+        return Reply::CancelHoldSuccessfully;
+    });
+}
+
+HandlerReply CirculationRequests::checkinBook(const CheckinBookQuery& query)
+{
+    return writeFrame(Reply::ReturnBookSuccessfully, [&](Storage& storage) -> QStringList {
+        if (const std::optional<QString> refusal = adminRefusal(storage))
+            return {*refusal};
+        Storage::WriteTransaction transaction(storage);
+        if (!storage.lockBook(query.number))
+            return {};
+        const std::optional<ActiveLoan> loan = storage.loanOf(query.number);
+        if (!loan)
+            return {storage.book(query.number) ? Refusal::BookNotOnLoan : Refusal::NoSuchBook};
+        const QDateTime now = ServerClock::nowUtc();
+        HoldQueue queue(storage, query.number, now, context().settings.holdDays);
+        if (!storage.endLoan(query.number, loan->accountId, ServerClock::stamp(now)) || !queue.settle(false))
+            return {};
+        const QString next = queue.holder();
+        const std::optional<AccountRow> borrower = storage.account(loan->accountId);
+        const QString days = QString::number(ServerClock::daysOverdue(loan->dueAt, now));
+        if (!audit(storage, {QStringLiteral("CHECKIN_BOOK"), loan->accountId, query.number,
+                             QStringLiteral("%1 days overdue%2").arg(days, next.isEmpty() ? QString() : QStringLiteral(", kept for ") + next)})
+            || !transaction.commit())
+            return {};
+        return QStringList{Reply::ReturnBookSuccessfully}
+            + CheckinRecord{loan->accountId, borrower ? borrower->name : QString(), days, next}.fields();
+    });
+}

@@ -1,0 +1,110 @@
+#include "storage.h"
+
+#include <QSqlQuery>
+
+std::optional<ActiveLoan> Storage::loanOf(const QString& bookNumber)
+{
+    std::optional<ActiveLoan> loan;
+    select(QStringLiteral("SELECT l.book_number, l.account_id, l.borrowed_at, l.due_at, a.level, l.renewals "
+                          "FROM loans l JOIN accounts a ON a.id = l.account_id WHERE l.book_number = ?"),
+           {bookNumber}, [&](const QSqlQuery& q) {
+               loan = ActiveLoan{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                                 q.value(3).toString(), q.value(4).toString(), q.value(5).toInt()};
+           });
+    return loan;
+}
+
+bool Storage::renewLoan(const QString& bookNumber, const QString& dueAt)
+{
+    int rows = 0;
+    change(QStringLiteral("UPDATE loans SET due_at = ?, renewals = renewals + 1 WHERE book_number = ?"),
+           {dueAt, bookNumber}, &rows);
+    return rows == 1;
+}
+
+bool Storage::hasLoanDueBefore(const QString& accountId, const QString& time)
+{
+    return scalar(QStringLiteral("SELECT COUNT(*) FROM loans WHERE account_id = ? AND due_at <> '' AND due_at < ?"),
+                  {accountId, time})
+        > 0;
+}
+
+QList<OverdueRow> Storage::overdueLoans(const QString& time, int limit)
+{
+    QList<OverdueRow> rows;
+    select(QStringLiteral("SELECT l.book_number, b.title, l.account_id, a.name, a.phone, a.email, l.due_at "
+                          "FROM loans l JOIN books b ON b.number = l.book_number JOIN accounts a ON a.id = l.account_id "
+                          "WHERE l.due_at <> '' AND l.due_at < ? ORDER BY l.due_at, l.book_number LIMIT ?"),
+           {time, limit}, [&](const QSqlQuery& q) {
+               rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+                            q.value(4).toString(), q.value(5).toString(), q.value(6).toString()});
+           });
+    return rows;
+}
+
+QList<ActiveLoan> Storage::loansWithoutDueDate()
+{
+    QList<ActiveLoan> loans;
+    select(QStringLiteral("SELECT l.book_number, l.account_id, l.borrowed_at, a.level FROM loans l "
+                          "JOIN accounts a ON a.id = l.account_id WHERE l.due_at = ''"),
+           {}, [&](const QSqlQuery& q) {
+               loans.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), QString(),
+                             q.value(3).toString()});
+           });
+    return loans;
+}
+
+bool Storage::setDueDate(const QString& bookNumber, const QString& dueAt)
+{
+    return change(QStringLiteral("UPDATE loans SET due_at = ? WHERE book_number = ?"), {dueAt, bookNumber});
+}
+
+namespace {
+
+const QString holdColumns =
+    QStringLiteral("h.id, h.book_number, h.account_id, h.placed_at, COALESCE(h.ready_until, ''), b.title");
+
+HoldRow holdFrom(const QSqlQuery& q)
+{
+    return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+            q.value(4).toString(),   q.value(5).toString()};
+}
+
+} // namespace
+
+QList<HoldRow> Storage::holdsOn(const QString& bookNumber)
+{
+    QList<HoldRow> rows;
+    select(QStringLiteral("SELECT ") + holdColumns
+               + QStringLiteral(" FROM holds h JOIN books b ON b.number = h.book_number WHERE h.book_number = ? "
+                                "ORDER BY h.id"),
+           {bookNumber}, [&](const QSqlQuery& q) { rows.append(holdFrom(q)); });
+    return rows;
+}
+
+QList<HoldRow> Storage::holdsOf(const QString& accountId)
+{
+    QList<HoldRow> rows;
+    select(QStringLiteral("SELECT ") + holdColumns
+               + QStringLiteral(" FROM holds h JOIN books b ON b.number = h.book_number WHERE h.account_id = ? "
+                                "ORDER BY h.id"),
+           {accountId}, [&](const QSqlQuery& q) { rows.append(holdFrom(q)); });
+    return rows;
+}
+
+bool Storage::insertHold(const QString& bookNumber, const QString& accountId, const QString& placedAt)
+{
+    return change(QStringLiteral("INSERT INTO holds (book_number, account_id, placed_at) VALUES (?, ?, ?)"),
+                  {bookNumber, accountId, placedAt});
+}
+
+bool Storage::deleteHold(qint64 id)
+{
+    return change(QStringLiteral("DELETE FROM holds WHERE id = ?"), {id});
+}
+
+bool Storage::setHoldWindow(qint64 id, const QString& readyUntil)
+{
+    return change(QStringLiteral("UPDATE holds SET ready_until = ? WHERE id = ?"),
+                  {readyUntil.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(readyUntil), id});
+}
