@@ -25,7 +25,9 @@ class CeilingConnection : public QThread
 {
 public:
     CeilingConnection(qintptr descriptor, const QByteArray& reply, std::atomic<quint64>& served)
-        : m_descriptor(descriptor), m_reply(reply), m_served(served)
+        : m_descriptor(descriptor)
+        , m_reply(reply)
+        , m_served(served)
     {
     }
 
@@ -68,7 +70,11 @@ private:
 
 } // namespace
 
-CeilingServer::CeilingServer(QObject* parent) : QTcpServer(parent), m_reply(cannedBookReply()) {}
+CeilingServer::CeilingServer(QObject* parent)
+    : QTcpServer(parent)
+    , m_reply(cannedBookReply())
+{
+}
 
 CeilingServer::~CeilingServer()
 {

@@ -15,8 +15,7 @@ int main(int argc, char* argv[])
         qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Thread-per-connection server answering one canned book row."));
+    parser.setApplicationDescription(QStringLiteral("Thread-per-connection server answering one canned book row."));
     parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port on 127.0.0.1; 0: any free."),
                                         QStringLiteral("port"), QStringLiteral("0"));

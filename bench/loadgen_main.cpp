@@ -73,12 +73,12 @@ int main(int argc, char* argv[])
                                          QStringLiteral("text"), QStringLiteral("server"));
     const QCommandLineOption noVerifyOption(QStringLiteral("no-verify"),
                                             QStringLiteral("Do not check replies (for the reference server)."));
-    const QCommandLineOption waitOption(QStringLiteral("wait-for-import"),
-                                        QStringLiteral("Only wait until the last book can be found, at most s seconds."),
-                                        QStringLiteral("s"));
-    const QCommandLineOption firstCopyOption(QStringLiteral("first-copy"),
-                                             QStringLiteral("Borrow case: the first copy to lend (one per connection)."),
-                                             QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption waitOption(
+        QStringLiteral("wait-for-import"),
+        QStringLiteral("Only wait until the last book can be found, at most s seconds."), QStringLiteral("s"));
+    const QCommandLineOption firstCopyOption(
+        QStringLiteral("first-copy"), QStringLiteral("Borrow case: the first copy to lend (one per connection)."),
+        QStringLiteral("n"), QStringLiteral("0"));
     parser.addOptions({portOption, caseOption, connectionsOption, secondsOption, booksOption, userOption,
                        passwordOption, labelOption, noVerifyOption, waitOption, firstCopyOption});
     parser.process(app);
@@ -103,10 +103,8 @@ int main(int argc, char* argv[])
     const SyntheticCatalogue catalogue(books);
 
     if (parser.isSet(waitOption))
-        return waitForBook(quint16(port), SyntheticCatalogue::number(books - 1),
-                           parser.value(waitOption).toInt())
-            ? 0
-            : 1;
+        return waitForBook(quint16(port), SyntheticCatalogue::number(books - 1), parser.value(waitOption).toInt()) ? 0
+                                                                                                                   : 1;
 
     const QString caseName = parser.value(caseOption);
     const Workload::Account account{parser.value(userOption), parser.value(passwordOption)};
@@ -135,17 +133,16 @@ int main(int argc, char* argv[])
     options.verify = verify;
     const LoadGenerator::Result result = LoadGenerator(*workload, options).run();
 
-    std::printf("label=%s case=%s books=%lld connections=%d seconds=%.2f operations=%lld failures=%lld "
-                "rate=%.1f p50_ms=%.3f p99_ms=%.3f frames_per_op=%.2f\n",
-                qPrintable(parser.value(labelOption)), qPrintable(caseName), static_cast<long long>(books),
-                connections, result.elapsedSeconds, static_cast<long long>(result.operations),
-                static_cast<long long>(result.failures), result.rate(), result.latencies.percentileMs(50),
-                result.latencies.percentileMs(99),
-                result.operations + result.failures > 0
-                    ? double(result.frames) / double(result.operations + result.failures)
-                    : 0.0);
+    std::printf(
+        "label=%s case=%s books=%lld connections=%d seconds=%.2f operations=%lld failures=%lld "
+        "rate=%.1f p50_ms=%.3f p99_ms=%.3f frames_per_op=%.2f\n",
+        qPrintable(parser.value(labelOption)), qPrintable(caseName), static_cast<long long>(books), connections,
+        result.elapsedSeconds, static_cast<long long>(result.operations), static_cast<long long>(result.failures),
+        result.rate(), result.latencies.percentileMs(50), result.latencies.percentileMs(99),
+        result.operations + result.failures > 0 ? double(result.frames) / double(result.operations + result.failures)
+                                                : 0.0);
     if (!result.firstFault.isEmpty())
-        std::fprintf(stderr, "first fault (%s, %s): %s\n", qPrintable(parser.value(labelOption)),
-                     qPrintable(caseName), qPrintable(result.firstFault));
+        std::fprintf(stderr, "first fault (%s, %s): %s\n", qPrintable(parser.value(labelOption)), qPrintable(caseName),
+                     qPrintable(result.firstFault));
     return 0;
 }

@@ -18,7 +18,9 @@ constexpr auto RetryPause = std::chrono::milliseconds(10);
 } // namespace
 
 LoadGenerator::LoadGenerator(Workload& workload, const Options& options)
-    : m_workload(workload), m_options(options), m_slots(size_t(qMax(1, options.connections)))
+    : m_workload(workload)
+    , m_options(options)
+    , m_slots(size_t(qMax(1, options.connections)))
 {
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
 }
@@ -46,8 +48,8 @@ LoadGenerator::Result LoadGenerator::run()
     }
     m_start = Clock::now();
     m_lastFinish = m_start;
-    m_stopStarting = m_start + std::chrono::duration_cast<Clock::duration>(
-                                   std::chrono::duration<double>(m_options.seconds));
+    m_stopStarting =
+        m_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(m_options.seconds));
     // Operations under way when the time is up may finish, within one step timeout.
     const Clock::time_point hardStop = m_stopStarting + std::chrono::milliseconds(m_options.stepTimeoutMs);
 

@@ -21,16 +21,16 @@ public:
     struct Options {
         quint16 port = 0;
         int connections = 16;
-        double seconds = 10;      // no operation starts after this
+        double seconds = 10; // no operation starts after this
         qint64 maxOperations = 0; // stop after this many finished operations; 0: no limit
-        bool verify = true;       // check each reply with the workload
+        bool verify = true; // check each reply with the workload
         int stepTimeoutMs = 10000;
     };
 
     struct Result {
         qint64 operations = 0; // finished with right replies (or unchecked)
-        qint64 failures = 0;   // a wrong reply, a refused or broken connection, or a timeout
-        qint64 frames = 0;     // reply frames of finished operations, end-of-stream words excluded
+        qint64 failures = 0; // a wrong reply, a refused or broken connection, or a timeout
+        qint64 frames = 0; // reply frames of finished operations, end-of-stream words excluded
         double elapsedSeconds = 0;
         LatencyStats latencies; // of the operations counted in `operations`
         QString firstFault;

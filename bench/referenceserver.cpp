@@ -17,7 +17,10 @@ constexpr int MaxEvents = 256;
 
 } // namespace
 
-ReferenceServer::ReferenceServer() : m_reply(cannedBookReply()) {}
+ReferenceServer::ReferenceServer()
+    : m_reply(cannedBookReply())
+{
+}
 
 ReferenceServer::~ReferenceServer()
 {
@@ -124,8 +127,8 @@ void ReferenceServer::onWritable(int fd)
         return;
     Connection& connection = found->second;
     while (connection.written < m_reply.size()) {
-        const ssize_t sent = ::write(fd, m_reply.constData() + connection.written,
-                                     size_t(m_reply.size() - connection.written));
+        const ssize_t sent =
+            ::write(fd, m_reply.constData() + connection.written, size_t(m_reply.size() - connection.written));
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && errno == EAGAIN) {

@@ -16,36 +16,39 @@ quint64 mix(quint64 x)
     return x ^ (x >> 31);
 }
 
-template <class List>
-const char* pick(const List& list, quint64 h)
+template <class List> const char* pick(const List& list, quint64 h)
 {
     return list[h % list.size()];
 }
 
 const std::array<const char*, 24> topics{
-    "Principles of", "Introduction to", "A History of", "Advanced", "Essays on", "Notes on",
-    "The Art of", "Foundations of", "Studies in", "Handbook of", "Letters from", "Voyage to",
-    "数据结构", "线性代数", "中国近代史", "有机化学", "计算机网络", "古典诗词", "微观经济学", "量子力学",
-    "世界文学", "操作系统", "统计学", "城市与乡村"};
-const std::array<const char*, 16> firstNames{
-    "Alice", "Wei", "Hiroshi", "Maria", "John", "Li", "Olga", "Pierre",
-    "Fatima", "Chen", "Sofia", "David", "Ming", "Anna", "Carlos", "Yuki"};
-const std::array<const char*, 16> lastNames{
-    "Smith", "王", "Tanaka", "Garcia", "Brown", "张", "Ivanova", "Dubois",
-    "Khan", "刘", "Rossi", "Miller", "陈", "Novak", "Silva", "Sato"};
-const std::array<const char*, 12> types{
-    "Fiction", "Computer Science", "Mathematics", "History", "Physics", "Economics",
-    "计算机", "文学", "数学", "历史", "哲学", "物理"};
-const std::array<const char*, 10> publishers{
-    "Penguin Classics", "MIT Press", "Farrar, Straus and Giroux", "Oxford University Press",
-    "Springer", "高等教育出版社", "人民文学出版社", "中华书局", "清华大学出版社",
-    "Little, Brown and Company"};
+    "Principles of", "Introduction to", "A History of", "Advanced",    "Essays on",    "Notes on",
+    "The Art of",    "Foundations of",  "Studies in",   "Handbook of", "Letters from", "Voyage to",
+    "数据结构",      "线性代数",        "中国近代史",   "有机化学",    "计算机网络",   "古典诗词",
+    "微观经济学",    "量子力学",        "世界文学",     "操作系统",    "统计学",       "城市与乡村"};
+const std::array<const char*, 16> firstNames{"Alice",  "Wei",  "Hiroshi", "Maria", "John", "Li",   "Olga",   "Pierre",
+                                             "Fatima", "Chen", "Sofia",   "David", "Ming", "Anna", "Carlos", "Yuki"};
+const std::array<const char*, 16> lastNames{"Smith", "王", "Tanaka", "Garcia", "Brown", "张",    "Ivanova", "Dubois",
+                                            "Khan",  "刘", "Rossi",  "Miller", "陈",    "Novak", "Silva",   "Sato"};
+const std::array<const char*, 12> types{"Fiction",     "Computer Science",
+                                        "Mathematics", "History",
+                                        "Physics",     "Economics",
+                                        "计算机",      "文学",
+                                        "数学",        "历史",
+                                        "哲学",        "物理"};
+const std::array<const char*, 10> publishers{"Penguin Classics",         "MIT Press", "Farrar, Straus and Giroux",
+                                             "Oxford University Press",  "Springer",  "高等教育出版社",
+                                             "人民文学出版社",           "中华书局",  "清华大学出版社",
+                                             "Little, Brown and Company"};
 // Mostly open shelves, a few restricted copies: the shape of a real collection.
 const std::array<int, 16> permissionCodes{0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 2, 2, 3, 4, 5};
 
 } // namespace
 
-SyntheticCatalogue::SyntheticCatalogue(qint64 size) : m_size(qMax<qint64>(1, size)) {}
+SyntheticCatalogue::SyntheticCatalogue(qint64 size)
+    : m_size(qMax<qint64>(1, size))
+{
+}
 
 QStringList SyntheticCatalogue::csvHeader()
 {
@@ -56,10 +59,9 @@ QStringList SyntheticCatalogue::csvRow(qint64 index) const
 {
     const quint64 h = mix(quint64(index));
     const quint64 h2 = mix(h);
-    const QString title = QString::fromUtf8(pick(topics, h)) + u' '
-        + word(qint64(h2 % quint64(vocabularySize())));
-    const QString author = QString::fromUtf8(pick(firstNames, h >> 8)) + u' '
-        + QString::fromUtf8(pick(lastNames, h >> 16));
+    const QString title = QString::fromUtf8(pick(topics, h)) + u' ' + word(qint64(h2 % quint64(vocabularySize())));
+    const QString author =
+        QString::fromUtf8(pick(firstNames, h >> 8)) + u' ' + QString::fromUtf8(pick(lastNames, h >> 16));
     return {title,
             author,
             QString::fromUtf8(pick(types, h >> 24)),

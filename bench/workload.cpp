@@ -32,8 +32,7 @@ QByteArray numberLookup(const QString& number)
 
 QString expectOneBook(const QList<QStringList>& frames, const QString& number)
 {
-    if (frames.size() == 1 && Reply::rowOf(frames.first(), Reply::BookRowSize)
-        && frames.first().at(5) == number)
+    if (frames.size() == 1 && Reply::rowOf(frames.first(), Reply::BookRowSize) && frames.first().at(5) == number)
         return {};
     return QStringLiteral("lookup of %1: %2").arg(number, describe(frames));
 }
@@ -89,7 +88,8 @@ QString LoginWorkload::fault(int, int, const QList<QStringList>& frames) const
 }
 
 LookupWorkload::LookupWorkload(const SyntheticCatalogue& catalogue, int connections)
-    : m_catalogue(catalogue), m_asked(size_t(connections))
+    : m_catalogue(catalogue)
+    , m_asked(size_t(connections))
 {
 }
 
@@ -106,7 +106,8 @@ QString LookupWorkload::fault(int connection, int, const QList<QStringList>& fra
 }
 
 TitleSearchWorkload::TitleSearchWorkload(const SyntheticCatalogue& catalogue, int connections)
-    : m_catalogue(catalogue), m_asked(size_t(connections))
+    : m_catalogue(catalogue)
+    , m_asked(size_t(connections))
 {
 }
 
@@ -130,7 +131,9 @@ QString TitleSearchWorkload::fault(int connection, int, const QList<QStringList>
 }
 
 ReaderSearchWorkload::ReaderSearchWorkload(Kind kind, const SyntheticCatalogue& catalogue, int connections)
-    : m_kind(kind), m_catalogue(catalogue), m_asked(size_t(connections))
+    : m_kind(kind)
+    , m_catalogue(catalogue)
+    , m_asked(size_t(connections))
 {
 }
 
@@ -180,8 +183,8 @@ QString ReaderSearchWorkload::fault(int connection, int, const QList<QStringList
             return QStringLiteral("search for %1: not a book row: %2").arg(asked.text, frame.join(u'|').left(200));
         const QString& title = frame.first();
         const bool right = m_kind == Pinyin ? title.endsWith(asked.text.section(u' ', 1))
-            : m_kind == Initials           ? title.startsWith(asked.words)
-                                           : title.contains(asked.text);
+            : m_kind == Initials            ? title.startsWith(asked.words)
+                                            : title.contains(asked.text);
         if (!right)
             return QStringLiteral("search for %1: row without it: %2").arg(asked.text, frame.join(u'|').left(200));
         found = found || frame.at(5) == asked.number;
@@ -194,7 +197,9 @@ QString ReaderSearchWorkload::fault(int connection, int, const QList<QStringList
 }
 
 BorrowReturnWorkload::BorrowReturnWorkload(const SyntheticCatalogue& catalogue, Account account, qint64 firstCopy)
-    : m_catalogue(catalogue), m_account(std::move(account)), m_firstCopy(firstCopy)
+    : m_catalogue(catalogue)
+    , m_account(std::move(account))
+    , m_firstCopy(firstCopy)
 {
 }
 
@@ -210,8 +215,7 @@ QByteArray BorrowReturnWorkload::request(int connection, int step)
     // The borrowed-book row: the six book fields the client shows, then the loan date. The copy and
     // the account identify the loan; the date is shown to the reader, not matched.
     ReturnBookQuery giveBack;
-    giveBack.loan = LoanRecord::from(m_catalogue.csvRow(index).mid(0, 6)
-                                     << QDate::currentDate().toString(Qt::ISODate));
+    giveBack.loan = LoanRecord::from(m_catalogue.csvRow(index).mid(0, 6) << QDate::currentDate().toString(Qt::ISODate));
     giveBack.userId = m_account.id;
     return Wire::encodeRequest(giveBack);
 }

@@ -41,7 +41,10 @@ public:
 class BookNumberProbe : public Workload
 {
 public:
-    explicit BookNumberProbe(QString number) : m_number(std::move(number)) {}
+    explicit BookNumberProbe(QString number)
+        : m_number(std::move(number))
+    {
+    }
     QByteArray request(int connection, int step) override;
     QString fault(int connection, int step, const QList<QStringList>& frames) const override;
 
@@ -53,7 +56,10 @@ private:
 class LoginWorkload : public Workload
 {
 public:
-    explicit LoginWorkload(Account account) : m_account(std::move(account)) {}
+    explicit LoginWorkload(Account account)
+        : m_account(std::move(account))
+    {
+    }
     QByteArray request(int connection, int step) override;
     QString fault(int connection, int step, const QList<QStringList>& frames) const override;
 
@@ -107,7 +113,7 @@ private:
     struct Asked {
         QString text;
         QString number; // the pinyin case: the book that must be found
-        QString words;  // the title's Chinese words
+        QString words; // the title's Chinese words
     };
     Kind m_kind;
     SyntheticCatalogue m_catalogue;

@@ -12,7 +12,6 @@
 #include <QKeySequence>
 #include <QMessageBox>
 
-
 MainWindow::MainWindow()
 {
     setupUi(this);
@@ -54,7 +53,7 @@ MainWindow::MainWindow()
     FormChecks::limitToYear(bookYearF);
     FormChecks::limitToYear(bookYearT);
     FormChecks::setTabOrder({bookEdit, authorEdit, bookNumber, bookYearF, bookYearT, typeEdit, pressEdit, searchButton,
-                 stopButton, bookList});
+                             stopButton, bookList});
     // Title, author, category, publisher share the room; year, number, state and level fit their texts.
     ListColumns::setUp(bookList, {4, 2, 1, 2, 0, 0, 0, 0});
 

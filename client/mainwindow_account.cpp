@@ -62,10 +62,9 @@ void MainWindow::sendRegisterRequest()
         return;
     }
     // Read at connect time, as the book search does; the confirmation field is not sent.
-    if (!registerChannel.send(UserRegisterQuery{form->idEdit->text(), form->passwordEdit->text(),
-                                                form->nameEdit->text(), form->studentNumberEdit->text(),
-                                                form->phoneNumberEdit->text(), form->emailEdit->text(),
-                                                form->userInfoEdit->toPlainText()}))
+    if (!registerChannel.send(UserRegisterQuery{
+            form->idEdit->text(), form->passwordEdit->text(), form->nameEdit->text(), form->studentNumberEdit->text(),
+            form->phoneNumberEdit->text(), form->emailEdit->text(), form->userInfoEdit->toPlainText()}))
         warnTooLarge(form);
 }
 

@@ -58,8 +58,7 @@ void MainWindow::getLogoutInfo()
 {
     // The answer changes nothing here: the client has logged out already.
     QStringList frame;
-    while (logoutChannel.nextFrame(frame)) {
-    }
+    while (logoutChannel.nextFrame(frame)) { }
 }
 
 void MainWindow::getErrorLogout()
@@ -157,7 +156,8 @@ void MainWindow::getLoginInfo()
         }
     }
     if (loginChannel.atEnd())
-        qDebug() << "Recive End" << " " << 65535;
+        qDebug() << "Recive End"
+                 << " " << 65535;
 }
 
 void MainWindow::getErrorLogin()
@@ -178,8 +178,8 @@ void MainWindow::bookWindow(QTreeWidgetItem* item, int)
 {
     if (!item)
         return;
-    const BookInfo book(item->text(0), item->text(1), item->text(2), item->text(3), item->text(4),
-                        item->text(5), item->text(6), user.permissionToEnglish(item->text(7)));
+    const BookInfo book(item->text(0), item->text(1), item->text(2), item->text(3), item->text(4), item->text(5),
+                        item->text(6), user.permissionToEnglish(item->text(7)));
     auto* dialog = new BookDialog(user, book, item, this);
     connect(dialog, &BookDialog::deleteSuccessfully, this, &MainWindow::deleteBook);
     connect(dialog, &BookDialog::borrowSuccessfully, this, &MainWindow::borrowBook);

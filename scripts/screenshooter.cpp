@@ -47,8 +47,7 @@ bool save(QWidget* widget, const QDir& out, const QString& name)
     return ok;
 }
 
-template <class T>
-T* newest(QWidget* parent, const char* className)
+template <class T> T* newest(QWidget* parent, const char* className)
 {
     T* found = nullptr;
     for (QDialog* dialog : parent->findChildren<QDialog*>()) {
@@ -199,7 +198,9 @@ int main(int argc, char* argv[])
         scan("checkinEdit", number);
         waitUntil([&] { return deskLog->count() > 0; }, 5000);
         scan("readerEdit", QString::fromLocal8Bit(argv[2]));
-        waitUntil([&] { return desk->findChild<QLabel*>("readerLabel")->text().startsWith(QString::fromLocal8Bit(argv[2])); }, 5000);
+        waitUntil(
+            [&] { return desk->findChild<QLabel*>("readerLabel")->text().startsWith(QString::fromLocal8Bit(argv[2])); },
+            5000);
         scan("checkoutEdit", number);
         waitUntil([&] { return desk->findChild<QTreeWidget*>("loanList")->topLevelItemCount() > 0; }, 5000);
         ok &= save(desk, out, QStringLiteral("circulation-desk"));

@@ -34,10 +34,10 @@ class FrameReader
 {
 public:
     enum class Status {
-        Incomplete,  // wait for more bytes
-        Frame,       // body holds one whole frame
+        Incomplete, // wait for more bytes
+        Frame, // body holds one whole frame
         EndOfStream, // the 0xFFFF word arrived; sticky until reset()
-        Error        // size word 0: a body is never empty, the peer does not speak this protocol
+        Error // size word 0: a body is never empty, the peer does not speak this protocol
     };
 
     struct Result {

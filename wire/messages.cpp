@@ -1,6 +1,5 @@
 #include "messages.h"
 
-
 namespace Query {
 
 int fieldCount(const QString& code)

@@ -90,19 +90,31 @@ std::optional<QStringList> rowOf(const QStringList& frame, int size);
 // The two lending states: a copy on the shelf may be borrowed or deleted. Other state texts are shown
 // as received.
 namespace BookState {
-inline QString free() { return QStringLiteral("空闲"); }
-inline QString lentOut() { return QStringLiteral("已借出"); }
+inline QString free()
+{
+    return QStringLiteral("空闲");
+}
+inline QString lentOut()
+{
+    return QStringLiteral("已借出");
+}
 // Back from loan and kept for the first reader in the copy's hold queue; not offered to others.
-inline QString onHold() { return QStringLiteral("预约保留"); }
+inline QString onHold()
+{
+    return QStringLiteral("预约保留");
+}
 // A hold whose copy is still out, or kept for a reader ahead in the queue.
-inline QString queued() { return QStringLiteral("排队中"); }
+inline QString queued()
+{
+    return QStringLiteral("排队中");
+}
 } // namespace BookState
 
 // The requests, each declared once: its code, its field count and its fields in wire order. A request
 // may carry one more, last field (a session token, or "SESSION" on a login); see Wire::decodeRequest.
-#define WIRE_REQUEST(Type, queryCode, count, ...)                                                         \
-    static constexpr QLatin1String code = queryCode;                                                     \
-    static constexpr int FieldCount = count;                                                             \
+#define WIRE_REQUEST(Type, queryCode, count, ...)                                                                      \
+    static constexpr QLatin1String code = queryCode;                                                                   \
+    static constexpr int FieldCount = count;                                                                           \
     WIRE_FIELDS(Type, __VA_ARGS__)
 
 struct BookQuery {
@@ -117,8 +129,8 @@ struct LoginQuery {
 
 struct UserRegisterQuery {
     QString userId, password, name, studentNumber, phoneNumber, email, userInfo;
-    WIRE_REQUEST(UserRegisterQuery, Query::UserRegister, 7, userId, password, name, studentNumber, phoneNumber,
-                 email, userInfo)
+    WIRE_REQUEST(UserRegisterQuery, Query::UserRegister, 7, userId, password, name, studentNumber, phoneNumber, email,
+                 userInfo)
 };
 
 struct UserUpdateQuery {
@@ -243,26 +255,23 @@ struct AuditLogQuery {
 
 namespace Wire {
 
-template <class... Requests>
-struct RequestList {
+template <class... Requests> struct RequestList {
     static_assert(((widthOf<Requests>() == Requests::FieldCount) && ...), "a request's count is its fields'");
 };
 
 // Every request the protocol knows. A new request is declared above and named here once.
-using Requests = RequestList<BookQuery, LoginQuery, UserRegisterQuery, UserUpdateQuery, SearchUserQuery,
-                             UnconfirmUserQuery, DeleteUserQuery, EscalateUserQuery, DegradeUserQuery,
-                             UserBorrowBookQuery, ReturnBookQuery, BorrowBookQuery, DeleteBookQuery, AddBookQuery,
-                             LogoutQuery, UserLoansQuery, OverdueLoansQuery, RenewBookQuery, PlaceHoldQuery,
-                             CancelHoldQuery, UserHoldsQuery, CheckinBookQuery, AuditLogQuery>;
+using Requests =
+    RequestList<BookQuery, LoginQuery, UserRegisterQuery, UserUpdateQuery, SearchUserQuery, UnconfirmUserQuery,
+                DeleteUserQuery, EscalateUserQuery, DegradeUserQuery, UserBorrowBookQuery, ReturnBookQuery,
+                BorrowBookQuery, DeleteBookQuery, AddBookQuery, LogoutQuery, UserLoansQuery, OverdueLoansQuery,
+                RenewBookQuery, PlaceHoldQuery, CancelHoldQuery, UserHoldsQuery, CheckinBookQuery, AuditLogQuery>;
 
 // Calls `visit(Request{})` with the request type of the code; false for an unknown code.
-template <class Visit, class... Rs>
-bool visitRequestType(const QString& code, Visit&& visit, RequestList<Rs...>)
+template <class Visit, class... Rs> bool visitRequestType(const QString& code, Visit&& visit, RequestList<Rs...>)
 {
     return ((code == Rs::code ? (visit(Rs{}), true) : false) || ...);
 }
-template <class Visit>
-bool visitRequestType(const QString& code, Visit&& visit)
+template <class Visit> bool visitRequestType(const QString& code, Visit&& visit)
 {
     return visitRequestType(code, std::forward<Visit>(visit), Requests{});
 }
@@ -272,15 +281,13 @@ bool visitRequestType(const QString& code, Visit&& visit)
 namespace Wire {
 
 // One request frame: the code, then the request's fields. Empty when it would not fit in a frame.
-template <class Request>
-QByteArray encodeRequest(const Request& request)
+template <class Request> QByteArray encodeRequest(const Request& request)
 {
     return encodeFrame(QStringList{QString(Request::code)} + request.fields());
 }
 
 // The same with one more, last field: the session token of the client's login.
-template <class Request>
-QByteArray encodeRequest(const Request& request, const QString& token)
+template <class Request> QByteArray encodeRequest(const Request& request, const QString& token)
 {
     return encodeFrame(QStringList{QString(Request::code)} + request.fields() + QStringList{token});
 }
@@ -293,8 +300,7 @@ struct DecodedRequest {
     QStringList fields;
     std::optional<QString> token;
 
-    template <class Request>
-    Request as() const { return Wire::fromFields<Request>(fields); }
+    template <class Request> Request as() const { return Wire::fromFields<Request>(fields); }
 };
 std::optional<DecodedRequest> decodeRequest(const QByteArray& body);
 

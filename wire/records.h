@@ -11,23 +11,20 @@
 // from that list. A member is a QString (one field) or another record (its fields, in place).
 namespace Wire {
 
-template <class T, class = void>
-struct IsRecord : std::false_type {};
-template <class T>
-struct IsRecord<T, std::void_t<decltype(std::declval<const T&>().tie())>> : std::true_type {};
+template <class T, class = void> struct IsRecord : std::false_type {
+};
+template <class T> struct IsRecord<T, std::void_t<decltype(std::declval<const T&>().tie())>> : std::true_type {
+};
 
-template <class T>
-constexpr int widthOf();
+template <class T> constexpr int widthOf();
 
-template <class Tuple, std::size_t... I>
-constexpr int sumOfWidths(std::index_sequence<I...>)
+template <class Tuple, std::size_t... I> constexpr int sumOfWidths(std::index_sequence<I...>)
 {
     return (0 + ... + widthOf<std::remove_const_t<std::remove_reference_t<std::tuple_element_t<I, Tuple>>>>());
 }
 
 // How many strings a member takes on the wire.
-template <class T>
-constexpr int widthOf()
+template <class T> constexpr int widthOf()
 {
     if constexpr (IsRecord<T>::value) {
         using Tuple = decltype(std::declval<const T&>().tie());
@@ -43,8 +40,7 @@ inline void appendFields(QStringList& out, const QString& value)
     out.append(value);
 }
 
-template <class T, std::enable_if_t<IsRecord<T>::value, int> = 0>
-void appendFields(QStringList& out, const T& record)
+template <class T, std::enable_if_t<IsRecord<T>::value, int> = 0> void appendFields(QStringList& out, const T& record)
 {
     std::apply([&](const auto&... member) { (appendFields(out, member), ...); }, record.tie());
 }
@@ -61,8 +57,7 @@ void takeFields(const QStringList& in, int& pos, T& record)
 }
 
 // The strings of a record or request, in wire order.
-template <class T>
-QStringList fieldsOf(const T& record)
+template <class T> QStringList fieldsOf(const T& record)
 {
     QStringList out;
     out.reserve(widthOf<T>());
@@ -71,8 +66,7 @@ QStringList fieldsOf(const T& record)
 }
 
 // A record or request rebuilt from its strings; missing strings are empty, extra ones are ignored.
-template <class T>
-T fromFields(const QStringList& fields)
+template <class T> T fromFields(const QStringList& fields)
 {
     T record{};
     int pos = 0;
@@ -83,11 +77,23 @@ T fromFields(const QStringList& fields)
 } // namespace Wire
 
 // Lists the members of a record or request in wire order, and gives it fields() and from().
-#define WIRE_FIELDS(Type, ...)                                                                            \
-    auto tie() { return std::tie(__VA_ARGS__); }                                                         \
-    auto tie() const { return std::tie(__VA_ARGS__); }                                                   \
-    QStringList fields() const { return Wire::fieldsOf(*this); }                                        \
-    static Type from(const QStringList& f) { return Wire::fromFields<Type>(f); }
+#define WIRE_FIELDS(Type, ...)                                                                                         \
+    auto tie()                                                                                                         \
+    {                                                                                                                  \
+        return std::tie(__VA_ARGS__);                                                                                  \
+    }                                                                                                                  \
+    auto tie() const                                                                                                   \
+    {                                                                                                                  \
+        return std::tie(__VA_ARGS__);                                                                                  \
+    }                                                                                                                  \
+    QStringList fields() const                                                                                         \
+    {                                                                                                                  \
+        return Wire::fieldsOf(*this);                                                                                  \
+    }                                                                                                                  \
+    static Type from(const QStringList& f)                                                                             \
+    {                                                                                                                  \
+        return Wire::fromFields<Type>(f);                                                                              \
+    }
 
 // The book record: a search result frame, the result list's columns, and the body of the borrow and
 // delete requests. The state "空闲" means the copy is on the shelf.

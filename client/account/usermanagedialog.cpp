@@ -27,7 +27,8 @@ UserManageDialog::UserManageDialog(QWidget* parent)
         button->setAutoDefault(false);
     connect(userEdit, &QLineEdit::returnPressed, this, &UserManageDialog::startSearch);
     userEdit->setFocus();
-    FormChecks::setTabOrder({userEdit, searchButton, unconfirmButton, userList, deleteButton, escalateButton, degradeButton});
+    FormChecks::setTabOrder(
+        {userEdit, searchButton, unconfirmButton, userList, deleteButton, escalateButton, degradeButton});
     // ID, name and e-mail share the room; student number, phone and level fit their texts.
     ListColumns::setUp(userList, {2, 2, 0, 0, 3, 0});
 
@@ -177,8 +178,8 @@ void UserManageDialog::setRowButtonsEnabled(bool enabled)
     degradeButton->setEnabled(enabled);
 }
 
-void UserManageDialog::readRowReply(OperationChannel& channel, QLatin1String successWord,
-                                    const QString& successText, void (UserManageDialog::*onSuccess)())
+void UserManageDialog::readRowReply(OperationChannel& channel, QLatin1String successWord, const QString& successText,
+                                    void (UserManageDialog::*onSuccess)())
 {
     QStringList frame;
     while (channel.nextFrame(frame)) {
@@ -232,8 +233,9 @@ void UserManageDialog::deleteUser()
         return;
     if (rowChannel)
         return;
-    if (!FormChecks::confirm(this, QStringLiteral("确定要删除用户 %1（%2）吗？删除后无法恢复。")
-                                       .arg(current->text(0), current->text(1))))
+    if (!FormChecks::confirm(
+            this,
+            QStringLiteral("确定要删除用户 %1（%2）吗？删除后无法恢复。").arg(current->text(0), current->text(1))))
         return;
     // The box ran an event loop: a listing may have replaced the rows meanwhile.
     if (userList->currentItem() != current)
@@ -271,8 +273,8 @@ void UserManageDialog::sendEscalateRequest()
 
 void UserManageDialog::getEscalateInfo()
 {
-    readRowReply(escalateChannel, Reply::EscalateUserSuccessfully,
-                 QStringLiteral("Escalate the user successfully!"), &UserManageDialog::raiseRow);
+    readRowReply(escalateChannel, Reply::EscalateUserSuccessfully, QStringLiteral("Escalate the user successfully!"),
+                 &UserManageDialog::raiseRow);
 }
 
 void UserManageDialog::getEscalateError()

@@ -133,8 +133,8 @@ void BookDialog::deleteBook()
         QMessageBox::warning(this, QStringLiteral("Error"), QStringLiteral("该书处于在借状态，不能删除!!"));
         return;
     }
-    if (!FormChecks::confirm(this, QStringLiteral("确定要删除《%1》（书号 %2）吗？删除后无法恢复。")
-                                       .arg(book.name, book.number)))
+    if (!FormChecks::confirm(
+            this, QStringLiteral("确定要删除《%1》（书号 %2）吗？删除后无法恢复。").arg(book.name, book.number)))
         return;
     deleteDone = false;
     deleteChannel.start();

@@ -156,7 +156,8 @@ void ReturnBookDialog::renewed(const QList<QStringList>& frames)
     if (frame.value(0) == Reply::RenewBookSuccessfully) {
         if (QTreeWidgetItem* item = renewItem.item())
             DueDate::show(item, Reply::BorrowedBookRowSize, frame.value(1));
-        QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("续借成功，新的到期日期：%1").arg(frame.value(1)));
+        QMessageBox::information(this, QStringLiteral("PASS"),
+                                 QStringLiteral("续借成功，新的到期日期：%1").arg(frame.value(1)));
     } else if (!frame.isEmpty()) {
         Refusals::report(this, frame);
     }

@@ -57,9 +57,9 @@ void CirculationDeskDialog::showReader(const QList<QStringList>& frames)
             continue;
         const UserRecord user = UserRecord::from(*row);
         m_reader = user.id;
-        m_ui->readerLabel->setText(QStringLiteral("%1  %2  %3  %4  %5")
-                                       .arg(user.id, user.name, Levels::toChinese(user.permission), user.phoneNumber,
-                                            user.email));
+        m_ui->readerLabel->setText(
+            QStringLiteral("%1  %2  %3  %4  %5")
+                .arg(user.id, user.name, Levels::toChinese(user.permission), user.phoneNumber, user.email));
         reloadReader();
         m_ui->checkoutEdit->setFocus();
         return;
@@ -83,8 +83,8 @@ void CirculationDeskDialog::showLoans(const QList<QStringList>& frames)
         if (!row)
             continue;
         const UserLoanRecord loan = UserLoanRecord::from(*row);
-        auto* item = new QTreeWidgetItem({loan.loan.name, loan.loan.author, loan.loan.number, loan.loan.borrowedAt,
-                                          QString(), loan.renewals});
+        auto* item = new QTreeWidgetItem(
+            {loan.loan.name, loan.loan.author, loan.loan.number, loan.loan.borrowedAt, QString(), loan.renewals});
         DueDate::show(item, 4, loan.dueAt);
         m_ui->loanList->addTopLevelItem(item);
     }

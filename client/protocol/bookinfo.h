@@ -11,8 +11,8 @@ public:
         : BookRecord(record)
     {
     }
-    BookInfo(const QString& name, const QString& author, const QString& type, const QString& press,
-             const QString& year, const QString& number, const QString& state, const QString& permission)
+    BookInfo(const QString& name, const QString& author, const QString& type, const QString& press, const QString& year,
+             const QString& number, const QString& state, const QString& permission)
         : BookRecord{name, author, type, press, year, number, state, permission}
     {
     }

@@ -35,9 +35,8 @@ void setUp(QTreeWidget* list, const QList<int>& weights)
     QObject::connect(header, &QHeaderView::sectionClicked, list, [list, header](int column) {
         // The first click on a column sorts ascending, each further click turns the order round.
         const bool again = header->isSortIndicatorShown() && header->sortIndicatorSection() == column;
-        const Qt::SortOrder order = again && header->sortIndicatorOrder() == Qt::AscendingOrder
-            ? Qt::DescendingOrder
-            : Qt::AscendingOrder;
+        const Qt::SortOrder order =
+            again && header->sortIndicatorOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
         header->setSortIndicatorShown(true);
         header->setSortIndicator(column, order);
         list->sortItems(column, order);
@@ -51,15 +50,16 @@ void fit(QTreeWidget* list)
     QHeaderView* header = list->header();
     // Room is kept for a vertical scroll bar, so a long list does not push the last column under it.
     // The list's own width is known before it is shown; its viewport's is not.
-    int available = list->width() - 2 * list->frameWidth()
-        - list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+    int available =
+        list->width() - 2 * list->frameWidth() - list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
     int totalWeight = 0;
     for (int column = 0; column < weights.size(); ++column) {
         if (weights[column] > 0) {
             totalWeight += weights[column];
             continue;
         }
-        const int width = qMax(header->sectionSizeHint(column), static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column));
+        const int width =
+            qMax(header->sectionSizeHint(column), static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column));
         header->resizeSection(column, width);
         available -= width;
     }

@@ -17,9 +17,9 @@ class LoginSession : public QObject
 
 public:
     enum class State {
-        None,   // nobody logged in
+        None, // nobody logged in
         Active, // logged in
-        Lost    // the server ended the login and the user has been told
+        Lost // the server ended the login and the user has been told
     };
 
     static LoginSession& instance();

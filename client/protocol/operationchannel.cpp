@@ -18,7 +18,8 @@ OperationChannel::OperationChannel(const QString& addressFile)
     // The certificate is judged by its pin, not by a certificate authority: the handshake pauses on
     // its errors until decideTrust() has run, outside the socket's own signal.
     m_socket.setPauseMode(QAbstractSocket::PauseOnSslErrors);
-    connect(&m_socket, &QSslSocket::sslErrors, this, [this] { QTimer::singleShot(0, this, &OperationChannel::decideTrust); });
+    connect(&m_socket, &QSslSocket::sslErrors, this,
+            [this] { QTimer::singleShot(0, this, &OperationChannel::decideTrust); });
     connect(&m_socket, &QSslSocket::encrypted, this, [this] {
         // A certificate that a certificate authority vouches for raises no errors; a pin still decides.
         if (!m_tls.fingerprint.isEmpty() && !TlsFingerprint::matches(m_socket.peerCertificate(), m_tls.fingerprint))
@@ -76,7 +77,8 @@ void OperationChannel::decideTrust()
         // Trust on first use: the user compares the fingerprint with the one the server printed.
         const QMessageBox::StandardButton answer = QMessageBox::question(
             parent, QStringLiteral("TLS"),
-            QStringLiteral("首次连接此服务器。证书指纹 (SHA-256):\n%1\n与服务器显示的指纹一致吗? 信任并记住该证书?").arg(seen),
+            QStringLiteral("首次连接此服务器。证书指纹 (SHA-256):\n%1\n与服务器显示的指纹一致吗? 信任并记住该证书?")
+                .arg(seen),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         trusted = answer == QMessageBox::Yes;
         if (trusted) {

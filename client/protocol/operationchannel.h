@@ -61,8 +61,7 @@ public:
     // Writes one request frame: the code, the request's fields and, while logged in, the session
     // token as one extra last field. A request too large for a frame is not sent: the socket is
     // closed and false returned.
-    template <class Request>
-    bool send(const Request& request)
+    template <class Request> bool send(const Request& request)
     {
         return writeFrame(Wire::encodeFrame(QStringList{QString(Request::code)} + request.fields()
                                             + LoginSession::instance().trailingFields(Request::code)));

@@ -24,8 +24,7 @@ public:
     explicit RequestExchange(QWidget* window, int rowSize = 0);
 
     // Sends the request on a new connection; false (nothing sent) while the previous one is out.
-    template <class Request>
-    bool start(const Request& request)
+    template <class Request> bool start(const Request& request)
     {
         if (m_channel.isBusy())
             return false;

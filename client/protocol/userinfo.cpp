@@ -12,8 +12,14 @@ UserInfo::UserInfo(const QString& id, const QString& name, const QString& permis
 UserInfo UserInfo::guest()
 {
     const QString zeros = QStringLiteral("000000");
-    return {QStringLiteral("Guest"), QStringLiteral("Guest"), QStringLiteral("public"), QStringLiteral("482916"),
-            zeros, zeros, zeros, QString()};
+    return {QStringLiteral("Guest"),
+            QStringLiteral("Guest"),
+            QStringLiteral("public"),
+            QStringLiteral("482916"),
+            zeros,
+            zeros,
+            zeros,
+            QString()};
 }
 
 QString UserInfo::getPermissionName(int code) const

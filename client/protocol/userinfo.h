@@ -8,8 +8,7 @@ class UserInfo : public AccountRecord
 public:
     UserInfo() = default;
     UserInfo(const QString& id, const QString& name, const QString& permission, const QString& password,
-             const QString& studentNumber, const QString& phoneNumber, const QString& email,
-             const QString& userInfo);
+             const QString& studentNumber, const QString& phoneNumber, const QString& email, const QString& userInfo);
 
     // The record the main window holds while nobody is logged in; its level "public" has code -1,
     // so it passes no permission check.
@@ -29,5 +28,4 @@ public:
     bool checkPermission(const QString& englishName) const;
     QString permissionToEnglish(const QString& chineseName) const;
     QString permissionToChinese(const QString& englishName) const;
-
 };

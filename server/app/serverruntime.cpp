@@ -33,7 +33,8 @@ ServerRuntime::~ServerRuntime()
 {
     // Connections first: their threads use the database and the context.
     if (m_server) {
-        QMetaObject::invokeMethod(m_server, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_server, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
         m_server = nullptr;
     }
     m_listenerThread.quit();
@@ -80,18 +81,20 @@ bool ServerRuntime::start()
     SearchText::warmUp();
 
     Logger* logger = m_logger;
-    m_database = std::make_unique<DatabasePool>(m_settings.database, [logger](const QString& line) { logger->log(line); });
+    m_database =
+        std::make_unique<DatabasePool>(m_settings.database, [logger](const QString& line) { logger->log(line); });
     QString error;
     if (!m_database->start(&error)) {
         // One line that says what failed and where; the driver's own message may span several.
-        m_logger->log(QStringLiteral("cannot open the database %1: %2")
-                          .arg(m_database->description(), error.simplified()));
+        m_logger->log(
+            QStringLiteral("cannot open the database %1: %2").arg(m_database->description(), error.simplified()));
         return false;
     }
     m_logger->log(QStringLiteral("database ") + m_database->description());
     // A server alone on its file keeps logins and failed-login counters in memory; servers sharing a
     // database share them there.
-    const SessionLimits limits{qint64(m_settings.sessionIdleMinutes * 60000), qint64(m_settings.sessionMaxHours * 3600000)};
+    const SessionLimits limits{qint64(m_settings.sessionIdleMinutes * 60000),
+                               qint64(m_settings.sessionMaxHours * 3600000)};
     const auto now = [] { return QDateTime::currentMSecsSinceEpoch(); };
     const LoginThrottle::Limits throttleLimits{m_settings.loginFailuresAllowed, m_settings.loginFailuresPerAddress,
                                                m_settings.loginFailuresPerAccount, m_settings.loginLockoutMs};
@@ -118,7 +121,8 @@ bool ServerRuntime::start()
     setMissingDueDates();
 
     if (!m_settings.plain && !m_settings.tls) {
-        m_logger->log(QStringLiteral("server.ini: [network] plain=false and [tls] enabled=false leave no port to serve"));
+        m_logger->log(
+            QStringLiteral("server.ini: [network] plain=false and [tls] enabled=false leave no port to serve"));
         return false;
     }
     std::optional<QSslConfiguration> tls;
@@ -130,7 +134,8 @@ bool ServerRuntime::start()
             return false;
         }
         if (credentials.created())
-            m_logger->log(QStringLiteral("TLS: created a self-signed certificate, %1").arg(credentials.certificatePath()));
+            m_logger->log(
+                QStringLiteral("TLS: created a self-signed certificate, %1").arg(credentials.certificatePath()));
         // On every start, in the log and on standard output: desks compare it with what their client shows.
         const QString line = QStringLiteral("TLS certificate %1 SHA-256 fingerprint %2")
                                  .arg(credentials.certificatePath(), credentials.fingerprint());
@@ -174,14 +179,17 @@ bool ServerRuntime::listen(quint16 port, const std::optional<QSslConfiguration>&
     quint16 bound = 0;
     QString error;
     QMetaObject::invokeMethod(
-        m_server, [&] { bound = m_server->listen(m_settings.address, port, tls, &error); }, Qt::BlockingQueuedConnection);
+        m_server, [&] { bound = m_server->listen(m_settings.address, port, tls, &error); },
+        Qt::BlockingQueuedConnection);
     if (bound == 0) {
         m_logger->log(QStringLiteral("cannot listen on port %1: %2").arg(port).arg(error));
         return false;
     }
     const QHostAddress& address = m_settings.address;
-    const bool any = address == QHostAddress::Any || address == QHostAddress::AnyIPv6 || address == QHostAddress::AnyIPv4;
-    const QString text = (any ? QStringLiteral("0.0.0.0") : address.toString()) + QLatin1Char(':') + QString::number(bound);
+    const bool any =
+        address == QHostAddress::Any || address == QHostAddress::AnyIPv6 || address == QHostAddress::AnyIPv4;
+    const QString text =
+        (any ? QStringLiteral("0.0.0.0") : address.toString()) + QLatin1Char(':') + QString::number(bound);
     if (tls)
         m_tlsText = text;
     else
@@ -210,20 +218,22 @@ void ServerRuntime::upkeep()
             entries = storage.pruneLoanAudit(cutoff.toString(Qt::ISODateWithMs));
         });
         if (loans > 0 || entries > 0)
-            m_logger->log(QStringLiteral("privacy: removed %1 finished loans and %2 borrow and return entries older than "
-                                         "%3 days")
-                              .arg(loans)
-                              .arg(entries)
-                              .arg(m_settings.loanHistoryDays));
+            m_logger->log(
+                QStringLiteral("privacy: removed %1 finished loans and %2 borrow and return entries older than "
+                               "%3 days")
+                    .arg(loans)
+                    .arg(entries)
+                    .arg(m_settings.loanHistoryDays));
     }
     if (m_settings.backupDirectory.isEmpty() || !m_settings.database.isSqlite()
         || (m_backupThread && m_backupThread->isRunning()))
         return;
     // Due when the newest copy is older than the interval, so that restarts neither skip nor repeat one.
-    const QFileInfoList copies = QDir(m_settings.backupDirectory)
-                                     .entryInfoList({QStringLiteral("library-*.db")}, QDir::Files, QDir::Time);
+    const QFileInfoList copies =
+        QDir(m_settings.backupDirectory).entryInfoList({QStringLiteral("library-*.db")}, QDir::Files, QDir::Time);
     if (!copies.isEmpty()
-        && copies.first().lastModified().secsTo(QDateTime::currentDateTime()) < qint64(m_settings.backupEveryHours) * 3600)
+        && copies.first().lastModified().secsTo(QDateTime::currentDateTime())
+            < qint64(m_settings.backupEveryHours) * 3600)
         return;
     if (m_backupThread) {
         m_backupThread->wait();
@@ -237,7 +247,8 @@ void ServerRuntime::upkeep()
     m_backupThread = QThread::create([database, directory, keep, logger] {
         QString error;
         const QString path = DatabaseBackup::writeInto(database, directory, keep, &error);
-        logger->log(path.isEmpty() ? QStringLiteral("backup failed: ") + error : QStringLiteral("backup written: ") + path);
+        logger->log(path.isEmpty() ? QStringLiteral("backup failed: ") + error
+                                   : QStringLiteral("backup written: ") + path);
     });
     m_backupThread->start();
 }
@@ -286,7 +297,8 @@ void ServerRuntime::setMissingDueDates()
     if (!m_database->write([&](Storage& storage) {
             for (const ActiveLoan& loan : storage.loansWithoutDueDate()) {
                 const QDateTime borrowed = ServerClock::fromStamp(loan.borrowedAt);
-                if (borrowed.isValid() && storage.setDueDate(loan.number, ServerClock::stamp(m_settings.dueFrom(borrowed, loan.level))))
+                if (borrowed.isValid()
+                    && storage.setDueDate(loan.number, ServerClock::stamp(m_settings.dueFrom(borrowed, loan.level))))
                     ++updated;
             }
             if (storage.failed())

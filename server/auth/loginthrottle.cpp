@@ -14,7 +14,8 @@ constexpr int MaxCountersInMemory = 200000;
 class MemoryCounters : public LoginThrottle::Counters
 {
 public:
-    std::optional<std::pair<LoginThrottle::Count, bool>> add(const QString& key, const LoginThrottle::Rule& rule) override
+    std::optional<std::pair<LoginThrottle::Count, bool>> add(const QString& key,
+                                                             const LoginThrottle::Rule& rule) override
     {
         QMutexLocker lock(&m_mutex);
         auto it = m_counts.find(key);
@@ -64,7 +65,8 @@ public:
     {
     }
 
-    std::optional<std::pair<LoginThrottle::Count, bool>> add(const QString& key, const LoginThrottle::Rule& rule) override
+    std::optional<std::pair<LoginThrottle::Count, bool>> add(const QString& key,
+                                                             const LoginThrottle::Rule& rule) override
     {
         std::optional<std::pair<LoginThrottle::Count, bool>> result;
         const bool ran = m_database.write([&](Storage& storage) {

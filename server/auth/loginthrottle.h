@@ -29,7 +29,7 @@ public:
 
     struct Verdict {
         bool admitted = true;
-        QString refusal;      // the word to refuse with when not admitted
+        QString refusal; // the word to refuse with when not admitted
         int retryAfterSeconds = 0;
     };
 

@@ -180,8 +180,9 @@ bool DatabaseSessionStore::touch(const QString& key, qint64 nowMs)
 bool DatabaseSessionStore::remove(const QString& key)
 {
     bool removed = false;
-    return m_database.write([&](Storage& storage) { removed = storage.removeSessions(key, {}, {}, false) && !storage.failed(); })
-        && removed;
+    return m_database.write([&](Storage& storage) {
+        removed = storage.removeSessions(key, {}, {}, false) && !storage.failed();
+    }) && removed;
 }
 
 bool DatabaseSessionStore::removeAccount(const QString& account, const QString& keepKey, bool addressOnly)
@@ -195,7 +196,6 @@ bool DatabaseSessionStore::removeAccount(const QString& account, const QString& 
 void DatabaseSessionStore::sweep()
 {
     const qint64 now = m_now();
-    m_database.write([&](Storage& storage) {
-        storage.removeExpiredSessions(now - m_limits.idleMs, now - m_limits.maxMs);
-    });
+    m_database.write(
+        [&](Storage& storage) { storage.removeExpiredSessions(now - m_limits.idleMs, now - m_limits.maxMs); });
 }

@@ -17,7 +17,10 @@ void setSource(Source source);
 // A moment as stored in the database: ISO 8601 in UTC to the second, so that stored times compare
 // as text in both databases.
 QString stamp(const QDateTime& time);
-inline QString nowStamp() { return stamp(nowUtc()); }
+inline QString nowStamp()
+{
+    return stamp(nowUtc());
+}
 QDateTime fromStamp(const QString& stored);
 
 // A stored moment in the server's local time, as the lists show dates ("yyyy-MM-dd HH:mm:ss"); the

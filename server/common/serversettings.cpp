@@ -9,17 +9,13 @@
 ServerSettings::ServerSettings()
 {
     loanLimits = {
-        {Levels::englishName(Levels::Undergraduate), 5},
-        {Levels::englishName(Levels::Postgraduate), 10},
-        {Levels::englishName(Levels::Vip), 20},
-        {Levels::englishName(Levels::Administrator), 50},
+        {Levels::englishName(Levels::Undergraduate), 5}, {Levels::englishName(Levels::Postgraduate), 10},
+        {Levels::englishName(Levels::Vip), 20},          {Levels::englishName(Levels::Administrator), 50},
         {Levels::englishName(Levels::SuperAdmin), 100},
     };
     loanPeriods = {
-        {Levels::englishName(Levels::Undergraduate), 30},
-        {Levels::englishName(Levels::Postgraduate), 60},
-        {Levels::englishName(Levels::Vip), 90},
-        {Levels::englishName(Levels::Administrator), 90},
+        {Levels::englishName(Levels::Undergraduate), 30}, {Levels::englishName(Levels::Postgraduate), 60},
+        {Levels::englishName(Levels::Vip), 90},           {Levels::englishName(Levels::Administrator), 90},
         {Levels::englishName(Levels::SuperAdmin), 90},
     };
 }
@@ -83,8 +79,9 @@ bool readBool(const QSettings& ini, const QString& key, bool fallback, QStringLi
     if (text == QLatin1String("false") || text == QLatin1String("0") || text == QLatin1String("no"))
         return false;
     if (problems)
-        problems->append(QStringLiteral("%1: \"%2\" is not true or false, using %3")
-                             .arg(key, ini.value(key).toString(), fallback ? QStringLiteral("true") : QStringLiteral("false")));
+        problems->append(
+            QStringLiteral("%1: \"%2\" is not true or false, using %3")
+                .arg(key, ini.value(key).toString(), fallback ? QStringLiteral("true") : QStringLiteral("false")));
     return fallback;
 }
 
@@ -108,8 +105,8 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
         if (parsed.setAddress(address))
             s.address = parsed;
         else if (problems)
-            problems->append(QStringLiteral("network/address: \"%1\" is not an address, listening on all")
-                                 .arg(address));
+            problems->append(
+                QStringLiteral("network/address: \"%1\" is not an address, listening on all").arg(address));
     }
     s.port = quint16(readInt(ini, QStringLiteral("network/port"), s.port, 0, 65535, problems));
     s.maxConnections = readInt(ini, QStringLiteral("network/maxConnections"), s.maxConnections, 1, 100000, problems);
@@ -144,14 +141,14 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
 
     for (int level = Levels::Undergraduate; level <= Levels::SuperAdmin; ++level) {
         const QString name = Levels::englishName(level);
-        s.loanLimits[name] = readInt(ini, QStringLiteral("loanLimits/") + name, s.loanLimits.value(name), 0,
-                                     1000000, problems);
+        s.loanLimits[name] =
+            readInt(ini, QStringLiteral("loanLimits/") + name, s.loanLimits.value(name), 0, 1000000, problems);
     }
 
     for (int level = Levels::Undergraduate; level <= Levels::SuperAdmin; ++level) {
         const QString name = Levels::englishName(level);
-        s.loanPeriods[name] = readInt(ini, QStringLiteral("loanPeriods/") + name, s.loanPeriods.value(name), 1,
-                                      3650, problems);
+        s.loanPeriods[name] =
+            readInt(ini, QStringLiteral("loanPeriods/") + name, s.loanPeriods.value(name), 1, 3650, problems);
     }
     s.blockWhenOverdue = readBool(ini, QStringLiteral("circulation/blockWhenOverdue"), s.blockWhenOverdue, problems);
     s.maxRenewals = readInt(ini, QStringLiteral("circulation/maxRenewals"), s.maxRenewals, 0, 1000, problems);
@@ -159,20 +156,21 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
         readInt(ini, QStringLiteral("circulation/renewOverdueDays"), s.renewOverdueDays, 0, 3650, problems);
     s.holdDays = readInt(ini, QStringLiteral("circulation/holdDays"), s.holdDays, 1, 365, problems);
 
-    s.sessionMaxHours = readDouble(ini, QStringLiteral("security/sessionHours"), s.sessionMaxHours, 0.001, 24 * 365, problems);
+    s.sessionMaxHours =
+        readDouble(ini, QStringLiteral("security/sessionHours"), s.sessionMaxHours, 0.001, 24 * 365, problems);
     s.sessionMaxHours =
         readDouble(ini, QStringLiteral("security/sessionMaxHours"), s.sessionMaxHours, 0.001, 24 * 365, problems);
-    s.sessionIdleMinutes =
-        readDouble(ini, QStringLiteral("security/sessionIdleMinutes"), s.sessionIdleMinutes, 0.001, 60 * 24 * 365, problems);
-    s.passwordChangeMinutes = readDouble(ini, QStringLiteral("security/passwordChangeMinutes"),
-                                         s.passwordChangeMinutes, 0.001, 60 * 24 * 365, problems);
+    s.sessionIdleMinutes = readDouble(ini, QStringLiteral("security/sessionIdleMinutes"), s.sessionIdleMinutes, 0.001,
+                                      60 * 24 * 365, problems);
+    s.passwordChangeMinutes = readDouble(ini, QStringLiteral("security/passwordChangeMinutes"), s.passwordChangeMinutes,
+                                         0.001, 60 * 24 * 365, problems);
     s.addressSessions = readBool(ini, QStringLiteral("security/addressSessions"), s.addressSessions, problems);
     s.loginFailuresAllowed =
         readInt(ini, QStringLiteral("security/loginFailuresAllowed"), s.loginFailuresAllowed, 1, 1000, problems);
-    s.loginFailuresPerAddress =
-        readInt(ini, QStringLiteral("security/loginFailuresPerAddress"), s.loginFailuresPerAddress, 1, 100000, problems);
-    s.loginFailuresPerAccount =
-        readInt(ini, QStringLiteral("security/loginFailuresPerAccount"), s.loginFailuresPerAccount, 1, 100000, problems);
+    s.loginFailuresPerAddress = readInt(ini, QStringLiteral("security/loginFailuresPerAddress"),
+                                        s.loginFailuresPerAddress, 1, 100000, problems);
+    s.loginFailuresPerAccount = readInt(ini, QStringLiteral("security/loginFailuresPerAccount"),
+                                        s.loginFailuresPerAccount, 1, 100000, problems);
     s.loginLockoutMs =
         readInt(ini, QStringLiteral("security/loginLockoutMs"), s.loginLockoutMs, 0, 24 * 3600 * 1000, problems);
 

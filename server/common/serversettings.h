@@ -30,8 +30,8 @@ struct ServerSettings {
     // [network]
     QHostAddress address = QHostAddress::Any;
     quint16 port = 9999;
-    bool plain = true;           // serve the plain port; false: TLS only
-    int maxConnections = 1024;   // threads are cheap: sized for bursts of idle peers, not for the request rate
+    bool plain = true; // serve the plain port; false: TLS only
+    int maxConnections = 1024; // threads are cheap: sized for bursts of idle peers, not for the request rate
     int maxConnectionsPerAddress = 16;
     int firstByteTimeoutMs = 2000; // the first byte of the request (after the TLS handshake) within this
     int readTimeoutMs = 10000;
@@ -56,15 +56,15 @@ struct ServerSettings {
     bool blockWhenOverdue = true; // a reader with an overdue loan cannot borrow
     int maxRenewals = 2;
     int renewOverdueDays = 0; // a loan overdue by more days than this cannot be renewed
-    int holdDays = 3;         // how long a returned copy is kept for the next reader in its queue
+    int holdDays = 3; // how long a returned copy is kept for the next reader in its queue
     // [security]
-    double sessionIdleMinutes = 30;    // a session ends after this long without a request
-    double sessionMaxHours = 12;       // and this long after its login ("sessionHours" is read too)
+    double sessionIdleMinutes = 30; // a session ends after this long without a request
+    double sessionMaxHours = 12; // and this long after its login ("sessionHours" is read too)
     double passwordChangeMinutes = 10; // a password is changed only this soon after the login
-    bool addressSessions = true;       // false: only requests with a session token are authorised
-    int loginFailuresAllowed = 5;      // per address and account
-    int loginFailuresPerAddress = 20;  // per address, across accounts
-    int loginFailuresPerAccount = 20;  // per account, across addresses
+    bool addressSessions = true; // false: only requests with a session token are authorised
+    int loginFailuresAllowed = 5; // per address and account
+    int loginFailuresPerAddress = 20; // per address, across accounts
+    int loginFailuresPerAccount = 20; // per account, across addresses
     int loginLockoutMs = 30000;
     // [registration]
     int registrationsPerAddressPerHour = 5;
@@ -84,5 +84,8 @@ struct ServerSettings {
     int loanLimit(const QString& level) const { return loanLimits.value(level, 0); }
     int loanPeriodDays(const QString& level) const { return loanPeriods.value(level, 30); }
     // When a loan made (or renewed) at `start` by a reader of the level falls due.
-    QDateTime dueFrom(const QDateTime& start, const QString& level) const { return start.addDays(loanPeriodDays(level)); }
+    QDateTime dueFrom(const QDateTime& start, const QString& level) const
+    {
+        return start.addDays(loanPeriodDays(level));
+    }
 };

@@ -15,8 +15,8 @@ Dialog::Dialog(QWidget* parent)
     , m_runtime(std::make_unique<ServerRuntime>(m_logger.get()))
 {
     m_ui->setupUi(this);
-    // The log, the connection count and the stored counts are pulled a few times a second rather than pushed per request, so that
-    // a busy server does not flood the window's event queue.
+    // The log, the connection count and the stored counts are pulled a few times a second rather than pushed per
+    // request, so that a busy server does not flood the window's event queue.
     connect(&m_refreshTimer, &QTimer::timeout, this, &Dialog::refresh);
     m_refreshTimer.start(250);
 }

@@ -102,9 +102,8 @@ void ConnectionServer::accepted(qintptr socketDescriptor, const QSslConfiguratio
     if (count >= settings.maxConnectionsPerAddress) {
         // Closed before it costs a thread: one address cannot take the connections of everyone else.
         ::close(int(socketDescriptor));
-        m_logger->log(QStringLiteral("%1 refused: already %2 connections from this address")
-                          .arg(peer.toString())
-                          .arg(count));
+        m_logger->log(
+            QStringLiteral("%1 refused: already %2 connections from this address").arg(peer.toString()).arg(count));
         return;
     }
     ++count;

@@ -114,7 +114,8 @@ void TcpThread::receiveFile()
 
     m_queryCode = request->code;
     Caller caller{*m_context, m_peer, request->token};
-    const HandlerReply reply = RequestTable::serve(*request, caller).value_or(HandlerReply{{}, QStringLiteral("no handler")});
+    const HandlerReply reply =
+        RequestTable::serve(*request, caller).value_or(HandlerReply{{}, QStringLiteral("no handler")});
     QByteArray bytes;
     for (const QByteArray& frame : reply.frames)
         bytes += frame;
@@ -169,7 +170,8 @@ QByteArray TcpThread::readRequest()
         const auto incomplete = [&](const QString& what) -> QString {
             if (reader.pendingSize() == 0)
                 return what + QStringLiteral(" (%1 bytes of a size word)").arg(reader.bufferedBytes());
-            return what + QStringLiteral(" (%1 of %2 bytes of the body)").arg(reader.bufferedBytes()).arg(reader.pendingSize());
+            return what
+                + QStringLiteral(" (%1 of %2 bytes of the body)").arg(reader.bufferedBytes()).arg(reader.pendingSize());
         };
         // Until its first byte, a request has the shorter first-byte deadline: an idle peer lets go of its
         // thread soon.
@@ -180,7 +182,8 @@ QByteArray TcpThread::readRequest()
             return {};
         }
         if (deadline.hasExpired()) {
-            m_problem = incomplete(QStringLiteral("no whole request within %1 ms").arg(m_context->settings.readTimeoutMs));
+            m_problem =
+                incomplete(QStringLiteral("no whole request within %1 ms").arg(m_context->settings.readTimeoutMs));
             return {};
         }
         if (!m_socket->waitForReadyRead(int(qMax<qint64>(1, wait.remainingTime())))

@@ -25,8 +25,8 @@ class TcpThread : public QThread
     Q_OBJECT
 public:
     // `tls`: the TLS set-up of the port the connection came to, or nullptr for the plain port.
-    TcpThread(qintptr socketDescriptor, ServerContext* context, Logger* logger,
-              const QSslConfiguration* tls = nullptr, QObject* parent = nullptr);
+    TcpThread(qintptr socketDescriptor, ServerContext* context, Logger* logger, const QSslConfiguration* tls = nullptr,
+              QObject* parent = nullptr);
 
 signals:
     void error(QTcpSocket::SocketError socketError);

@@ -148,4 +148,3 @@ QSslConfiguration TlsCredentials::serverConfiguration() const
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     return configuration;
 }
-

@@ -58,7 +58,8 @@ HandlerReply AccountRequests::login(const LoginQuery& query)
     QByteArray frame = Reply::loginPass(recordOf(*stored, query.password).fields());
     if (frame.isEmpty())
         return word(Refusal::RecordTooLong);
-    HandlerReply reply{{frame}, QStringLiteral("PASS as ") + stored->id + QStringLiteral(" (") + stored->level + QLatin1Char(')')};
+    HandlerReply reply{
+        {frame}, QStringLiteral("PASS as ") + stored->id + QStringLiteral(" (") + stored->level + QLatin1Char(')')};
     if (wantsToken) {
         const QString token = context().sessions.startToken(stored->id, peer());
         if (token.isEmpty())
@@ -99,8 +100,14 @@ HandlerReply AccountRequests::registerUser(const UserRegisterQuery& query)
     };
     if (const std::optional<QString> why = RegistrationRules::refusal(query))
         return fail(*why);
-    AccountRow account{query.userId, query.name, Levels::englishName(Levels::Guest), QString(),
-                       query.studentNumber.trimmed(), query.phoneNumber, query.email, query.userInfo};
+    AccountRow account{query.userId,
+                       query.name,
+                       Levels::englishName(Levels::Guest),
+                       QString(),
+                       query.studentNumber.trimmed(),
+                       query.phoneNumber,
+                       query.email,
+                       query.userInfo};
     if (!fitsLoginReply(recordOf(account, query.password)))
         return fail(QStringLiteral("record too long for a frame"));
 
@@ -134,8 +141,8 @@ HandlerReply AccountRequests::registerUser(const UserRegisterQuery& query)
         why = obstacle(storage);
         if (!why.isEmpty())
             return Reply::RegisterFail;
-        if (!storage.insertAccount(account)
-            || !audit(storage, {QStringLiteral("REGISTER"), account.id, {}, {}}) || !transaction.commit())
+        if (!storage.insertAccount(account) || !audit(storage, {QStringLiteral("REGISTER"), account.id, {}, {}})
+            || !transaction.commit())
             return QString();
         return RegisterSuccessfully;
     });
@@ -179,10 +186,12 @@ HandlerReply AccountRequests::updateUser(const UserUpdateQuery& query)
                                       query.phoneNumber, query.email, query.userInfo},
                                      query.newPassword)))
             return Refusal::RecordTooLong;
-        if (!storage.updateAccount(query.userId, query.name, query.phoneNumber, query.email, query.userInfo,
-                                   newHash)
-            || !audit(storage, {QStringLiteral("UPDATE_ACCOUNT"), query.userId, {},
-                                newHash.isEmpty() ? QString() : QStringLiteral("password changed")})
+        if (!storage.updateAccount(query.userId, query.name, query.phoneNumber, query.email, query.userInfo, newHash)
+            || !audit(storage,
+                      {QStringLiteral("UPDATE_ACCOUNT"),
+                       query.userId,
+                       {},
+                       newHash.isEmpty() ? QString() : QStringLiteral("password changed")})
             || !transaction.commit())
             return QString();
         return Reply::UpdateSuccessfully;
@@ -198,12 +207,13 @@ HandlerReply AccountRequests::userList(const std::function<QList<AccountRow>(Sto
     QList<AccountRow> accounts;
     std::optional<QString> refusal;
     QString error;
-    if (!read([&](Storage& storage) {
-            refusal = adminRefusal(storage);
-            if (!refusal)
-                accounts = fetch(storage);
-        },
-              &error))
+    if (!read(
+            [&](Storage& storage) {
+                refusal = adminRefusal(storage);
+                if (!refusal)
+                    accounts = fetch(storage);
+            },
+            &error))
         return refusedStream(QStringLiteral("database error: ") + error);
     if (refusal)
         return refusedStream(*refusal);
@@ -285,8 +295,11 @@ HandlerReply AccountRequests::changeLevel(const LevelChangeQuery& query, bool ra
                 return Refusal::SuperAdminRequired;
             if (level != account.level && !storage.setLevel(query.userId, level))
                 return QString();
-            if (!audit(storage, {raise ? QStringLiteral("RAISE_LEVEL") : QStringLiteral("LOWER_LEVEL"), query.userId, {},
-                                 account.level + QStringLiteral(" -> ") + level})
+            if (!audit(storage,
+                       {raise ? QStringLiteral("RAISE_LEVEL") : QStringLiteral("LOWER_LEVEL"),
+                        query.userId,
+                        {},
+                        account.level + QStringLiteral(" -> ") + level})
                 || !transaction.commit())
                 return QString();
             return successWord;

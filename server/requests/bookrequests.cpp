@@ -29,8 +29,14 @@ HandlerReply BookRequests::searchBooks(const BookQuery& query)
 
 HandlerReply BookRequests::addBook(const AddBookQuery& query)
 {
-    BookRow book{query.title.trimmed(), query.author.trimmed(), query.type.trimmed(), query.press.trimmed(),
-                 query.year.trimmed(),  query.number.trimmed(), QString(),           false};
+    BookRow book{query.title.trimmed(),
+                 query.author.trimmed(),
+                 query.type.trimmed(),
+                 query.press.trimmed(),
+                 query.year.trimmed(),
+                 query.number.trimmed(),
+                 QString(),
+                 false};
     return writeWord(Reply::AddBookSuccessfully, [&](Storage& storage) -> QString {
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;

@@ -21,12 +21,13 @@ HandlerReply CirculationRequests::readRows(const std::optional<QString>& userId,
     QList<Row> rows;
     bool allowed = false;
     QString error;
-    if (!read([&](Storage& storage) {
-            allowed = userId ? actsFor(storage, *userId) : !adminRefusal(storage);
-            if (allowed)
-                rows = load(storage);
-        },
-              &error))
+    if (!read(
+            [&](Storage& storage) {
+                allowed = userId ? actsFor(storage, *userId) : !adminRefusal(storage);
+                if (allowed)
+                    rows = load(storage);
+            },
+            &error))
         return refusedStream(QStringLiteral("database error: ") + error);
     if (!allowed)
         return refusedStream(userId ? Refusal::NotLoggedIn : Refusal::AdminRequired);
@@ -38,7 +39,8 @@ HandlerReply CirculationRequests::userLoans(const UserLoansQuery& query)
     return readRows<LoanRow>(
         query.userId, [&](Storage& storage) { return storage.loansOf(query.userId); },
         [](const LoanRow& l) {
-            const LoanRecord loan{l.title, l.author, l.type, l.publisher, l.year, l.number, ServerClock::shown(l.borrowedAt)};
+            const LoanRecord loan{
+                l.title, l.author, l.type, l.publisher, l.year, l.number, ServerClock::shown(l.borrowedAt)};
             return UserLoanRecord{loan, ServerClock::shown(l.dueAt), QString::number(l.renewals)}.fields();
         });
 }
@@ -49,7 +51,13 @@ HandlerReply CirculationRequests::overdueLoans(const OverdueLoansQuery&)
     return readRows<OverdueRow>(
         std::nullopt, [&](Storage& storage) { return storage.overdueLoans(ServerClock::stamp(now), ListLimit); },
         [&](const OverdueRow& o) {
-            return OverdueLoanRecord{o.number, o.title,  o.accountId, o.name, o.phone, o.email, ServerClock::shown(o.dueAt),
+            return OverdueLoanRecord{o.number,
+                                     o.title,
+                                     o.accountId,
+                                     o.name,
+                                     o.phone,
+                                     o.email,
+                                     ServerClock::shown(o.dueAt),
                                      QString::number(ServerClock::daysOverdue(o.dueAt, now))}
                 .fields();
         });
@@ -86,7 +94,9 @@ HandlerReply CirculationRequests::auditLog(const AuditLogQuery& query)
 {
     return readRows<AuditEvent>(
         std::nullopt,
-        [&](Storage& storage) { return storage.auditEvents(query.userId.trimmed(), query.number.trimmed(), ListLimit); },
+        [&](Storage& storage) {
+            return storage.auditEvents(query.userId.trimmed(), query.number.trimmed(), ListLimit);
+        },
         [](const AuditEvent& e) {
             return AuditRecord{ServerClock::shown(e.at), e.actor, e.peer, e.action, e.accountId, e.bookNumber, e.detail}
                 .fields();
@@ -179,7 +189,8 @@ HandlerReply CirculationRequests::cancelHold(const CancelHoldQuery& query)
         if (!hold)
             return Refusal::NoSuchHold;
         if (!storage.deleteHold(hold->id) || !queue.settle(lent)
-            || !audit(storage, {QStringLiteral("CANCEL_HOLD"), query.userId, query.number, {}}) || !transaction.commit())
+            || !audit(storage, {QStringLiteral("CANCEL_HOLD"), query.userId, query.number, {}})
+            || !transaction.commit())
             return QString();
         return Reply::CancelHoldSuccessfully;
     });
@@ -203,11 +214,13 @@ HandlerReply CirculationRequests::checkinBook(const CheckinBookQuery& query)
         const QString next = queue.holder();
         const std::optional<AccountRow> borrower = storage.account(loan->accountId);
         const QString days = QString::number(ServerClock::daysOverdue(loan->dueAt, now));
-        if (!audit(storage, {QStringLiteral("CHECKIN_BOOK"), loan->accountId, query.number,
-                             QStringLiteral("%1 days overdue%2").arg(days, next.isEmpty() ? QString() : QStringLiteral(", kept for ") + next)})
+        if (!audit(storage,
+                   {QStringLiteral("CHECKIN_BOOK"), loan->accountId, query.number,
+                    QStringLiteral("%1 days overdue%2")
+                        .arg(days, next.isEmpty() ? QString() : QStringLiteral(", kept for ") + next)})
             || !transaction.commit())
             return {};
         return QStringList{Reply::ReturnBookSuccessfully}
-            + CheckinRecord{loan->accountId, borrower ? borrower->name : QString(), days, next}.fields();
+        + CheckinRecord{loan->accountId, borrower ? borrower->name : QString(), days, next}.fields();
     });
 }

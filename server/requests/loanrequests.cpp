@@ -11,12 +11,13 @@ HandlerReply LoanRequests::borrowedBooks(const UserBorrowBookQuery& query)
     QList<LoanRow> loans;
     bool allowed = false;
     QString error;
-    if (!read([&](Storage& storage) {
-            allowed = actsFor(storage, query.userId);
-            if (allowed)
-                loans = storage.loansOf(query.userId);
-        },
-              &error))
+    if (!read(
+            [&](Storage& storage) {
+                allowed = actsFor(storage, query.userId);
+                if (allowed)
+                    loans = storage.loansOf(query.userId);
+            },
+            &error))
         return refusedStream(QStringLiteral("database error: ") + error);
     if (!allowed)
         return refusedStream(Refusal::NotLoggedIn);

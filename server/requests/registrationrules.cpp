@@ -7,8 +7,8 @@ bool hasControl(const QString& text, bool allowLineBreaks)
     for (const QChar c : text) {
         if (allowLineBreaks && (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t')))
             continue;
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format
-            || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format || c == QChar::LineSeparator
+            || c == QChar::ParagraphSeparator)
             return true;
     }
     return false;

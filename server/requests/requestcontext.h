@@ -39,13 +39,13 @@ constexpr QLatin1String UnknownPermission{"UNKNOWN_PERMISSION"};
 constexpr QLatin1String RecordTooLong{"RECORD_TOO_LONG"};
 constexpr QLatin1String ServerError{"SERVER_ERROR"};
 // Circulation
-constexpr QLatin1String LoanOverdue{"LOAN_OVERDUE"};               // borrow: the reader has an overdue loan;
-                                                                   // renew: the loan is too long overdue
-constexpr QLatin1String BookOnHold{"BOOK_ON_HOLD"};                // kept for, or awaited by, another reader
-constexpr QLatin1String RenewLimitReached{"RENEW_LIMIT_REACHED"};  // renewed [circulation] maxRenewals times
-constexpr QLatin1String BookNotOnLoan{"BOOK_NOT_ON_LOAN"};         // hold or check-in of a copy on the shelf
+constexpr QLatin1String LoanOverdue{"LOAN_OVERDUE"}; // borrow: the reader has an overdue loan;
+                                                     // renew: the loan is too long overdue
+constexpr QLatin1String BookOnHold{"BOOK_ON_HOLD"}; // kept for, or awaited by, another reader
+constexpr QLatin1String RenewLimitReached{"RENEW_LIMIT_REACHED"}; // renewed [circulation] maxRenewals times
+constexpr QLatin1String BookNotOnLoan{"BOOK_NOT_ON_LOAN"}; // hold or check-in of a copy on the shelf
 constexpr QLatin1String AlreadyBorrowedByUser{"ALREADY_BORROWED_BY_USER"}; // a hold on one's own loan
-constexpr QLatin1String HoldExists{"HOLD_EXISTS"};                 // one hold per reader per copy
+constexpr QLatin1String HoldExists{"HOLD_EXISTS"}; // one hold per reader per copy
 constexpr QLatin1String NoSuchHold{"NO_SUCH_HOLD"};
 constexpr QLatin1String SessionExpired{"SESSION_EXPIRED"};
 constexpr QLatin1String LoginAgain{"LOGIN_AGAIN"};
@@ -73,8 +73,8 @@ struct Caller {
     ServerContext& context;
     QString peer;
     std::optional<QString> token;
-    QString account;      // the account the request may act as; empty: nobody
-    QString sessionKey;   // the session that authorises it
+    QString account; // the account the request may act as; empty: nobody
+    QString sessionKey; // the session that authorises it
     qint64 loginAtMs = 0; // when that session's login was
 };
 

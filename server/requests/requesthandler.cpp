@@ -54,8 +54,13 @@ QString RequestHandler::callerId(Storage&) const
 
 bool RequestHandler::audit(Storage& storage, const Change& change)
 {
-    AuditEvent event{QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), callerId(storage), peer(),
-                     change.action, change.accountId, change.bookNumber, change.detail};
+    AuditEvent event{QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs),
+                     callerId(storage),
+                     peer(),
+                     change.action,
+                     change.accountId,
+                     change.bookNumber,
+                     change.detail};
     m_auditNote = QStringLiteral(" by ") + (event.actor.isEmpty() ? QStringLiteral("(nobody)") : event.actor);
     if (!change.accountId.isEmpty())
         m_auditNote += QStringLiteral(" account=") + change.accountId;

@@ -18,17 +18,14 @@ struct Route {
     HandlerReply (*serve)(const Wire::DecodedRequest& request, Caller& caller);
 };
 
-template <class>
-struct HandlerOf;
-template <class Handlers, class Request>
-struct HandlerOf<HandlerReply (Handlers::*)(const Request&)> {
+template <class> struct HandlerOf;
+template <class Handlers, class Request> struct HandlerOf<HandlerReply (Handlers::*)(const Request&)> {
     using Group = Handlers;
     using Query = Request;
 };
 
 // The route of one handler: its request type gives the code and the fields.
-template <auto handle>
-constexpr Route route()
+template <auto handle> constexpr Route route()
 {
     using Handler = HandlerOf<decltype(handle)>;
     return {Handler::Query::code, [](const Wire::DecodedRequest& request, Caller& caller) {
@@ -38,16 +35,16 @@ constexpr Route route()
 }
 
 constexpr std::array routes{
-    route<&BookRequests::searchBooks>(),      route<&BookRequests::addBook>(),
-    route<&BookRequests::deleteBook>(),       route<&AccountRequests::login>(),
-    route<&AccountRequests::registerUser>(),  route<&AccountRequests::updateUser>(),
-    route<&AccountRequests::searchUsers>(),   route<&AccountRequests::unconfirmedUsers>(),
-    route<&AccountRequests::deleteUser>(),    route<&AccountRequests::escalateUser>(),
-    route<&AccountRequests::degradeUser>(),   route<&LoanRequests::borrowedBooks>(),
-    route<&LoanRequests::borrowBook>(),       route<&LoanRequests::returnBook>(),
-    route<&CirculationRequests::userLoans>(), route<&CirculationRequests::overdueLoans>(),
-    route<&CirculationRequests::renewBook>(), route<&CirculationRequests::placeHold>(),
-    route<&CirculationRequests::cancelHold>(), route<&CirculationRequests::userHolds>(),
+    route<&BookRequests::searchBooks>(),        route<&BookRequests::addBook>(),
+    route<&BookRequests::deleteBook>(),         route<&AccountRequests::login>(),
+    route<&AccountRequests::registerUser>(),    route<&AccountRequests::updateUser>(),
+    route<&AccountRequests::searchUsers>(),     route<&AccountRequests::unconfirmedUsers>(),
+    route<&AccountRequests::deleteUser>(),      route<&AccountRequests::escalateUser>(),
+    route<&AccountRequests::degradeUser>(),     route<&LoanRequests::borrowedBooks>(),
+    route<&LoanRequests::borrowBook>(),         route<&LoanRequests::returnBook>(),
+    route<&CirculationRequests::userLoans>(),   route<&CirculationRequests::overdueLoans>(),
+    route<&CirculationRequests::renewBook>(),   route<&CirculationRequests::placeHold>(),
+    route<&CirculationRequests::cancelHold>(),  route<&CirculationRequests::userHolds>(),
     route<&CirculationRequests::checkinBook>(), route<&CirculationRequests::auditLog>(),
     route<&AccountRequests::logout>(),
 };

@@ -27,6 +27,6 @@ private:
     int syllable(const QString& reading);
 
     QStringList m_syllables;
-    QHash<char32_t, int> m_readings;   // index into m_syllables
-    QHash<quint64, int> m_inContext;   // (c << 32 | next) -> index into m_syllables
+    QHash<char32_t, int> m_readings; // index into m_syllables
+    QHash<quint64, int> m_inContext; // (c << 32 | next) -> index into m_syllables
 };

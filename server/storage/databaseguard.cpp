@@ -45,15 +45,17 @@ Finding inspect(const DatabaseSettings& settings)
     const QString keep = QStringLiteral("; the server will not start on it: restore the file from a backup (README, "
                                         "\"Restoring a backup\") or move it away to start an empty library");
     if (!info.exists()) {
-        return {State::New, QStringLiteral("NO DATABASE at %1: creating a NEW, EMPTY library there. If the library "
-                                           "had data, stop the server and restore the file from a backup")
-                                .arg(path)};
+        return {State::New,
+                QStringLiteral("NO DATABASE at %1: creating a NEW, EMPTY library there. If the library "
+                               "had data, stop the server and restore the file from a backup")
+                    .arg(path)};
     }
     if (!info.isFile())
         return {State::Unusable, QStringLiteral("database %1 is not a file").arg(path) + keep};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {State::Unusable, QStringLiteral("database %1 cannot be read (%2)").arg(path, file.errorString()) + keep};
+        return {State::Unusable,
+                QStringLiteral("database %1 cannot be read (%2)").arg(path, file.errorString()) + keep};
     if (info.size() == 0)
         return {State::Unusable, QStringLiteral("database %1 is empty (0 bytes)").arg(path) + keep};
     const QString check = quickCheck(path);

@@ -96,8 +96,9 @@ void noticeLostConnection(Storage& storage, const QString& name, const DatabaseP
         return;
     const QString error = storage.lastError();
     if (!storage.checkConnection())
-        logLine(log, QStringLiteral("database connection lost (%1): %2; reopening it for the next request")
-                         .arg(name, error.simplified()));
+        logLine(log,
+                QStringLiteral("database connection lost (%1): %2; reopening it for the next request")
+                    .arg(name, error.simplified()));
 }
 
 // Runs one job on a connection that nobody else uses meanwhile; false when it could not run.
@@ -282,8 +283,8 @@ bool DatabasePool::start(QString* error)
         }
     }
     for (int i = 0; i < m_settings.readers; ++i) {
-        auto storage = std::make_unique<Storage>(m_settings,
-                                                 QStringLiteral("library-%1").arg(connectionSerial.fetchAndAddRelaxed(1)));
+        auto storage = std::make_unique<Storage>(
+            m_settings, QStringLiteral("library-%1").arg(connectionSerial.fetchAndAddRelaxed(1)));
         if (!storage->open()) {
             if (error)
                 *error = storage->lastError();

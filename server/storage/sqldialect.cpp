@@ -78,8 +78,8 @@ QString PostgresDialect::prepare(QSqlDatabase& db, const DatabaseSettings& setti
     db.setPassword(settings.password);
     // A database host that does not answer must not hold a request (or the start) for minutes;
     // the application name tells an operator which server process holds a connection.
-    db.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=library-server/%1")
-                             .arg(QCoreApplication::applicationPid()));
+    db.setConnectOptions(
+        QStringLiteral("connect_timeout=5;application_name=library-server/%1").arg(QCoreApplication::applicationPid()));
     return {};
 }
 

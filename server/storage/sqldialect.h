@@ -32,7 +32,7 @@ public:
     virtual QString beginWrite() const = 0;
     // Whether the rows a decision rests on must be locked (several writers, several servers), and how.
     virtual QString rowLockSuffix() const = 0; // empty: the transaction already holds the only write lock
-    virtual QString likeOperator() const = 0;  // a substring match ignoring case
+    virtual QString likeOperator() const = 0; // a substring match ignoring case
     // Whether the connection can be lost and reopened (a database server) or not (a file).
     virtual bool canLoseConnection() const = 0;
     // Whether searches narrow the books through the trigram FTS tables first.

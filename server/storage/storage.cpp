@@ -33,8 +33,8 @@ QStringList splitStatements(const QString& script)
         current += rawLine + QLatin1Char('\n');
         if (current.trimmed().startsWith(QLatin1String("CREATE TRIGGER"), Qt::CaseInsensitive))
             inTrigger = true;
-        const bool ends = inTrigger ? line.compare(QLatin1String("END;"), Qt::CaseInsensitive) == 0
-                                    : line.endsWith(QLatin1Char(';'));
+        const bool ends =
+            inTrigger ? line.compare(QLatin1String("END;"), Qt::CaseInsensitive) == 0 : line.endsWith(QLatin1Char(';'));
         if (ends) {
             statements.append(current.trimmed());
             current.clear();
@@ -146,14 +146,15 @@ bool Storage::hasTable(const QString& table)
 bool Storage::lockAccount(const QString& id)
 {
     const QString lock = m_dialect->rowLockSuffix();
-    return lock.isEmpty() || select(QStringLiteral("SELECT 1 FROM accounts WHERE id = ?") + lock, {id}, [](const QSqlQuery&) {});
+    return lock.isEmpty()
+        || select(QStringLiteral("SELECT 1 FROM accounts WHERE id = ?") + lock, {id}, [](const QSqlQuery&) {});
 }
 
 bool Storage::lockBook(const QString& number)
 {
     const QString lock = m_dialect->rowLockSuffix();
-    return lock.isEmpty() || select(QStringLiteral("SELECT 1 FROM books WHERE number = ?") + lock, {number},
-                                    [](const QSqlQuery&) {});
+    return lock.isEmpty()
+        || select(QStringLiteral("SELECT 1 FROM books WHERE number = ?") + lock, {number}, [](const QSqlQuery&) {});
 }
 
 int Storage::schemaVersion()
@@ -272,8 +273,7 @@ void Storage::bind(QSqlQuery& query, const QVariantList& values)
     }
 }
 
-bool Storage::select(const QString& sql, const QVariantList& values,
-                     const std::function<void(const QSqlQuery&)>& row)
+bool Storage::select(const QString& sql, const QVariantList& values, const std::function<void(const QSqlQuery&)>& row)
 {
     QSqlQuery& query = prepared(sql);
     bind(query, values);

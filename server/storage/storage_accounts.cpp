@@ -10,9 +10,9 @@ const QString accountColumns = QStringLiteral(
 
 AccountRow accountFrom(const QSqlQuery& q)
 {
-    return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-            q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString(),
-            q.value(8).toInt() != 0};
+    return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+            q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
+            q.value(6).toString(), q.value(7).toString(), q.value(8).toInt() != 0};
 }
 
 // "%text%" with the LIKE wildcards of the text escaped by a backslash.
@@ -145,8 +145,9 @@ QList<AuditEvent> Storage::auditEvents(const QString& accountId, const QString& 
     select(QStringLiteral("SELECT at, actor, peer, action, account_id, book_number, detail FROM audit_log "
                           "WHERE (? = '' OR account_id = ?) AND (? = '' OR book_number = ?) ORDER BY id DESC LIMIT ?"),
            {accountId, accountId, bookNumber, bookNumber, limit}, [&](const QSqlQuery& q) {
-               events.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-                              q.value(4).toString(), q.value(5).toString(), q.value(6).toString()});
+               events.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                              q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
+                              q.value(6).toString()});
            });
     return events;
 }

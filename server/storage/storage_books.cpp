@@ -12,10 +12,10 @@
 
 namespace {
 
-const QString bookColumns = QStringLiteral(
-    "b.title, b.author, b.type, b.publisher, b.year, b.number, b.permission, "
-    "CASE WHEN EXISTS (SELECT 1 FROM loans l WHERE l.book_number = b.number) THEN 1 ELSE 0 END, "
-    "(SELECT MAX(h.ready_until) FROM holds h WHERE h.book_number = b.number)");
+const QString bookColumns =
+    QStringLiteral("b.title, b.author, b.type, b.publisher, b.year, b.number, b.permission, "
+                   "CASE WHEN EXISTS (SELECT 1 FROM loans l WHERE l.book_number = b.number) THEN 1 ELSE 0 END, "
+                   "(SELECT MAX(h.ready_until) FROM holds h WHERE h.book_number = b.number)");
 
 // How many columns bookColumns selects.
 constexpr int BookColumnCount = 9;
@@ -79,7 +79,8 @@ QString ftsPhrase(const QString& column, const QString& text)
 {
     QString quoted = text;
     quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return (column.isEmpty() ? QString() : column + QStringLiteral(" : ")) + QLatin1Char('"') + quoted + QLatin1Char('"');
+    return (column.isEmpty() ? QString() : column + QStringLiteral(" : ")) + QLatin1Char('"') + quoted
+        + QLatin1Char('"');
 }
 
 qsizetype characters(const QString& text)
@@ -93,11 +94,11 @@ constexpr int IndexedMatchLimit = 3000;
 
 // A text field of the search form.
 struct TextField {
-    QString name;       // "title": its forms are title_folded, title_pinyin, ...
+    QString name; // "title": its forms are title_folded, title_pinyin, ...
     FieldQuery query;
-    bool hasPinyin;     // titles and authors have pinyin and grams
-    QString ftsTable;   // the SQLite trigram table of its forms
-    int ftsColumns;     // how many columns that table has
+    bool hasPinyin; // titles and authors have pinyin and grams
+    QString ftsTable; // the SQLite trigram table of its forms
+    int ftsColumns; // how many columns that table has
 };
 
 // The FTS5 query that finds the field's text in its SQLite table: the trigram table, or the grams for
@@ -189,7 +190,6 @@ QString textCondition(const TextField& f, const SqlDialect& dialect, QVariantLis
     return QStringLiteral(" AND (") + alternatives.join(QStringLiteral(" OR ")) + QLatin1Char(')');
 }
 
-
 } // namespace
 
 QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
@@ -256,7 +256,8 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
     if (!m_dialect->narrowsByTrigramTables() && !title.isEmpty()) {
         QList<qint64> ids;
         select(QStringLiteral("SELECT b.id FROM books b WHERE 1 = 1") + conditions + QStringLiteral(" LIMIT ?"),
-               QVariantList(values) << IndexedMatchLimit + 1, [&](const QSqlQuery& q) { ids.append(q.value(0).toLongLong()); });
+               QVariantList(values) << IndexedMatchLimit + 1,
+               [&](const QSqlQuery& q) { ids.append(q.value(0).toLongLong()); });
         if (ids.size() <= IndexedMatchLimit)
             return booksAmong(ids, {}, {}, title, limit);
     }
@@ -281,8 +282,8 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         for (const auto& [column, text] : beginnings) {
             const QString range = QStringLiteral("b.%1 IS NOT NULL AND b.%1 >= ? AND b.%1 < ?").arg(column);
             const QVariantList bounds{text, QString(text + QChar(0xDBFF) + QChar(0xDFFF))}; // U+10FFFF sorts last
-            select(QStringLiteral("SELECT ") + bookColumns + rankColumns + QStringLiteral(" FROM books b WHERE ") + range
-                       + conditions + QStringLiteral(" ORDER BY b.") + column + QStringLiteral(" LIMIT ?"),
+            select(QStringLiteral("SELECT ") + bookColumns + rankColumns + QStringLiteral(" FROM books b WHERE ")
+                       + range + conditions + QStringLiteral(" ORDER BY b.") + column + QStringLiteral(" LIMIT ?"),
                    bounds + values + QVariantList{limit}, [&](const QSqlQuery& q) {
                        RankedBook book = rankedFrom(q, title);
                        if (!numbers.contains(book.row.number)) {
@@ -345,7 +346,8 @@ bool Storage::insertBook(const BookRow& b)
     const std::optional<int> year = yearValue(b.year);
     return change(QStringLiteral("INSERT INTO books (number, title, author, type, publisher, year, year_value, "
                                  "permission, ")
-                      + formColumns + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                      + formColumns
+                      + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
                   QVariantList{b.number, b.title, b.author, b.type, b.publisher, b.year,
                                year ? QVariant(*year) : QVariant(), b.permission}
                       + searchForms(b));

@@ -32,13 +32,14 @@ bool Storage::hasLoanDueBefore(const QString& accountId, const QString& time)
 QList<OverdueRow> Storage::overdueLoans(const QString& time, int limit)
 {
     QList<OverdueRow> rows;
-    select(QStringLiteral("SELECT l.book_number, b.title, l.account_id, a.name, a.phone, a.email, l.due_at "
-                          "FROM loans l JOIN books b ON b.number = l.book_number JOIN accounts a ON a.id = l.account_id "
-                          "WHERE l.due_at <> '' AND l.due_at < ? ORDER BY l.due_at, l.book_number LIMIT ?"),
-           {time, limit}, [&](const QSqlQuery& q) {
-               rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-                            q.value(4).toString(), q.value(5).toString(), q.value(6).toString()});
-           });
+    select(
+        QStringLiteral("SELECT l.book_number, b.title, l.account_id, a.name, a.phone, a.email, l.due_at "
+                       "FROM loans l JOIN books b ON b.number = l.book_number JOIN accounts a ON a.id = l.account_id "
+                       "WHERE l.due_at <> '' AND l.due_at < ? ORDER BY l.due_at, l.book_number LIMIT ?"),
+        {time, limit}, [&](const QSqlQuery& q) {
+            rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+                         q.value(4).toString(), q.value(5).toString(), q.value(6).toString()});
+        });
     return rows;
 }
 
@@ -66,8 +67,8 @@ const QString holdColumns =
 
 HoldRow holdFrom(const QSqlQuery& q)
 {
-    return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-            q.value(4).toString(),   q.value(5).toString()};
+    return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
+            q.value(3).toString(),   q.value(4).toString(), q.value(5).toString()};
 }
 
 } // namespace

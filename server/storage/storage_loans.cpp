@@ -18,8 +18,9 @@ std::optional<QString> Storage::borrowerOf(const QString& bookNumber)
 bool Storage::insertLoan(const QString& bookNumber, const QString& accountId, const QString& borrowedAt,
                          const QString& dueAt)
 {
-    return change(QStringLiteral("INSERT INTO loans (book_number, account_id, borrowed_at, due_at) VALUES (?, ?, ?, ?)"),
-                  {bookNumber, accountId, borrowedAt, dueAt});
+    return change(
+        QStringLiteral("INSERT INTO loans (book_number, account_id, borrowed_at, due_at) VALUES (?, ?, ?, ?)"),
+        {bookNumber, accountId, borrowedAt, dueAt});
 }
 
 bool Storage::endLoan(const QString& bookNumber, const QString& accountId, const QString& returnedAt)
@@ -45,9 +46,9 @@ QList<LoanRow> Storage::loansOf(const QString& accountId)
                           "l.due_at, l.renewals FROM loans l JOIN books b ON b.number = l.book_number "
                           "WHERE l.account_id = ? ORDER BY l.borrowed_at, b.number"),
            {accountId}, [&](const QSqlQuery& q) {
-               rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                            q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
-                            q.value(6).toString(), q.value(7).toString(), q.value(8).toInt()});
+               rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+                            q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString(),
+                            q.value(8).toInt()});
            });
     return rows;
 }

@@ -4,11 +4,12 @@
 
 bool Storage::putSession(const QString& key, const StoredSession& s)
 {
-    return change(QStringLiteral("INSERT INTO login_sessions (key, account_id, peer, login_at, last_used_at, token) "
-                                 "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (key) DO UPDATE SET "
-                                 "account_id = excluded.account_id, peer = excluded.peer, login_at = excluded.login_at, "
-                                 "last_used_at = excluded.last_used_at, token = excluded.token"),
-                  {key, s.account, s.peer, s.loginAtMs, s.lastUsedMs, s.token ? 1 : 0});
+    return change(
+        QStringLiteral("INSERT INTO login_sessions (key, account_id, peer, login_at, last_used_at, token) "
+                       "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (key) DO UPDATE SET "
+                       "account_id = excluded.account_id, peer = excluded.peer, login_at = excluded.login_at, "
+                       "last_used_at = excluded.last_used_at, token = excluded.token"),
+        {key, s.account, s.peer, s.loginAtMs, s.lastUsedMs, s.token ? 1 : 0});
 }
 
 std::optional<StoredSession> Storage::session(const QString& key)
@@ -31,8 +32,9 @@ bool Storage::removeSessions(const QString& key, const QString& account, const Q
 {
     if (!key.isEmpty())
         return change(QStringLiteral("DELETE FROM login_sessions WHERE key = ?"), {key});
-    return change(QStringLiteral("DELETE FROM login_sessions WHERE account_id = ? AND key <> ? AND (? = 0 OR token = 0)"),
-                  {account, keepKey, addressOnly ? 1 : 0});
+    return change(
+        QStringLiteral("DELETE FROM login_sessions WHERE account_id = ? AND key <> ? AND (? = 0 OR token = 0)"),
+        {account, keepKey, addressOnly ? 1 : 0});
 }
 
 bool Storage::removeExpiredSessions(qint64 idleBeforeMs, qint64 loginBeforeMs)

@@ -165,8 +165,8 @@ void TestLoadGenerator::wordFaults_data()
     QTest::newRow("login wrong id") << "login" << 0 << QList<QStringList>{{"WRONG_ID"}} << false;
     QTest::newRow("borrowed") << "borrow" << 0 << QList<QStringList>{{"BORROW_BOOK_SUCCESSFULLY"}} << true;
     QTest::newRow("borrow refused") << "borrow" << 0 << QList<QStringList>{{"BORROW_LIMIT_REACHED"}} << false;
-    QTest::newRow("return word for borrow") << "borrow" << 0 << QList<QStringList>{{"RETURN_BOOK_SUCCESSFULLY"}}
-                                            << false;
+    QTest::newRow("return word for borrow")
+        << "borrow" << 0 << QList<QStringList>{{"RETURN_BOOK_SUCCESSFULLY"}} << false;
     QTest::newRow("returned") << "borrow" << 1 << QList<QStringList>{{"RETURN_BOOK_SUCCESSFULLY"}} << true;
     QTest::newRow("return silent") << "borrow" << 1 << QList<QStringList>{} << false;
 }

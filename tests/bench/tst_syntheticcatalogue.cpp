@@ -110,7 +110,8 @@ void TestSyntheticCatalogue::searchWordMatchesOnlyItsOwnTitles()
         }
     }
     // About titlesPerWord per word; far fewer would mean words that match nothing.
-    QVERIFY2(found >= 50 * qMin<qint64>(size, SyntheticCatalogue::titlesPerWord) / 4, qPrintable(QString::number(found)));
+    QVERIFY2(found >= 50 * qMin<qint64>(size, SyntheticCatalogue::titlesPerWord) / 4,
+             qPrintable(QString::number(found)));
 }
 
 void TestSyntheticCatalogue::percentiles_data()

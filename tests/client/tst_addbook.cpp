@@ -85,8 +85,9 @@ void TestAddBook::requestFieldsInFormOrder()
 
     QTRY_COMPARE(exchange.server.requests().size(), 1);
     // Book number before year and publisher: the form's order, not the book record's.
-    QCOMPARE(exchange.server.requests().first(), (QStringList{"QUERY_ADD_BOOK", "Dream of the Red Chamber", "曹雪芹",
-                                                              "Novel", "B-0042", "1791", "人民文学出版社", permission}));
+    QCOMPARE(exchange.server.requests().first(),
+             (QStringList{"QUERY_ADD_BOOK", "Dream of the Red Chamber", "曹雪芹", "Novel", "B-0042", "1791",
+                          "人民文学出版社", permission}));
     QTRY_COMPARE(exchange.boxes.seen(), QStringList{"PASS|Add books sucessfully!"});
 }
 
@@ -107,7 +108,8 @@ void TestAddBook::reply_data()
     QTest::addColumn<bool>("stillOpen");
     QTest::newRow("success") << "ADD_BOOK_SUCCESSFULLY" << QStringList{"PASS|Add books sucessfully!"} << false;
     // Any other word is a refusal, told in the shared table's words or, unknown, by name.
-    for (const char* word : {"ADD_BOOK_FAIL", "add_book_successfully", "DELETE_BOOK_SUCCESSFULLY", "BOOK_NUMBER_EXISTS"})
+    for (const char* word :
+         {"ADD_BOOK_FAIL", "add_book_successfully", "DELETE_BOOK_SUCCESSFULLY", "BOOK_NUMBER_EXISTS"})
         QTest::newRow(word) << word << QStringList{"Error!|" + Refusals::message(word)} << true;
 }
 

@@ -54,11 +54,21 @@ void TestBookDialog::showsTheRow_data()
     QTest::addColumn<QString>("column7");
     QTest::addColumn<QString>("english");
     QTest::addColumn<QString>("limEdit");
-    QTest::newRow("研究生") << "研究生" << "Postgraduate" << "研究生";
-    QTest::newRow("超级管理员") << "超级管理员" << "Super Admin" << "超级管理员";
-    QTest::newRow("VIP") << "VIP" << "VIP" << "VIP";
-    QTest::newRow("Guest") << "Guest" << "Guest" << "Guest";
-    QTest::newRow("not a level name") << "whatever" << "Guest" << "Guest";
+    QTest::newRow("研究生") << "研究生"
+                            << "Postgraduate"
+                            << "研究生";
+    QTest::newRow("超级管理员") << "超级管理员"
+                                << "Super Admin"
+                                << "超级管理员";
+    QTest::newRow("VIP") << "VIP"
+                         << "VIP"
+                         << "VIP";
+    QTest::newRow("Guest") << "Guest"
+                           << "Guest"
+                           << "Guest";
+    QTest::newRow("not a level name") << "whatever"
+                                      << "Guest"
+                                      << "Guest";
 }
 
 void TestBookDialog::showsTheRow()
@@ -95,15 +105,33 @@ void TestBookDialog::borrowChecks_data()
     const QString noLevel = QStringLiteral("Error|您无权限借阅该书籍!!!");
     const QString onLoan = QStringLiteral("Error|该书处于在借状态，不能借阅!!!");
     const QString sent = QStringLiteral("PASS|Borrow the book successfully!");
-    QTest::newRow("guest, lowest book") << "" << "本科生" << "空闲" << noLevel;
-    QTest::newRow("guest, book of unknown level") << "" << "whatever" << "空闲" << noLevel;
-    QTest::newRow("level too low and lent: level first") << "VIP" << "管理员" << "已借出" << noLevel;
-    QTest::newRow("account level not a name") << "boss" << "whatever" << "空闲" << noLevel;
-    QTest::newRow("level enough but lent") << "VIP" << "VIP" << "已借出" << onLoan;
-    QTest::newRow("state other than free") << "Super Admin" << "本科生" << "repair" << onLoan;
-    QTest::newRow("equal levels") << "VIP" << "VIP" << "空闲" << sent;
-    QTest::newRow("higher level") << "Super Admin" << "管理员" << "空闲" << sent;
-    QTest::newRow("unknown book level counts as Guest") << "Undergraduate" << "whatever" << "空闲" << sent;
+    QTest::newRow("guest, lowest book") << ""
+                                        << "本科生"
+                                        << "空闲" << noLevel;
+    QTest::newRow("guest, book of unknown level") << ""
+                                                  << "whatever"
+                                                  << "空闲" << noLevel;
+    QTest::newRow("level too low and lent: level first") << "VIP"
+                                                         << "管理员"
+                                                         << "已借出" << noLevel;
+    QTest::newRow("account level not a name") << "boss"
+                                              << "whatever"
+                                              << "空闲" << noLevel;
+    QTest::newRow("level enough but lent") << "VIP"
+                                           << "VIP"
+                                           << "已借出" << onLoan;
+    QTest::newRow("state other than free") << "Super Admin"
+                                           << "本科生"
+                                           << "repair" << onLoan;
+    QTest::newRow("equal levels") << "VIP"
+                                  << "VIP"
+                                  << "空闲" << sent;
+    QTest::newRow("higher level") << "Super Admin"
+                                  << "管理员"
+                                  << "空闲" << sent;
+    QTest::newRow("unknown book level counts as Guest") << "Undergraduate"
+                                                        << "whatever"
+                                                        << "空闲" << sent;
 }
 
 void TestBookDialog::borrowChecks()
@@ -173,8 +201,9 @@ void TestBookDialog::borrowMarksTheRow()
     widget<QPushButton>(dialog, "borrowButton")->click();
     QTRY_COMPARE(boxes->seen(), QStringList{"PASS|Borrow the book successfully!"});
 
-    QCOMPARE(server->requests().last(), (QStringList{"QUERY_BORROW_BOOK", "书名1", "作者1", "小说", "出版社", "1999",
-                                                     "B-1", "空闲", "Postgraduate", "reader7"}));
+    QCOMPARE(server->requests().last(),
+             (QStringList{"QUERY_BORROW_BOOK", "书名1", "作者1", "小说", "出版社", "1999", "B-1", "空闲",
+                          "Postgraduate", "reader7"}));
     QTRY_VERIFY(!dialog->isVisible());
     QStringList expected = bookRow(1, "已借出", "研究生");
     QCOMPARE(shownRow(1), expected);
@@ -203,8 +232,9 @@ void TestBookDialog::deleteRemovesTheRow()
     QTRY_COMPARE(boxes->seen(), QStringList{"PASS|Delete the book successfully!"});
 
     // The permission travels as the English name, not as the text shown in the row.
-    QCOMPARE(server->requests().last(), (QStringList{"QUERY_DELETE_BOOK", "书名0", "作者0", "小说", "出版社", "1999",
-                                                     "B-0", "空闲", "Super Admin"}));
+    QCOMPARE(
+        server->requests().last(),
+        (QStringList{"QUERY_DELETE_BOOK", "书名0", "作者0", "小说", "出版社", "1999", "B-0", "空闲", "Super Admin"}));
     QTRY_VERIFY(!dialog->isVisible());
     QCOMPARE(list->topLevelItemCount(), 2);
     QCOMPARE(shownRow(0), bookRow(1, "空闲", "超级管理员"));
@@ -231,8 +261,8 @@ void TestBookDialog::otherReplyWordChangesNothing()
     widget<QPushButton>(dialog, button.toLatin1().constData())->click();
     QTRY_COMPARE(server->closedCount(), 2);
     // Each word of the reply is told.
-    QCOMPARE(boxes->seen(), (QStringList{"Error!|" + Refusals::message("BORROW_FAIL"),
-                                         "Error!|" + Refusals::message("DELETE_FAIL")}));
+    QCOMPARE(boxes->seen(),
+             (QStringList{"Error!|" + Refusals::message("BORROW_FAIL"), "Error!|" + Refusals::message("DELETE_FAIL")}));
     QVERIFY(dialog->isVisible());
     QCOMPARE(shownRow(0), bookRow(0, "空闲", "VIP"));
 }
@@ -243,8 +273,10 @@ void TestBookDialog::rowGoneBeforeTheReply_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("success");
-    QTest::newRow("borrow") << "borrowButton" << "BORROW_BOOK_SUCCESSFULLY";
-    QTest::newRow("delete") << "deleteButton" << "DELETE_BOOK_SUCCESSFULLY";
+    QTest::newRow("borrow") << "borrowButton"
+                            << "BORROW_BOOK_SUCCESSFULLY";
+    QTest::newRow("delete") << "deleteButton"
+                            << "DELETE_BOOK_SUCCESSFULLY";
 }
 
 void TestBookDialog::rowGoneBeforeTheReply()

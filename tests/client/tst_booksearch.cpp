@@ -34,8 +34,7 @@ void TestBookSearch::requestCarriesTheSevenFields_data()
 void TestBookSearch::requestCarriesTheSevenFields()
 {
     QFETCH(QStringList, texts);
-    const char* editors[] = {"bookEdit", "authorEdit", "bookNumber", "bookYearF", "bookYearT", "typeEdit",
-                             "pressEdit"};
+    const char* editors[] = {"bookEdit", "authorEdit", "bookNumber", "bookYearF", "bookYearT", "typeEdit", "pressEdit"};
     for (int i = 0; i < 7; ++i)
         widget<QLineEdit>(window.get(), editors[i])->setText(texts[i]);
     widget<QPushButton>(window.get(), "searchButton")->click();
@@ -95,12 +94,18 @@ void TestBookSearch::permissionColumn_data()
 {
     QTest::addColumn<QString>("sent");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("Super Admin") << "Super Admin" << "超级管理员";
-    QTest::newRow("Administrator") << "Administrator" << "管理员";
-    QTest::newRow("Undergraduate") << "Undergraduate" << "本科生";
-    QTest::newRow("VIP stays VIP") << "VIP" << "VIP";
-    QTest::newRow("empty shows Guest") << "" << "Guest";
-    QTest::newRow("wrong case shows Guest") << "vip" << "Guest";
+    QTest::newRow("Super Admin") << "Super Admin"
+                                 << "超级管理员";
+    QTest::newRow("Administrator") << "Administrator"
+                                   << "管理员";
+    QTest::newRow("Undergraduate") << "Undergraduate"
+                                   << "本科生";
+    QTest::newRow("VIP stays VIP") << "VIP"
+                                   << "VIP";
+    QTest::newRow("empty shows Guest") << ""
+                                       << "Guest";
+    QTest::newRow("wrong case shows Guest") << "vip"
+                                            << "Guest";
 }
 
 void TestBookSearch::permissionColumn()

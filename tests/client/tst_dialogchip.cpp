@@ -65,8 +65,12 @@ void TestDialogChIP::lockToggles_data()
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("editor");
     QTest::addColumn<QString>("otherEditor");
-    QTest::newRow("host row") << "button1" << "editIP" << "editPort";
-    QTest::newRow("port row") << "button2" << "editPort" << "editIP";
+    QTest::newRow("host row") << "button1"
+                              << "editIP"
+                              << "editPort";
+    QTest::newRow("port row") << "button2"
+                              << "editPort"
+                              << "editIP";
 }
 
 void TestDialogChIP::lockToggles()
@@ -98,14 +102,14 @@ void TestDialogChIP::savesOnOk_data()
     QTest::addColumn<QByteArray>("saved");
     QTest::newRow("nothing unlocked rewrites what is shown")
         << QByteArray("10.0.0.5\r\n4000\r\nextra") << QString() << QString() << QByteArray("10.0.0.5\n4000");
-    QTest::newRow("new host and port") << QByteArray("10.0.0.5\n4000") << "192.168.1.20" << "8080"
-                                       << QByteArray("192.168.1.20\n8080");
-    QTest::newRow("empty port is saved as 9999") << QByteArray("10.0.0.5\n4000") << QString() << ""
-                                                 << QByteArray("10.0.0.5\n9999");
-    QTest::newRow("port with a letter is saved as 9999") << QByteArray("10.0.0.5\n4000") << QString() << "80a"
-                                                         << QByteArray("10.0.0.5\n9999");
-    QTest::newRow("port outside 1..65535 is saved as 9999") << QByteArray("10.0.0.5\n4000") << QString()
-                                                            << "70000" << QByteArray("10.0.0.5\n9999");
+    QTest::newRow("new host and port") << QByteArray("10.0.0.5\n4000") << "192.168.1.20"
+                                       << "8080" << QByteArray("192.168.1.20\n8080");
+    QTest::newRow("empty port is saved as 9999")
+        << QByteArray("10.0.0.5\n4000") << QString() << "" << QByteArray("10.0.0.5\n9999");
+    QTest::newRow("port with a letter is saved as 9999")
+        << QByteArray("10.0.0.5\n4000") << QString() << "80a" << QByteArray("10.0.0.5\n9999");
+    QTest::newRow("port outside 1..65535 is saved as 9999")
+        << QByteArray("10.0.0.5\n4000") << QString() << "70000" << QByteArray("10.0.0.5\n9999");
     QTest::newRow("short host groups") << QByteArray("10.0.0.5\n4000") << "1.2.3.4" << QString()
                                        << QByteArray("1.2.3.4\n4000");
 }
@@ -152,10 +156,14 @@ void TestDialogChIP::maskKeepsDigitsOnly_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("text");
-    QTest::newRow("letters are refused") << "ab1c2" << "12...";
-    QTest::newRow("a full address") << "010020030040" << "010.020.030.040";
-    QTest::newRow("a dot jumps to the next group") << "10.1.2.3" << "10.1.2.3";
-    QTest::newRow("a fourth digit runs into the next group") << "1234" << "123.4..";
+    QTest::newRow("letters are refused") << "ab1c2"
+                                         << "12...";
+    QTest::newRow("a full address") << "010020030040"
+                                    << "010.020.030.040";
+    QTest::newRow("a dot jumps to the next group") << "10.1.2.3"
+                                                   << "10.1.2.3";
+    QTest::newRow("a fourth digit runs into the next group") << "1234"
+                                                             << "123.4..";
 }
 
 void TestDialogChIP::maskKeepsDigitsOnly()

@@ -111,12 +111,18 @@ void TestFeedback::loginEnds_data()
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("word");
     QTest::addColumn<bool>("loggedOut");
-    QTest::newRow("loans, token expired") << "loans" << "SESSION_EXPIRED" << true;
-    QTest::newRow("loans, server restarted") << "loans" << "NOT_LOGGED_IN" << true;
-    QTest::newRow("search, token expired") << "search" << "SESSION_EXPIRED" << true;
-    QTest::newRow("borrow, token expired") << "borrow" << "SESSION_EXPIRED" << true;
-    QTest::newRow("password change after a long login") << "update" << "LOGIN_AGAIN" << true;
-    QTest::newRow("password change required") << "loans" << "PASSWORD_CHANGE_REQUIRED" << false;
+    QTest::newRow("loans, token expired") << "loans"
+                                          << "SESSION_EXPIRED" << true;
+    QTest::newRow("loans, server restarted") << "loans"
+                                             << "NOT_LOGGED_IN" << true;
+    QTest::newRow("search, token expired") << "search"
+                                           << "SESSION_EXPIRED" << true;
+    QTest::newRow("borrow, token expired") << "borrow"
+                                           << "SESSION_EXPIRED" << true;
+    QTest::newRow("password change after a long login") << "update"
+                                                        << "LOGIN_AGAIN" << true;
+    QTest::newRow("password change required") << "loans"
+                                              << "PASSWORD_CHANGE_REQUIRED" << false;
 }
 
 void TestFeedback::loginEnds()
@@ -127,7 +133,7 @@ void TestFeedback::loginEnds()
     run(operation, {word});
     QTRY_VERIFY(!boxes->seen().isEmpty());
     const QString told = word == "LOGIN_AGAIN" || word == "PASSWORD_CHANGE_REQUIRED" ? Refusals::message(word)
-                                                                                    : Refusals::loginEndedMessage();
+                                                                                     : Refusals::loginEndedMessage();
     QCOMPARE(boxes->seen().first(), "Error!|" + told);
     QCOMPARE(boxes->seen().count("Error!|" + told), 1);
     QCOMPARE(window->currentUser().id, loggedOut ? QStringLiteral("Guest") : QStringLiteral("root"));
@@ -139,7 +145,8 @@ void TestFeedback::loginEnds()
         // Nothing that acts for the account stays open.
         QVERIFY(!newest<ReturnBookDialog>(window.get()) || !newest<ReturnBookDialog>(window.get())->isVisible());
     } else {
-        QTRY_VERIFY(newest<UserInfoUpdateDialog>(window.get()) && newest<UserInfoUpdateDialog>(window.get())->isVisible());
+        QTRY_VERIFY(newest<UserInfoUpdateDialog>(window.get())
+                    && newest<UserInfoUpdateDialog>(window.get())->isVisible());
     }
     // A login ended by LOGIN_AGAIN is also ended on the server.
     if (word == "LOGIN_AGAIN")
@@ -267,7 +274,8 @@ void TestFeedback::stateAndLevelColumnsAreOnScreenAndHeadingsSort()
     QTRY_VERIFY(widget<QPushButton>(window.get(), "searchButton")->isEnabled());
     QHeaderView* header = bookList()->header();
     for (int column : {6, 7})
-        QVERIFY(header->sectionViewportPosition(column) + header->sectionSize(column) <= bookList()->viewport()->width());
+        QVERIFY(header->sectionViewportPosition(column) + header->sectionSize(column)
+                <= bookList()->viewport()->width());
     QCOMPARE(bookList()->topLevelItem(1)->toolTip(0), longTitle.first());
 
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},

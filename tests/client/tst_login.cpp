@@ -56,9 +56,12 @@ void TestLogin::requestFields_data()
 {
     QTest::addColumn<QString>("id");
     QTest::addColumn<QString>("password");
-    QTest::newRow("plain") << "alice" << "secret";
-    QTest::newRow("both empty") << "" << "";
-    QTest::newRow("unicode and spaces") << "王 小明" << " p w ";
+    QTest::newRow("plain") << "alice"
+                           << "secret";
+    QTest::newRow("both empty") << ""
+                                << "";
+    QTest::newRow("unicode and spaces") << "王 小明"
+                                        << " p w ";
 }
 
 void TestLogin::requestFields()

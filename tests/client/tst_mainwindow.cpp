@@ -27,16 +27,36 @@ void TestMainWindow::actions_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shortcut");
     QTest::addColumn<bool>("enabled");
-    QTest::newRow("login") << "actionLogin" << "登入" << "Ctrl+I" << true;
-    QTest::newRow("logout") << "actionLogout" << "注销" << "Ctrl+O" << true;
-    QTest::newRow("exit") << "actionExit" << "退出" << "Ctrl+Q" << true;
-    QTest::newRow("change ip") << "actionChangeIP" << "更改主机ip" << "" << true;
-    QTest::newRow("search book") << "actionSearch_Book" << "Search Book" << "" << true;
-    QTest::newRow("info") << "actionInfo" << "个人信息" << "Alt+I" << false;
-    QTest::newRow("register") << "actionRegister" << "注册" << "" << true;
-    QTest::newRow("user manage") << "actionUserManage" << "用户管理" << "" << true;
-    QTest::newRow("add book") << "actionAddBook" << "增添书籍" << "" << true;
-    QTest::newRow("borrowed books") << "actionBorrowBook" << "书籍管理" << "" << false;
+    QTest::newRow("login") << "actionLogin"
+                           << "登入"
+                           << "Ctrl+I" << true;
+    QTest::newRow("logout") << "actionLogout"
+                            << "注销"
+                            << "Ctrl+O" << true;
+    QTest::newRow("exit") << "actionExit"
+                          << "退出"
+                          << "Ctrl+Q" << true;
+    QTest::newRow("change ip") << "actionChangeIP"
+                               << "更改主机ip"
+                               << "" << true;
+    QTest::newRow("search book") << "actionSearch_Book"
+                                 << "Search Book"
+                                 << "" << true;
+    QTest::newRow("info") << "actionInfo"
+                          << "个人信息"
+                          << "Alt+I" << false;
+    QTest::newRow("register") << "actionRegister"
+                              << "注册"
+                              << "" << true;
+    QTest::newRow("user manage") << "actionUserManage"
+                                 << "用户管理"
+                                 << "" << true;
+    QTest::newRow("add book") << "actionAddBook"
+                              << "增添书籍"
+                              << "" << true;
+    QTest::newRow("borrowed books") << "actionBorrowBook"
+                                    << "书籍管理"
+                                    << "" << false;
 }
 
 void TestMainWindow::actions()
@@ -68,7 +88,8 @@ void TestMainWindow::menusInOrder()
     for (const QAction* action : window.menuBar()->actions())
         bar << action->text();
     QCOMPARE(bar, (QStringList{"用户", "选项"}));
-    QCOMPARE(entries(window.findChild<QMenu*>("menuUser")), (QStringList{"登入", "注销", "注册", "个人信息", "-", "退出", "-"}));
+    QCOMPARE(entries(window.findChild<QMenu*>("menuUser")),
+             (QStringList{"登入", "注销", "注册", "个人信息", "-", "退出", "-"}));
     QCOMPARE(entries(window.findChild<QMenu*>("menuOption")),
              (QStringList{"更改主机ip", "TLS设置", "-", "管理员操作", "书籍管理"}));
     auto* admin = window.findChild<QMenu*>("menuAdmin");

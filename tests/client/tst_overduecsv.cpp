@@ -30,8 +30,12 @@ void TestOverdueCsv::field()
 {
     QFETCH(QString, text);
     QFETCH(QByteArray, written);
-    const QByteArray csv = OverdueDialog::toCsv({{QStringLiteral("B1"), text}, {QStringLiteral("B2"), QStringLiteral("x")}});
-    QCOMPARE(csv, "\xEF\xBB\xBF" "B1," + written + "\r\nB2,x\r\n");
+    const QByteArray csv =
+        OverdueDialog::toCsv({{QStringLiteral("B1"), text}, {QStringLiteral("B2"), QStringLiteral("x")}});
+    QCOMPARE(csv,
+             "\xEF\xBB\xBF"
+             "B1,"
+                 + written + "\r\nB2,x\r\n");
 }
 
 QTEST_APPLESS_MAIN(TestOverdueCsv)

@@ -37,8 +37,8 @@ private:
 
 // Editors in the order their texts are given to fill(): the request order, with the confirmation
 // after the password.
-static const char* const editorNames[] = {"idEdit", "passwordEdit", "repeatPasswordEdit", "nameEdit",
-                                          "studentNumberEdit", "phoneNumberEdit", "emailEdit"};
+static const char* const editorNames[] = {
+    "idEdit", "passwordEdit", "repeatPasswordEdit", "nameEdit", "studentNumberEdit", "phoneNumberEdit", "emailEdit"};
 
 RegisterDialog* TestRegistration::openForm()
 {
@@ -69,10 +69,10 @@ void TestRegistration::requestCarriesTheFormInOrder_data()
 {
     QTest::addColumn<QStringList>("form");
     QTest::addColumn<QStringList>("request");
-    QTest::newRow("every field")
-        << QStringList{"alice", "s3cret", "s3cret", "Alice", "2020001", "13800000000", "a@x.org", "reads a lot"}
-        << QStringList{"QUERY_USER_REGISTER", "alice", "s3cret", "Alice", "2020001", "13800000000", "a@x.org",
-                       "reads a lot"};
+    QTest::newRow("every field") << QStringList{"alice",   "s3cret",      "s3cret",  "Alice",
+                                                "2020001", "13800000000", "a@x.org", "reads a lot"}
+                                 << QStringList{"QUERY_USER_REGISTER", "alice",   "s3cret",     "Alice", "2020001",
+                                                "13800000000",         "a@x.org", "reads a lot"};
     QTest::newRow("multi-line personal information, Chinese name")
         << QStringList{"zs", "pw1234", "pw1234", "张三", "2020003", "139", "z@s.cn", "第一行\n第二行"}
         << QStringList{"QUERY_USER_REGISTER", "zs", "pw1234", "张三", "2020003", "139", "z@s.cn", "第一行\n第二行"};
@@ -96,9 +96,12 @@ void TestRegistration::mismatchedPasswordsSendNothing_data()
 {
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("repeated");
-    QTest::newRow("case differs") << "Secret" << "secret";
-    QTest::newRow("trailing blank") << "secret" << "secret ";
-    QTest::newRow("confirmation empty") << "secret" << "";
+    QTest::newRow("case differs") << "Secret"
+                                  << "secret";
+    QTest::newRow("trailing blank") << "secret"
+                                    << "secret ";
+    QTest::newRow("confirmation empty") << "secret"
+                                        << "";
 }
 
 void TestRegistration::mismatchedPasswordsSendNothing()
@@ -129,16 +132,24 @@ void TestRegistration::clientChecksSendNothing_data()
     QTest::addColumn<QString>("id");
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("sent");
-    QTest::newRow("empty ID") << "" << "secret" << false;
+    QTest::newRow("empty ID") << ""
+                              << "secret" << false;
     QTest::newRow("ID of 33 characters") << QString(33, QLatin1Char('a')) << "secret" << false;
     QTest::newRow("ID of 32 Chinese characters") << QString(32, QChar(0x5F20)) << "secret" << true;
-    QTest::newRow("leading space") << " carol" << "secret" << false;
-    QTest::newRow("trailing space") << "carol " << "secret" << false;
-    QTest::newRow("inner space") << "ca rol" << "secret" << true;
-    QTest::newRow("control character") << "ca\trol" << "secret" << false;
-    QTest::newRow("empty password") << "carol" << "" << false;
-    QTest::newRow("5-character password") << "carol" << "12345" << false;
-    QTest::newRow("6-character password") << "carol" << "123456" << true;
+    QTest::newRow("leading space") << " carol"
+                                   << "secret" << false;
+    QTest::newRow("trailing space") << "carol "
+                                    << "secret" << false;
+    QTest::newRow("inner space") << "ca rol"
+                                 << "secret" << true;
+    QTest::newRow("control character") << "ca\trol"
+                                       << "secret" << false;
+    QTest::newRow("empty password") << "carol"
+                                    << "" << false;
+    QTest::newRow("5-character password") << "carol"
+                                          << "12345" << false;
+    QTest::newRow("6-character password") << "carol"
+                                          << "123456" << true;
 }
 
 void TestRegistration::clientChecksSendNothing()
@@ -166,14 +177,15 @@ void TestRegistration::reply_data()
     QTest::addColumn<QString>("word");
     QTest::addColumn<QString>("box");
     QTest::addColumn<bool>("stillOpen");
-    QTest::newRow("refused") << "REGISTER_FAIL" << "Error|ID or student number existed." << true;
+    QTest::newRow("refused") << "REGISTER_FAIL"
+                             << "Error|ID or student number existed." << true;
     // Success also says that the library must confirm the account before it can borrow.
     const QString success = QStringLiteral("PASS|Register sucessfully!\n账号需经图书馆确认后才能借书。");
     QTest::newRow("server's success word") << "REGISTER_SUCCESSFULLY" << success << false;
     QTest::newRow("any other word is success") << "WHATEVER" << success << false;
     QTest::newRow("refusal word in lower case is not a refusal") << "register_fail" << success << false;
-    QTest::newRow("a known refusal is not a success")
-        << "RECORD_TOO_LONG" << "Error!|" + Refusals::message("RECORD_TOO_LONG") << true;
+    QTest::newRow("a known refusal is not a success") << "RECORD_TOO_LONG"
+                                                      << "Error!|" + Refusals::message("RECORD_TOO_LONG") << true;
 }
 
 void TestRegistration::reply()

@@ -147,7 +147,8 @@ void TestReturnBook::noCurrentRowSendsNothing()
     openWithRows({});
     QCOMPARE(server->connectionCount(), 4);
     for (const QStringList& request : server->requests())
-        QVERIFY(request.first() == QLatin1String("QUERY_USER_BORROW_BOOK") || request.first() == QLatin1String("QUERY_USER_LOANS"));
+        QVERIFY(request.first() == QLatin1String("QUERY_USER_BORROW_BOOK")
+                || request.first() == QLatin1String("QUERY_USER_LOANS"));
 }
 
 // A second press while a return is out is ignored, even on another row: aborting the first could
@@ -218,8 +219,8 @@ void TestReturnBook::refusedConnection()
 void TestReturnBook::dueDatesAndRenewal()
 {
     const auto due = [](int n, const QString& date) { return loan(n) << date << "0"; };
-    ReturnBookDialog* dialog = openWithRows({loan(0), loan(1), loan(2)},
-                                            {due(0, "2000-01-01 10:00:00"), due(1, "2999-01-01 10:00:00")});
+    ReturnBookDialog* dialog =
+        openWithRows({loan(0), loan(1), loan(2)}, {due(0, "2000-01-01 10:00:00"), due(1, "2999-01-01 10:00:00")});
     QTreeWidget* list = listOf(dialog);
     QTRY_COMPARE(list->topLevelItem(1)->text(7), QStringLiteral("2999-01-01 10:00:00"));
     QCOMPARE(list->topLevelItem(0)->text(7), QStringLiteral("2000-01-01 10:00:00"));

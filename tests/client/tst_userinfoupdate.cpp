@@ -7,10 +7,10 @@
 // Not the whole namespace: `account` below names this file's account record.
 using WindowTesting::ClientFixture;
 using WindowTesting::Exchange;
-using WindowTesting::Recorders;
 using WindowTesting::logIn;
 using WindowTesting::newest;
 using WindowTesting::press;
+using WindowTesting::Recorders;
 using WindowTesting::refusedBox;
 using WindowTesting::writeRefusedAddress;
 
@@ -36,8 +36,8 @@ private slots:
 
 private:
     UserInfoUpdateDialog* openForm();
-    static void fill(UserInfoUpdateDialog* form, const QString& password, const QString& repeated,
-                     const QString& name, const QString& phone, const QString& email, const QString& info);
+    static void fill(UserInfoUpdateDialog* form, const QString& password, const QString& repeated, const QString& name,
+                     const QString& phone, const QString& email, const QString& info);
     static void submit(UserInfoUpdateDialog* form) { press(form, "submitButton"); }
 };
 
@@ -93,7 +93,8 @@ void TestUserInfoUpdate::confirmedUpdate_data()
     QTest::addColumn<QString>("newPassword");
     QTest::addColumn<QString>("storedPassword");
     QTest::newRow("empty new password keeps the old one") << "" << account.password;
-    QTest::newRow("new password is stored") << "n3w-pass" << "n3w-pass";
+    QTest::newRow("new password is stored") << "n3w-pass"
+                                            << "n3w-pass";
 }
 
 void TestUserInfoUpdate::confirmedUpdate()
@@ -109,9 +110,9 @@ void TestUserInfoUpdate::confirmedUpdate()
     QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
 
     // The user ID comes from the account; the confirmation is not sent.
-    QCOMPARE(exchange.server.requests(), (QList<QStringList>{{"QUERY_USER_INFO_UPDATE", "u1", newPassword,
-                                                              "Alice B", "13911111111", "ab@y.org",
-                                                              "新的说明\nline 2"}}));
+    QCOMPARE(exchange.server.requests(),
+             (QList<QStringList>{{"QUERY_USER_INFO_UPDATE", "u1", newPassword, "Alice B", "13911111111", "ab@y.org",
+                                  "新的说明\nline 2"}}));
     QCOMPARE(exchange.boxes.seen(), QStringList{"PASS|Update successfully!"});
     QVERIFY(!form->isVisible());
     const UserInfo& user = window->currentUser();

@@ -100,8 +100,8 @@ void TestUserManage::listing_data()
     const QStringList ann{"ann", "Ann", "2020001", "138", "ann@x", "Undergraduate"};
     const QStringList ben{"ben", "Ben", "2020002", "139", "ben@x", "Super Admin"};
     const QStringList cat{"cat", "Cat", "2020003", "137", "cat@x", "nobody knows"};
-    QTest::newRow("search, nothing found") << false << QList<QStringList>{} << QStringList{}
-                                           << "Searching completes|Find 0 results";
+    QTest::newRow("search, nothing found")
+        << false << QList<QStringList>{} << QStringList{} << "Searching completes|Find 0 results";
     // No singular form.
     QTest::newRow("search, one account") << false << QList<QStringList>{ann} << QStringList{"本科生"}
                                          << "Searching completes|Find 1 results";
@@ -111,8 +111,8 @@ void TestUserManage::listing_data()
     QTest::newRow("search, a row of the wrong shape is skipped")
         << false << QList<QStringList>{ann, {"short", "row"}, ben} << QStringList{"本科生", "超级管理员"}
         << "Searching completes|Find 2 results";
-    QTest::newRow("unconfirmed, nothing") << true << QList<QStringList>{} << QStringList{}
-                                          << "Searching completes|Find 0 results";
+    QTest::newRow("unconfirmed, nothing")
+        << true << QList<QStringList>{} << QStringList{} << "Searching completes|Find 0 results";
     QTest::newRow("unconfirmed, two") << true << QList<QStringList>{cat, ann} << QStringList{"Guest", "本科生"}
                                       << "Searching completes|Find 2 results";
 }
@@ -131,8 +131,8 @@ void TestUserManage::listing()
     QTRY_COMPARE(exchange.boxes.seen(), QStringList{countBox});
 
     // The search text goes out untrimmed; the unconfirmed listing has no field.
-    const QStringList request = unconfirmed ? QStringList{"QUERY_UNCONFIRM_USER"}
-                                            : QStringList{"QUERY_SEARCH_USER", " a n "};
+    const QStringList request =
+        unconfirmed ? QStringList{"QUERY_UNCONFIRM_USER"} : QStringList{"QUERY_SEARCH_USER", " a n "};
     QCOMPARE(exchange.server.requests(), QList<QStringList>{request});
     QCOMPARE(columnTexts(list(), 5), shownLevels);
     if (!frames.isEmpty()) {
@@ -275,19 +275,14 @@ void TestUserManage::levelChange_data()
         const char* raised;
         const char* lowered;
     } table[] = {
-        {"Guest", "本科生", "Guest"},
-        {"本科生", "研究生", "Guest"},
-        {"研究生", "VIP", "本科生"},
-        {"VIP", "管理员", "研究生"},
-        {"管理员", "管理员", "VIP"},
-        {"超级管理员", "超级管理员", "超级管理员"},
-        {"Reader", "本科生", "Guest"},
-        {"Undergraduate", "本科生", "Guest"}, // an English name in the column reads as Guest too
+        {"Guest", "本科生", "Guest"},  {"本科生", "研究生", "Guest"},        {"研究生", "VIP", "本科生"},
+        {"VIP", "管理员", "研究生"},   {"管理员", "管理员", "VIP"},          {"超级管理员", "超级管理员", "超级管理员"},
+        {"Reader", "本科生", "Guest"}, {"Undergraduate", "本科生", "Guest"}, // an English name in the column reads as
+                                                                             // Guest too
     };
     for (const auto& row : table) {
         QTest::addRow("raise %s", row.shown) << true << QString::fromUtf8(row.shown) << QString::fromUtf8(row.raised);
-        QTest::addRow("lower %s", row.shown) << false << QString::fromUtf8(row.shown)
-                                             << QString::fromUtf8(row.lowered);
+        QTest::addRow("lower %s", row.shown) << false << QString::fromUtf8(row.shown) << QString::fromUtf8(row.lowered);
     }
 }
 
@@ -308,8 +303,8 @@ void TestUserManage::levelChange()
     // The level goes out as displayed, and the new one is worked out from it on this side.
     QCOMPARE(exchange.server.requests(),
              (QList<QStringList>{{raise ? "QUERY_ESCALATE_USER" : "QUERY_DEGRADE_USER", "u9", before}}));
-    QCOMPARE(exchange.boxes.seen(), QStringList{raise ? "PASS|Escalate the user successfully!"
-                                                      : "PASS|Degrade the user successfully!"});
+    QCOMPARE(exchange.boxes.seen(),
+             QStringList{raise ? "PASS|Escalate the user successfully!" : "PASS|Degrade the user successfully!"});
     QCOMPARE(target->text(5), after);
     QCOMPARE(list()->topLevelItem(0)->text(5), QString("VIP"));
 }
@@ -340,8 +335,8 @@ void TestUserManage::secondRowOperationRefusedWhilePending()
     // Once answered, the next operation goes through; nothing else was sent in between.
     press("degradeButton");
     QTRY_COMPARE(exchange.traces.count("Receive End"), 2);
-    QCOMPARE(exchange.server.requests(), (QList<QStringList>{{"QUERY_ESCALATE_USER", "ann", "研究生"},
-                                                             {"QUERY_DEGRADE_USER", "ben", "VIP"}}));
+    QCOMPARE(exchange.server.requests(),
+             (QList<QStringList>{{"QUERY_ESCALATE_USER", "ann", "研究生"}, {"QUERY_DEGRADE_USER", "ben", "VIP"}}));
     QCOMPARE(exchange.server.connectionCount(), 2);
     QCOMPARE(ben->text(5), QString("研究生"));
 }

@@ -24,8 +24,7 @@
 
 namespace WindowTesting {
 
-template <class T>
-T* widget(QObject* parent, const char* name)
+template <class T> T* widget(QObject* parent, const char* name)
 {
     T* child = parent->findChild<T*>(QLatin1String(name));
     if (!child)
@@ -34,8 +33,7 @@ T* widget(QObject* parent, const char* name)
 }
 
 // The most recently created dialog of a kind among the window's children.
-template <class T>
-T* newest(QObject* parent)
+template <class T> T* newest(QObject* parent)
 {
     const QList<T*> all = parent->findChildren<T*>(QString(), Qt::FindDirectChildrenOnly);
     return all.isEmpty() ? nullptr : all.last();
@@ -80,8 +78,14 @@ inline void addOpenReply(ScriptedServer& server, const QList<QStringList>& frame
 
 inline QStringList account(const QString& id, const QString& name, const QString& level)
 {
-    return {id, name, level, QStringLiteral("pw"), QStringLiteral("2020001"), QStringLiteral("555-0100"),
-            QStringLiteral("a@example.org"), QStringLiteral("about me")};
+    return {id,
+            name,
+            level,
+            QStringLiteral("pw"),
+            QStringLiteral("2020001"),
+            QStringLiteral("555-0100"),
+            QStringLiteral("a@example.org"),
+            QStringLiteral("about me")};
 }
 
 // Book n as a row of the search reply and of the result list, with the given state and reading level.
@@ -90,7 +94,7 @@ inline QStringList bookRow(int n, const QString& state = QStringLiteral("空闲"
 {
     const QString i = QString::number(n);
     return {"书名" + i, "作者" + i, QStringLiteral("小说"), QStringLiteral("出版社"), QStringLiteral("1999"), "B-" + i,
-            state, permission};
+            state,      permission};
 }
 
 // The texts of the first `columns` columns of a row.
@@ -119,15 +123,13 @@ inline void press(QWidget* parent, const char* button)
 
 // What a test watches while it drives the client: the message boxes (answered and recorded) and the
 // debug traces, whose "Receive End" marks that a reply has been read to its end.
-struct Recorders
-{
+struct Recorders {
     MessageBoxWatcher boxes;
     TraceCatcher traces;
 };
 
 // One scripted exchange made in a test's own scope: a server that hostIP.txt names, and the recorders.
-struct Exchange : Recorders
-{
+struct Exchange : Recorders {
     Exchange() { server.writeAddressFile(); }
     ScriptedServer server;
 };
@@ -140,9 +142,9 @@ class ClientFixture
 protected:
     enum Part {
         ServerAndBoxes = 0x1, // a scripted server that hostIP.txt names, and a watcher answering boxes
-        HiddenWindow = 0x2,   // the main window, not shown
-        ShownWindow = 0x4,    // the main window, shown
-        DialogParent = 0x8,   // a plain widget that owns the dialogs a test makes directly
+        HiddenWindow = 0x2, // the main window, not shown
+        ShownWindow = 0x4, // the main window, shown
+        DialogParent = 0x8, // a plain widget that owns the dialogs a test makes directly
     };
 
     void setUp(int parts)

@@ -56,16 +56,16 @@ struct Reader {
         for (int i = 0; !stop; ++i) {
             const QString number = books.at(i % books.size());
             const bool returning = holding.value(number) == Holding::Held;
-            const WireClient::Reply reply =
-                returning ? client->send(ReturnBookQuery{LoanRecord::from(records[number].mid(0, 6) << QString()), id}, 20000)
-                          : client->send(BorrowBookQuery{BookRecord::from(records[number]), id}, 20000);
+            const WireClient::Reply reply = returning
+                ? client->send(ReturnBookQuery{LoanRecord::from(records[number].mid(0, 6) << QString()), id}, 20000)
+                : client->send(BorrowBookQuery{BookRecord::from(records[number]), id}, 20000);
             if (!reply.error.isEmpty() || !reply.endOfStream) {
                 // The server went away with this request in flight: it may or may not have been done.
                 holding[number] = Holding::Unknown;
                 return;
             }
-            const QString success = returning ? QString(Reply::ReturnBookSuccessfully)
-                                               : QString(Reply::BorrowBookSuccessfully);
+            const QString success =
+                returning ? QString(Reply::ReturnBookSuccessfully) : QString(Reply::BorrowBookSuccessfully);
             if (reply.word() == success) {
                 holding[number] = returning ? Holding::NotHeld : Holding::Held;
                 if (returning)
@@ -73,8 +73,8 @@ struct Reader {
                 ++acknowledged;
             } else if (returning || !SharedBooks.contains(number)) {
                 // Only a shared book may be refused: someone else holds it.
-                problems << QStringLiteral("%1 %2 %3: %4").arg(id, returning ? "return" : "borrow", number,
-                                                              reply.word());
+                problems
+                    << QStringLiteral("%1 %2 %3: %4").arg(id, returning ? "return" : "borrow", number, reply.word());
                 return;
             }
         }

@@ -105,10 +105,7 @@ private:
     void logOut();
     // Fills the search form (object name to text; the rest left empty), searches, and gives the rows.
     QList<QStringList> search(const QHash<QString, QString>& fields);
-    QList<QStringList> searchNumber(const QString& number)
-    {
-        return search({{QStringLiteral("bookNumber"), number}});
-    }
+    QList<QStringList> searchNumber(const QString& number) { return search({{QStringLiteral("bookNumber"), number}}); }
     // Double-clicks the result row of a book number and gives the detail dialog it opened.
     BookDialog* openBook(const QString& number);
     QString pressAndWaitForBox(QWidget* dialog, const char* button);
@@ -283,8 +280,7 @@ QList<QStringList> TestJourneys::listUsers(UserManageDialog* dialog, const QStri
 
 QTreeWidgetItem* TestJourneys::userRow(UserManageDialog* dialog, const QString& id)
 {
-    const QList<QTreeWidgetItem*> found =
-        widget<QTreeWidget>(dialog, "userList")->findItems(id, Qt::MatchExactly, 0);
+    const QList<QTreeWidgetItem*> found = widget<QTreeWidget>(dialog, "userList")->findItems(id, Qt::MatchExactly, 0);
     return found.isEmpty() ? nullptr : found.first();
 }
 
@@ -346,8 +342,8 @@ void TestJourneys::guestSearchesAndOpensABook()
     QVERIFY(dialog);
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Book"));
-    const char* edits[] = {"nameEdit", "authorEdit", "typeEdit", "pressEdit", "yearEdit", "numberEdit", "stateEdit",
-                           "limEdit"};
+    const char* edits[] = {"nameEdit", "authorEdit", "typeEdit",  "pressEdit",
+                           "yearEdit", "numberEdit", "stateEdit", "limEdit"};
     for (int i = 0; i < 8; ++i)
         QCOMPARE(widget<QLineEdit>(dialog, edits[i])->text(), row.value(i));
     // A guest may look but neither delete nor borrow.
@@ -459,8 +455,10 @@ void TestJourneys::informationUpdate_data()
     QTest::addColumn<QString>("id");
     QTest::addColumn<QString>("newPassword");
 
-    QTest::newRow("with a new password") << "update1" << "Brand-New-Pass";
-    QTest::newRow("keeping the password") << "update2" << "";
+    QTest::newRow("with a new password") << "update1"
+                                         << "Brand-New-Pass";
+    QTest::newRow("keeping the password") << "update2"
+                                          << "";
 }
 
 void TestJourneys::informationUpdate()
@@ -613,10 +611,11 @@ void TestJourneys::userManagementListings()
 
     QList<QStringList> rows = listUsers(manage, QStringLiteral("listed-"));
     std::sort(rows.begin(), rows.end());
-    QCOMPARE(rows, (QList<QStringList>{
-                       {"listed-a", "listed-a name", "", "123", "listed-a@example.org", "Guest"},
-                       {"listed-b", "listed-b name", "", "123", "listed-b@example.org", "研究生"},
-                   }));
+    QCOMPARE(rows,
+             (QList<QStringList>{
+                 {"listed-a", "listed-a name", "", "123", "listed-a@example.org", "Guest"},
+                 {"listed-b", "listed-b name", "", "123", "listed-b@example.org", "研究生"},
+             }));
     QCOMPARE(boxes->seen().last(), QStringLiteral("Searching completes|Find 2 results"));
 
     // The unconfirmed list holds the guests only, whatever the search text says.
@@ -698,7 +697,9 @@ void TestJourneys::userManagementDelete()
     QVERIFY(createUser(QStringLiteral("borrower"), QStringLiteral("pw-bbbb"), Levels::Undergraduate));
     const WireClient borrower = fixture->client(5);
     QCOMPARE(fixture->login(borrower, QStringLiteral("borrower"), QStringLiteral("pw-bbbb")), QStringLiteral("PASS"));
-    QCOMPARE(borrower.send(BorrowBookQuery{BookRecord::from(fixture->bookRow(QStringLiteral("J-033"))), QStringLiteral("borrower")})
+    QCOMPARE(borrower
+                 .send(BorrowBookQuery{BookRecord::from(fixture->bookRow(QStringLiteral("J-033"))),
+                                       QStringLiteral("borrower")})
                  .word(),
              QString(Reply::BorrowBookSuccessfully));
     QCOMPARE(listUsers(manage, QStringLiteral("borrower")).size(), 1);
@@ -731,10 +732,14 @@ void TestJourneys::borrowRefusedInTheClient_data()
 
     const QString noLevel = QStringLiteral("Error|您无权限借阅该书籍!!!");
     const QString onLoan = QStringLiteral("Error|该书处于在借状态，不能借阅!!!");
-    QTest::newRow("level too low") << "undergrad" << "J-030" << Free << noLevel;
-    QTest::newRow("account not confirmed") << "unconfirmed" << "J-002" << Free << noLevel;
-    QTest::newRow("on loan") << "undergrad" << "J-031" << LentOut << onLoan;
-    QTest::newRow("on loan and level too low") << "undergrad" << "J-032" << LentOut << noLevel;
+    QTest::newRow("level too low") << "undergrad"
+                                   << "J-030" << Free << noLevel;
+    QTest::newRow("account not confirmed") << "unconfirmed"
+                                           << "J-002" << Free << noLevel;
+    QTest::newRow("on loan") << "undergrad"
+                             << "J-031" << LentOut << onLoan;
+    QTest::newRow("on loan and level too low") << "undergrad"
+                                               << "J-032" << LentOut << noLevel;
 }
 
 void TestJourneys::borrowRefusedInTheClient()
@@ -840,7 +845,8 @@ void TestJourneys::borrowRefusedByTheServer()
 void TestJourneys::sessionTokenEndsAtLogout()
 {
     QVERIFY(createUser(QStringLiteral("tokened"), QStringLiteral("Token-Pass-1"), Levels::Undergraduate));
-    QCOMPARE(logIn(QStringLiteral("tokened"), QStringLiteral("Token-Pass-1")), QStringLiteral("PASS!|Login successfully!"));
+    QCOMPARE(logIn(QStringLiteral("tokened"), QStringLiteral("Token-Pass-1")),
+             QStringLiteral("PASS!|Login successfully!"));
     const QString token = LoginSession::instance().token();
     if (token.isEmpty())
         QSKIP("this server gives no session tokens");
@@ -877,7 +883,8 @@ void TestJourneys::circulationDesk()
     book->close();
     ReturnBookDialog* loans = openBorrowedBooks();
     auto* loanList = widget<QTreeWidget>(loans, "bookList");
-    QTRY_VERIFY_WITH_TIMEOUT(loanList->topLevelItemCount() == 1 && !loanList->topLevelItem(0)->text(7).isEmpty(), WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(loanList->topLevelItemCount() == 1 && !loanList->topLevelItem(0)->text(7).isEmpty(),
+                             WaitMs);
     const QString due = loanList->topLevelItem(0)->text(7);
     loanList->setCurrentItem(loanList->topLevelItem(0));
     QVERIFY(pressAndWaitForBox(loans, "renewButton").startsWith(QStringLiteral("PASS|续借成功")));
@@ -934,12 +941,15 @@ void TestJourneys::circulationDesk()
         if (shown.value(0) == number)
             row = shown;
     }
-    QCOMPARE(row.mid(0, 4), (QStringList{number, QStringLiteral("Desk Story"), QStringLiteral("deskbob"), QStringLiteral("deskbob name")}));
+    QCOMPARE(
+        row.mid(0, 4),
+        (QStringList{number, QStringLiteral("Desk Story"), QStringLiteral("deskbob"), QStringLiteral("deskbob name")}));
     QCOMPARE(row.value(7), QStringLiteral("1"));
     QVERIFY(overdue->exportTo(QStringLiteral("overdue.csv")));
     const QByteArray csv = readFile(QStringLiteral("overdue.csv"));
     QVERIFY(csv.startsWith("\xEF\xBB\xBF书号,书名,读者ID,姓名,电话,邮箱,到期日期,逾期天数\r\n"));
-    QVERIFY(csv.contains(QStringLiteral("\r\nJ-050,Desk Story,deskbob,deskbob name,123,deskbob@example.org,").toUtf8()));
+    QVERIFY(
+        csv.contains(QStringLiteral("\r\nJ-050,Desk Story,deskbob,deskbob name,123,deskbob@example.org,").toUtf8()));
     overdue->close();
 }
 

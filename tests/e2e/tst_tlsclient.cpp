@@ -36,9 +36,10 @@ private:
 
 void TestTlsClient::initTestCase()
 {
-    QVERIFY(m_server.writeFile(QStringLiteral("seed.csv"), "title,author,type,publisher,year,number,permission\n"
-                                                          "Secure,A,T,P,2001,S1,Undergraduate\n"
-                                                          "Sound,B,T,P,2002,S2,Undergraduate\n"));
+    QVERIFY(m_server.writeFile(QStringLiteral("seed.csv"),
+                               "title,author,type,publisher,year,number,permission\n"
+                               "Secure,A,T,P,2001,S1,Undergraduate\n"
+                               "Sound,B,T,P,2002,S2,Undergraduate\n"));
     m_server.setSetting(QStringLiteral("catalogue/seed"), QStringLiteral("seed.csv"));
     QVERIFY2(m_server.start(), qPrintable(m_server.errorText()));
     m_fingerprint = TlsFingerprint::of(m_server.tlsCertificate());
@@ -111,7 +112,8 @@ void TestTlsClient::dialogAndTrustOnFirstUse()
     QVERIFY(trustQuestions().isEmpty() && tlsBoxes().isEmpty());
 
     // Another certificate than the pinned one: refused, both fingerprints shown.
-    const QString other = QString(m_fingerprint).replace(QRegularExpression("^.."), m_fingerprint.startsWith("00") ? "11" : "00");
+    const QString other =
+        QString(m_fingerprint).replace(QRegularExpression("^.."), m_fingerprint.startsWith("00") ? "11" : "00");
     QSettings("client.ini", QSettings::IniFormat).setValue("tls/fingerprint", other);
     QCOMPARE(searchRows(), 0);
     QCOMPARE(tlsBoxes().size(), 1);

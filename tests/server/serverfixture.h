@@ -45,8 +45,13 @@ public:
 
     QString registerUser(const QString& id, const QString& password, const QString& studentNumber = {}) const
     {
-        UserRegisterQuery q{id, password, id + QStringLiteral(" name"), studentNumber, QStringLiteral("123"),
-                            id + QStringLiteral("@example.org"), QStringLiteral("about ") + id};
+        UserRegisterQuery q{id,
+                            password,
+                            id + QStringLiteral(" name"),
+                            studentNumber,
+                            QStringLiteral("123"),
+                            id + QStringLiteral("@example.org"),
+                            QStringLiteral("about ") + id};
         return client(250).send(q).word();
     }
 

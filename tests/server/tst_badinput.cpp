@@ -59,24 +59,32 @@ void TestBadInput::malformedRequest_data()
     QTest::newRow("size word 1") << hex("000141") << "malformed body of 1 bytes";
     QTest::newRow("size word 65534, half the body, then silence")
         << (hex("fffe") + QByteArray(30000, 'x')) << "no whole request within 1500 ms (30000 of 65534 bytes";
-    QTest::newRow("connects and sends nothing") << QByteArray()
-                                                << "no whole request within 1500 ms (0 bytes of a size word)";
-    QTest::newRow("one byte of a size word") << hex("00")
-                                             << "no whole request within 1500 ms (1 bytes of a size word)";
-    QTest::newRow("string count past the frame") << hex("0008" "00000010" "00410042") << "malformed body of 8 bytes";
-    QTest::newRow("odd string count") << hex("0007" "00000003" "004100") << "malformed body of 7 bytes";
-    QTest::newRow("truncated string count") << hex("0002" "0000") << "malformed body of 2 bytes";
-    QTest::newRow("null string as the query code") << hex("0004" "ffffffff") << "unknown query code \"\"";
+    QTest::newRow("connects and sends nothing")
+        << QByteArray() << "no whole request within 1500 ms (0 bytes of a size word)";
+    QTest::newRow("one byte of a size word") << hex("00") << "no whole request within 1500 ms (1 bytes of a size word)";
+    QTest::newRow("string count past the frame") << hex("0008"
+                                                        "00000010"
+                                                        "00410042")
+                                                 << "malformed body of 8 bytes";
+    QTest::newRow("odd string count") << hex("0007"
+                                             "00000003"
+                                             "004100")
+                                      << "malformed body of 7 bytes";
+    QTest::newRow("truncated string count") << hex("0002"
+                                                   "0000")
+                                            << "malformed body of 2 bytes";
+    QTest::newRow("null string as the query code") << hex("0004"
+                                                          "ffffffff")
+                                                   << "unknown query code \"\"";
     QTest::newRow("fields missing") << Wire::encodeFrame({QStringLiteral("QUERY_USER_LOGIN"), QStringLiteral("admin")})
                                     << "QUERY_USER_LOGIN carries 1 fields, expected 2";
-    QTest::newRow("two fields too many")
-        << Wire::encodeFrame({QStringLiteral("QUERY_DELETE_USER"), QStringLiteral("a"), QStringLiteral("b"),
-                              QStringLiteral("c")})
-        << "QUERY_DELETE_USER carries 3 fields, expected 1 (or one more, a token)";
+    QTest::newRow("two fields too many") << Wire::encodeFrame(
+        {QStringLiteral("QUERY_DELETE_USER"), QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")})
+                                         << "QUERY_DELETE_USER carries 3 fields, expected 1 (or one more, a token)";
     QTest::newRow("unknown query code") << Wire::encodeFrame({QStringLiteral("QUERY_FORMAT_DISK")})
                                         << "unknown query code \"QUERY_FORMAT_DISK\"";
-    QTest::newRow("query code in lower case") << Wire::encodeFrame({QStringLiteral("query_unconfirm_user")})
-                                              << "unknown query code \"query_unconfirm_user\"";
+    QTest::newRow("query code in lower case")
+        << Wire::encodeFrame({QStringLiteral("query_unconfirm_user")}) << "unknown query code \"query_unconfirm_user\"";
     QTest::newRow("end-of-stream word as the request") << hex("ffff") << "end-of-stream word instead of a request";
 }
 

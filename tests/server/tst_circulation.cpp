@@ -35,11 +35,13 @@ const QString Date = QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d")
 // or loan record.
 QStringList borrow(const QString& number, const QString& user)
 {
-    return QStringList{QString(Query::BorrowBook)} + BookRecord{{}, {}, {}, {}, {}, number, {}, {}}.fields() + QStringList{user};
+    return QStringList{QString(Query::BorrowBook)} + BookRecord{{}, {}, {}, {}, {}, number, {}, {}}.fields()
+        + QStringList{user};
 }
 QStringList giveBack(const QString& number, const QString& user)
 {
-    return QStringList{QString(Query::ReturnBook)} + LoanRecord{{}, {}, {}, {}, {}, number, {}}.fields() + QStringList{user};
+    return QStringList{QString(Query::ReturnBook)} + LoanRecord{{}, {}, {}, {}, {}, number, {}}.fields()
+        + QStringList{user};
 }
 QStringList search(const QString& number)
 {
@@ -51,7 +53,6 @@ QStringList ask(QLatin1String code, const QStringList& fields = {})
 }
 
 } // namespace
-
 
 void TestCirculation::initTestCase()
 {
@@ -68,13 +69,17 @@ void TestCirculation::initTestCase()
     QVERIFY2(m_server.start(), qPrintable(m_server.errorText()));
     m_fx = std::make_unique<ServerFixture>(m_server);
     const WireClient admin = m_fx->client(1);
-    QCOMPARE(m_fx->login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)), QStringLiteral("PASS"));
+    QCOMPARE(m_fx->login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)),
+             QStringLiteral("PASS"));
     // Each reader logs in from an address of its own: ann .2, bob .3, cid .4, pat .5, gus .6.
     const struct {
         const char* id;
         int level;
-    } readers[] = {{"ann", Levels::Undergraduate}, {"bob", Levels::Undergraduate}, {"cid", Levels::Undergraduate},
-                   {"pat", Levels::Postgraduate},  {"gus", Levels::Guest}};
+    } readers[] = {{"ann", Levels::Undergraduate},
+                   {"bob", Levels::Undergraduate},
+                   {"cid", Levels::Undergraduate},
+                   {"pat", Levels::Postgraduate},
+                   {"gus", Levels::Guest}};
     int address = 2;
     for (const auto& reader : readers) {
         const QString id = QLatin1String(reader.id);
@@ -99,9 +104,12 @@ void TestCirculation::dueDatesByLevel_data()
     QTest::addColumn<QString>("reader");
     QTest::addColumn<QString>("number");
     QTest::addColumn<int>("days");
-    QTest::newRow("undergraduate: the default 30 days") << 2 << "ann" << "B7" << 30;
-    QTest::newRow("postgraduate: [loanPeriods] 45 days") << 5 << "pat" << "B8" << 45;
-    QTest::newRow("staff lend under the reader's period, not their own") << 1 << "pat" << "B9" << 45;
+    QTest::newRow("undergraduate: the default 30 days") << 2 << "ann"
+                                                        << "B7" << 30;
+    QTest::newRow("postgraduate: [loanPeriods] 45 days") << 5 << "pat"
+                                                         << "B8" << 45;
+    QTest::newRow("staff lend under the reader's period, not their own") << 1 << "pat"
+                                                                         << "B9" << 45;
 }
 
 void TestCirculation::dueDatesByLevel()
@@ -147,7 +155,8 @@ void TestCirculation::circulationStory_data()
     row("a reader cannot renew another's loan", 0, 3, ask(Query::RenewBook, {"B1", "bob"}), "^NOT_BORROWED_BY_USER$");
     row("nor for another account", 0, 3, ask(Query::RenewBook, {"B1", "ann"}), "^NOT_LOGGED_IN$");
     row("ann renews B1", 0, 2, ask(Query::RenewBook, {"B1", "ann"}), "^RENEW_BOOK_SUCCESSFULLY\\|" + Date + "$");
-    row("staff renew B1 for ann", 0, 1, ask(Query::RenewBook, {"B1", "ann"}), "^RENEW_BOOK_SUCCESSFULLY\\|" + Date + "$");
+    row("staff renew B1 for ann", 0, 1, ask(Query::RenewBook, {"B1", "ann"}),
+        "^RENEW_BOOK_SUCCESSFULLY\\|" + Date + "$");
     row("[circulation] maxRenewals reached", 0, 2, ask(Query::RenewBook, {"B1", "ann"}), "^RENEW_LIMIT_REACHED$");
     row("renewals counted in the loan list", 0, 2, ask(Query::UserLoans, {"ann"}),
         "^Circ 1\\|Anon\\|Test\\|Self\\|2000\\|B1\\|" + Date + "\\|" + Date + "\\|2\\n.*B3.*\\|0\\n.*B4.*\\|0$");
@@ -164,7 +173,8 @@ void TestCirculation::circulationStory_data()
     row("no renewal while a hold waits", 0, 2, ask(Query::RenewBook, {"B4", "ann"}), "^BOOK_ON_HOLD$");
     row("bob cancels the B4 hold", 0, 3, ask(cancel, {"B4", "bob"}), "^CANCEL_HOLD_SUCCESSFULLY$");
     row("a hold cancels once", 0, 3, ask(cancel, {"B4", "bob"}), "^NO_SUCH_HOLD$");
-    row("staff list any reader's loans", 0, 1, ask(Query::UserBorrowBook, {"ann"}), "^Circ 1\\|.*\\n.*B3.*\\n.*B4\\|" + Date + "$");
+    row("staff list any reader's loans", 0, 1, ask(Query::UserBorrowBook, {"ann"}),
+        "^Circ 1\\|.*\\n.*B3.*\\n.*B4\\|" + Date + "$");
     row("staff return any loan", 0, 1, giveBack("B4", "ann"), "^RETURN_BOOK_SUCCESSFULLY$");
     row("another reader cannot", 0, 3, giveBack("B3", "ann"), "^NOT_LOGGED_IN$");
     row("ann holds B5", 0, 2, ask(hold, {"B5", "ann"}), "^PLACE_HOLD_SUCCESSFULLY$");
@@ -175,28 +185,34 @@ void TestCirculation::circulationStory_data()
     row("desk checks B1 in: put aside for bob", 0, 1, ask(Query::CheckinBook, {"B1"}),
         "^RETURN_BOOK_SUCCESSFULLY\\|ann\\|ann name\\|0\\|bob$");
     row("the search shows it kept", 0, 7, search("B1"), "^Circ 1\\|.*\\|B1\\|预约保留\\|Undergraduate$");
-    row("bob's hold is ready, with a deadline", 0, 3, ask(Query::UserHolds, {"bob"}), "^B1\\|Circ 1\\|1\\|预约保留\\|" + Date + "$");
+    row("bob's hold is ready, with a deadline", 0, 3, ask(Query::UserHolds, {"bob"}),
+        "^B1\\|Circ 1\\|1\\|预约保留\\|" + Date + "$");
     row("another reader is refused the kept copy", 0, 4, borrow("B1", "cid"), "^BOOK_ON_HOLD$");
     row("staff too, for another reader", 0, 1, borrow("B1", "cid"), "^BOOK_ON_HOLD$");
     row("a kept copy takes holds behind the queue", 0, 5, ask(hold, {"B1", "pat"}), "^PLACE_HOLD_SUCCESSFULLY$");
     row("pat is third", 0, 5, ask(Query::UserHolds, {"pat"}), "^B1\\|Circ 1\\|3\\|排队中\\|$");
     // Four days on, [circulation] holdDays (3) has passed: bob did not come.
-    row("bob's pick-up expired: cid's turn", 4, 4, ask(Query::UserHolds, {"cid"}), "^B1\\|Circ 1\\|1\\|预约保留\\|" + Date + "$");
+    row("bob's pick-up expired: cid's turn", 4, 4, ask(Query::UserHolds, {"cid"}),
+        "^B1\\|Circ 1\\|1\\|预约保留\\|" + Date + "$");
     row("bob's hold is gone", 0, 3, ask(Query::UserHolds, {"bob"}), "^$");
     row("bob is refused now", 0, 3, borrow("B1", "bob"), "^BOOK_ON_HOLD$");
-    row("an unclaimed copy with no queue goes back to the shelf", 0, 7, search("B5"), "^Circ 5\\|.*\\|B5\\|空闲\\|Undergraduate$");
+    row("an unclaimed copy with no queue goes back to the shelf", 0, 7, search("B5"),
+        "^Circ 5\\|.*\\|B5\\|空闲\\|Undergraduate$");
     row("the desk checks B1 out to cid", 0, 1, borrow("B1", "cid"), ok);
     row("pat waits for cid's return", 0, 5, ask(Query::UserHolds, {"pat"}), "^B1\\|Circ 1\\|1\\|排队中\\|$");
     row("the overdue list is for staff", 0, 2, ask(Query::OverdueLoans), "^$");
     row("nothing overdue yet", 0, 1, ask(Query::OverdueLoans), "^$");
     // Day 35 less an hour: ann's B3 (due day 30) is 5 days late, cid's B1 (day 4 + 30) 1 day.
     row("the overdue list, most overdue first", 31 - 1.0 / 24, 1, ask(Query::OverdueLoans),
-        "^B3\\|Circ 3\\|ann\\|ann name\\|123\\|ann@example.org\\|" + Date + "\\|5\\n"
-        "B1\\|Circ 1\\|cid\\|cid name\\|123\\|cid@example.org\\|" + Date + "\\|1$");
+        "^B3\\|Circ 3\\|ann\\|ann name\\|123\\|ann@example.org\\|" + Date
+            + "\\|5\\n"
+              "B1\\|Circ 1\\|cid\\|cid name\\|123\\|cid@example.org\\|"
+            + Date + "\\|1$");
     row("a reader with an overdue loan cannot borrow", 0, 2, borrow("B2", "ann"), "^LOAN_OVERDUE$");
     row("nor can staff lend to that reader", 0, 1, borrow("B2", "ann"), "^LOAN_OVERDUE$");
     row("an overdue loan cannot be renewed", 0, 2, ask(Query::RenewBook, {"B3", "ann"}), "^LOAN_OVERDUE$");
-    row("check-in tells the days overdue", 0, 1, ask(Query::CheckinBook, {"B3"}), "^RETURN_BOOK_SUCCESSFULLY\\|ann\\|ann name\\|5\\|$");
+    row("check-in tells the days overdue", 0, 1, ask(Query::CheckinBook, {"B3"}),
+        "^RETURN_BOOK_SUCCESSFULLY\\|ann\\|ann name\\|5\\|$");
     row("ann borrows again", 0, 2, borrow("B2", "ann"), ok);
     row("the audit trail of a copy, newest first", 0, 1, ask(Query::AuditLog, {"", "B1"}),
         "^" + Date + "\\|admin\\|127.0.0.1\\|BORROW_BOOK\\|cid\\|B1\\|due .*\\n" + Date
@@ -242,7 +258,8 @@ void TestCirculation::earlierLoansGetDueDatesOnUpgrade()
         }
         QSqlQuery q(*db);
         const QString table = pg ? m_server.schema() + QStringLiteral(".loans") : QStringLiteral("loans");
-        QVERIFY(q.exec(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET due_at = '' WHERE book_number = 'B6'")));
+        QVERIFY(
+            q.exec(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET due_at = '' WHERE book_number = 'B6'")));
         q.finish();
         sqlite.close();
     }

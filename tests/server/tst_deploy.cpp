@@ -92,7 +92,8 @@ void TestDeploy::tlsGivesTheSameAnswers_data()
     QTest::newRow("unknown account") << Wire::encodeRequest(LoginQuery{QStringLiteral("nobody"), password});
     QTest::newRow("login and its record") << Wire::encodeRequest(LoginQuery{admin, password});
     QTest::newRow("user list after that login") << Wire::encodeRequest(SearchUserQuery{admin});
-    QTest::newRow("refused registration") << Wire::encodeRequest(UserRegisterQuery{QStringLiteral(" x"), password, {}, {}, {}, {}, {}});
+    QTest::newRow("refused registration")
+        << Wire::encodeRequest(UserRegisterQuery{QStringLiteral(" x"), password, {}, {}, {}, {}, {}});
     QTest::newRow("unknown code") << Wire::encodeFrame({QStringLiteral("QUERY_NOTHING_LIKE_IT")});
 }
 
@@ -117,7 +118,9 @@ void TestDeploy::tlsRefusalsAreClean_data()
     QTest::addColumn<QString>("logged");
     QTest::newRow("plain request to the TLS port") << false << QString() << "no TLS handshake";
     QTest::newRow("pinned to another certificate")
-        << true << QStringLiteral("00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF")
+        << true
+        << QStringLiteral(
+               "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF")
         << "no TLS handshake";
 }
 
@@ -162,7 +165,8 @@ void TestDeploy::idlePeersLeaveSearchesServed()
         while (opening.load() || latencies.empty()) {
             QElapsedTimer clock;
             clock.start();
-            const WireClient::Reply reply = reader.send(BookQuery{QStringLiteral("Deploy"), {}, {}, {}, {}, {}, {}}, 30000);
+            const WireClient::Reply reply =
+                reader.send(BookQuery{QStringLiteral("Deploy"), {}, {}, {}, {}, {}, {}}, 30000);
             latencies.push_back(clock.elapsed());
             failures += reply.endOfStream && reply.frames.size() == 20 ? 0 : 1;
         }
@@ -177,11 +181,12 @@ void TestDeploy::idlePeersLeaveSearchesServed()
     searcher.join();
     std::sort(latencies.begin(), latencies.end());
     // Figures for the report; the test holds only what must hold on any machine.
-    qInfo("%d searches while %d idle connections from %d addresses opened: median %lld ms, slowest %lld ms", int(latencies.size()),
-          connections, addresses, latencies[latencies.size() / 2], latencies.back());
+    qInfo("%d searches while %d idle connections from %d addresses opened: median %lld ms, slowest %lld ms",
+          int(latencies.size()), connections, addresses, latencies[latencies.size() / 2], latencies.back());
     QCOMPARE(failures, 0);
     if (addresses == 1)
-        QVERIFY(m_server.waitForOutput(QStringLiteral("refused: already 16 connections from this address"), 1000, first));
+        QVERIFY(
+            m_server.waitForOutput(QStringLiteral("refused: already 16 connections from this address"), 1000, first));
     // The idle ones are let go after the first-byte deadline.
     QVERIFY(m_server.waitForOutput(QStringLiteral("no first byte within 2000 ms"), 10000, first));
 }
@@ -191,9 +196,8 @@ void TestDeploy::registrationRules_data()
     QTest::addColumn<UserRegisterQuery>("query");
     QTest::addColumn<QString>("logged"); // empty: registered
     const auto q = [](const QString& id, const QString& password = QStringLiteral("secret-1"), const QString& name = {},
-                      const QString& phone = {}, const QString& info = {}) {
-        return UserRegisterQuery{id, password, name, {}, phone, {}, info};
-    };
+                      const QString& phone = {},
+                      const QString& info = {}) { return UserRegisterQuery{id, password, name, {}, phone, {}, info}; };
     QTest::newRow("line break in the ID") << q("x\n2026-01-01 FORGED") << "control or unprintable";
     QTest::newRow("tab in the ID") << q("tab\tbed") << "control or unprintable";
     QTest::newRow("escape sequence in the ID") << q("bell\x1b[2J") << "control or unprintable";
@@ -204,8 +208,8 @@ void TestDeploy::registrationRules_data()
     QTest::newRow("five-character password") << q("short", QStringLiteral("12345")) << "password shorter than 6";
     QTest::newRow("name too long") << q("longname", QStringLiteral("secret-1"), QString(65, QLatin1Char('n')))
                                    << "name longer than 64";
-    QTest::newRow("control character in the phone") << q("phoney", QStringLiteral("secret-1"), {}, QStringLiteral("555\x1b"))
-                                                    << "phone with a control";
+    QTest::newRow("control character in the phone")
+        << q("phoney", QStringLiteral("secret-1"), {}, QStringLiteral("555\x1b")) << "phone with a control";
     QTest::newRow("32 characters, line breaks in the notes")
         << q(QString(32, QChar(0x4e66)), QStringLiteral("secret-1"), {}, {}, QStringLiteral("one\ntwo")) << "";
 }
@@ -220,7 +224,8 @@ void TestDeploy::registrationRules()
     QVERIFY(m_server.waitForOutput(logged.isEmpty() ? QStringLiteral("REGISTER_SUCCESSFULLY") : logged, 10000, first));
     // What a peer sent never starts a line of its own.
     for (const QString& line : linesSince(first))
-        QVERIFY2(!line.contains(QLatin1String("FORGED")) || line.contains(QLatin1String("x\\n2026-01-01 FORGED")), qPrintable(line));
+        QVERIFY2(!line.contains(QLatin1String("FORGED")) || line.contains(QLatin1String("x\\n2026-01-01 FORGED")),
+                 qPrintable(line));
 }
 
 void TestDeploy::registrationLimitsAndOrder()
@@ -266,8 +271,9 @@ void TestDeploy::logNamesWhoAndWhat()
     const WireClient readerClient = m_fx->client(8);
     QCOMPARE(m_fx->login(readerClient, reader, QStringLiteral("wrong-one")), QStringLiteral("WRONG_PASSWORD"));
     QCOMPARE(m_fx->login(readerClient, reader, QStringLiteral("secret-1")), QStringLiteral("PASS"));
-    QCOMPARE(readerClient.send(BorrowBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("LOG-1"))), reader}).word(),
-             Reply::BorrowBookSuccessfully);
+    QCOMPARE(
+        readerClient.send(BorrowBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("LOG-1"))), reader}).word(),
+        Reply::BorrowBookSuccessfully);
     const QStringList loan = readerClient.send(UserBorrowBookQuery{reader}).frames.value(0);
     QCOMPARE(readerClient.send(ReturnBookQuery{LoanRecord::from(loan), reader}).word(), Reply::ReturnBookSuccessfully);
     QCOMPARE(m_admin.send(DeleteBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("LOG-1")))}).word(),
@@ -277,7 +283,8 @@ void TestDeploy::logNamesWhoAndWhat()
     const QStringList expected{
         QStringLiteral("QUERY_ADD_BOOK ADD_BOOK_SUCCESSFULLY by admin book=LOG-1"),
         QStringLiteral("QUERY_USER_REGISTER REGISTER_SUCCESSFULLY by (nobody) account=logged-reader"),
-        QStringLiteral("QUERY_ESCALATE_USER ESCALATE_USER_SUCCESSFULLY by admin account=logged-reader Guest -> Undergraduate"),
+        QStringLiteral(
+            "QUERY_ESCALATE_USER ESCALATE_USER_SUCCESSFULLY by admin account=logged-reader Guest -> Undergraduate"),
         QStringLiteral("QUERY_USER_LOGIN WRONG_PASSWORD for logged-reader"),
         QStringLiteral("QUERY_BORROW_BOOK BORROW_BOOK_SUCCESSFULLY by logged-reader account=logged-reader book=LOG-1"),
         QStringLiteral("QUERY_RETURN_BOOK RETURN_BOOK_SUCCESSFULLY by logged-reader account=logged-reader book=LOG-1"),
@@ -293,7 +300,8 @@ void TestDeploy::noCoreDumps()
     QFile limits(QStringLiteral("/proc/%1/limits").arg(m_server.processId()));
     QVERIFY(limits.open(QIODevice::ReadOnly));
     const QString text = QString::fromLatin1(limits.readAll());
-    QVERIFY2(QRegularExpression(QStringLiteral("Max core file size\\s+0\\s+0\\s")).match(text).hasMatch(), qPrintable(text));
+    QVERIFY2(QRegularExpression(QStringLiteral("Max core file size\\s+0\\s+0\\s")).match(text).hasMatch(),
+             qPrintable(text));
 }
 
 void TestDeploy::unusableDatabaseStopsTheServer_data()
@@ -360,7 +368,8 @@ void TestDeploy::backupWhileBorrowersWork()
 
     ServerFixture fx(server);
     const WireClient admin = fx.client(1);
-    QCOMPARE(fx.login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)), QStringLiteral("PASS"));
+    QCOMPARE(fx.login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)),
+             QStringLiteral("PASS"));
     for (int b = 0; b < Borrowers; ++b) {
         const QString id = QStringLiteral("borrower%1").arg(b);
         QVERIFY(fx.createUser(admin, id, QStringLiteral("secret-1"), Levels::Undergraduate));
@@ -375,8 +384,13 @@ void TestDeploy::backupWhileBorrowersWork()
             const WireClient client = fx.client(100 + b);
             for (int i = 1; i <= BooksEach; ++i) {
                 const QString number = QStringLiteral("D%1").arg(b * BooksEach + i);
-                const QStringList book{QStringLiteral("Deploy Book ") + number.mid(1), QStringLiteral("Author"), QStringLiteral("Type"),
-                                       QStringLiteral("Press"), QStringLiteral("2001"), number, BookState::free(),
+                const QStringList book{QStringLiteral("Deploy Book ") + number.mid(1),
+                                       QStringLiteral("Author"),
+                                       QStringLiteral("Type"),
+                                       QStringLiteral("Press"),
+                                       QStringLiteral("2001"),
+                                       number,
+                                       BookState::free(),
                                        QStringLiteral("Undergraduate")};
                 if (client.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("borrower%1").arg(b)}).word()
                     == Reply::BorrowBookSuccessfully) {
@@ -420,9 +434,10 @@ void TestDeploy::backupWhileBorrowersWork()
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("copy"));
-    QVERIFY2(copied.contains(before), qPrintable(QStringLiteral("%1 of %2 loans acknowledged before the backup are in it")
-                                                     .arg((copied & before).size())
-                                                     .arg(before.size())));
+    QVERIFY2(copied.contains(before),
+             qPrintable(QStringLiteral("%1 of %2 loans acknowledged before the backup are in it")
+                            .arg((copied & before).size())
+                            .arg(before.size())));
     QVERIFY(acknowledged.contains(copied));
     // A second backup never overwrites the first.
     QProcess again;
@@ -440,7 +455,8 @@ void TestDeploy::fullDiskRefusesChangesAndRecovers()
     QVERIFY2(server.start(), qPrintable(server.errorText()));
     ServerFixture fx(server);
     const WireClient admin = fx.client(1);
-    QCOMPARE(fx.login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)), QStringLiteral("PASS"));
+    QCOMPARE(fx.login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)),
+             QStringLiteral("PASS"));
     const auto add = [&](const QString& number) {
         return admin.send(AddBookQuery{QStringLiteral("Full ") + number, {}, {}, number, {}, {}, {}}).word();
     };

@@ -29,16 +29,19 @@ void TestPersistence::restartKeepsAccountsBooksAndLoans()
     QVERIFY2(server.start(), qPrintable(server.errorText()));
     ServerFixture fx(server);
     WireClient admin = fx.client(1);
-    QCOMPARE(fx.login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)), QStringLiteral("PASS"));
-    QCOMPARE(admin.send(AddBookQuery{QStringLiteral("围城"), QStringLiteral("钱钟书"), QStringLiteral("小说"),
-                                     QStringLiteral("P-1"), QStringLiteral("1947"), QStringLiteral("晨光出版公司"),
-                                     QStringLiteral("Undergraduate")})
+    QCOMPARE(fx.login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)),
+             QStringLiteral("PASS"));
+    QCOMPARE(admin
+                 .send(AddBookQuery{QStringLiteral("围城"), QStringLiteral("钱钟书"), QStringLiteral("小说"),
+                                    QStringLiteral("P-1"), QStringLiteral("1947"), QStringLiteral("晨光出版公司"),
+                                    QStringLiteral("Undergraduate")})
                  .word(),
              Reply::AddBookSuccessfully);
     QVERIFY(fx.createUser(admin, QStringLiteral("keeper"), QStringLiteral("pw-keeper"), Levels::Postgraduate));
     WireClient keeper = fx.client(2);
     QCOMPARE(fx.login(keeper, QStringLiteral("keeper"), QStringLiteral("pw-keeper")), QStringLiteral("PASS"));
-    QCOMPARE(keeper.send(BorrowBookQuery{BookRecord::from(fx.bookRow(QStringLiteral("P-1"))), QStringLiteral("keeper")}).word(),
+    QCOMPARE(keeper.send(BorrowBookQuery{BookRecord::from(fx.bookRow(QStringLiteral("P-1"))), QStringLiteral("keeper")})
+                 .word(),
              Reply::BorrowBookSuccessfully);
     const QList<QStringList> loansBefore = keeper.send(UserBorrowBookQuery{QStringLiteral("keeper")}).frames;
     const QStringList userBefore = fx.userRow(admin, QStringLiteral("keeper"));
@@ -55,7 +58,8 @@ void TestPersistence::restartKeepsAccountsBooksAndLoans()
     QCOMPARE(keeper.send(UserBorrowBookQuery{QStringLiteral("keeper")}).frames.size(), server.usesPostgres() ? 1 : 0);
     QCOMPARE(fx.login(keeper, QStringLiteral("keeper"), QStringLiteral("pw-keeper")), QStringLiteral("PASS"));
     QCOMPARE(keeper.send(UserBorrowBookQuery{QStringLiteral("keeper")}).frames, loansBefore);
-    QCOMPARE(fx.login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)), QStringLiteral("PASS"));
+    QCOMPARE(fx.login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)),
+             QStringLiteral("PASS"));
     QCOMPARE(fx.userRow(admin, QStringLiteral("keeper")), userBefore);
     QCOMPARE(keeper.send(ReturnBookQuery{LoanRecord::from(loansBefore.first()), QStringLiteral("keeper")}).word(),
              Reply::ReturnBookSuccessfully);
@@ -74,7 +78,8 @@ void TestPersistence::noPasswordInTheDatabaseFiles()
     const WireClient c = fx.client(1);
     QCOMPARE(fx.registerUser(QStringLiteral("secretive"), first), QStringLiteral("REGISTER_SUCCESSFULLY"));
     QCOMPARE(fx.login(c, QStringLiteral("secretive"), first), QStringLiteral("PASS"));
-    QCOMPARE(c.send(UserUpdateQuery{QStringLiteral("secretive"), second, {}, {}, {}, {}}).word(), Reply::UpdateSuccessfully);
+    QCOMPARE(c.send(UserUpdateQuery{QStringLiteral("secretive"), second, {}, {}, {}, {}}).word(),
+             Reply::UpdateSuccessfully);
 
     // Read what is stored while the server runs (the write-ahead log still holds the changes) and after.
     for (int pass = 0; pass < 2; ++pass) {
@@ -105,7 +110,8 @@ void TestPersistence::generatedAdministratorPasswordIsPrintedOnceAndMustBeChange
     ServerFixture fx(server);
     const WireClient::Reply reply = fx.client(1).send(LoginQuery{QStringLiteral("chief"), password});
     QCOMPARE(reply.word(), QStringLiteral("PASS"));
-    QCOMPARE(Reply::accountAfterPass(reply.frames.first()).value_or(QStringList()).value(2), QStringLiteral("Super Admin"));
+    QCOMPARE(Reply::accountAfterPass(reply.frames.first()).value_or(QStringList()).value(2),
+             QStringLiteral("Super Admin"));
     QVERIFY(server.stop());
 
     const int linesBefore = int(server.output().size());
@@ -117,15 +123,17 @@ void TestPersistence::generatedAdministratorPasswordIsPrintedOnceAndMustBeChange
 
     // The printed password serves for choosing another and for nothing else: an update that keeps it
     // is served, but lifts nothing.
-    const QList<QByteArray> refused{Wire::encodeRequest(SearchUserQuery{QString()}),
-                                    Wire::encodeRequest(AddBookQuery{QStringLiteral("T"), {}, {}, QStringLiteral("N-1"), {}, {}, {}}),
-                                    Wire::encodeRequest(UserBorrowBookQuery{QStringLiteral("chief")})};
+    const QList<QByteArray> refused{
+        Wire::encodeRequest(SearchUserQuery{QString()}),
+        Wire::encodeRequest(AddBookQuery{QStringLiteral("T"), {}, {}, QStringLiteral("N-1"), {}, {}, {}}),
+        Wire::encodeRequest(UserBorrowBookQuery{QStringLiteral("chief")})};
     QCOMPARE(chief.send(UserUpdateQuery{QStringLiteral("chief"), {}, QStringLiteral("Chief"), {}, {}, {}}).word(),
              Reply::UpdateSuccessfully);
     for (const QByteArray& request : refused)
         QCOMPARE(chief.sendBytes(request).word(), QStringLiteral("PASSWORD_CHANGE_REQUIRED"));
-    QCOMPARE(chief.send(UserUpdateQuery{QStringLiteral("chief"), QStringLiteral("Chief-Chosen-1"), {}, {}, {}, {}}).word(),
-             Reply::UpdateSuccessfully);
+    QCOMPARE(
+        chief.send(UserUpdateQuery{QStringLiteral("chief"), QStringLiteral("Chief-Chosen-1"), {}, {}, {}, {}}).word(),
+        Reply::UpdateSuccessfully);
     QCOMPARE(chief.send(SearchUserQuery{QStringLiteral("chief")}).frames.size(), 1);
     QVERIFY(server.stop());
 }
@@ -168,7 +176,8 @@ void TestPersistence::unusableDatabaseEndsTheServer()
 {
     ServerProcess server{QStringLiteral(SERVER_BINARY)};
     // A file in a directory that does not exist, or a PostgreSQL database that does not.
-    const QString name = server.usesPostgres() ? QStringLiteral("no_such_library") : QStringLiteral("no-such-dir/library.db");
+    const QString name =
+        server.usesPostgres() ? QStringLiteral("no_such_library") : QStringLiteral("no-such-dir/library.db");
     server.setSetting(QStringLiteral("database/name"), name);
     QVERIFY(!server.start());
     QVERIFY(!server.isRunning());

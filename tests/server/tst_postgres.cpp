@@ -96,8 +96,7 @@ QStringList TestPostgres::race(const std::vector<std::function<QString()>>& requ
     for (int i = 0; i < count; ++i) {
         threads.emplace_back([&, i] {
             ++ready;
-            while (ready.load() < count) {
-            }
+            while (ready.load() < count) { }
             words[i] = requests[size_t(i)]();
         });
     }
@@ -151,11 +150,14 @@ void TestPostgres::failedConnectionAtStart_data()
     QTest::addColumn<QString>("setting");
     QTest::addColumn<QString>("value");
     QTest::addColumn<bool>("needsCluster");
-    QTest::newRow("nothing listens on the port") << "database/port" << QString::number(portWithNothingListening())
-                                                 << false;
-    QTest::newRow("wrong password") << "database/password" << "not-the-password" << true;
-    QTest::newRow("no such database") << "database/name" << "no_such_library" << true;
-    QTest::newRow("schema name that would need quoting") << "database/schema" << "Bad\"Name" << true;
+    QTest::newRow("nothing listens on the port")
+        << "database/port" << QString::number(portWithNothingListening()) << false;
+    QTest::newRow("wrong password") << "database/password"
+                                    << "not-the-password" << true;
+    QTest::newRow("no such database") << "database/name"
+                                      << "no_such_library" << true;
+    QTest::newRow("schema name that would need quoting") << "database/schema"
+                                                         << "Bad\"Name" << true;
 }
 
 void TestPostgres::failedConnectionAtStart()
@@ -190,7 +192,8 @@ void TestPostgres::failedConnectionAtStart()
     QCOMPARE(reasons.size(), 1);
     const QString line = reasons.first();
     QVERIFY2(line.contains(QLatin1String("PostgreSQL 127.0.0.1:")), qPrintable(line));
-    QVERIFY2(line.contains(QLatin1Char('/') + (setting == QLatin1String("database/name") ? value : QStringLiteral("library"))),
+    QVERIFY2(line.contains(QLatin1Char('/')
+                           + (setting == QLatin1String("database/name") ? value : QStringLiteral("library"))),
              qPrintable(line));
 }
 
@@ -204,13 +207,16 @@ void TestPostgres::loginOnOneServerCountsOnTheOther()
     QCOMPARE(m_fx1->login(onFirst, QStringLiteral("roamer"), QStringLiteral("pw-roamer")), QStringLiteral("PASS"));
     // Logged in through the first server, borrowing through the second and returning through the first.
     const QStringList book = m_fx2->bookRow(QStringLiteral("X001"));
-    QCOMPARE(onSecond.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("roamer")}).word(), Reply::BorrowBookSuccessfully);
+    QCOMPARE(onSecond.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("roamer")}).word(),
+             Reply::BorrowBookSuccessfully);
     QCOMPARE(m_fx1->bookRow(QStringLiteral("X001")).value(6), BookState::lentOut());
     const QList<QStringList> loans = onFirst.send(UserBorrowBookQuery{QStringLiteral("roamer")}).frames;
     QCOMPARE(loans.size(), 1);
-    QCOMPARE(onFirst.send(ReturnBookQuery{LoanRecord::from(loans.first()), QStringLiteral("roamer")}).word(), Reply::ReturnBookSuccessfully);
+    QCOMPARE(onFirst.send(ReturnBookQuery{LoanRecord::from(loans.first()), QStringLiteral("roamer")}).word(),
+             Reply::ReturnBookSuccessfully);
     // Another address has no session on either server.
-    QCOMPARE(m_fx2->client(21).send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("roamer")}).word(), QStringLiteral("NOT_LOGGED_IN"));
+    QCOMPARE(m_fx2->client(21).send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("roamer")}).word(),
+             QStringLiteral("NOT_LOGGED_IN"));
 
     // The latest login from an address decides on both servers: an administrator session taken over by
     // a reader through the second server no longer manages accounts through the first.
@@ -238,14 +244,17 @@ void TestPostgres::twoServersRaceForOneCopy()
     std::vector<std::function<QString()>> borrows;
     for (int i = 0; i < Clients; ++i) {
         const WireClient& c = via[size_t(i)];
-        borrows.push_back([&c, book, i] { return c.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("racer%1").arg(i)}).word(); });
+        borrows.push_back([&c, book, i] {
+            return c.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("racer%1").arg(i)}).word();
+        });
     }
     const QStringList words = race(borrows);
     QCOMPARE(words.count(Reply::BorrowBookSuccessfully), 1);
     QCOMPARE(words.count(QStringLiteral("BOOK_ALREADY_LENT")), Clients - 1);
     const int winner = int(words.indexOf(Reply::BorrowBookSuccessfully));
     QCOMPARE(scalar(QStringLiteral("SELECT COUNT(*) FROM loans WHERE book_number = 'R001'")), 1);
-    const QList<QStringList> loans = m_fx2->client(100 + winner).send(UserBorrowBookQuery{QStringLiteral("racer%1").arg(winner)}).frames;
+    const QList<QStringList> loans =
+        m_fx2->client(100 + winner).send(UserBorrowBookQuery{QStringLiteral("racer%1").arg(winner)}).frames;
     QCOMPARE(loans.size(), 1);
     QCOMPARE(loans.first().value(5), QStringLiteral("R001"));
 }
@@ -264,7 +273,9 @@ void TestPostgres::loanLimitHoldsAcrossServers()
     for (int i = 1; i <= 6; ++i) {
         const QStringList book = m_fx1->bookRow(QStringLiteral("L00%1").arg(i));
         const WireClient& via = i % 2 ? viaSecond : viaFirst;
-        borrows.push_back([&via, book] { return via.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("greedy")}).word(); });
+        borrows.push_back([&via, book] {
+            return via.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("greedy")}).word();
+        });
     }
     const QStringList words = race(borrows);
     QCOMPARE(words.count(Reply::BorrowBookSuccessfully), 2);
@@ -319,19 +330,25 @@ void TestPostgres::returnRacesItselfAcrossServers()
 {
     if (!requireCluster())
         return;
-    QVERIFY(m_fx1->createUser(m_admin, QStringLiteral("returner"), QStringLiteral("pw-returner"), Levels::Undergraduate));
+    QVERIFY(
+        m_fx1->createUser(m_admin, QStringLiteral("returner"), QStringLiteral("pw-returner"), Levels::Undergraduate));
     const WireClient viaFirst = m_fx1->client(32);
     const WireClient viaSecond = m_fx2->client(32);
     QCOMPARE(m_fx1->login(viaFirst, QStringLiteral("returner"), QStringLiteral("pw-returner")), QStringLiteral("PASS"));
-    QCOMPARE(viaFirst.send(BorrowBookQuery{BookRecord::from(m_fx1->bookRow(QStringLiteral("T001"))), QStringLiteral("returner")}).word(),
-             Reply::BorrowBookSuccessfully);
+    QCOMPARE(
+        viaFirst
+            .send(BorrowBookQuery{BookRecord::from(m_fx1->bookRow(QStringLiteral("T001"))), QStringLiteral("returner")})
+            .word(),
+        Reply::BorrowBookSuccessfully);
     const QStringList loan = viaFirst.send(UserBorrowBookQuery{QStringLiteral("returner")}).frames.value(0);
     // The same return pressed on two machines at once: one ends the loan, the other finds none, and
     // the history holds it once.
     std::vector<std::function<QString()>> returns;
     for (int i = 0; i < 6; ++i) {
         const WireClient& via = i % 2 ? viaSecond : viaFirst;
-        returns.push_back([&via, loan] { return via.send(ReturnBookQuery{LoanRecord::from(loan), QStringLiteral("returner")}).word(); });
+        returns.push_back([&via, loan] {
+            return via.send(ReturnBookQuery{LoanRecord::from(loan), QStringLiteral("returner")}).word();
+        });
     }
     const QStringList words = race(returns);
     QCOMPARE(words.count(Reply::ReturnBookSuccessfully), 1);
@@ -351,7 +368,8 @@ void TestPostgres::deletedAccountLosesItsSessionOnEveryServer()
              QStringLiteral("PASS"));
     QCOMPARE(m_fx1->login(viaFirst, QStringLiteral("gone"), QStringLiteral("pw-gone")), QStringLiteral("PASS"));
     QVERIFY(viaSecond.send(SearchUserQuery{QStringLiteral("gone")}).frames.size() == 1);
-    QCOMPARE(m_fx2->client(1).send(DeleteUserQuery{QStringLiteral("gone")}).word(), QString(Reply::DeleteUserSuccessfully));
+    QCOMPARE(m_fx2->client(1).send(DeleteUserQuery{QStringLiteral("gone")}).word(),
+             QString(Reply::DeleteUserSuccessfully));
     // Neither the deleted administrator nor the earlier administrator login from the address counts.
     QCOMPARE(viaFirst.send(SearchUserQuery{QStringLiteral("admin")}).frames.size(), 0);
     QCOMPARE(viaSecond.send(SearchUserQuery{QStringLiteral("admin")}).frames.size(), 0);

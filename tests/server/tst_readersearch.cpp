@@ -47,11 +47,12 @@ void TestReaderSearch::initTestCase()
     const WireClient admin = m_fx->client(1);
     QCOMPARE(m_fx->login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)),
              QStringLiteral("PASS"));
-    QCOMPARE(admin.send(AddBookQuery{QStringLiteral("西遊記"), QStringLiteral("吳承恩"), QStringLiteral("小说"),
-                                     QStringLiteral("XY-01"), QStringLiteral("1980"), QStringLiteral("中华书局"),
-                                     QString()})
-                 .word(),
-             Reply::AddBookSuccessfully);
+    QCOMPARE(
+        admin
+            .send(AddBookQuery{QStringLiteral("西遊記"), QStringLiteral("吳承恩"), QStringLiteral("小说"),
+                               QStringLiteral("XY-01"), QStringLiteral("1980"), QStringLiteral("中华书局"), QString()})
+            .word(),
+        Reply::AddBookSuccessfully);
 }
 
 void TestReaderSearch::cleanupTestCase()
@@ -75,8 +76,8 @@ void TestReaderSearch::findsTheBook_data()
     QTest::newRow("pinyin initials") << title(u"sgyy"_qs) << n("978-7-02-008731-3");
     QTest::newRow("author pinyin") << author(u"Luo Guanzhong"_qs) << n("978-7-02-008731-3");
     QTest::newRow("author initials") << author(u"cxq"_qs) << n("C-0003");
-    QTest::newRow("title and author narrow together") << BookQuery{u"sanguo"_qs, u"luo"_qs, {}, {}, {}, {}, {}}
-                                                      << n("978-7-02-008731-3");
+    QTest::newRow("title and author narrow together")
+        << BookQuery{u"sanguo"_qs, u"luo"_qs, {}, {}, {}, {}, {}} << n("978-7-02-008731-3");
     QTest::newRow("added book, pinyin") << title(u"xiyouji"_qs) << n("XY-01");
     QTest::newRow("added book, initials") << title(u"xyj"_qs) << n("XY-01");
     QTest::newRow("added book, simplified") << title(u"西游"_qs) << n("XY-01");

@@ -202,7 +202,8 @@ void TestSearchText::manyThreadsFoldAlike()
         threads.emplace_back([&] {
             for (int i = 0; i < 2000; ++i) {
                 const QString& t = texts[i % texts.size()];
-                if (SearchText::fold(t) + SearchText::pinyin(SearchText::fold(t)).syllables != expected[i % texts.size()])
+                if (SearchText::fold(t) + SearchText::pinyin(SearchText::fold(t)).syllables
+                    != expected[i % texts.size()])
                     ++wrong;
             }
         });

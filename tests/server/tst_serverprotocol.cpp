@@ -57,8 +57,10 @@ private:
     // The client at the address a reader of the fixture logged in from.
     WireClient as(const QString& id) const
     {
-        static const QHash<QString, int> addresses{{QStringLiteral("reader"), 2}, {QStringLiteral("limited"), 4},
-                                                   {QStringLiteral("vip"), 5}, {QStringLiteral("newcomer"), 6}};
+        static const QHash<QString, int> addresses{{QStringLiteral("reader"), 2},
+                                                   {QStringLiteral("limited"), 4},
+                                                   {QStringLiteral("vip"), 5},
+                                                   {QStringLiteral("newcomer"), 6}};
         return m_fx->client(addresses.value(id, 7));
     }
 
@@ -134,7 +136,9 @@ void TestServerProtocol::searchBooks_data()
     const auto q = [](const QString& title, const QString& author = {}, const QString& number = {},
                       const QString& from = {}, const QString& to = {}, const QString& type = {},
                       const QString& press = {}) { return BookQuery{title, author, number, from, to, type, press}; };
-    const auto n = [](const char* list) { return QString::fromLatin1(list).split(QLatin1Char(' '), Qt::SkipEmptyParts); };
+    const auto n = [](const char* list) {
+        return QString::fromLatin1(list).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    };
     QTest::newRow("title substring in any case") << q("rust") << n("B002 B001");
     QTest::newRow("surrounding spaces ignored") << q("  rust ") << n("B002 B001");
     QTest::newRow("two Chinese characters, same title by number") << q("三体") << n("C000 C001 C002");
@@ -201,12 +205,24 @@ void TestServerProtocol::login_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("word");
     QTest::addColumn<int>("address"); // one each, so that failures do not add up to a lockout
-    QTest::newRow("unknown ID") << "nobody" << "pw" << "WRONG_ID" << 21;
-    QTest::newRow("empty ID") << "" << "" << "WRONG_ID" << 22;
-    QTest::newRow("ID differs in case") << "Reader" << "pw-reader" << "WRONG_ID" << 23;
-    QTest::newRow("wrong password") << "reader" << "pw-wrong" << "WRONG_PASSWORD" << 24;
-    QTest::newRow("password of another account") << "reader" << "pw-vip" << "WRONG_PASSWORD" << 25;
-    QTest::newRow("right password") << "reader" << "pw-reader" << "PASS" << 26;
+    QTest::newRow("unknown ID") << "nobody"
+                                << "pw"
+                                << "WRONG_ID" << 21;
+    QTest::newRow("empty ID") << ""
+                              << ""
+                              << "WRONG_ID" << 22;
+    QTest::newRow("ID differs in case") << "Reader"
+                                        << "pw-reader"
+                                        << "WRONG_ID" << 23;
+    QTest::newRow("wrong password") << "reader"
+                                    << "pw-wrong"
+                                    << "WRONG_PASSWORD" << 24;
+    QTest::newRow("password of another account") << "reader"
+                                                 << "pw-vip"
+                                                 << "WRONG_PASSWORD" << 25;
+    QTest::newRow("right password") << "reader"
+                                    << "pw-reader"
+                                    << "PASS" << 26;
 }
 
 void TestServerProtocol::login()
@@ -247,13 +263,27 @@ void TestServerProtocol::registration_data()
     QTest::addColumn<QString>("id");
     QTest::addColumn<QString>("studentNumber");
     QTest::addColumn<QString>("word");
-    QTest::newRow("new account") << "fresh1" << "S-100" << "REGISTER_SUCCESSFULLY";
-    QTest::newRow("second account without student number") << "fresh2" << "" << "REGISTER_SUCCESSFULLY";
-    QTest::newRow("third account without student number") << "fresh3" << "" << "REGISTER_SUCCESSFULLY";
-    QTest::newRow("existing ID") << "reader" << "S-101" << "REGISTER_FAIL";
-    QTest::newRow("existing student number") << "fresh4" << "S-100" << "REGISTER_FAIL";
-    QTest::newRow("empty ID") << "" << "S-102" << "REGISTER_FAIL";
-    QTest::newRow("blank ID") << "   " << "S-103" << "REGISTER_FAIL";
+    QTest::newRow("new account") << "fresh1"
+                                 << "S-100"
+                                 << "REGISTER_SUCCESSFULLY";
+    QTest::newRow("second account without student number") << "fresh2"
+                                                           << ""
+                                                           << "REGISTER_SUCCESSFULLY";
+    QTest::newRow("third account without student number") << "fresh3"
+                                                          << ""
+                                                          << "REGISTER_SUCCESSFULLY";
+    QTest::newRow("existing ID") << "reader"
+                                 << "S-101"
+                                 << "REGISTER_FAIL";
+    QTest::newRow("existing student number") << "fresh4"
+                                             << "S-100"
+                                             << "REGISTER_FAIL";
+    QTest::newRow("empty ID") << ""
+                              << "S-102"
+                              << "REGISTER_FAIL";
+    QTest::newRow("blank ID") << "   "
+                              << "S-103"
+                              << "REGISTER_FAIL";
 }
 
 void TestServerProtocol::registration()
@@ -303,10 +333,12 @@ void TestServerProtocol::levelChange_data()
     QTest::newRow("lower 管理员") << 4 << "管理员" << false << lowered << "VIP";
     QTest::newRow("lower 本科生") << 1 << "本科生" << false << lowered << "Guest";
     QTest::newRow("lower Guest stays") << 0 << "Guest" << false << lowered << "Guest";
-    QTest::newRow("stale row refused") << 1 << "研究生" << true << "STALE_LEVEL" << "Undergraduate";
+    QTest::newRow("stale row refused") << 1 << "研究生" << true << "STALE_LEVEL"
+                                       << "Undergraduate";
     QTest::newRow("English name is not what the client shows") << 1 << "Undergraduate" << false << "STALE_LEVEL"
                                                                << "Undergraduate";
-    QTest::newRow("unknown text refused") << 2 << "whatever" << false << "STALE_LEVEL" << "Postgraduate";
+    QTest::newRow("unknown text refused") << 2 << "whatever" << false << "STALE_LEVEL"
+                                          << "Postgraduate";
 }
 
 void TestServerProtocol::levelChange()
@@ -319,8 +351,8 @@ void TestServerProtocol::levelChange()
     static int serial = 0;
     const QString id = QStringLiteral("level%1").arg(++serial);
     QVERIFY(m_fx->createUser(m_admin, id, QStringLiteral("pw-123456"), stored));
-    const WireClient::Reply reply = raise ? m_admin.send(EscalateUserQuery{{id, shown}})
-                                          : m_admin.send(DegradeUserQuery{{id, shown}});
+    const WireClient::Reply reply =
+        raise ? m_admin.send(EscalateUserQuery{{id, shown}}) : m_admin.send(DegradeUserQuery{{id, shown}});
     QCOMPARE(reply.word(), word);
     QCOMPARE(m_fx->userRow(m_admin, id).value(5), after);
 }
@@ -347,8 +379,9 @@ void TestServerProtocol::adminRequestsNeedAnAdministrator()
     QCOMPARE(c.send(DegradeUserQuery{{QStringLiteral("admin"), QStringLiteral("超级管理员")}}).word(),
              QStringLiteral("ADMIN_REQUIRED"));
     QCOMPARE(c.send(DeleteBookQuery{BookRecord::from(book)}).word(), QStringLiteral("ADMIN_REQUIRED"));
-    QCOMPARE(c.send(AddBookQuery{QStringLiteral("X"), {}, {}, QStringLiteral("X-1"), {}, {}, QStringLiteral("VIP")}).word(),
-             QStringLiteral("ADMIN_REQUIRED"));
+    QCOMPARE(
+        c.send(AddBookQuery{QStringLiteral("X"), {}, {}, QStringLiteral("X-1"), {}, {}, QStringLiteral("VIP")}).word(),
+        QStringLiteral("ADMIN_REQUIRED"));
     // Listings answer with no rows at all.
     const WireClient::Reply users = c.send(SearchUserQuery{QString()});
     QVERIFY(users.endOfStream);
@@ -408,14 +441,22 @@ void TestServerProtocol::borrowRefusals_data()
     QTest::addColumn<int>("address");
     QTest::addColumn<QString>("number");
     QTest::addColumn<QString>("word");
-    QTest::newRow("not logged in from this address") << "reader" << 70 << "F001" << "NOT_LOGGED_IN";
-    QTest::newRow("no such book") << "reader" << 2 << "NOPE" << "NO_SUCH_BOOK";
-    QTest::newRow("unconfirmed account") << "newcomer" << 2 << "F001" << "ACCOUNT_UNCONFIRMED";
-    QTest::newRow("level below the book's permission") << "reader" << 2 << "F003" << "PERMISSION_TOO_LOW";
-    QTest::newRow("administrator book for a VIP") << "vip" << 2 << "B003" << "PERMISSION_TOO_LOW";
-    QTest::newRow("copy already lent") << "vip" << 2 << "F004" << "BOOK_ALREADY_LENT";
-    QTest::newRow("loan limit of the level reached") << "limited" << 2 << "F007" << "BORROW_LIMIT_REACHED";
-    QTest::newRow("VIP may borrow a VIP book") << "vip" << 2 << "F003" << "BORROW_BOOK_SUCCESSFULLY";
+    QTest::newRow("not logged in from this address") << "reader" << 70 << "F001"
+                                                     << "NOT_LOGGED_IN";
+    QTest::newRow("no such book") << "reader" << 2 << "NOPE"
+                                  << "NO_SUCH_BOOK";
+    QTest::newRow("unconfirmed account") << "newcomer" << 2 << "F001"
+                                         << "ACCOUNT_UNCONFIRMED";
+    QTest::newRow("level below the book's permission") << "reader" << 2 << "F003"
+                                                       << "PERMISSION_TOO_LOW";
+    QTest::newRow("administrator book for a VIP") << "vip" << 2 << "B003"
+                                                  << "PERMISSION_TOO_LOW";
+    QTest::newRow("copy already lent") << "vip" << 2 << "F004"
+                                       << "BOOK_ALREADY_LENT";
+    QTest::newRow("loan limit of the level reached") << "limited" << 2 << "F007"
+                                                     << "BORROW_LIMIT_REACHED";
+    QTest::newRow("VIP may borrow a VIP book") << "vip" << 2 << "F003"
+                                               << "BORROW_BOOK_SUCCESSFULLY";
 }
 
 void TestServerProtocol::borrowRefusals()
@@ -426,18 +467,27 @@ void TestServerProtocol::borrowRefusals()
     QFETCH(QString, word);
     if (m_fx->bookRow(QStringLiteral("F004")).value(6) == BookState::free()) {
         // Shared set-up: F004 lent to the reader, the limited account at its limit of two.
-        QCOMPARE(as(QStringLiteral("reader")).send(BorrowBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("F004"))), QStringLiteral("reader")}).word(),
+        QCOMPARE(as(QStringLiteral("reader"))
+                     .send(BorrowBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("F004"))),
+                                           QStringLiteral("reader")})
+                     .word(),
                  Reply::BorrowBookSuccessfully);
         for (const char* n : {"F005", "F006"})
-            QCOMPARE(as(QStringLiteral("limited")).send(BorrowBookQuery{BookRecord::from(m_fx->bookRow(QLatin1String(n))), QStringLiteral("limited")}).word(),
-                     Reply::BorrowBookSuccessfully);
+            QCOMPARE(
+                as(QStringLiteral("limited"))
+                    .send(BorrowBookQuery{BookRecord::from(m_fx->bookRow(QLatin1String(n))), QStringLiteral("limited")})
+                    .word(),
+                Reply::BorrowBookSuccessfully);
     }
     const QStringList before = m_fx->bookRow(number);
     QStringList book = before;
     if (book.isEmpty())
-        book = QStringList{QStringLiteral("T"), {}, {}, {}, {}, number, BookState::free(), QStringLiteral("Undergraduate")};
+        book = QStringList{
+            QStringLiteral("T"), {}, {}, {}, {}, number, BookState::free(), QStringLiteral("Undergraduate")};
     // Address 2 stands for the user's own.
-    QCOMPARE((address == 2 ? as(user) : m_fx->client(address)).send(BorrowBookQuery{BookRecord::from(book), user}).word(), word);
+    QCOMPARE(
+        (address == 2 ? as(user) : m_fx->client(address)).send(BorrowBookQuery{BookRecord::from(book), user}).word(),
+        word);
     if (word != Reply::BorrowBookSuccessfully)
         QCOMPARE(m_fx->bookRow(number), before);
     else
@@ -447,7 +497,9 @@ void TestServerProtocol::borrowRefusals()
 void TestServerProtocol::borrowListReturn()
 {
     const QStringList book = m_fx->bookRow(QStringLiteral("F009"));
-    QCOMPARE(as(QStringLiteral("reader")).send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("reader")}).word(), Reply::BorrowBookSuccessfully);
+    QCOMPARE(
+        as(QStringLiteral("reader")).send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("reader")}).word(),
+        Reply::BorrowBookSuccessfully);
     QCOMPARE(m_fx->bookRow(QStringLiteral("F009")).value(6), BookState::lentOut());
 
     QStringList loaned;
@@ -458,18 +510,24 @@ void TestServerProtocol::borrowListReturn()
             loaned = row;
     }
     QCOMPARE(loaned.mid(0, 6), book.mid(0, 6));
-    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$")).match(loaned[6]).hasMatch(),
-             qPrintable(loaned[6]));
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$")).match(loaned[6]).hasMatch(),
+        qPrintable(loaned[6]));
 
     // Only the borrower, logged in from this address, returns it.
-    QCOMPARE(as(QStringLiteral("vip")).send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("vip")}).word(), QStringLiteral("NOT_BORROWED_BY_USER"));
+    QCOMPARE(as(QStringLiteral("vip")).send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("vip")}).word(),
+             QStringLiteral("NOT_BORROWED_BY_USER"));
     QCOMPARE(m_fx->client(71).send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(),
              QStringLiteral("NOT_LOGGED_IN"));
-    QCOMPARE(as(QStringLiteral("reader")).send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(), Reply::ReturnBookSuccessfully);
-    QCOMPARE(as(QStringLiteral("reader")).send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(),
-             QStringLiteral("NOT_BORROWED_BY_USER"));
+    QCOMPARE(
+        as(QStringLiteral("reader")).send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(),
+        Reply::ReturnBookSuccessfully);
+    QCOMPARE(
+        as(QStringLiteral("reader")).send(ReturnBookQuery{LoanRecord::from(loaned), QStringLiteral("reader")}).word(),
+        QStringLiteral("NOT_BORROWED_BY_USER"));
     QCOMPARE(m_fx->bookRow(QStringLiteral("F009")).value(6), BookState::free());
-    for (const QStringList& row : as(QStringLiteral("reader")).send(UserBorrowBookQuery{QStringLiteral("reader")}).frames)
+    for (const QStringList& row :
+         as(QStringLiteral("reader")).send(UserBorrowBookQuery{QStringLiteral("reader")}).frames)
         QVERIFY(row.value(5) != QLatin1String("F009"));
 }
 
@@ -497,8 +555,7 @@ void TestServerProtocol::manyClientsRaceForOneCopy()
     for (int i = 0; i < Clients; ++i) {
         threads.emplace_back([&, i] {
             ++ready;
-            while (ready.load() < Clients) {
-            }
+            while (ready.load() < Clients) { }
             words[i] = racer(i).send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("racer%1").arg(i)}).word();
         });
     }
@@ -526,20 +583,27 @@ void TestServerProtocol::addBook_data()
     QTest::addColumn<QString>("word");
     QTest::addColumn<QString>("storedPermission");
     const auto q = [](const QString& title, const QString& number, const QString& permission) {
-        return AddBookQuery{title, QStringLiteral("Author"), QStringLiteral("Type"), number, QStringLiteral("1999"),
-                            QStringLiteral("Press"), permission};
+        return AddBookQuery{title,     QStringLiteral("Author"), QStringLiteral("Type"),
+                            number,    QStringLiteral("1999"),   QStringLiteral("Press"),
+                            permission};
     };
-    QTest::newRow("new book") << q("Added One", "A-1", "VIP") << "ADD_BOOK_SUCCESSFULLY" << "VIP";
+    QTest::newRow("new book") << q("Added One", "A-1", "VIP") << "ADD_BOOK_SUCCESSFULLY"
+                              << "VIP";
     QTest::newRow("no permission chosen") << q("Added Two", "A-2", QString()) << "ADD_BOOK_SUCCESSFULLY"
                                           << "Undergraduate";
-    QTest::newRow("no title") << q("", "A-3", "VIP") << "MISSING_TITLE_OR_NUMBER" << "";
-    QTest::newRow("blank number") << q("Added Four", "  ", "VIP") << "MISSING_TITLE_OR_NUMBER" << "";
-    QTest::newRow("existing number") << q("Another", "B001", "VIP") << "BOOK_NUMBER_EXISTS" << "Undergraduate";
-    QTest::newRow("unknown permission") << q("Added Five", "A-5", "Emperor") << "UNKNOWN_PERMISSION" << "";
+    QTest::newRow("no title") << q("", "A-3", "VIP") << "MISSING_TITLE_OR_NUMBER"
+                              << "";
+    QTest::newRow("blank number") << q("Added Four", "  ", "VIP") << "MISSING_TITLE_OR_NUMBER"
+                                  << "";
+    QTest::newRow("existing number") << q("Another", "B001", "VIP") << "BOOK_NUMBER_EXISTS"
+                                     << "Undergraduate";
+    QTest::newRow("unknown permission") << q("Added Five", "A-5", "Emperor") << "UNKNOWN_PERMISSION"
+                                        << "";
     // The request fits in its frame exactly, but the result row, with the state and the default
     // permission in place of the null one, would not.
-    QTest::newRow("too long for a result frame") << q(QString(32715, QLatin1Char('x')), "A-6", QString())
-                                                 << "RECORD_TOO_LONG" << "";
+    QTest::newRow("too long for a result frame")
+        << q(QString(32715, QLatin1Char('x')), "A-6", QString()) << "RECORD_TOO_LONG"
+        << "";
 }
 
 void TestServerProtocol::addBook()
@@ -554,23 +618,27 @@ void TestServerProtocol::addBook()
     const QStringList row = m_fx->bookRow(query.number.trimmed());
     QCOMPARE(row.value(7), storedPermission);
     if (word == Reply::AddBookSuccessfully) {
-        QCOMPARE(row.mid(0, 7), QStringList({query.title, query.author, query.type, query.press, query.year,
-                                             query.number, BookState::free()}));
+        QCOMPARE(row.mid(0, 7),
+                 QStringList({query.title, query.author, query.type, query.press, query.year, query.number,
+                              BookState::free()}));
     }
 }
 
 void TestServerProtocol::deleteBook()
 {
     const QStringList lent = m_fx->bookRow(QStringLiteral("F010"));
-    QCOMPARE(as(QStringLiteral("vip")).send(BorrowBookQuery{BookRecord::from(lent), QStringLiteral("vip")}).word(), Reply::BorrowBookSuccessfully);
-    QCOMPARE(m_admin.send(DeleteBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("F010")))}).word(), QStringLiteral("BOOK_ON_LOAN"));
+    QCOMPARE(as(QStringLiteral("vip")).send(BorrowBookQuery{BookRecord::from(lent), QStringLiteral("vip")}).word(),
+             Reply::BorrowBookSuccessfully);
+    QCOMPARE(m_admin.send(DeleteBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("F010")))}).word(),
+             QStringLiteral("BOOK_ON_LOAN"));
     QVERIFY(!m_fx->bookRow(QStringLiteral("F010")).isEmpty());
 
     QStringList missing = lent;
     missing[5] = QStringLiteral("NOPE");
     QCOMPARE(m_admin.send(DeleteBookQuery{BookRecord::from(missing)}).word(), QStringLiteral("NO_SUCH_BOOK"));
 
-    QCOMPARE(m_admin.send(DeleteBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("F011")))}).word(), Reply::DeleteBookSuccessfully);
+    QCOMPARE(m_admin.send(DeleteBookQuery{BookRecord::from(m_fx->bookRow(QStringLiteral("F011")))}).word(),
+             Reply::DeleteBookSuccessfully);
     QCOMPARE(m_fx->bookRow(QStringLiteral("F011")), QStringList());
     // The substring index follows the deletion.
     QCOMPARE(m_fx->client(9).send(BookQuery{QStringLiteral("Delete Free"), {}, {}, {}, {}, {}, {}}).frames.size(), 0);
@@ -585,16 +653,19 @@ void TestServerProtocol::deleteUser()
     const WireClient leaver = m_fx->client(80);
     QCOMPARE(m_fx->login(leaver, QStringLiteral("leaver"), QStringLiteral("pw-leaver")), QStringLiteral("PASS"));
     const QStringList book = m_fx->bookRow(QStringLiteral("F012"));
-    QCOMPARE(leaver.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("leaver")}).word(), Reply::BorrowBookSuccessfully);
+    QCOMPARE(leaver.send(BorrowBookQuery{BookRecord::from(book), QStringLiteral("leaver")}).word(),
+             Reply::BorrowBookSuccessfully);
     QCOMPARE(m_admin.send(DeleteUserQuery{QStringLiteral("leaver")}).word(), QStringLiteral("USER_HAS_LOANS"));
 
     const QStringList loan = leaver.send(UserBorrowBookQuery{QStringLiteral("leaver")}).frames.value(0);
-    QCOMPARE(leaver.send(ReturnBookQuery{LoanRecord::from(loan), QStringLiteral("leaver")}).word(), Reply::ReturnBookSuccessfully);
+    QCOMPARE(leaver.send(ReturnBookQuery{LoanRecord::from(loan), QStringLiteral("leaver")}).word(),
+             Reply::ReturnBookSuccessfully);
     QCOMPARE(m_admin.send(DeleteUserQuery{QStringLiteral("leaver")}).word(), Reply::DeleteUserSuccessfully);
     QCOMPARE(m_fx->userRow(m_admin, QStringLiteral("leaver")), QStringList());
     QCOMPARE(m_fx->login(leaver, QStringLiteral("leaver"), QStringLiteral("pw-leaver")), QStringLiteral("WRONG_ID"));
     // The ID is free again, and the old session does not carry over to a new account of that name.
-    QCOMPARE(m_fx->registerUser(QStringLiteral("leaver"), QStringLiteral("pw-other")), QStringLiteral("REGISTER_SUCCESSFULLY"));
+    QCOMPARE(m_fx->registerUser(QStringLiteral("leaver"), QStringLiteral("pw-other")),
+             QStringLiteral("REGISTER_SUCCESSFULLY"));
     QCOMPARE(leaver.send(UserUpdateQuery{QStringLiteral("leaver"), {}, QStringLiteral("hijack"), {}, {}, {}}).word(),
              QStringLiteral("NOT_LOGGED_IN"));
 }
@@ -626,7 +697,8 @@ void TestServerProtocol::informationUpdate()
     // Another account's information is not changed from here.
     QCOMPARE(mover.send(UserUpdateQuery{QStringLiteral("reader"), QStringLiteral("stolen"), {}, {}, {}, {}}).word(),
              QStringLiteral("NOT_LOGGED_IN"));
-    QCOMPARE(m_fx->login(m_fx->client(91), QStringLiteral("reader"), QStringLiteral("pw-reader")), QStringLiteral("PASS"));
+    QCOMPARE(m_fx->login(m_fx->client(91), QStringLiteral("reader"), QStringLiteral("pw-reader")),
+             QStringLiteral("PASS"));
 }
 
 QTEST_GUILESS_MAIN(TestServerProtocol)

@@ -35,16 +35,18 @@ private:
 
 QString TestSessions::tokenLogin(const WireClient& c, const QString& id, const QString& password) const
 {
-    const WireClient::Reply reply = c.sendBytes(
-        Wire::encodeFrame({QString(Query::UserLogin), id, password, QString(::Reply::Session)}));
+    const WireClient::Reply reply =
+        c.sendBytes(Wire::encodeFrame({QString(Query::UserLogin), id, password, QString(::Reply::Session)}));
     if (reply.word() != QLatin1String("PASS"))
         return QLatin1Char('!') + reply.word();
     const QStringList session = reply.frames.value(1);
-    return session.value(0) == QLatin1String(::Reply::Session) && reply.frames.size() == 2 ? session.value(1)
-                                                                                          : QStringLiteral("!no token");
+    return session.value(0) == QLatin1String(::Reply::Session) && reply.frames.size() == 2
+        ? session.value(1)
+        : QStringLiteral("!no token");
 }
 
-QString TestSessions::update(const WireClient& c, const QString& id, const QString& password, const QString& token) const
+QString TestSessions::update(const WireClient& c, const QString& id, const QString& password,
+                             const QString& token) const
 {
     const UserUpdateQuery q{id, password, id, QStringLiteral("1"), QStringLiteral("e@x"), QString()};
     return (token.isEmpty() ? c.send(q) : c.send(q, token)).word();
@@ -67,7 +69,8 @@ void TestSessions::initTestCase()
     for (const char* id : {"alice", "bob", "carol", "dave", "erin", "frank", "grace"})
         QVERIFY(m_fx->createUser(m_admin, QLatin1String(id), QStringLiteral("pw-") + QLatin1String(id), Levels::Vip));
     for (const char* id : {"deputy", "chief1", "chief2"})
-        QVERIFY(m_fx->createUser(m_admin, QLatin1String(id), QStringLiteral("pw-") + QLatin1String(id), Levels::Administrator));
+        QVERIFY(m_fx->createUser(m_admin, QLatin1String(id), QStringLiteral("pw-") + QLatin1String(id),
+                                 Levels::Administrator));
 }
 
 void TestSessions::cleanupTestCase()
@@ -96,7 +99,8 @@ void TestSessions::sharedPcAfterAnotherLogin()
     if (!withToken)
         QCOMPARE(m_fx->login(desk, alice, QStringLiteral("pw-alice")), QStringLiteral("PASS"));
     QVERIFY(!token.startsWith(QLatin1Char('!')));
-    const QStringList book{QStringLiteral("t"), {}, {}, {}, {}, QStringLiteral("NONE"), BookState::free(), QStringLiteral("VIP")};
+    const QStringList book{QStringLiteral("t"),  {}, {}, {}, {}, QStringLiteral("NONE"), BookState::free(),
+                           QStringLiteral("VIP")};
     // While she is logged in, her requests work (the book does not exist: the refusal is the book's).
     const auto borrow = [&](const QString& t) {
         const BorrowBookQuery q{BookRecord::from(book), alice};
@@ -145,13 +149,16 @@ void TestSessions::tokenEnds()
         // The session that changed it goes on.
         QCOMPARE(home.send(UserBorrowBookQuery{id}, homeToken).word(), QString());
     } else if (how == QLatin1String("level")) {
-        QCOMPARE(m_admin.send(DegradeUserQuery{{id, QStringLiteral("VIP")}}).word(), QString(::Reply::DegradeUserSuccessfully));
-        QCOMPARE(m_admin.send(EscalateUserQuery{{id, QStringLiteral("研究生")}}).word(), QString(::Reply::EscalateUserSuccessfully));
+        QCOMPARE(m_admin.send(DegradeUserQuery{{id, QStringLiteral("VIP")}}).word(),
+                 QString(::Reply::DegradeUserSuccessfully));
+        QCOMPARE(m_admin.send(EscalateUserQuery{{id, QStringLiteral("研究生")}}).word(),
+                 QString(::Reply::EscalateUserSuccessfully));
     } else {
         token = QStringLiteral("AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA");
     }
     // Word replies and row streams alike answer with the one refusal frame.
-    QCOMPARE(shared.send(UserBorrowBookQuery{id}, token).frames, QList<QStringList>{{QString(::Reply::SessionExpired)}});
+    QCOMPARE(shared.send(UserBorrowBookQuery{id}, token).frames,
+             QList<QStringList>{{QString(::Reply::SessionExpired)}});
     QCOMPARE(update(shared, id, QStringLiteral("new-password"), token), QString(::Reply::SessionExpired));
     QCOMPARE(shared.send(BookQuery{}, token).frames, QList<QStringList>{{QString(::Reply::SessionExpired)}});
 }
@@ -177,10 +184,22 @@ void TestSessions::onlyTheSuperAdminMakesAdministrators_data()
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("deputyWord");
-    QTest::newRow("raise a VIP to Administrator") << "raise" << "erin" << "VIP" << "SUPER_ADMIN_REQUIRED";
-    QTest::newRow("lower an Administrator") << "lower" << "chief1" << "管理员" << "SUPER_ADMIN_REQUIRED";
-    QTest::newRow("delete an Administrator") << "delete" << "chief2" << "管理员" << "SUPER_ADMIN_REQUIRED";
-    QTest::newRow("lower a VIP") << "lower" << "frank" << "VIP" << "DEGRADE_USER_SUCCESSFULLY";
+    QTest::newRow("raise a VIP to Administrator") << "raise"
+                                                  << "erin"
+                                                  << "VIP"
+                                                  << "SUPER_ADMIN_REQUIRED";
+    QTest::newRow("lower an Administrator") << "lower"
+                                            << "chief1"
+                                            << "管理员"
+                                            << "SUPER_ADMIN_REQUIRED";
+    QTest::newRow("delete an Administrator") << "delete"
+                                             << "chief2"
+                                             << "管理员"
+                                             << "SUPER_ADMIN_REQUIRED";
+    QTest::newRow("lower a VIP") << "lower"
+                                 << "frank"
+                                 << "VIP"
+                                 << "DEGRADE_USER_SUCCESSFULLY";
 }
 
 void TestSessions::onlyTheSuperAdminMakesAdministrators()
@@ -193,9 +212,13 @@ void TestSessions::onlyTheSuperAdminMakesAdministrators()
     const QString token = tokenLogin(deputy, QStringLiteral("deputy"), QStringLiteral("pw-deputy"));
     const auto act = [&](const WireClient& c, const QString& t) {
         if (action == QLatin1String("raise"))
-            return (t.isEmpty() ? c.send(EscalateUserQuery{{target, shown}}) : c.send(EscalateUserQuery{{target, shown}}, t)).word();
+            return (t.isEmpty() ? c.send(EscalateUserQuery{{target, shown}})
+                                : c.send(EscalateUserQuery{{target, shown}}, t))
+                .word();
         if (action == QLatin1String("lower"))
-            return (t.isEmpty() ? c.send(DegradeUserQuery{{target, shown}}) : c.send(DegradeUserQuery{{target, shown}}, t)).word();
+            return (t.isEmpty() ? c.send(DegradeUserQuery{{target, shown}})
+                                : c.send(DegradeUserQuery{{target, shown}}, t))
+                .word();
         return (t.isEmpty() ? c.send(DeleteUserQuery{target}) : c.send(DeleteUserQuery{target}, t)).word();
     };
     const QStringList before = m_fx->userRow(m_admin, target);
@@ -224,8 +247,10 @@ void TestSessions::simultaneousGuessesAreCountedBeforeVerifying()
     QVERIFY2(verified <= 5, qPrintable(QString::number(verified)));
     QCOMPARE(std::count(words.begin(), words.end(), QStringLiteral("TOO_MANY_ATTEMPTS")), Guesses - verified);
     // The right password is refused while the lock lasts; the real reader at another PC is not locked out.
-    QCOMPARE(m_fx->login(attacker, QStringLiteral("grace"), QStringLiteral("pw-grace")), QStringLiteral("TOO_MANY_ATTEMPTS"));
-    QCOMPARE(m_fx->login(m_fx->client(71), QStringLiteral("grace"), QStringLiteral("pw-grace")), QStringLiteral("PASS"));
+    QCOMPARE(m_fx->login(attacker, QStringLiteral("grace"), QStringLiteral("pw-grace")),
+             QStringLiteral("TOO_MANY_ATTEMPTS"));
+    QCOMPARE(m_fx->login(m_fx->client(71), QStringLiteral("grace"), QStringLiteral("pw-grace")),
+             QStringLiteral("PASS"));
 }
 
 void TestSessions::idleSessionsAndLatePasswordChangesEnd()

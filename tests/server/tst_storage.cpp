@@ -51,22 +51,22 @@ void TestStorage::csvParse_data()
     QTest::newRow("no newline at the end") << header + "A,a,t,p,2000,1,VIP" << QStringList{"1"} << QStringList();
     QTest::newRow("Windows line ends") << QByteArray(header).replace("\n", "\r\n") + "A,a,t,p,2000,1,VIP\r\n"
                                        << QStringList{"1"} << QStringList();
-    QTest::newRow("byte order mark") << "\xEF\xBB\xBF" + header + "A,a,t,p,2000,1,VIP\n" << QStringList{"1"}
-                                     << QStringList();
+    QTest::newRow("byte order mark") << "\xEF\xBB\xBF" + header + "A,a,t,p,2000,1,VIP\n"
+                                     << QStringList{"1"} << QStringList();
     QTest::newRow("blank lines skipped") << header + "\nA,a,t,p,2000,1,VIP\n\n" << QStringList{"1"} << QStringList();
     QTest::newRow("quoted comma, quote and line break")
-        << header + "\"A, \"\"the\"\"\nbook\",a,t,p,2000,1,VIP\nB,b,t,p,2001,2,VIP\n" << QStringList{"1", "2"}
-        << QStringList();
+        << header + "\"A, \"\"the\"\"\nbook\",a,t,p,2000,1,VIP\nB,b,t,p,2001,2,VIP\n"
+        << QStringList{"1", "2"} << QStringList();
     QTest::newRow("line numbers count lines inside quotes")
-        << header + "\"A\n\nB\",a,t,p,2000,1,VIP\nC,c,t,p,2001,,VIP\n" << QStringList{"1"}
-        << QStringList{"line 5: a book needs a title and a number"};
+        << header + "\"A\n\nB\",a,t,p,2000,1,VIP\nC,c,t,p,2001,,VIP\n"
+        << QStringList{"1"} << QStringList{"line 5: a book needs a title and a number"};
     QTest::newRow("too few and too many fields")
-        << header + "A,a,t,p,2000,1\nB,b,t,p,2001,2,VIP,extra\nC,c,t,p,2002,3,VIP\n" << QStringList{"3"}
-        << QStringList{"line 2: 6 fields, the header has 7", "line 3: 8 fields, the header has 7"};
+        << header + "A,a,t,p,2000,1\nB,b,t,p,2001,2,VIP,extra\nC,c,t,p,2002,3,VIP\n"
+        << QStringList{"3"} << QStringList{"line 2: 6 fields, the header has 7", "line 3: 8 fields, the header has 7"};
     QTest::newRow("permission names") << header + "A,a,t,p,2000,1,研究生\nB,b,t,p,2000,2,\nC,c,t,p,2000,3,vip\n"
                                       << QStringList{"1", "2"} << QStringList{"line 4: unknown permission \"vip\""};
-    QTest::newRow("duplicate number") << header + "A,a,t,p,2000,1,VIP\nB,b,t,p,2000,1,VIP\n" << QStringList{"1"}
-                                      << QStringList{"line 3: book number 1 appears twice"};
+    QTest::newRow("duplicate number") << header + "A,a,t,p,2000,1,VIP\nB,b,t,p,2000,1,VIP\n"
+                                      << QStringList{"1"} << QStringList{"line 3: book number 1 appears twice"};
     QTest::newRow("columns in another order, spaces trimmed")
         << QByteArray("Number, Title ,permission,author,type,publisher,year\n 7 , Z ,VIP,a,t,p,1999\n")
         << QStringList{"7"} << QStringList();
@@ -121,8 +121,9 @@ void TestStorage::yearValue()
 namespace {
 BookRow book(const QString& number, const QString& title)
 {
-    return {title, QStringLiteral("author"), QStringLiteral("type"), QStringLiteral("press"), QStringLiteral("2000"),
-            number, QStringLiteral("Undergraduate")};
+    return {
+        title,  QStringLiteral("author"),       QStringLiteral("type"), QStringLiteral("press"), QStringLiteral("2000"),
+        number, QStringLiteral("Undergraduate")};
 }
 
 QStringList numbersOf(const QList<BookRow>& rows)
@@ -153,8 +154,9 @@ void TestStorage::schemaIsAppliedOnceAndReopens()
         db.setDatabaseName(settings.name);
         QVERIFY(db.open());
         QSqlQuery q(db);
-        for (const char* statement : {"DROP TABLE holds", "DROP INDEX loans_due", "ALTER TABLE loans DROP COLUMN renewals",
-                                      "ALTER TABLE loans DROP COLUMN due_at", "DELETE FROM schema_version WHERE version = 3"})
+        for (const char* statement :
+             {"DROP TABLE holds", "DROP INDEX loans_due", "ALTER TABLE loans DROP COLUMN renewals",
+              "ALTER TABLE loans DROP COLUMN due_at", "DELETE FROM schema_version WHERE version = 3"})
             QVERIFY2(q.exec(QLatin1String(statement)), statement);
     }
     QSqlDatabase::removeDatabase(QStringLiteral("older"));
@@ -243,12 +245,18 @@ void TestStorage::commonAndRareTextsFindTheSameRows_data()
     QTest::addColumn<QStringList>("numbers");
     // Thousands of matches take the walk in title order, a handful take the index; both must give the
     // first rows by title, then number.
-    QTest::newRow("common text") << "COMMON" << "" << QStringList{"c0000", "c0001", "c0002"};
-    QTest::newRow("common text, rare author") << "common" << "Rare Hand" << QStringList{"c1500"};
-    QTest::newRow("rare text") << "seldom" << "" << QStringList{"r1", "r2"};
-    QTest::newRow("rare text, common author") << "seldom" << "writer" << QStringList{"r1", "r2"};
-    QTest::newRow("common text, short author") << "common" << "Ra" << QStringList{"c1500"};
-    QTest::newRow("text in no title") << "absent" << "" << QStringList();
+    QTest::newRow("common text") << "COMMON"
+                                 << "" << QStringList{"c0000", "c0001", "c0002"};
+    QTest::newRow("common text, rare author") << "common"
+                                              << "Rare Hand" << QStringList{"c1500"};
+    QTest::newRow("rare text") << "seldom"
+                               << "" << QStringList{"r1", "r2"};
+    QTest::newRow("rare text, common author") << "seldom"
+                                              << "writer" << QStringList{"r1", "r2"};
+    QTest::newRow("common text, short author") << "common"
+                                               << "Ra" << QStringList{"c1500"};
+    QTest::newRow("text in no title") << "absent"
+                                      << "" << QStringList();
 }
 
 void TestStorage::commonAndRareTextsFindTheSameRows()
@@ -289,16 +297,19 @@ void TestStorage::returnedLoanMovesToHistory()
     {
         Storage storage(DatabaseSettings{}, QStringLiteral("loans"));
         QVERIFY(storage.open() && storage.migrate());
-        QVERIFY(storage.insertAccount({QStringLiteral("u"), {}, QStringLiteral("VIP"), QStringLiteral("hash"), {}, {}, {}, {}}));
+        QVERIFY(storage.insertAccount(
+            {QStringLiteral("u"), {}, QStringLiteral("VIP"), QStringLiteral("hash"), {}, {}, {}, {}}));
         QVERIFY(storage.insertBook(book(QStringLiteral("1"), QStringLiteral("Lent"))));
         QVERIFY(storage.insertLoan(QStringLiteral("1"), QStringLiteral("u"), QStringLiteral("2024-01-01T10:00:00Z")));
         // The primary key refuses a second loan of the same copy.
         QVERIFY(!storage.insertLoan(QStringLiteral("1"), QStringLiteral("u"), QStringLiteral("2024-01-01T10:00:01Z")));
         storage.clearFailure();
         // Foreign keys are on: a loan needs an existing book and account.
-        QVERIFY(!storage.insertLoan(QStringLiteral("nope"), QStringLiteral("u"), QStringLiteral("2024-01-01T10:00:00Z")));
+        QVERIFY(
+            !storage.insertLoan(QStringLiteral("nope"), QStringLiteral("u"), QStringLiteral("2024-01-01T10:00:00Z")));
         storage.clearFailure();
-        QVERIFY(!storage.endLoan(QStringLiteral("1"), QStringLiteral("someone else"), QStringLiteral("2024-01-02T10:00:00Z")));
+        QVERIFY(!storage.endLoan(QStringLiteral("1"), QStringLiteral("someone else"),
+                                 QStringLiteral("2024-01-02T10:00:00Z")));
         QVERIFY(storage.endLoan(QStringLiteral("1"), QStringLiteral("u"), QStringLiteral("2024-01-02T10:00:00Z")));
         QCOMPARE(storage.loanCount(QStringLiteral("u")), 0);
         QVERIFY(!storage.book(QStringLiteral("1"))->lent);
@@ -309,7 +320,8 @@ void TestStorage::returnedLoanMovesToHistory()
     QVERIFY(db.open());
     {
         QSqlQuery q(db);
-        QVERIFY(q.exec(QStringLiteral("SELECT book_number, title, account_id, borrowed_at, returned_at FROM loan_history")));
+        QVERIFY(q.exec(
+            QStringLiteral("SELECT book_number, title, account_id, borrowed_at, returned_at FROM loan_history")));
         QVERIFY(q.next());
         QCOMPARE(q.value(1).toString(), QStringLiteral("Lent"));
         QCOMPARE(q.value(3).toString(), QStringLiteral("2024-01-01T10:00:00Z"));
@@ -328,15 +340,17 @@ void TestStorage::loanHistoryLeavesWithAgeAndAccount()
         Storage storage(DatabaseSettings{}, QStringLiteral("privacy"));
         QVERIFY(storage.open() && storage.migrate());
         // Three finished loans: one returned long ago, two lately, one of them by an account that leaves.
-        const QList<std::pair<QString, QString>> returned{{QStringLiteral("old"), QStringLiteral("2023-01-02T10:00:00Z")},
-                                                         {QStringLiteral("recent"), QStringLiteral("2024-06-02T10:00:00Z")},
-                                                         {QStringLiteral("leaver"), QStringLiteral("2024-06-03T10:00:00Z")}};
+        const QList<std::pair<QString, QString>> returned{
+            {QStringLiteral("old"), QStringLiteral("2023-01-02T10:00:00Z")},
+            {QStringLiteral("recent"), QStringLiteral("2024-06-02T10:00:00Z")},
+            {QStringLiteral("leaver"), QStringLiteral("2024-06-03T10:00:00Z")}};
         for (const auto& [id, at] : returned) {
             QVERIFY(storage.insertAccount({id, {}, QStringLiteral("VIP"), QStringLiteral("hash"), {}, {}, {}, {}}));
             QVERIFY(storage.insertBook(book(id, QStringLiteral("Book of ") + id)));
             QVERIFY(storage.insertLoan(id, id, QStringLiteral("2023-01-01T10:00:00Z")));
             QVERIFY(storage.endLoan(id, id, at));
-            QVERIFY(storage.appendAudit({at, id, QStringLiteral("127.0.0.1"), QStringLiteral("RETURN_BOOK"), id, id, {}}));
+            QVERIFY(
+                storage.appendAudit({at, id, QStringLiteral("127.0.0.1"), QStringLiteral("RETURN_BOOK"), id, id, {}}));
         }
         QCOMPARE(storage.pruneLoanHistory(QStringLiteral("2024-01-01T00:00:00Z")), 1);
         QCOMPARE(storage.pruneLoanAudit(QStringLiteral("2024-01-01T00:00:00.000Z")), 1);
@@ -491,8 +505,9 @@ void TestStorage::throttle()
     const std::unique_ptr<DatabasePool> pool = poolWithAccounts({});
     QVERIFY(pool);
     qint64 now = 1000000;
-    LoginThrottle throttle({3, 5, 4, 1000}, [&now] { return now; },
-                           inDatabase ? LoginThrottle::inDatabase(*pool) : LoginThrottle::inMemory());
+    LoginThrottle throttle(
+        {3, 5, 4, 1000}, [&now] { return now; },
+        inDatabase ? LoginThrottle::inDatabase(*pool) : LoginThrottle::inMemory());
     const auto admit = [&](int pc, const char* account) {
         return throttle.admit(QStringLiteral("10.0.0.%1").arg(pc), QLatin1String(account));
     };

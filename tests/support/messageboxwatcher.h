@@ -20,7 +20,11 @@ public:
     explicit MessageBoxWatcher(QObject* parent = nullptr);
 
     const QList<Box>& boxes() const { return m_boxes; }
-    void clear() { m_boxes.clear(); m_questions.clear(); }
+    void clear()
+    {
+        m_boxes.clear();
+        m_questions.clear();
+    }
     // The questions asked, as "title|text".
     const QStringList& questions() const { return m_questions; }
     bool answerYes = true;

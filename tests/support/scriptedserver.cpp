@@ -63,9 +63,10 @@ void ScriptedServer::onNewConnection()
             emit requestReceived(request);
             // Logout notices are fire and forget: answered here, so the queue stays for scripted operations.
             const bool logout = request.value(0) == QLatin1String("QUERY_USER_LOGOUT");
-            const Reply reply = logout ? Reply{{frameOf({QStringLiteral("LOGOUT_SUCCESSFULLY")}) + Wire::endOfStreamFrame()}, true, false}
+            const Reply reply = logout
+                ? Reply{{frameOf({QStringLiteral("LOGOUT_SUCCESSFULLY")}) + Wire::endOfStreamFrame()}, true, false}
                 : m_replies.isEmpty() ? Reply{{Wire::endOfStreamFrame()}, true, false}
-                                                    : m_replies.takeFirst();
+                                      : m_replies.takeFirst();
             if (reply.silent)
                 return;
             // Write one chunk per event-loop turn so the client gets separate reads.

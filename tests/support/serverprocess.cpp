@@ -189,8 +189,7 @@ bool ServerProcess::waitForOutput(const QString& text, int timeoutMs, int fromLi
 void ServerProcess::collect()
 {
     // Reading without an event loop: take whatever the pipe holds now.
-    while (m_process.state() != QProcess::NotRunning && m_process.waitForReadyRead(0)) {
-    }
+    while (m_process.state() != QProcess::NotRunning && m_process.waitForReadyRead(0)) { }
     m_partial += m_process.readAll();
     qsizetype newline;
     while ((newline = m_partial.indexOf('\n')) >= 0) {

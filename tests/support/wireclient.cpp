@@ -38,8 +38,7 @@ std::unique_ptr<QTcpSocket> WireClient::openConnection(const QByteArray& bytes) 
     }
     if (!bytes.isEmpty()) {
         socket->write(bytes);
-        while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(30000)) {
-        }
+        while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(30000)) { }
     }
     return socket;
 }

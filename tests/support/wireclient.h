@@ -28,7 +28,7 @@ public:
 
     struct Reply {
         QList<QStringList> frames; // every frame before the end of stream, decoded
-        bool endOfStream = false;  // the FF FF word arrived
+        bool endOfStream = false; // the FF FF word arrived
         bool closedByServer = false;
         QString error; // connection failure, timeout or an undecodable frame
 
@@ -36,15 +36,13 @@ public:
         QString word() const { return frames.isEmpty() ? QString() : ::Reply::wordOf(frames.first()); }
     };
 
-    template <class Request>
-    Reply send(const Request& request, int timeoutMs = 60000) const
+    template <class Request> Reply send(const Request& request, int timeoutMs = 60000) const
     {
         return sendBytes(m_token.isEmpty() ? Wire::encodeRequest(request) : Wire::encodeRequest(request, m_token),
                          timeoutMs);
     }
     // The request with a session token as its last field, as our client sends it while logged in.
-    template <class Request>
-    Reply send(const Request& request, const QString& token, int timeoutMs = 60000) const
+    template <class Request> Reply send(const Request& request, const QString& token, int timeoutMs = 60000) const
     {
         return sendBytes(Wire::encodeRequest(request, token), timeoutMs);
     }

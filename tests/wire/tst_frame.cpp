@@ -36,11 +36,10 @@ void TestFrame::knownBytes_data()
         << hex("002c00000028"
                "0051005500450052005900"
                "5f0055004e0043004f004e004600490052004d005f0055005300450052");
-    QTest::newRow("PASS reply") << Wire::encodeFrame({QStringLiteral("PASS")})
-                                << hex("000c000000080050004100530053");
+    QTest::newRow("PASS reply") << Wire::encodeFrame({QStringLiteral("PASS")}) << hex("000c000000080050004100530053");
     QTest::newRow("end of stream") << Wire::endOfStreamFrame() << hex("ffff");
-    QTest::newRow("null and empty string") << Wire::encodeFrame({QString(), QLatin1String("")})
-                                           << hex("0008ffffffff00000000");
+    QTest::newRow("null and empty string")
+        << Wire::encodeFrame({QString(), QLatin1String("")}) << hex("0008ffffffff00000000");
 }
 
 void TestFrame::knownBytes()

@@ -66,14 +66,30 @@ void TestLevels::raiseAndLower_data()
     QTest::addColumn<QString>("level");
     QTest::addColumn<QString>("raised");
     QTest::addColumn<QString>("lowered");
-    QTest::newRow("Guest") << "Guest" << "Undergraduate" << "Guest";
-    QTest::newRow("Undergraduate") << "Undergraduate" << "Postgraduate" << "Guest";
-    QTest::newRow("Postgraduate") << "Postgraduate" << "VIP" << "Undergraduate";
-    QTest::newRow("VIP") << "VIP" << "Administrator" << "Postgraduate";
-    QTest::newRow("Administrator never raised to Super Admin") << "Administrator" << "Administrator" << "VIP";
-    QTest::newRow("Super Admin never changes") << "Super Admin" << "Super Admin" << "Super Admin";
-    QTest::newRow("public") << "public" << "Guest" << "Guest";
-    QTest::newRow("empty") << "" << "Guest" << "Guest";
+    QTest::newRow("Guest") << "Guest"
+                           << "Undergraduate"
+                           << "Guest";
+    QTest::newRow("Undergraduate") << "Undergraduate"
+                                   << "Postgraduate"
+                                   << "Guest";
+    QTest::newRow("Postgraduate") << "Postgraduate"
+                                  << "VIP"
+                                  << "Undergraduate";
+    QTest::newRow("VIP") << "VIP"
+                         << "Administrator"
+                         << "Postgraduate";
+    QTest::newRow("Administrator never raised to Super Admin") << "Administrator"
+                                                               << "Administrator"
+                                                               << "VIP";
+    QTest::newRow("Super Admin never changes") << "Super Admin"
+                                               << "Super Admin"
+                                               << "Super Admin";
+    QTest::newRow("public") << "public"
+                            << "Guest"
+                            << "Guest";
+    QTest::newRow("empty") << ""
+                           << "Guest"
+                           << "Guest";
 }
 
 void TestLevels::raiseAndLower()
@@ -90,14 +106,30 @@ void TestLevels::chinese_data()
     QTest::addColumn<QString>("english");
     QTest::addColumn<QString>("chinese");
     QTest::addColumn<QString>("backToEnglish");
-    QTest::newRow("Undergraduate") << "Undergraduate" << "本科生" << "Undergraduate";
-    QTest::newRow("Postgraduate") << "Postgraduate" << "研究生" << "Postgraduate";
-    QTest::newRow("VIP") << "VIP" << "VIP" << "VIP";
-    QTest::newRow("Administrator") << "Administrator" << "管理员" << "Administrator";
-    QTest::newRow("Super Admin") << "Super Admin" << "超级管理员" << "Super Admin";
-    QTest::newRow("Guest stays English") << "Guest" << "Guest" << "Guest";
-    QTest::newRow("unknown") << "Librarian" << "Guest" << "Guest";
-    QTest::newRow("empty") << "" << "Guest" << "Guest";
+    QTest::newRow("Undergraduate") << "Undergraduate"
+                                   << "本科生"
+                                   << "Undergraduate";
+    QTest::newRow("Postgraduate") << "Postgraduate"
+                                  << "研究生"
+                                  << "Postgraduate";
+    QTest::newRow("VIP") << "VIP"
+                         << "VIP"
+                         << "VIP";
+    QTest::newRow("Administrator") << "Administrator"
+                                   << "管理员"
+                                   << "Administrator";
+    QTest::newRow("Super Admin") << "Super Admin"
+                                 << "超级管理员"
+                                 << "Super Admin";
+    QTest::newRow("Guest stays English") << "Guest"
+                                         << "Guest"
+                                         << "Guest";
+    QTest::newRow("unknown") << "Librarian"
+                             << "Guest"
+                             << "Guest";
+    QTest::newRow("empty") << ""
+                           << "Guest"
+                           << "Guest";
 }
 
 void TestLevels::chinese()
@@ -114,14 +146,22 @@ void TestLevels::checkPermission_data()
     QTest::addColumn<QString>("account");
     QTest::addColumn<QString>("book");
     QTest::addColumn<bool>("allowed");
-    QTest::newRow("VIP reaches VIP") << "VIP" << "VIP" << true;
-    QTest::newRow("VIP reaches Undergraduate") << "VIP" << "Undergraduate" << true;
-    QTest::newRow("VIP does not reach Administrator") << "VIP" << "Administrator" << false;
-    QTest::newRow("Super Admin reaches Super Admin") << "Super Admin" << "Super Admin" << true;
-    QTest::newRow("Guest reaches Guest") << "Guest" << "Guest" << true;
-    QTest::newRow("public reaches nothing") << "public" << "Guest" << false;
-    QTest::newRow("unknown book level is reached by everyone known") << "Guest" << "Librarian" << true;
-    QTest::newRow("unknown book level: public (-1 >= -1)") << "public" << "Librarian" << true;
+    QTest::newRow("VIP reaches VIP") << "VIP"
+                                     << "VIP" << true;
+    QTest::newRow("VIP reaches Undergraduate") << "VIP"
+                                               << "Undergraduate" << true;
+    QTest::newRow("VIP does not reach Administrator") << "VIP"
+                                                      << "Administrator" << false;
+    QTest::newRow("Super Admin reaches Super Admin") << "Super Admin"
+                                                     << "Super Admin" << true;
+    QTest::newRow("Guest reaches Guest") << "Guest"
+                                         << "Guest" << true;
+    QTest::newRow("public reaches nothing") << "public"
+                                            << "Guest" << false;
+    QTest::newRow("unknown book level is reached by everyone known") << "Guest"
+                                                                     << "Librarian" << true;
+    QTest::newRow("unknown book level: public (-1 >= -1)") << "public"
+                                                           << "Librarian" << true;
 }
 
 void TestLevels::checkPermission()

@@ -28,19 +28,17 @@ void TestMessages::requestFieldOrder_data()
                               << QStringList{"QUERY_USER_REGISTER", "id", "pw", "n", "s", "ph", "e", "i"};
     QTest::newRow("update") << Wire::encodeRequest(UserUpdateQuery{"id", "", "n", "ph", "e", "i"})
                             << QStringList{"QUERY_USER_INFO_UPDATE", "id", "", "n", "ph", "e", "i"};
-    QTest::newRow("search user") << Wire::encodeRequest(SearchUserQuery{"x"})
-                                 << QStringList{"QUERY_SEARCH_USER", "x"};
-    QTest::newRow("unconfirmed") << Wire::encodeRequest(UnconfirmUserQuery{})
-                                 << QStringList{"QUERY_UNCONFIRM_USER"};
-    QTest::newRow("delete user") << Wire::encodeRequest(DeleteUserQuery{"u"})
-                                 << QStringList{"QUERY_DELETE_USER", "u"};
+    QTest::newRow("search user") << Wire::encodeRequest(SearchUserQuery{"x"}) << QStringList{"QUERY_SEARCH_USER", "x"};
+    QTest::newRow("unconfirmed") << Wire::encodeRequest(UnconfirmUserQuery{}) << QStringList{"QUERY_UNCONFIRM_USER"};
+    QTest::newRow("delete user") << Wire::encodeRequest(DeleteUserQuery{"u"}) << QStringList{"QUERY_DELETE_USER", "u"};
     QTest::newRow("escalate") << Wire::encodeRequest(EscalateUserQuery{{"u", "本科生"}})
                               << QStringList{"QUERY_ESCALATE_USER", "u", "本科生"};
     QTest::newRow("degrade") << Wire::encodeRequest(DegradeUserQuery{{"u", "VIP"}})
                              << QStringList{"QUERY_DEGRADE_USER", "u", "VIP"};
     QTest::newRow("borrowed list") << Wire::encodeRequest(UserBorrowBookQuery{"u"})
                                    << QStringList{"QUERY_USER_BORROW_BOOK", "u"};
-    QTest::newRow("return") << Wire::encodeRequest(ReturnBookQuery{LoanRecord::from(book.mid(0, 6) + QStringList{"date"}), "u"})
+    QTest::newRow("return") << Wire::encodeRequest(
+        ReturnBookQuery{LoanRecord::from(book.mid(0, 6) + QStringList{"date"}), "u"})
                             << QStringList{"QUERY_RETURN_BOOK"} + book.mid(0, 6) + QStringList{"date", "u"};
     QTest::newRow("borrow") << Wire::encodeRequest(BorrowBookQuery{BookRecord::from(book), "u"})
                             << QStringList{"QUERY_BORROW_BOOK"} + book + QStringList{"u"};
