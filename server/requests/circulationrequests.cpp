@@ -142,19 +142,10 @@ HandlerReply CirculationRequests::placeHold(const PlaceHoldQuery& query)
         Storage::WriteTransaction transaction(storage);
         if (!actsFor(storage, query.userId))
             return Refusal::NotLoggedIn;
-        if (!storage.lockAccount(query.userId) || !storage.lockBook(query.number))
-            return QString();
-        const std::optional<BookRow> book = storage.book(query.number);
-        if (!book)
-            return Refusal::NoSuchBook;
-        const std::optional<AccountRow> account = storage.account(query.userId);
-        if (!account)
-            return Refusal::NoSuchUser;
-        const int level = Levels::code(account->level);
-        if (level < Levels::Undergraduate)
-            return Refusal::AccountUnconfirmed;
-        if (level < Levels::code(book->permission))
-            return Refusal::PermissionTooLow;
+        std::optional<AccountRow> account;
+        std::optional<BookRow> book;
+        if (const std::optional<QString> refusal = readerAndCopy(storage, query.userId, query.number, account, book))
+            return *refusal;
         const std::optional<ActiveLoan> loan = storage.loanOf(query.number);
         if (loan && loan->accountId == query.userId)
             return Refusal::AlreadyBorrowedByUser;

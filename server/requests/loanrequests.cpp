@@ -61,19 +61,10 @@ HandlerReply LoanRequests::borrowBook(const BorrowBookQuery& query)
         Storage::WriteTransaction transaction(storage);
         if (!actsFor(storage, query.userId))
             return Refusal::NotLoggedIn;
-        if (!storage.lockAccount(query.userId) || !storage.lockBook(number))
-            return QString();
-        const std::optional<BookRow> book = storage.book(number);
-        if (!book)
-            return Refusal::NoSuchBook;
-        const std::optional<AccountRow> account = storage.account(query.userId);
-        if (!account)
-            return Refusal::NoSuchUser;
-        const int level = Levels::code(account->level);
-        if (level < Levels::Undergraduate)
-            return Refusal::AccountUnconfirmed;
-        if (level < Levels::code(book->permission))
-            return Refusal::PermissionTooLow;
+        std::optional<AccountRow> account;
+        std::optional<BookRow> book;
+        if (const std::optional<QString> refusal = readerAndCopy(storage, query.userId, number, account, book))
+            return *refusal;
         if (book->lent)
             return Refusal::BookAlreadyLent;
         const QDateTime now = ServerClock::nowUtc();

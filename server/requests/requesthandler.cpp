@@ -117,3 +117,22 @@ bool RequestHandler::actsFor(Storage& storage, const QString& userId)
 {
     return loggedIn(storage, userId) || !adminRefusal(storage);
 }
+
+std::optional<QString> RequestHandler::readerAndCopy(Storage& storage, const QString& userId, const QString& number,
+                                                     std::optional<AccountRow>& account, std::optional<BookRow>& book)
+{
+    if (!storage.lockAccount(userId) || !storage.lockBook(number))
+        return QString();
+    book = storage.book(number);
+    if (!book)
+        return QString(Refusal::NoSuchBook);
+    account = storage.account(userId);
+    if (!account)
+        return QString(Refusal::NoSuchUser);
+    const int level = Levels::code(account->level);
+    if (level < Levels::Undergraduate)
+        return QString(Refusal::AccountUnconfirmed);
+    if (level < Levels::code(book->permission))
+        return QString(Refusal::PermissionTooLow);
+    return std::nullopt;
+}

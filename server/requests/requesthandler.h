@@ -7,6 +7,8 @@
 #include <optional>
 
 class Storage;
+struct AccountRow;
+struct BookRow;
 
 // What the handlers of every group share: the caller, the database jobs and the replies.
 // Handlers decide; Storage reads and writes.
@@ -45,6 +47,11 @@ protected:
     QString callerId(Storage& storage) const;
     // The caller's level as adminRefusal() last read it.
     int callerLevel() const { return m_callerLevel; }
+
+    // Locks and loads the reader and the copy a loan or a hold is about, and checks that the reader may
+    // borrow that copy at all. nullopt with both filled in, or the reply word (empty: the database failed).
+    std::optional<QString> readerAndCopy(Storage& storage, const QString& userId, const QString& number,
+                                         std::optional<AccountRow>& account, std::optional<BookRow>& book);
 
     // Records a change in the audit trail, inside the change's transaction (before its commit), and
     // notes it for the log line of the request.
