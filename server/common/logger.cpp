@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -12,6 +13,29 @@ constexpr int MaxDisplayLines = 2000;
 // once per request.
 constexpr int BatchMs = 20;
 constexpr int WakeAtLines = 512;
+
+// The local time a line is stamped with. Asking for local time re-reads the time zone file each time,
+// once per request on a busy server; the offset from UTC changes only on the hour, so it is looked up
+// when the minute changes and the rest is arithmetic.
+QString localStamp()
+{
+    static std::atomic<qint64> offsetMinute{-1};
+    static std::atomic<int> offsetSeconds{0};
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 minute = nowMs / 60000;
+    if (offsetMinute.load(std::memory_order_relaxed) != minute) {
+        offsetSeconds.store(QDateTime::fromMSecsSinceEpoch(nowMs).offsetFromUtc(), std::memory_order_relaxed);
+        offsetMinute.store(minute, std::memory_order_relaxed);
+    }
+    const QDateTime local =
+        QDateTime::fromMSecsSinceEpoch(nowMs + offsetSeconds.load(std::memory_order_relaxed) * qint64(1000), Qt::UTC);
+    const QDate date = local.date();
+    const QTime time = local.time();
+    char text[40];
+    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", date.year(),
+                                     date.month(), date.day(), time.hour(), time.minute(), time.second(), time.msec());
+    return QString::fromLatin1(text, qMax(0, length));
+}
 } // namespace
 
 Logger::Logger()
@@ -57,8 +81,7 @@ QString Logger::escaped(const QString& text)
 
 void Logger::log(const QString& line)
 {
-    const QString stamped =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + escaped(line);
+    const QString stamped = localStamp() + escaped(line);
     QMutexLocker lock(&m_mutex);
     if (m_pendingOutput.size() < MaxQueuedLines)
         m_pendingOutput.append(stamped);

@@ -169,9 +169,17 @@ int importCatalogue(Storage& storage, const CatalogueCsv::Result& parsed, QStrin
         problems->append(storage.lastError());
         return 0;
     }
+    // Into an empty catalogue the indexes are made once at the end; the file's numbers are already
+    // known to be distinct, so none can be taken.
+    const bool intoEmpty = storage.bookCount() == 0;
+    std::optional<QStringList> suspended;
+    if (intoEmpty && !(suspended = storage.suspendBookIndexes())) {
+        problems->append(storage.lastError());
+        return 0;
+    }
     int added = 0;
     for (const BookRow& book : parsed.books) {
-        if (storage.book(book.number)) {
+        if (!intoEmpty && storage.book(book.number)) {
             problems->append(QStringLiteral("book number %1 is already in the catalogue").arg(book.number));
             continue;
         }
@@ -180,6 +188,10 @@ int importCatalogue(Storage& storage, const CatalogueCsv::Result& parsed, QStrin
             return 0;
         }
         ++added;
+    }
+    if (suspended && !storage.restoreBookIndexes(*suspended)) {
+        problems->append(storage.lastError());
+        return 0;
     }
     if (!transaction.commit()) {
         problems->append(storage.lastError());

@@ -43,6 +43,9 @@ QStringList SqliteDialect::sessionStatements(const DatabaseSettings&) const
         QStringLiteral("PRAGMA journal_mode=WAL"),  QStringLiteral("PRAGMA synchronous=FULL"),
         QStringLiteral("PRAGMA foreign_keys=ON"),   QStringLiteral("PRAGMA cache_size=-32768"),
         QStringLiteral("PRAGMA temp_store=MEMORY"), QStringLiteral("PRAGMA journal_size_limit=67108864"),
+        // Readers map the file instead of copying each page they miss into their own cache: the pool's
+        // connections share the pages the system already holds.
+        QStringLiteral("PRAGMA mmap_size=268435456"),
     };
 }
 
@@ -58,6 +61,21 @@ QStringList SqliteDialect::afterBulkLoad() const
     QStringList statements;
     for (const char* table : {"books_title_fts", "books_fts", "books_grams_fts"})
         statements.append(QStringLiteral("INSERT INTO %1 (%1) VALUES ('optimize')").arg(QLatin1String(table)));
+    return statements;
+}
+
+QString SqliteDialect::bookDerivedObjectsQuery() const
+{
+    // Unique constraints have no statement of their own (sql is NULL) and stay: they guard the load.
+    return QStringLiteral("SELECT name, type, sql FROM sqlite_master WHERE tbl_name = 'books' "
+                          "AND type IN ('index', 'trigger') AND sql IS NOT NULL");
+}
+
+QStringList SqliteDialect::refillAfterBulkLoad() const
+{
+    QStringList statements;
+    for (const char* table : {"books_title_fts", "books_fts", "books_grams_fts"})
+        statements.append(QStringLiteral("INSERT INTO %1 (%1) VALUES ('rebuild')").arg(QLatin1String(table)));
     return statements;
 }
 

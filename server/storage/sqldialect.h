@@ -42,6 +42,12 @@ public:
     virtual QString gramsCondition(const QString& column) const = 0;
     // Statements that make searches fast again after many books were added at once.
     virtual QStringList afterBulkLoad() const = 0;
+    // For loading a whole catalogue into an empty one: the query that lists the indexes and triggers
+    // on books that may be dropped during the load and made again at its end (yields name, type and
+    // the statement that creates it), or empty to keep them; and the statements that then fill the
+    // search tables the triggers would have filled.
+    virtual QString bookDerivedObjectsQuery() const { return {}; }
+    virtual QStringList refillAfterBulkLoad() const { return {}; }
 };
 
 class SqliteDialect : public SqlDialect
@@ -61,6 +67,8 @@ public:
     bool narrowsByTrigramTables() const override { return true; }
     QString gramsCondition(const QString&) const override { return {}; }
     QStringList afterBulkLoad() const override;
+    QString bookDerivedObjectsQuery() const override;
+    QStringList refillAfterBulkLoad() const override;
 };
 
 class PostgresDialect : public SqlDialect

@@ -362,6 +362,38 @@ bool Storage::afterBulkLoad()
     return true;
 }
 
+std::optional<QStringList> Storage::suspendBookIndexes()
+{
+    const QString query = m_dialect->bookDerivedObjectsQuery();
+    if (query.isEmpty())
+        return QStringList();
+    QList<std::pair<QString, QString>> objects;
+    QStringList definitions;
+    if (!select(query, {}, [&](const QSqlQuery& q) {
+            objects.append({q.value(0).toString(), q.value(1).toString()});
+            definitions.append(q.value(2).toString());
+        }))
+        return std::nullopt;
+    for (const auto& [name, type] : std::as_const(objects)) {
+        QString quoted = name;
+        quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+        if (!execDirect(QStringLiteral("DROP %1 \"%2\"").arg(type.toUpper(), quoted)))
+            return std::nullopt;
+    }
+    return definitions;
+}
+
+bool Storage::restoreBookIndexes(const QStringList& definitions)
+{
+    if (definitions.isEmpty())
+        return true;
+    for (const QString& statement : definitions + m_dialect->refillAfterBulkLoad()) {
+        if (!execDirect(statement))
+            return false;
+    }
+    return true;
+}
+
 bool Storage::fillSearchForms()
 {
     QString assignments;
