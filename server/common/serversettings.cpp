@@ -130,7 +130,7 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
     db.user = readString(ini, QStringLiteral("database/user"), db.user);
     db.password = readString(ini, QStringLiteral("database/password"), db.password);
     db.schema = readString(ini, QStringLiteral("database/schema"), db.schema).trimmed();
-    db.readers = readInt(ini, QStringLiteral("database/readers"), db.readers, 1, 64, problems);
+    db.readers = readInt(ini, QStringLiteral("database/readers"), db.readers, 0, 64, problems);
     db.writers = readInt(ini, QStringLiteral("database/writers"), db.writers, 1, 64, problems);
 
     s.adminId = readString(ini, QStringLiteral("admin/id"), s.adminId);

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QString>
+#include <QThread>
 
 // Everything the server reads from the optional server.ini in its working directory. The defaults
 // serve a single machine with no file at all.
@@ -17,11 +18,21 @@ struct DatabaseSettings {
     // PostgreSQL: the schema the tables live in (created when missing); empty: the default search path.
     // Several libraries, or test runs, can then share one database.
     QString schema;
-    int readers = 8; // read connections, checked out by the connection threads; beside the writers
+    // Read connections, checked out by the connection threads; beside the writers. 0: automatic, see
+    // readerCount().
+    int readers = 0;
     // PostgreSQL: connections that make changes. SQLite always has one writer, which groups commits.
     int writers = 3;
 
     bool isSqlite() const { return driver.compare(QLatin1String("QSQLITE"), Qt::CaseInsensitive) == 0; }
+    // SQLite reads run on this machine's cores: one reader more than the cores keeps them busy, and
+    // the requests beyond wait their turn in order instead of sharing the cores among many half-done
+    // searches (which makes the slowest of them several times slower). A database server runs the
+    // reads on its own cores.
+    int readerCount() const
+    {
+        return readers > 0 ? readers : isSqlite() ? QThread::idealThreadCount() + 1 : 8;
+    }
     // Where the database is, for messages: the file, or "host:port/name".
     QString location() const;
 };

@@ -73,8 +73,8 @@ struct Caller {
     ServerContext& context;
     QString peer;
     std::optional<QString> token;
-    QString account; // the account the request may act as; empty: nobody
-    QString sessionKey; // the session that authorises it
+    QString account = {}; // the account the request may act as; empty: nobody
+    QString sessionKey = {}; // the session that authorises it
     qint64 loginAtMs = 0; // when that session's login was
 };
 

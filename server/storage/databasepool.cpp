@@ -2,6 +2,7 @@
 
 #include "storage.h"
 
+#include <deque>
 #include <QAtomicInt>
 
 namespace {
@@ -126,24 +127,39 @@ public:
         m_all.push_back(std::move(storage));
     }
 
-    // A free connection, or nullptr once stopped.
+    // A free connection, or nullptr once stopped. Connections go to waiting threads in the order they
+    // asked: a returned connection is handed to the longest waiter rather than to whoever takes the
+    // lock first, so a busy server serves searches first come, first served and no request starves.
     Storage* checkOut()
     {
         QMutexLocker lock(&m_mutex);
-        while (m_free.empty() && !m_stopping)
-            m_wake.wait(&m_mutex);
         if (m_stopping)
             return nullptr;
-        Storage* storage = m_free.back();
-        m_free.pop_back();
-        return storage;
+        if (m_waiting.empty() && !m_free.empty()) {
+            Storage* storage = m_free.back();
+            m_free.pop_back();
+            return storage;
+        }
+        Waiter me;
+        m_waiting.push_back(&me);
+        while (!me.given && !m_stopping)
+            me.wake.wait(&m_mutex);
+        if (!me.given) // stopped while waiting; stop() emptied the queue
+            return nullptr;
+        return me.given;
     }
 
     void checkIn(Storage* storage)
     {
         QMutexLocker lock(&m_mutex);
+        if (!m_stopping && !m_waiting.empty()) {
+            Waiter* next = m_waiting.front();
+            m_waiting.pop_front();
+            next->given = storage;
+            next->wake.wakeOne();
+            return;
+        }
         m_free.push_back(storage);
-        m_wake.wakeOne();
         if (m_stopping && m_free.size() == m_all.size())
             m_allBack.wakeAll();
     }
@@ -153,7 +169,9 @@ public:
     {
         QMutexLocker lock(&m_mutex);
         m_stopping = true;
-        m_wake.wakeAll();
+        for (Waiter* waiter : m_waiting)
+            waiter->wake.wakeOne();
+        m_waiting.clear();
         while (m_free.size() != m_all.size())
             m_allBack.wait(&m_mutex);
         m_free.clear();
@@ -161,8 +179,13 @@ public:
     }
 
 private:
+    struct Waiter {
+        QWaitCondition wake;
+        Storage* given = nullptr;
+    };
+
     QMutex m_mutex;
-    QWaitCondition m_wake;
+    std::deque<Waiter*> m_waiting;
     QWaitCondition m_allBack;
     std::vector<std::unique_ptr<Storage>> m_all;
     std::vector<Storage*> m_free;
@@ -282,7 +305,7 @@ bool DatabasePool::start(QString* error)
             return false;
         }
     }
-    for (int i = 0; i < m_settings.readers; ++i) {
+    for (int i = 0; i < m_settings.readerCount(); ++i) {
         auto storage = std::make_unique<Storage>(
             m_settings, QStringLiteral("library-%1").arg(connectionSerial.fetchAndAddRelaxed(1)));
         if (!storage->open()) {
