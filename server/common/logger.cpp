@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -57,7 +58,12 @@ QString Logger::escaped(const QString& text)
 {
     // Control characters, line separators and invisible format characters would let a value forge or
     // hide log lines; they are written as escapes (and a backslash doubled, so that an escape cannot be
-    // faked either).
+    // faked either). Most lines are printable ASCII and go as they are.
+    if (std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+            const char16_t u = c.unicode();
+            return u >= 0x20 && u < 0x7f && u != u'\\';
+        }))
+        return text;
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
