@@ -38,6 +38,7 @@ MainWindow::MainWindow()
     connect(actionOverdue, &QAction::triggered, this, &MainWindow::overdueWindow);
     connect(actionAudit, &QAction::triggered, this, &MainWindow::auditLogWindow);
     connect(actionBorrowBook, &QAction::triggered, this, &MainWindow::borrowBookWindow);
+    connect(actionHolds, &QAction::triggered, this, &MainWindow::holdsWindow);
 
     connect(searchButton, &QPushButton::pressed, this, &MainWindow::startSearch);
     connect(stopButton, &QPushButton::pressed, this, &MainWindow::stopSearch);
@@ -87,6 +88,7 @@ void MainWindow::enterGuestState()
     actionLogin->setEnabled(true);
     menuAdmin->setEnabled(false);
     actionBorrowBook->setEnabled(false);
+    actionHolds->setEnabled(false);
 }
 
 void MainWindow::enterLoggedInState(const UserInfo& account)
@@ -96,6 +98,7 @@ void MainWindow::enterLoggedInState(const UserInfo& account)
     actionInfo->setEnabled(true);
     actionLogin->setEnabled(false);
     actionBorrowBook->setEnabled(true);
+    actionHolds->setEnabled(true);
     if (user.checkPermission(QStringLiteral("Administrator")))
         menuAdmin->setEnabled(true);
 }

@@ -78,11 +78,12 @@ private slots:
     // The server wants a new password first: the personal information form opens.
     void openPasswordChange();
 
-    // Book detail and borrowed books.
+    // Book detail, borrowed books and the reader's holds.
     void bookWindow(QTreeWidgetItem* item, int column);
     void deleteBook(BookDialog* dialog);
     void borrowBook(BookDialog* dialog);
     void borrowBookWindow();
+    void holdsWindow();
     void returnBookSuccessfully(ReturnBookDialog* dialog);
 
 protected:
@@ -91,8 +92,8 @@ protected:
 
 private:
     // The two user states. Guest: title "Welcome!", log in enabled, personal information, borrowed
-    // books and the administrator menu disabled. Logged in: the reverse, the administrator menu only
-    // for Administrator and above.
+    // books, holds and the administrator menu disabled. Logged in: the reverse, the administrator
+    // menu only for Administrator and above.
     void enterGuestState();
     void enterLoggedInState(const UserInfo& account);
 

@@ -1,4 +1,4 @@
-// Login, logout, the server address dialog, book detail and borrowed books.
+// Login, logout, the server address dialog, book detail, borrowed books and the reader's holds.
 #include "mainwindow.h"
 
 #include "addbookdialog.h"
@@ -6,6 +6,7 @@
 #include "dialogchip.h"
 #include "logindialog.h"
 #include "loginsession.h"
+#include "myholdsdialog.h"
 #include "refusals.h"
 #include "returnbookdialog.h"
 #include "userinfoupdatedialog.h"
@@ -89,7 +90,8 @@ void MainWindow::closeAccountDialogs()
     const QList<QDialog*> dialogs = findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly);
     for (QDialog* dialog : dialogs) {
         if (qobject_cast<ReturnBookDialog*>(dialog) || qobject_cast<UserManageDialog*>(dialog)
-            || qobject_cast<AddBookDialog*>(dialog) || qobject_cast<UserInfoUpdateDialog*>(dialog))
+            || qobject_cast<AddBookDialog*>(dialog) || qobject_cast<UserInfoUpdateDialog*>(dialog)
+            || qobject_cast<MyHoldsDialog*>(dialog))
             dialog->close();
     }
 }
@@ -211,4 +213,11 @@ void MainWindow::borrowBookWindow()
 void MainWindow::returnBookSuccessfully(ReturnBookDialog*)
 {
     bookList->clear();
+}
+
+// The reader's holds ---------------------------------------------------------------------------------
+
+void MainWindow::holdsWindow()
+{
+    new MyHoldsDialog(user.id, this);
 }

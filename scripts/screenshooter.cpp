@@ -1,8 +1,11 @@
 // Opens the client's main windows against a running server (hostIP.txt in the working directory),
 // fills them as a user would and saves a PNG of each into the directory given on the command line.
 //   screenshooter OUTDIR ADMIN_ID ADMIN_PASSWORD
+#include "levels.h"
 #include "mainwindow.h"
 #include "messageboxwatcher.h"
+#include "serveraddressfile.h"
+#include "wireclient.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -102,6 +105,52 @@ void press(QWidget* root, const char* buttonName)
 {
     if (auto* button = root->findChild<QPushButton*>(buttonName))
         emit button->pressed();
+}
+
+// 我的预约 with two holds of the administrator: another reader borrows two free copies of the list,
+// the administrator reserves both, and the first comes back, so that it is kept (预约保留) while the
+// other still waits (排队中). The reader and the requests go over the wire from machines of their own,
+// so the window's login stays.
+bool saveHolds(MainWindow& window, const QTreeWidget* list, const QDir& out, const QString& adminId,
+               const QString& adminPassword)
+{
+    const ServerAddress address = ServerAddressFile::load();
+    WireClient admin(address.port, address.host);
+    admin.setSourceAddress(QStringLiteral("127.0.0.2"));
+    const WireClient::Reply login = admin.sendBytes(
+        Wire::encodeFrame({QString(Query::UserLogin), adminId, adminPassword, QString(Reply::Session)}));
+    admin.setToken(login.frames.value(1).value(1));
+    WireClient reader(address.port, address.host);
+    reader.setSourceAddress(QStringLiteral("127.0.0.3"));
+    const QString readerId = QStringLiteral("zhangsan");
+    const QString readerPassword = QStringLiteral("reader-pass");
+    reader.send(UserRegisterQuery{readerId, readerPassword, QStringLiteral("张三"), QStringLiteral("2024001"),
+                                  QStringLiteral("555-0100"), QStringLiteral("zhangsan@example.org"), QString()});
+    QString shown = QStringLiteral("Guest");
+    for (int level = Levels::Guest; level < Levels::Vip; ++level) {
+        admin.send(EscalateUserQuery{{readerId, shown}});
+        shown = Levels::toChinese(Levels::englishName(level + 1));
+    }
+    reader.send(LoginQuery{readerId, readerPassword});
+
+    QStringList numbers;
+    for (int i = 0; i < list->topLevelItemCount() && numbers.size() < 2; ++i) {
+        const QString number = list->topLevelItem(i)->text(5);
+        const QStringList row = reader.send(BookQuery{{}, {}, number, {}, {}, {}, {}}).frames.value(0);
+        if (row.value(6) == BookState::free()
+            && reader.send(BorrowBookQuery{BookRecord::from(row), readerId}).word() == Reply::BorrowBookSuccessfully)
+            numbers << number;
+    }
+    for (const QString& number : numbers)
+        admin.send(PlaceHoldQuery{{number, adminId}});
+    if (!numbers.isEmpty())
+        admin.send(CheckinBookQuery{numbers.first()});
+
+    QDialog* holds = openDialog(window, "actionHolds", "MyHoldsDialog");
+    waitUntil([&] { return holds->findChild<QTreeWidget*>("holdList")->topLevelItemCount() == numbers.size(); }, 5000);
+    const bool ok = save(holds, out, QStringLiteral("my-holds"));
+    holds->close();
+    return ok;
 }
 
 } // namespace
@@ -211,6 +260,8 @@ int main(int argc, char* argv[])
     waitUntil([&] { return audit->findChild<QTreeWidget*>("eventList")->topLevelItemCount() > 0; }, 5000);
     ok &= save(audit, out, QStringLiteral("audit-log"));
     audit->close();
+
+    ok &= saveHolds(window, list, out, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
 
     // A month later (the test server's clock, when the script runs one) the loan is overdue.
     if (const QString clock = qEnvironmentVariable("LIBRARY_TEST_CLOCK_FILE"); !clock.isEmpty()) {

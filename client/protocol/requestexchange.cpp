@@ -19,6 +19,7 @@ RequestExchange::RequestExchange(QWidget* window, int rowSize)
 void RequestExchange::begin()
 {
     m_frames.clear();
+    m_refused = false;
     m_channel.start();
 }
 
@@ -30,6 +31,7 @@ void RequestExchange::read()
     if (!m_channel.atEnd())
         return;
     if (m_rowSize > 0 && m_frames.size() == 1 && m_frames.first().size() == 1 && m_rowSize != 1) {
+        m_refused = true;
         Refusals::report(m_window, m_frames.first());
         m_frames.clear();
     }

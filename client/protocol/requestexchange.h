@@ -33,6 +33,9 @@ public:
         return true;
     }
     bool isBusy() const { return m_channel.isBusy(); }
+    // True when the last list finished without rows because it was refused: an empty list then says
+    // nothing about what the server holds.
+    bool wasRefused() const { return m_refused; }
 
     // A refusal word as the user reads it (the client's one table of refusal messages).
     static QString refusalText(const QStringList& frame);
@@ -54,4 +57,5 @@ private:
     OperationChannel m_channel;
     std::function<void()> m_send;
     QList<QStringList> m_frames;
+    bool m_refused = false;
 };

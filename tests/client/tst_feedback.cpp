@@ -1,6 +1,7 @@
 #include "addbookdialog.h"
 #include "bookdialog.h"
 #include "loginsession.h"
+#include "myholdsdialog.h"
 #include "refusals.h"
 #include "registerdialog.h"
 #include "returnbookdialog.h"
@@ -74,6 +75,8 @@ void TestFeedback::refusalWordShowsItsMessage_data()
         {"loans", {"SERVER_ERROR"}},
         {"return", {"NOT_BORROWED_BY_USER"}},
         {"return", {"NO_SUCH_BOOK"}},
+        {"holds", {"SERVER_ERROR"}},
+        {"cancel hold", {"NO_SUCH_HOLD"}},
         {"user search", {"ADMIN_REQUIRED"}},
         {"unconfirmed", {"ADMIN_REQUIRED"}},
         {"delete user", {"USER_HAS_LOANS"}},
@@ -119,6 +122,8 @@ void TestFeedback::loginEnds_data()
                                            << "SESSION_EXPIRED" << true;
     QTest::newRow("borrow, token expired") << "borrow"
                                            << "SESSION_EXPIRED" << true;
+    QTest::newRow("holds, token expired") << "holds"
+                                          << "SESSION_EXPIRED" << true;
     QTest::newRow("password change after a long login") << "update"
                                                         << "LOGIN_AGAIN" << true;
     QTest::newRow("password change required") << "loans"
@@ -144,6 +149,7 @@ void TestFeedback::loginEnds()
         QCOMPARE(login->userNameEdit->text(), QStringLiteral("root"));
         // Nothing that acts for the account stays open.
         QVERIFY(!newest<ReturnBookDialog>(window.get()) || !newest<ReturnBookDialog>(window.get())->isVisible());
+        QVERIFY(!newest<MyHoldsDialog>(window.get()) || !newest<MyHoldsDialog>(window.get())->isVisible());
     } else {
         QTRY_VERIFY(newest<UserInfoUpdateDialog>(window.get())
                     && newest<UserInfoUpdateDialog>(window.get())->isVisible());
@@ -354,6 +360,19 @@ void TestFeedback::run(const QString& operation, const QStringList& reply)
             list->setCurrentItem(list->topLevelItem(0));
             queue();
             press(dialog, "returnButton");
+        }
+    } else if (operation == "holds" || operation == "cancel hold") {
+        if (operation == "holds")
+            queue();
+        else
+            server->addFrames({{"B-1", "t", "1", "排队中", ""}});
+        widget<QAction>(window.get(), "actionHolds")->trigger();
+        if (operation == "cancel hold") {
+            auto* list = widget<QTreeWidget>(newest<MyHoldsDialog>(window.get()), "holdList");
+            QTRY_COMPARE(list->topLevelItemCount(), 1);
+            list->setCurrentItem(list->topLevelItem(0));
+            queue();
+            press(newest<MyHoldsDialog>(window.get()), "cancelHoldButton");
         }
     } else if (operation == "user search" || operation == "unconfirmed") {
         queue();

@@ -89,7 +89,7 @@ void TestMainWindow::menusInOrder()
         bar << action->text();
     QCOMPARE(bar, (QStringList{"用户", "选项"}));
     QCOMPARE(entries(window.findChild<QMenu*>("menuUser")),
-             (QStringList{"登入", "注销", "注册", "个人信息", "-", "退出", "-"}));
+             (QStringList{"登入", "注销", "注册", "个人信息", "我的预约", "-", "退出", "-"}));
     QCOMPARE(entries(window.findChild<QMenu*>("menuOption")),
              (QStringList{"更改主机ip", "TLS设置", "-", "管理员操作", "书籍管理"}));
     auto* admin = window.findChild<QMenu*>("menuAdmin");

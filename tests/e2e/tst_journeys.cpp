@@ -3,6 +3,7 @@
 #include "circulationdeskdialog.h"
 #include "overduedialog.h"
 #include "loginsession.h"
+#include "myholdsdialog.h"
 #include "refusals.h"
 #include "registerdialog.h"
 #include "returnbookdialog.h"
@@ -51,7 +52,9 @@ const QByteArray Catalogue = "title,author,type,publisher,year,number,permission
                              "Shelf Copy,Ann Author,Novel,Test Press,2005,J-033,Undergraduate\n"
                              "Lent Before The Search,Ann Author,Novel,Test Press,2006,J-040,Undergraduate\n"
                              "Lent After The Search,Ann Author,Novel,Test Press,2006,J-041,Undergraduate\n"
-                             "Desk Story,Ann Author,Novel,Test Press,2007,J-050,Undergraduate\n";
+                             "Desk Story,Ann Author,Novel,Test Press,2007,J-050,Undergraduate\n"
+                             "Waited For,Ann Author,Novel,Test Press,2008,J-060,Undergraduate\n"
+                             "Kept Aside,Ann Author,Novel,Test Press,2008,J-061,Undergraduate\n";
 
 // A reader's loan limit small enough to reach in a test.
 constexpr int UndergraduateLoanLimit = 2;
@@ -90,6 +93,8 @@ private slots:
     void borrowRefusedByTheServer_data();
     void borrowRefusedByTheServer();
     void sessionTokenEndsAtLogout();
+    void readerCancelsAHold_data();
+    void readerCancelsAHold();
     // Last: it moves the server's clock.
     void circulationDesk();
 
@@ -114,6 +119,8 @@ private:
     QList<QStringList> listUsers(UserManageDialog* dialog, const QString& text, bool unconfirmed = false);
     QTreeWidgetItem* userRow(UserManageDialog* dialog, const QString& id);
     ReturnBookDialog* openBorrowedBooks();
+    // Opens 我的预约 and waits until it lists `rows` holds.
+    MyHoldsDialog* openHolds(int rows);
     bool createUser(const QString& id, const QString& password, int level);
 
     static QList<QStringList> rowsOf(QTreeWidget* list, int columns);
@@ -291,6 +298,16 @@ ReturnBookDialog* TestJourneys::openBorrowedBooks()
     ReturnBookDialog* dialog = newest<ReturnBookDialog>(window.get());
     if (!exchangeEndedAfter(mark))
         qWarning() << "the borrowed-books listing did not end";
+    return dialog;
+}
+
+MyHoldsDialog* TestJourneys::openHolds(int rows)
+{
+    widget<QAction>(window.get(), "actionHolds")->trigger();
+    MyHoldsDialog* dialog = newest<MyHoldsDialog>(window.get());
+    auto* list = widget<QTreeWidget>(dialog, "holdList");
+    if (!QTest::qWaitFor([&] { return list->topLevelItemCount() == rows; }, WaitMs))
+        qWarning() << "the holds list shows" << list->topLevelItemCount() << "rows instead of" << rows;
     return dialog;
 }
 
@@ -862,6 +879,61 @@ void TestJourneys::sessionTokenEndsAtLogout()
                  QStringLiteral("SESSION_EXPIRED"));
 }
 
+void TestJourneys::readerCancelsAHold_data()
+{
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("waiting while the copy is out") << "J-060" << false;
+    QTest::newRow("kept for the reader after check-in") << "J-061" << true;
+}
+
+// A reader reserves a lent copy, sees the hold in 我的预约 (a copy kept for the reader stands out with
+// its pick-up deadline) and gives it up there.
+void TestJourneys::readerCancelsAHold()
+{
+    QFETCH(QString, number);
+    QFETCH(bool, kept);
+    const QString reader = QStringLiteral("reserver-") + number;
+    const QString lender = QStringLiteral("lender-") + number;
+    QVERIFY(createUser(reader, QStringLiteral("pw-reserver"), Levels::Undergraduate));
+    QVERIFY(createUser(lender, QStringLiteral("pw-lender"), Levels::Undergraduate));
+    const WireClient lenderWire = fixture->client(6);
+    QCOMPARE(fixture->login(lenderWire, lender, QStringLiteral("pw-lender")), QStringLiteral("PASS"));
+    QCOMPARE(lenderWire.send(BorrowBookQuery{BookRecord::from(fixture->bookRow(number)), lender}).word(),
+             QString(Reply::BorrowBookSuccessfully));
+
+    QCOMPARE(logIn(reader, QStringLiteral("pw-reserver")), QStringLiteral("PASS!|Login successfully!"));
+    searchNumber(number);
+    BookDialog* book = openBook(number);
+    QVERIFY(book);
+    QCOMPARE(pressAndWaitForBox(book, "holdButton"), QStringLiteral("PASS|预约成功：书还回后将为您保留。"));
+    book->close();
+    if (kept)
+        QCOMPARE(adminWire->send(CheckinBookQuery{number}).word(), QString(Reply::ReturnBookSuccessfully));
+
+    MyHoldsDialog* holds = openHolds(1);
+    auto* list = widget<QTreeWidget>(holds, "holdList");
+    auto* note = widget<QLabel>(holds, "noteLabel");
+    QTreeWidgetItem* row = list->topLevelItem(0);
+    QVERIFY(row);
+    QCOMPARE(row->text(3), kept ? QStringLiteral("预约保留") : QStringLiteral("排队中"));
+    QCOMPARE(row->font(0).bold(), kept);
+    QCOMPARE(row->text(4).isEmpty(), !kept);
+    QCOMPARE(!note->isHidden() && note->text().contains(row->text(4)), kept);
+
+    list->setCurrentItem(row);
+    const int asked = int(boxes->questions().size());
+    QTest::mouseClick(widget<QPushButton>(holds, "cancelHoldButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 0, WaitMs);
+    QCOMPARE(boxes->questions().size(), asked + 1);
+    QVERIFY(!note->isHidden() && note->text().contains(QStringLiteral("没有预约")));
+    const WireClient::Reply stored = adminWire->send(UserHoldsQuery{reader});
+    QVERIFY(stored.endOfStream && stored.frames.isEmpty());
+    holds->close();
+    // A copy kept for nobody goes back on the shelf.
+    QCOMPARE(searchNumber(number).value(0).value(6), kept ? Free : LentOut);
+}
+
 void TestJourneys::circulationDesk()
 {
     // A student renews; a second student places a hold; the desk checks the copy in, sees that it is to
@@ -897,6 +969,10 @@ void TestJourneys::circulationDesk()
     QVERIFY(book && widget<QPushButton>(book, "holdButton")->isVisible());
     QCOMPARE(pressAndWaitForBox(book, "holdButton"), QStringLiteral("PASS|预约成功：书还回后将为您保留。"));
     book->close();
+    MyHoldsDialog* myHolds = openHolds(1);
+    QCOMPARE(rowsOf(widget<QTreeWidget>(myHolds, "holdList"), 5),
+             (QList<QStringList>{{"Desk Story", number, "1", "排队中", ""}}));
+    myHolds->close();
 
     logInAs(AdminId, QString::fromLatin1(ServerFixture::AdminPassword));
     widget<QAction>(window.get(), "actionDesk")->trigger();
