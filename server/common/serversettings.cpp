@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <type_traits>
+
 ServerSettings::ServerSettings()
 {
     loanLimits = {
@@ -31,14 +33,21 @@ QString DatabaseSettings::location() const
 
 namespace {
 
-// Reads an integer key within [min, max]; anything else keeps the default and is reported.
-int readInt(const QSettings& ini, const QString& key, int fallback, int min, int max, QStringList* problems)
+// Reads a number key within [min, max]; anything else keeps the default and is reported.
+template <class Number>
+Number readNumber(const QSettings& ini, const QString& key, Number fallback, Number min, Number max,
+                  QStringList* problems)
 {
     if (!ini.contains(key))
         return fallback;
     bool ok = false;
-    const int value = ini.value(key).toString().trimmed().toInt(&ok);
-    if (!ok || value < min || value > max) {
+    const QString text = ini.value(key).toString().trimmed();
+    Number value;
+    if constexpr (std::is_same_v<Number, int>)
+        value = text.toInt(&ok);
+    else
+        value = text.toDouble(&ok);
+    if (!ok || !(value >= min && value <= max)) {
         if (problems)
             problems->append(QStringLiteral("%1: \"%2\" is not a number from %3 to %4, using %5")
                                  .arg(key, ini.value(key).toString())
@@ -50,23 +59,15 @@ int readInt(const QSettings& ini, const QString& key, int fallback, int min, int
     return value;
 }
 
+int readInt(const QSettings& ini, const QString& key, int fallback, int min, int max, QStringList* problems)
+{
+    return readNumber(ini, key, fallback, min, max, problems);
+}
+
 double readDouble(const QSettings& ini, const QString& key, double fallback, double min, double max,
                   QStringList* problems)
 {
-    if (!ini.contains(key))
-        return fallback;
-    bool ok = false;
-    const double value = ini.value(key).toString().trimmed().toDouble(&ok);
-    if (!ok || !(value >= min && value <= max)) {
-        if (problems)
-            problems->append(QStringLiteral("%1: \"%2\" is not a number from %3 to %4, using %5")
-                                 .arg(key, ini.value(key).toString())
-                                 .arg(min)
-                                 .arg(max)
-                                 .arg(fallback));
-        return fallback;
-    }
-    return value;
+    return readNumber(ini, key, fallback, min, max, problems);
 }
 
 bool readBool(const QSettings& ini, const QString& key, bool fallback, QStringList* problems)

@@ -23,6 +23,18 @@ std::unique_ptr<SqlDialect> SqlDialect::create(const DatabaseSettings& settings)
     return std::make_unique<PostgresDialect>();
 }
 
+namespace {
+// The same FTS5 command ("optimize", "rebuild") for each of the books' search tables.
+QStringList searchTableCommand(const char* command)
+{
+    QStringList statements;
+    for (const char* table : {"books_title_fts", "books_fts", "books_grams_fts"})
+        statements.append(
+            QStringLiteral("INSERT INTO %1 (%1) VALUES ('%2')").arg(QLatin1String(table), QLatin1String(command)));
+    return statements;
+}
+} // namespace
+
 QString SqliteDialect::description(const DatabaseSettings& settings) const
 {
     return QStringLiteral("SQLite %1").arg(settings.location());
@@ -40,9 +52,12 @@ QStringList SqliteDialect::sessionStatements(const DatabaseSettings&) const
     // WAL lets readers run beside the writer; FULL syncs every commit, so a loan the user was told
     // about survives a power cut.
     return {
-        QStringLiteral("PRAGMA journal_mode=WAL"),  QStringLiteral("PRAGMA synchronous=FULL"),
-        QStringLiteral("PRAGMA foreign_keys=ON"),   QStringLiteral("PRAGMA cache_size=-32768"),
-        QStringLiteral("PRAGMA temp_store=MEMORY"), QStringLiteral("PRAGMA journal_size_limit=67108864"),
+        QStringLiteral("PRAGMA journal_mode=WAL"),
+        QStringLiteral("PRAGMA synchronous=FULL"),
+        QStringLiteral("PRAGMA foreign_keys=ON"),
+        QStringLiteral("PRAGMA cache_size=-32768"),
+        QStringLiteral("PRAGMA temp_store=MEMORY"),
+        QStringLiteral("PRAGMA journal_size_limit=67108864"),
         // Readers map the file instead of copying each page they miss into their own cache: the pool's
         // connections share the pages the system already holds.
         QStringLiteral("PRAGMA mmap_size=268435456"),
@@ -58,10 +73,7 @@ QStringList SqliteDialect::afterBulkLoad() const
 {
     // A bulk load leaves each FTS index in many segments, and a search reads every one of them:
     // merging them into one halves the time of a trigram match.
-    QStringList statements;
-    for (const char* table : {"books_title_fts", "books_fts", "books_grams_fts"})
-        statements.append(QStringLiteral("INSERT INTO %1 (%1) VALUES ('optimize')").arg(QLatin1String(table)));
-    return statements;
+    return searchTableCommand("optimize");
 }
 
 QString SqliteDialect::bookDerivedObjectsQuery() const
@@ -73,10 +85,7 @@ QString SqliteDialect::bookDerivedObjectsQuery() const
 
 QStringList SqliteDialect::refillAfterBulkLoad() const
 {
-    QStringList statements;
-    for (const char* table : {"books_title_fts", "books_fts", "books_grams_fts"})
-        statements.append(QStringLiteral("INSERT INTO %1 (%1) VALUES ('rebuild')").arg(QLatin1String(table)));
-    return statements;
+    return searchTableCommand("rebuild");
 }
 
 QString PostgresDialect::description(const DatabaseSettings& settings) const

@@ -247,6 +247,8 @@ public:
     static std::optional<int> yearValue(const QString& year);
 
 private:
+    // The holds whose column (of holds h) has the value, oldest first, with their book's title.
+    QList<HoldRow> holdsWhere(const QString& column, const QString& value);
     QSqlQuery& prepared(const QString& sql);
     bool exec(QSqlQuery& query);
     static void bind(QSqlQuery& query, const QVariantList& values);

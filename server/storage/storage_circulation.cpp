@@ -75,21 +75,21 @@ HoldRow holdFrom(const QSqlQuery& q)
 
 QList<HoldRow> Storage::holdsOn(const QString& bookNumber)
 {
-    QList<HoldRow> rows;
-    select(QStringLiteral("SELECT ") + holdColumns
-               + QStringLiteral(" FROM holds h JOIN books b ON b.number = h.book_number WHERE h.book_number = ? "
-                                "ORDER BY h.id"),
-           {bookNumber}, [&](const QSqlQuery& q) { rows.append(holdFrom(q)); });
-    return rows;
+    return holdsWhere(QStringLiteral("h.book_number"), bookNumber);
 }
 
 QList<HoldRow> Storage::holdsOf(const QString& accountId)
 {
+    return holdsWhere(QStringLiteral("h.account_id"), accountId);
+}
+
+QList<HoldRow> Storage::holdsWhere(const QString& column, const QString& value)
+{
     QList<HoldRow> rows;
     select(QStringLiteral("SELECT ") + holdColumns
-               + QStringLiteral(" FROM holds h JOIN books b ON b.number = h.book_number WHERE h.account_id = ? "
-                                "ORDER BY h.id"),
-           {accountId}, [&](const QSqlQuery& q) { rows.append(holdFrom(q)); });
+               + QStringLiteral(" FROM holds h JOIN books b ON b.number = h.book_number WHERE ") + column
+               + QStringLiteral(" = ? ORDER BY h.id"),
+           {value}, [&](const QSqlQuery& q) { rows.append(holdFrom(q)); });
     return rows;
 }
 
