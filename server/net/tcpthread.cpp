@@ -149,7 +149,9 @@ QByteArray TcpThread::readRequest()
     FrameReader reader;
     bool anyByte = false;
     for (;;) {
-        const QByteArray bytes = m_socket->read(ReadBufferSize);
+        // Only what has arrived: a buffer of the largest request for each read would be allocated and
+        // freed whole every time.
+        const QByteArray bytes = m_socket->read(qMin(m_socket->bytesAvailable(), ReadBufferSize));
         anyByte = anyByte || !bytes.isEmpty();
         reader.feed(bytes);
         const FrameReader::Result result = reader.next();

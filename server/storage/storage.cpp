@@ -1,6 +1,7 @@
 #include "storage.h"
 
 #include "serverclock.h"
+#include "sqlitestatements.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -59,6 +60,7 @@ Storage::Storage(const DatabaseSettings& settings, const QString& connectionName
 Storage::~Storage()
 {
     m_statements.clear();
+    m_sqliteStatements.reset();
     if (m_db.isValid()) {
         m_db.close();
         m_db = QSqlDatabase();
@@ -88,6 +90,8 @@ bool Storage::open()
         fail(m_dialect->openVerb(), m_db.lastError().text());
         return false;
     }
+    if (const QVariant handle = m_db.driver()->handle(); qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        m_sqliteStatements = std::make_unique<SqliteStatements>(*static_cast<sqlite3* const*>(handle.constData()));
     return configureSession();
 }
 
@@ -123,6 +127,8 @@ bool Storage::ensureConnected()
     }
     // Prepared statements belong to the connection that is gone.
     m_statements.clear();
+    if (m_sqliteStatements)
+        m_sqliteStatements->clear();
     m_inGroup = false;
     m_db.close();
     m_nextReopen = QDeadlineTimer(1000);
@@ -147,14 +153,14 @@ bool Storage::lockAccount(const QString& id)
 {
     const QString lock = m_dialect->rowLockSuffix();
     return lock.isEmpty()
-        || select(QStringLiteral("SELECT 1 FROM accounts WHERE id = ?") + lock, {id}, [](const QSqlQuery&) {});
+        || select(QStringLiteral("SELECT 1 FROM accounts WHERE id = ?") + lock, {id}, [](const SqlRow&) {});
 }
 
 bool Storage::lockBook(const QString& number)
 {
     const QString lock = m_dialect->rowLockSuffix();
     return lock.isEmpty()
-        || select(QStringLiteral("SELECT 1 FROM books WHERE number = ?") + lock, {number}, [](const QSqlQuery&) {});
+        || select(QStringLiteral("SELECT 1 FROM books WHERE number = ?") + lock, {number}, [](const SqlRow&) {});
 }
 
 int Storage::schemaVersion()
@@ -185,7 +191,7 @@ bool Storage::migrate()
     // missing (steps of parallel work land in any order).
     QSet<int> applied;
     select(QStringLiteral("SELECT version FROM schema_version"), {},
-           [&](const QSqlQuery& q) { applied.insert(q.value(0).toInt()); });
+           [&](const SqlRow& q) { applied.insert(q.value(0).toInt()); });
     QDir dir(m_dialect->schemaDirectory());
     const QStringList files = dir.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);
     if (files.isEmpty()) {
@@ -273,14 +279,22 @@ void Storage::bind(QSqlQuery& query, const QVariantList& values)
     }
 }
 
-bool Storage::select(const QString& sql, const QVariantList& values, const std::function<void(const QSqlQuery&)>& row)
+bool Storage::select(const QString& sql, const QVariantList& values, const std::function<void(const SqlRow&)>& row)
 {
+    if (m_sqliteStatements) {
+        SqliteStatements::Failure failure;
+        if (m_sqliteStatements->select(sql, values, row, &failure))
+            return true;
+        fail(failure.stage, failure.message);
+        return false;
+    }
     QSqlQuery& query = prepared(sql);
     bind(query, values);
     const bool ok = exec(query);
     if (ok) {
+        const QtSqlRow current(query);
         while (query.next())
-            row(query);
+            row(current);
     }
     // Finishing releases the statement's read snapshot; a cached statement left open would pin it.
     query.finish();
@@ -290,7 +304,7 @@ bool Storage::select(const QString& sql, const QVariantList& values, const std::
 qint64 Storage::scalar(const QString& sql, const QVariantList& values)
 {
     qint64 result = 0;
-    select(sql, values, [&](const QSqlQuery& q) { result = q.value(0).toLongLong(); });
+    select(sql, values, [&](const SqlRow& q) { result = q.value(0).toLongLong(); });
     return result;
 }
 

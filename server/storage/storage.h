@@ -4,6 +4,7 @@
 #include "messages.h"
 #include "serversettings.h"
 #include "sqldialect.h"
+#include "sqlrow.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -16,6 +17,8 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
+
+class SqliteStatements;
 
 // An account as stored. The password is only ever held as its hash.
 struct AccountRow {
@@ -256,7 +259,7 @@ private:
     bool configureSession();
     bool hasTable(const QString& table);
     // Runs a prepared query with the given values and hands each row to `row`; finishes the query.
-    bool select(const QString& sql, const QVariantList& values, const std::function<void(const QSqlQuery&)>& row);
+    bool select(const QString& sql, const QVariantList& values, const std::function<void(const SqlRow&)>& row);
     qint64 scalar(const QString& sql, const QVariantList& values = {});
     bool change(const QString& sql, const QVariantList& values, int* rowsAffected = nullptr);
     void fail(const QString& what, const QString& error);
@@ -278,4 +281,6 @@ private:
     QDeadlineTimer m_nextReopen;
     QString m_lastError;
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_statements;
+    // On SQLite, queries run through SQLite itself (see SqliteStatements).
+    std::unique_ptr<SqliteStatements> m_sqliteStatements;
 };

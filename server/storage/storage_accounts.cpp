@@ -8,7 +8,7 @@ namespace {
 const QString accountColumns = QStringLiteral(
     "id, name, level, password_hash, COALESCE(student_number, ''), phone, email, info, must_change_password");
 
-AccountRow accountFrom(const QSqlQuery& q)
+AccountRow accountFrom(const SqlRow& q)
 {
     return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
             q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
@@ -37,7 +37,7 @@ std::optional<AccountRow> Storage::account(const QString& id)
 {
     std::optional<AccountRow> found;
     select(QStringLiteral("SELECT ") + accountColumns + QStringLiteral(" FROM accounts WHERE id = ?"), {id},
-           [&](const QSqlQuery& q) { found = accountFrom(q); });
+           [&](const SqlRow& q) { found = accountFrom(q); });
     return found;
 }
 
@@ -92,7 +92,7 @@ bool Storage::deleteAccount(const QString& id)
 QList<AccountRow> Storage::searchAccounts(const QString& text, int limit)
 {
     QList<AccountRow> rows;
-    const auto add = [&](const QSqlQuery& q) { rows.append(accountFrom(q)); };
+    const auto add = [&](const SqlRow& q) { rows.append(accountFrom(q)); };
     if (text.isEmpty()) {
         select(QStringLiteral("SELECT ") + accountColumns + QStringLiteral(" FROM accounts ORDER BY id LIMIT ?"),
                {limit}, add);
@@ -112,7 +112,7 @@ QList<AccountRow> Storage::accountsAtLevel(const QString& level, int limit)
     QList<AccountRow> rows;
     select(QStringLiteral("SELECT ") + accountColumns
                + QStringLiteral(" FROM accounts WHERE level = ? ORDER BY created_at, id LIMIT ?"),
-           {level, limit}, [&](const QSqlQuery& q) { rows.append(accountFrom(q)); });
+           {level, limit}, [&](const SqlRow& q) { rows.append(accountFrom(q)); });
     return rows;
 }
 
@@ -144,7 +144,7 @@ QList<AuditEvent> Storage::auditEvents(const QString& accountId, const QString& 
     QList<AuditEvent> events;
     select(QStringLiteral("SELECT at, actor, peer, action, account_id, book_number, detail FROM audit_log "
                           "WHERE (? = '' OR account_id = ?) AND (? = '' OR book_number = ?) ORDER BY id DESC LIMIT ?"),
-           {accountId, accountId, bookNumber, bookNumber, limit}, [&](const QSqlQuery& q) {
+           {accountId, accountId, bookNumber, bookNumber, limit}, [&](const SqlRow& q) {
                events.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
                               q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
                               q.value(6).toString()});

@@ -29,7 +29,7 @@ const QString formColumns = QStringLiteral(
     "publisher_folded, title_grams, author_grams, number_key");
 
 // A copy on the shelf is kept for a reader while the last pick-up window of its queue lasts.
-BookRow bookFrom(const QSqlQuery& q)
+BookRow bookFrom(const SqlRow& q)
 {
     BookRow row{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
                 q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toInt() != 0};
@@ -144,7 +144,7 @@ struct RankedBook {
     BookRow row;
 };
 
-RankedBook rankedFrom(const QSqlQuery& q, const FieldQuery& title)
+RankedBook rankedFrom(const SqlRow& q, const FieldQuery& title)
 {
     RankedBook found;
     found.row = bookFrom(q);
@@ -223,7 +223,7 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
             select(QStringLiteral("SELECT rowid FROM ") + it.key() + QStringLiteral(" WHERE ") + it.key()
                        + QStringLiteral(" MATCH ? LIMIT ?"),
                    {it.value().join(QStringLiteral(" AND ")), IndexedMatchLimit + 1},
-                   [&](const QSqlQuery& q) { ids.append(q.value(0).toLongLong()); });
+                   [&](const SqlRow& q) { ids.append(q.value(0).toLongLong()); });
             if (ids.isEmpty())
                 return {};
             if (ids.size() <= IndexedMatchLimit && (chosenTable.isEmpty() || ids.size() < candidates.size())) {
@@ -257,7 +257,7 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         QList<qint64> ids;
         select(QStringLiteral("SELECT b.id FROM books b WHERE 1 = 1") + conditions + QStringLiteral(" LIMIT ?"),
                QVariantList(values) << IndexedMatchLimit + 1,
-               [&](const QSqlQuery& q) { ids.append(q.value(0).toLongLong()); });
+               [&](const SqlRow& q) { ids.append(q.value(0).toLongLong()); });
         if (ids.size() <= IndexedMatchLimit)
             return booksAmong(ids, {}, {}, title, limit);
     }
@@ -284,7 +284,7 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
             const QVariantList bounds{text, QString(text + QChar(0xDBFF) + QChar(0xDFFF))}; // U+10FFFF sorts last
             select(QStringLiteral("SELECT ") + bookColumns + rankColumns + QStringLiteral(" FROM books b WHERE ")
                        + range + conditions + QStringLiteral(" ORDER BY b.") + column + QStringLiteral(" LIMIT ?"),
-                   bounds + values + QVariantList{limit}, [&](const QSqlQuery& q) {
+                   bounds + values + QVariantList{limit}, [&](const SqlRow& q) {
                        RankedBook book = rankedFrom(q, title);
                        if (!numbers.contains(book.row.number)) {
                            numbers.insert(book.row.number);
@@ -303,7 +303,7 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
     restValues.append(limit - rows.size());
     select(QStringLiteral("SELECT ") + bookColumns + QStringLiteral(" FROM books b WHERE 1 = 1") + rest
                + QStringLiteral(" ORDER BY b.title, b.number LIMIT ?"),
-           restValues, [&](const QSqlQuery& q) { rows.append(bookFrom(q)); });
+           restValues, [&](const SqlRow& q) { rows.append(bookFrom(q)); });
     return rows;
 }
 
@@ -326,7 +326,7 @@ QList<BookRow> Storage::booksAmong(const QList<qint64>& ids, const QString& cond
         for (qsizetype i = start; i < start + Batch; ++i)
             batch.append(i < ids.size() ? ids[i] : qint64(-1)); // -1 is no book's ID
         batch += values;
-        select(sql, batch, [&](const QSqlQuery& q) { found.append(rankedFrom(q, title)); });
+        select(sql, batch, [&](const SqlRow& q) { found.append(rankedFrom(q, title)); });
     }
     QList<BookRow> rows;
     appendBest(found, rows, limit);
@@ -337,7 +337,7 @@ std::optional<BookRow> Storage::book(const QString& number)
 {
     std::optional<BookRow> found;
     select(QStringLiteral("SELECT ") + bookColumns + QStringLiteral(" FROM books b WHERE b.number = ?"), {number},
-           [&](const QSqlQuery& q) { found = bookFrom(q); });
+           [&](const SqlRow& q) { found = bookFrom(q); });
     return found;
 }
 
@@ -369,7 +369,7 @@ std::optional<QStringList> Storage::suspendBookIndexes()
         return QStringList();
     QList<std::pair<QString, QString>> objects;
     QStringList definitions;
-    if (!select(query, {}, [&](const QSqlQuery& q) {
+    if (!select(query, {}, [&](const SqlRow& q) {
             objects.append({q.value(0).toString(), q.value(1).toString()});
             definitions.append(q.value(2).toString());
         }))
@@ -404,7 +404,7 @@ bool Storage::fillSearchForms()
         QList<std::pair<qint64, BookRow>> books;
         select(QStringLiteral("SELECT id, title, author, type, publisher, number FROM books "
                               "WHERE number_key IS NULL LIMIT 1000"),
-               {}, [&](const QSqlQuery& q) {
+               {}, [&](const SqlRow& q) {
                    BookRow b;
                    b.title = q.value(1).toString();
                    b.author = q.value(2).toString();

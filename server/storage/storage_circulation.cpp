@@ -7,7 +7,7 @@ std::optional<ActiveLoan> Storage::loanOf(const QString& bookNumber)
     std::optional<ActiveLoan> loan;
     select(QStringLiteral("SELECT l.book_number, l.account_id, l.borrowed_at, l.due_at, a.level, l.renewals "
                           "FROM loans l JOIN accounts a ON a.id = l.account_id WHERE l.book_number = ?"),
-           {bookNumber}, [&](const QSqlQuery& q) {
+           {bookNumber}, [&](const SqlRow& q) {
                loan = ActiveLoan{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
                                  q.value(3).toString(), q.value(4).toString(), q.value(5).toInt()};
            });
@@ -36,7 +36,7 @@ QList<OverdueRow> Storage::overdueLoans(const QString& time, int limit)
         QStringLiteral("SELECT l.book_number, b.title, l.account_id, a.name, a.phone, a.email, l.due_at "
                        "FROM loans l JOIN books b ON b.number = l.book_number JOIN accounts a ON a.id = l.account_id "
                        "WHERE l.due_at <> '' AND l.due_at < ? ORDER BY l.due_at, l.book_number LIMIT ?"),
-        {time, limit}, [&](const QSqlQuery& q) {
+        {time, limit}, [&](const SqlRow& q) {
             rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
                          q.value(4).toString(), q.value(5).toString(), q.value(6).toString()});
         });
@@ -48,7 +48,7 @@ QList<ActiveLoan> Storage::loansWithoutDueDate()
     QList<ActiveLoan> loans;
     select(QStringLiteral("SELECT l.book_number, l.account_id, l.borrowed_at, a.level FROM loans l "
                           "JOIN accounts a ON a.id = l.account_id WHERE l.due_at = ''"),
-           {}, [&](const QSqlQuery& q) {
+           {}, [&](const SqlRow& q) {
                loans.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), QString(),
                              q.value(3).toString()});
            });
@@ -65,7 +65,7 @@ namespace {
 const QString holdColumns =
     QStringLiteral("h.id, h.book_number, h.account_id, h.placed_at, COALESCE(h.ready_until, ''), b.title");
 
-HoldRow holdFrom(const QSqlQuery& q)
+HoldRow holdFrom(const SqlRow& q)
 {
     return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
             q.value(3).toString(),   q.value(4).toString(), q.value(5).toString()};
@@ -89,7 +89,7 @@ QList<HoldRow> Storage::holdsWhere(const QString& column, const QString& value)
     select(QStringLiteral("SELECT ") + holdColumns
                + QStringLiteral(" FROM holds h JOIN books b ON b.number = h.book_number WHERE ") + column
                + QStringLiteral(" = ? ORDER BY h.id"),
-           {value}, [&](const QSqlQuery& q) { rows.append(holdFrom(q)); });
+           {value}, [&](const SqlRow& q) { rows.append(holdFrom(q)); });
     return rows;
 }
 

@@ -11,7 +11,7 @@ std::optional<QString> Storage::borrowerOf(const QString& bookNumber)
 {
     std::optional<QString> borrower;
     select(QStringLiteral("SELECT account_id FROM loans WHERE book_number = ?"), {bookNumber},
-           [&](const QSqlQuery& q) { borrower = q.value(0).toString(); });
+           [&](const SqlRow& q) { borrower = q.value(0).toString(); });
     return borrower;
 }
 
@@ -45,7 +45,7 @@ QList<LoanRow> Storage::loansOf(const QString& accountId)
     select(QStringLiteral("SELECT b.title, b.author, b.type, b.publisher, b.year, b.number, l.borrowed_at, "
                           "l.due_at, l.renewals FROM loans l JOIN books b ON b.number = l.book_number "
                           "WHERE l.account_id = ? ORDER BY l.borrowed_at, b.number"),
-           {accountId}, [&](const QSqlQuery& q) {
+           {accountId}, [&](const SqlRow& q) {
                rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
                             q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString(),
                             q.value(8).toInt()});

@@ -16,7 +16,7 @@ std::optional<StoredSession> Storage::session(const QString& key)
 {
     std::optional<StoredSession> found;
     select(QStringLiteral("SELECT account_id, peer, login_at, last_used_at, token FROM login_sessions WHERE key = ?"),
-           {key}, [&](const QSqlQuery& q) {
+           {key}, [&](const SqlRow& q) {
                found = StoredSession{q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong(),
                                      q.value(3).toLongLong(), q.value(4).toInt() != 0};
            });
@@ -52,7 +52,7 @@ std::optional<AttemptCount> Storage::lockedAttempts(const QString& key)
     std::optional<AttemptCount> count;
     select(QStringLiteral("SELECT attempts, locked_until, last_at FROM login_attempts WHERE key = ?")
                + m_dialect->rowLockSuffix(),
-           {key}, [&](const QSqlQuery& q) {
+           {key}, [&](const SqlRow& q) {
                count = AttemptCount{q.value(0).toInt(), q.value(1).toLongLong(), q.value(2).toLongLong()};
            });
     return failed() ? std::nullopt : count;

@@ -8,7 +8,7 @@ QString Storage::quickCheck()
         return QStringLiteral("ok");
     QStringList problems;
     if (!select(QStringLiteral("PRAGMA quick_check"), {},
-                [&](const QSqlQuery& q) { problems.append(q.value(0).toString()); }))
+                [&](const SqlRow& q) { problems.append(q.value(0).toString()); }))
         return m_lastError;
     if (problems == QStringList{QStringLiteral("ok")})
         return problems.first();

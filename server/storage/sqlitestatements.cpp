@@ -1,0 +1,153 @@
+#include "sqlitestatements.h"
+
+#include <sqlite3.h>
+
+namespace {
+
+class SqliteRow final : public SqlRow
+{
+public:
+    explicit SqliteRow(sqlite3_stmt* statement)
+        : m_statement(statement)
+    {
+    }
+
+    // As Qt's SQLite driver gives them: whole numbers as qlonglong, text as QString, NULL as a null
+    // variant.
+    QVariant value(int column) const override
+    {
+        switch (sqlite3_column_type(m_statement, column)) {
+        case SQLITE_INTEGER:
+            return qlonglong(sqlite3_column_int64(m_statement, column));
+        case SQLITE_FLOAT:
+            return sqlite3_column_double(m_statement, column);
+        case SQLITE_TEXT:
+            return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column)),
+                                     sqlite3_column_bytes(m_statement, column));
+        case SQLITE_BLOB:
+            return QByteArray(static_cast<const char*>(sqlite3_column_blob(m_statement, column)),
+                              sqlite3_column_bytes(m_statement, column));
+        default:
+            return QVariant();
+        }
+    }
+
+private:
+    sqlite3_stmt* m_statement;
+};
+
+// SQLite binds a null pointer as NULL; a null string is bound as empty text.
+const void* textData(const QString& text)
+{
+    return text.isNull() ? static_cast<const void*>(u"") : static_cast<const void*>(text.utf16());
+}
+
+} // namespace
+
+SqliteStatements::SqliteStatements(sqlite3* handle)
+    : m_handle(handle)
+{
+}
+
+SqliteStatements::~SqliteStatements()
+{
+    clear();
+}
+
+void SqliteStatements::clear()
+{
+    for (auto& [sql, statement] : m_statements)
+        sqlite3_finalize(statement);
+    m_statements.clear();
+}
+
+sqlite3_stmt* SqliteStatements::prepared(const QString& sql, Failure* failure)
+{
+    if (const auto it = m_statements.find(sql); it != m_statements.end())
+        return it->second;
+    sqlite3_stmt* statement = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v3(m_handle, text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT, &statement,
+                           nullptr)
+        != SQLITE_OK) {
+        *failure = {QStringLiteral("prepare"), QString::fromUtf8(sqlite3_errmsg(m_handle)) + QStringLiteral(" in ") + sql};
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    m_statements.emplace(sql, statement);
+    return statement;
+}
+
+bool SqliteStatements::bind(sqlite3_stmt* statement, const QVariantList& values)
+{
+    if (values.size() != sqlite3_bind_parameter_count(statement))
+        return false;
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& value = values[i];
+        const int at = i + 1;
+        int result = SQLITE_OK;
+        switch (value.typeId()) {
+        case QMetaType::UnknownType:
+            result = sqlite3_bind_null(statement, at);
+            break;
+        case QMetaType::Bool:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Long:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Short:
+            result = sqlite3_bind_int64(statement, at, value.toLongLong());
+            break;
+        case QMetaType::Double:
+        case QMetaType::Float:
+            result = sqlite3_bind_double(statement, at, value.toDouble());
+            break;
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = value.toByteArray();
+            result = sqlite3_bind_blob64(statement, at, bytes.constData(), sqlite3_uint64(bytes.size()),
+                                         SQLITE_TRANSIENT);
+            break;
+        }
+        case QMetaType::QString: {
+            // The values outlive the query, so SQLite may read the text where it is. A null string
+            // is empty text: text columns hold empty text, never NULL.
+            const QString& text = *static_cast<const QString*>(value.constData());
+            result = sqlite3_bind_text16(statement, at, textData(text), int(text.size() * 2), SQLITE_STATIC);
+            break;
+        }
+        default: {
+            const QString text = value.toString();
+            result = sqlite3_bind_text16(statement, at, textData(text), int(text.size() * 2), SQLITE_TRANSIENT);
+            break;
+        }
+        }
+        if (result != SQLITE_OK)
+            return false;
+    }
+    return true;
+}
+
+bool SqliteStatements::select(const QString& sql, const QVariantList& values,
+                              const std::function<void(const SqlRow&)>& row, Failure* failure)
+{
+    sqlite3_stmt* statement = prepared(sql, failure);
+    if (!statement)
+        return false;
+    bool ok = bind(statement, values);
+    if (!ok) {
+        *failure = {QStringLiteral("query"), QStringLiteral("values do not fit the parameters of ") + sql};
+    } else {
+        const SqliteRow current(statement);
+        int step;
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW)
+            row(current);
+        ok = step == SQLITE_DONE;
+        if (!ok)
+            *failure = {QStringLiteral("query"), QString::fromUtf8(sqlite3_errmsg(m_handle)) + QStringLiteral(" in ") + sql};
+    }
+    // Resetting ends the statement's read snapshot, which a kept statement would otherwise pin.
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    return ok;
+}
