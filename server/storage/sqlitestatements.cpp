@@ -67,10 +67,17 @@ sqlite3_stmt* SqliteStatements::prepared(const QString& sql, Failure* failure)
         return it->second;
     sqlite3_stmt* statement = nullptr;
     const QByteArray text = sql.toUtf8();
+    const char* rest = nullptr;
     if (sqlite3_prepare_v3(m_handle, text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT, &statement,
-                           nullptr)
+                           &rest)
         != SQLITE_OK) {
         *failure = {QStringLiteral("prepare"), QString::fromUtf8(sqlite3_errmsg(m_handle)) + QStringLiteral(" in ") + sql};
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    // One statement at a time: whatever followed the first would silently not run.
+    if (!statement || !QByteArray(rest).trimmed().isEmpty()) {
+        *failure = {QStringLiteral("prepare"), QStringLiteral("not exactly one statement in ") + sql};
         sqlite3_finalize(statement);
         return nullptr;
     }
@@ -131,6 +138,20 @@ bool SqliteStatements::bind(sqlite3_stmt* statement, const QVariantList& values)
 bool SqliteStatements::select(const QString& sql, const QVariantList& values,
                               const std::function<void(const SqlRow&)>& row, Failure* failure)
 {
+    return run(sql, values, &row, failure);
+}
+
+bool SqliteStatements::change(const QString& sql, const QVariantList& values, int* rowsAffected, Failure* failure)
+{
+    const bool ok = run(sql, values, nullptr, failure);
+    if (rowsAffected)
+        *rowsAffected = ok ? sqlite3_changes(m_handle) : 0;
+    return ok;
+}
+
+bool SqliteStatements::run(const QString& sql, const QVariantList& values,
+                           const std::function<void(const SqlRow&)>* row, Failure* failure)
+{
     sqlite3_stmt* statement = prepared(sql, failure);
     if (!statement)
         return false;
@@ -140,8 +161,10 @@ bool SqliteStatements::select(const QString& sql, const QVariantList& values,
     } else {
         const SqliteRow current(statement);
         int step;
-        while ((step = sqlite3_step(statement)) == SQLITE_ROW)
-            row(current);
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+            if (row)
+                (*row)(current);
+        }
         ok = step == SQLITE_DONE;
         if (!ok)
             *failure = {QStringLiteral("query"), QString::fromUtf8(sqlite3_errmsg(m_handle)) + QStringLiteral(" in ") + sql};

@@ -31,6 +31,8 @@ public:
     // Runs `sql` with the values bound in order and hands each row to `row`; on failure says why.
     bool select(const QString& sql, const QVariantList& values, const std::function<void(const SqlRow&)>& row,
                 Failure* failure);
+    // Runs a statement that changes something; `rowsAffected` (may be null) gets how many rows.
+    bool change(const QString& sql, const QVariantList& values, int* rowsAffected, Failure* failure);
 
     // Finalizes every statement: SQLite closes no connection while one is left.
     void clear();
@@ -38,6 +40,8 @@ public:
 private:
     sqlite3_stmt* prepared(const QString& sql, Failure* failure);
     bool bind(sqlite3_stmt* statement, const QVariantList& values);
+    bool run(const QString& sql, const QVariantList& values, const std::function<void(const SqlRow&)>* row,
+             Failure* failure);
 
     sqlite3* m_handle;
     std::unordered_map<QString, sqlite3_stmt*> m_statements;

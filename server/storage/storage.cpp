@@ -259,6 +259,8 @@ bool Storage::exec(QSqlQuery& query)
 
 bool Storage::execDirect(const QString& sql)
 {
+    if (m_sqliteStatements)
+        return change(sql, {});
     QSqlQuery query(m_db);
     if (query.exec(sql))
         return true;
@@ -310,6 +312,13 @@ qint64 Storage::scalar(const QString& sql, const QVariantList& values)
 
 bool Storage::change(const QString& sql, const QVariantList& values, int* rowsAffected)
 {
+    if (m_sqliteStatements) {
+        SqliteStatements::Failure failure;
+        if (m_sqliteStatements->change(sql, values, rowsAffected, &failure))
+            return true;
+        fail(failure.stage, failure.message);
+        return false;
+    }
     QSqlQuery& query = prepared(sql);
     bind(query, values);
     const bool ok = exec(query);
