@@ -5,6 +5,8 @@
 FieldQuery FieldQuery::from(const QString& typed)
 {
     FieldQuery q;
+    if (typed.isEmpty()) // most searches fill one or two of the fields
+        return q;
     q.folded = SearchText::fold(typed);
     q.pinyin = SearchText::pinyinQuery(q.folded);
     q.initials = q.pinyin.size() >= 2 && !q.folded.contains(QLatin1Char(' '));

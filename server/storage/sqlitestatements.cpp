@@ -4,6 +4,11 @@
 
 namespace {
 
+// Set before SQLite starts, that is before main. SQLite counts every allocation of every connection
+// under one process-wide mutex by default; the readers of a busy server queue on it for statistics
+// nobody reads.
+const bool libraryConfigured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+
 class SqliteRow final : public SqlRow
 {
 public:
