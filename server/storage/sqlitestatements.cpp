@@ -140,22 +140,8 @@ bool SqliteStatements::bind(sqlite3_stmt* statement, const QVariantList& values)
     return true;
 }
 
-bool SqliteStatements::select(const QString& sql, const QVariantList& values,
-                              const std::function<void(const SqlRow&)>& row, Failure* failure)
-{
-    return run(sql, values, &row, failure);
-}
-
-bool SqliteStatements::change(const QString& sql, const QVariantList& values, int* rowsAffected, Failure* failure)
-{
-    const bool ok = run(sql, values, nullptr, failure);
-    if (rowsAffected)
-        *rowsAffected = ok ? sqlite3_changes(m_handle) : 0;
-    return ok;
-}
-
-bool SqliteStatements::run(const QString& sql, const QVariantList& values,
-                           const std::function<void(const SqlRow&)>* row, Failure* failure)
+bool SqliteStatements::run(const QString& sql, const QVariantList& values, const RowHandler* row, int* rowsAffected,
+                           Failure* failure)
 {
     sqlite3_stmt* statement = prepared(sql, failure);
     if (!statement)
@@ -174,6 +160,8 @@ bool SqliteStatements::run(const QString& sql, const QVariantList& values,
         if (!ok)
             *failure = {QStringLiteral("query"), QString::fromUtf8(sqlite3_errmsg(m_handle)) + QStringLiteral(" in ") + sql};
     }
+    if (rowsAffected)
+        *rowsAffected = ok ? sqlite3_changes(m_handle) : 0;
     // Resetting ends the statement's read snapshot, which a kept statement would otherwise pin.
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);

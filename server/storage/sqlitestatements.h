@@ -11,10 +11,10 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-// Runs the queries of one SQLite connection straight through SQLite's own interface, each statement
+// Runs the statements of one SQLite connection straight through SQLite's own interface, each
 // prepared once and kept. Qt SQL rebuilds a description of every result column on each execution,
-// which cost a point query more than SQLite's own work; the connection itself stays Qt's (opening,
-// settings, transactions and changes go through it).
+// which cost a point query more than SQLite's own work. The connection itself stays Qt's: Qt opens
+// and closes it, and SQLite's handle is taken from Qt's driver.
 class SqliteStatements
 {
 public:
@@ -28,11 +28,12 @@ public:
         QString message;
     };
 
-    // Runs `sql` with the values bound in order and hands each row to `row`; on failure says why.
-    bool select(const QString& sql, const QVariantList& values, const std::function<void(const SqlRow&)>& row,
-                Failure* failure);
-    // Runs a statement that changes something; `rowsAffected` (may be null) gets how many rows.
-    bool change(const QString& sql, const QVariantList& values, int* rowsAffected, Failure* failure);
+    using RowHandler = std::function<void(const SqlRow&)>;
+
+    // Runs `sql` with the values bound in order, handing each row to `row` (may be null) and saying
+    // in `rowsAffected` (may be null) how many rows a change touched; on failure says why.
+    bool run(const QString& sql, const QVariantList& values, const RowHandler* row, int* rowsAffected,
+             Failure* failure);
 
     // Finalizes every statement: SQLite closes no connection while one is left.
     void clear();
@@ -40,8 +41,6 @@ public:
 private:
     sqlite3_stmt* prepared(const QString& sql, Failure* failure);
     bool bind(sqlite3_stmt* statement, const QVariantList& values);
-    bool run(const QString& sql, const QVariantList& values, const std::function<void(const SqlRow&)>* row,
-             Failure* failure);
 
     sqlite3* m_handle;
     std::unordered_map<QString, sqlite3_stmt*> m_statements;

@@ -283,13 +283,8 @@ void Storage::bind(QSqlQuery& query, const QVariantList& values)
 
 bool Storage::select(const QString& sql, const QVariantList& values, const std::function<void(const SqlRow&)>& row)
 {
-    if (m_sqliteStatements) {
-        SqliteStatements::Failure failure;
-        if (m_sqliteStatements->select(sql, values, row, &failure))
-            return true;
-        fail(failure.stage, failure.message);
-        return false;
-    }
+    if (m_sqliteStatements)
+        return runOnSqlite(sql, values, &row, nullptr);
     QSqlQuery& query = prepared(sql);
     bind(query, values);
     const bool ok = exec(query);
@@ -303,6 +298,16 @@ bool Storage::select(const QString& sql, const QVariantList& values, const std::
     return ok;
 }
 
+bool Storage::runOnSqlite(const QString& sql, const QVariantList& values, const std::function<void(const SqlRow&)>* row,
+                          int* rowsAffected)
+{
+    SqliteStatements::Failure failure;
+    if (m_sqliteStatements->run(sql, values, row, rowsAffected, &failure))
+        return true;
+    fail(failure.stage, failure.message);
+    return false;
+}
+
 qint64 Storage::scalar(const QString& sql, const QVariantList& values)
 {
     qint64 result = 0;
@@ -312,13 +317,8 @@ qint64 Storage::scalar(const QString& sql, const QVariantList& values)
 
 bool Storage::change(const QString& sql, const QVariantList& values, int* rowsAffected)
 {
-    if (m_sqliteStatements) {
-        SqliteStatements::Failure failure;
-        if (m_sqliteStatements->change(sql, values, rowsAffected, &failure))
-            return true;
-        fail(failure.stage, failure.message);
-        return false;
-    }
+    if (m_sqliteStatements)
+        return runOnSqlite(sql, values, nullptr, rowsAffected);
     QSqlQuery& query = prepared(sql);
     bind(query, values);
     const bool ok = exec(query);

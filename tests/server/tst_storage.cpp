@@ -3,11 +3,13 @@
 #include "passwordhasher.h"
 #include "databasepool.h"
 #include "sessionstore.h"
+#include "sqlitestatements.h"
 #include "storage.h"
 #include "tempworkdir.h"
 
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
@@ -24,6 +26,8 @@ private slots:
     void yearValue_data();
     void yearValue();
 
+    void sqliteStatements_data();
+    void sqliteStatements();
     void schemaIsAppliedOnceAndReopens();
     void substringIndexFollowsChanges();
     void upgradeGivesStoredBooksTheirSearchForms();
@@ -134,6 +138,74 @@ QStringList numbersOf(const QList<BookRow>& rows)
     return numbers;
 }
 } // namespace
+
+// Values go in and come out of SQLite as Qt's driver passed them; what is not one statement with
+// matching values is refused, not half run.
+void TestStorage::sqliteStatements_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QVariantList>("values");
+    QTest::addColumn<QString>("storedAs"); // SQLite's typeof(); empty when refused
+    QTest::addColumn<QVariant>("readBack");
+    QTest::addColumn<QString>("refusedAt");
+
+    const QString echo = QStringLiteral("SELECT ?1, typeof(?1)");
+    QTest::newRow("null") << echo << QVariantList{QVariant()} << QStringLiteral("null") << QVariant() << QString();
+    QTest::newRow("null string is empty text")
+        << echo << QVariantList{QString()} << QStringLiteral("text") << QVariant(QStringLiteral("")) << QString();
+    QTest::newRow("text") << echo << QVariantList{QStringLiteral("数据结构 Ünïcode")} << QStringLiteral("text")
+                          << QVariant(QStringLiteral("数据结构 Ünïcode")) << QString();
+    QTest::newRow("int") << echo << QVariantList{42} << QStringLiteral("integer") << QVariant(qlonglong(42)) << QString();
+    QTest::newRow("large") << echo << QVariantList{qlonglong(1) << 40} << QStringLiteral("integer")
+                           << QVariant(qlonglong(1) << 40) << QString();
+    QTest::newRow("bool") << echo << QVariantList{true} << QStringLiteral("integer") << QVariant(qlonglong(1)) << QString();
+    QTest::newRow("double") << echo << QVariantList{2.5} << QStringLiteral("real") << QVariant(2.5) << QString();
+    QTest::newRow("bytes") << echo << QVariantList{QByteArray("\0\1", 2)} << QStringLiteral("blob") << QVariant(QByteArray("\0\1", 2))
+                           << QString();
+    QTest::newRow("two statements") << QStringLiteral("SELECT 1; SELECT 2") << QVariantList{} << QString()
+                                    << QVariant() << QStringLiteral("prepare");
+    QTest::newRow("syntax") << QStringLiteral("SELEC 1") << QVariantList{} << QString() << QVariant() << QStringLiteral("prepare");
+    QTest::newRow("too few values") << echo << QVariantList{} << QString() << QVariant() << QStringLiteral("query");
+    QTest::newRow("too many values") << echo << QVariantList{1, 2} << QString() << QVariant() << QStringLiteral("query");
+}
+
+void TestStorage::sqliteStatements()
+{
+    QFETCH(QString, sql);
+    QFETCH(QVariantList, values);
+    QFETCH(QString, storedAs);
+    QFETCH(QVariant, readBack);
+    QFETCH(QString, refusedAt);
+
+    const QString name = QStringLiteral("statements");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(QStringLiteral(":memory:"));
+        QVERIFY(db.open());
+        SqliteStatements statements(*static_cast<sqlite3* const*>(db.driver()->handle().constData()));
+        QList<QVariantList> rows;
+        const SqliteStatements::RowHandler collect = [&](const SqlRow& row) {
+            rows.append({row.value(0), row.value(1)});
+        };
+        SqliteStatements::Failure failure;
+        for (int round = 0; round < 2; ++round) { // the second from the kept statement
+            rows.clear();
+            const bool ran = statements.run(sql, values, &collect, nullptr, &failure);
+            QCOMPARE(ran, refusedAt.isEmpty());
+            if (!ran) {
+                QCOMPARE(failure.stage, refusedAt);
+                continue;
+            }
+            QCOMPARE(rows.size(), 1);
+            QCOMPARE(rows[0][1].toString(), storedAs);
+            QCOMPARE(rows[0][0].typeId(), readBack.typeId());
+            QCOMPARE(rows[0][0], readBack);
+        }
+        statements.clear();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
 
 void TestStorage::schemaIsAppliedOnceAndReopens()
 {
