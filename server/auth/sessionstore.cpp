@@ -86,6 +86,27 @@ std::optional<Session> SessionStore::use(const QString& key)
     return Session{entry->account, entry->loginAtMs, key};
 }
 
+QString SessionStore::identity(const Session& session)
+{
+    return session.key + QLatin1Char('\n') + session.account + QLatin1Char('\n') + QString::number(session.loginAtMs);
+}
+
+bool SessionStore::knownChosenPassword(const Session& session) const
+{
+    QMutexLocker lock(&m_chosenMutex);
+    return m_chosenPasswords.contains(identity(session));
+}
+
+void SessionStore::noteChosenPassword(const Session& session)
+{
+    // Ended sessions are never asked about again; starting afresh now and then bounds the set.
+    constexpr qsizetype MaxRemembered = 100000;
+    QMutexLocker lock(&m_chosenMutex);
+    if (m_chosenPasswords.size() >= MaxRemembered)
+        m_chosenPasswords.clear();
+    m_chosenPasswords.insert(identity(session));
+}
+
 bool SessionStore::end(const QString& key)
 {
     return remove(key);

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -54,6 +55,14 @@ public:
     // Drops ended sessions; run from a timer, not from a request.
     virtual void sweep() = 0;
 
+    // Whether this session's account is known to have a password its owner chose. An account never
+    // gets a generated password back (the server generates one only for the first account of an
+    // empty library), so once seen, that holds for the rest of the session and needs no more reads.
+    // A session is its key, account and login time together: an address's key passes from one
+    // login to the next.
+    bool knownChosenPassword(const Session& session) const;
+    void noteChosenPassword(const Session& session);
+
     static QString tokenKey(const QString& token);
     static QString addressKey(const QString& peer);
 
@@ -80,6 +89,10 @@ protected:
 
 private:
     std::optional<Session> use(const QString& key);
+    static QString identity(const Session& session);
+
+    mutable QMutex m_chosenMutex;
+    QSet<QString> m_chosenPasswords;
 };
 
 // Sessions of a server alone on its database, in its memory.

@@ -50,13 +50,15 @@ constexpr std::array routes{
 };
 
 // Whether the caller's account still has the password the server generated, which was shown on the
-// console: it serves for nothing but setting a new one. Read afresh, as levels are.
-bool mustChangePassword(const Caller& caller)
+// console: it serves for nothing but setting a new one. Read afresh, as levels are, until the
+// session has seen a chosen one; nullopt when the account could not be read (or is gone).
+std::optional<bool> mustChangePassword(const Caller& caller)
 {
-    bool must = false;
+    std::optional<bool> must;
     caller.context.database.read([&](Storage& storage) {
         const std::optional<AccountRow> account = storage.account(caller.account);
-        must = account && account->mustChangePassword;
+        if (account && !storage.failed())
+            must = account->mustChangePassword;
     });
     return must;
 }
@@ -83,10 +85,15 @@ std::optional<HandlerReply> authorise(const QString& code, Caller& caller)
         caller.account = session->account;
         caller.sessionKey = session->key;
         caller.loginAtMs = session->loginAtMs;
-        if (code != Query::UserInfoUpdate && mustChangePassword(caller))
-            return HandlerReply{{Reply::word(Refusal::PasswordChangeRequired)},
-                                QString(Refusal::PasswordChangeRequired) + QStringLiteral(" (") + caller.account
-                                    + QStringLiteral(" still has its generated password)")};
+        if (code != Query::UserInfoUpdate && !sessions.knownChosenPassword(*session)) {
+            const std::optional<bool> must = mustChangePassword(caller);
+            if (must.value_or(false))
+                return HandlerReply{{Reply::word(Refusal::PasswordChangeRequired)},
+                                    QString(Refusal::PasswordChangeRequired) + QStringLiteral(" (") + caller.account
+                                        + QStringLiteral(" still has its generated password)")};
+            if (must)
+                sessions.noteChosenPassword(*session);
+        }
     }
     return std::nullopt;
 }
