@@ -199,6 +199,9 @@ QByteArray TcpThread::readRequest()
 bool TcpThread::writeReply(const QByteArray& bytes)
 {
     m_socket->write(bytes);
+    // Straight to the kernel: a reply fits its send buffer, and waiting to be told that the socket is
+    // writable first would cost a poll per request.
+    m_socket->flush();
     // A peer that does not read may hold the reply back no longer than it may take to send a request.
     QDeadlineTimer deadline(m_context->settings.readTimeoutMs);
     while (m_socket->bytesToWrite() > 0) {
