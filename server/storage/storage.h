@@ -283,6 +283,6 @@ private:
     QDeadlineTimer m_nextReopen;
     QString m_lastError;
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_statements;
-    // On SQLite, queries run through SQLite itself (see SqliteStatements).
+    // On SQLite, every statement runs through SQLite itself (see SqliteStatements).
     std::unique_ptr<SqliteStatements> m_sqliteStatements;
 };
