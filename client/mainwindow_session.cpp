@@ -2,11 +2,14 @@
 #include "mainwindow.h"
 
 #include "addbookdialog.h"
+#include "auditlogdialog.h"
 #include "bookdialog.h"
+#include "circulationdeskdialog.h"
 #include "dialogchip.h"
 #include "logindialog.h"
 #include "loginsession.h"
 #include "myholdsdialog.h"
+#include "overduedialog.h"
 #include "refusals.h"
 #include "returnbookdialog.h"
 #include "userinfoupdatedialog.h"
@@ -29,6 +32,9 @@ void MainWindow::userLoginWindow()
 void MainWindow::userLogoutWindow()
 {
     endLogin(false);
+    // On a shared PC the next person must not find the last one's loans, overdue readers or audit
+    // trail on the screen.
+    closeAccountDialogs();
     enterGuestState();
 }
 
@@ -91,7 +97,8 @@ void MainWindow::closeAccountDialogs()
     for (QDialog* dialog : dialogs) {
         if (qobject_cast<ReturnBookDialog*>(dialog) || qobject_cast<UserManageDialog*>(dialog)
             || qobject_cast<AddBookDialog*>(dialog) || qobject_cast<UserInfoUpdateDialog*>(dialog)
-            || qobject_cast<MyHoldsDialog*>(dialog))
+            || qobject_cast<MyHoldsDialog*>(dialog) || qobject_cast<CirculationDeskDialog*>(dialog)
+            || qobject_cast<OverdueDialog*>(dialog) || qobject_cast<AuditLogDialog*>(dialog))
             dialog->close();
     }
 }

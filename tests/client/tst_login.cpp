@@ -165,7 +165,19 @@ void TestLogin::logoutReturnsToGuest()
 void TestLogin::adminLogoutThenReaderKeepsMenuDisabled()
 {
     QVERIFY(logIn(*window, *server, *boxes, "root", "Administrator"));
+    // The windows that show readers' data close with the login: the next person at the PC sees none.
+    for (const char* name : {"actionDesk", "actionOverdue", "actionAudit", "actionBorrowBook"})
+        action(name)->trigger();
+    const auto openDialogs = [&] {
+        int open = 0;
+        for (QDialog* dialog : window->findChildren<QDialog*>())
+            open += dialog->isVisible() ? 1 : 0;
+        return open;
+    };
+    QCOMPARE(openDialogs(), 4);
+    QTRY_COMPARE(server->requests().size(), 4); // the login, then what three of the windows load
     action("actionLogout")->trigger();
+    QTRY_COMPARE(openDialogs(), 0);
     QVERIFY(logIn(*window, *server, *boxes, "reader", "Postgraduate"));
     QVERIFY(!adminMenu()->isEnabled());
     QCOMPARE(window->windowTitle(), QStringLiteral("Welcome reader Name!"));
