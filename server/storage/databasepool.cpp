@@ -2,8 +2,13 @@
 
 #include "storage.h"
 
-#include <deque>
 #include <QAtomicInt>
+#include <QMutex>
+#include <QSemaphore>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <deque>
 
 namespace {
 

@@ -2,13 +2,8 @@
 
 #include "serversettings.h"
 
-#include <QMutex>
-#include <QSemaphore>
 #include <QString>
-#include <QThread>
-#include <QWaitCondition>
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>

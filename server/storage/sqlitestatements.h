@@ -5,7 +5,6 @@
 #include <QString>
 #include <QVariantList>
 
-#include <functional>
 #include <unordered_map>
 
 struct sqlite3;
@@ -27,8 +26,6 @@ public:
         QString stage; // "prepare" or "query"
         QString message;
     };
-
-    using RowHandler = std::function<void(const SqlRow&)>;
 
     // Runs `sql` with the values bound in order, handing each row to `row` (may be null) and saying
     // in `rowsAffected` (may be null) how many rows a change touched; on failure says why.

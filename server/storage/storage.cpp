@@ -281,7 +281,7 @@ void Storage::bind(QSqlQuery& query, const QVariantList& values)
     }
 }
 
-bool Storage::select(const QString& sql, const QVariantList& values, const std::function<void(const SqlRow&)>& row)
+bool Storage::select(const QString& sql, const QVariantList& values, const RowHandler& row)
 {
     if (m_sqliteStatements)
         return runOnSqlite(sql, values, &row, nullptr);
@@ -298,7 +298,7 @@ bool Storage::select(const QString& sql, const QVariantList& values, const std::
     return ok;
 }
 
-bool Storage::runOnSqlite(const QString& sql, const QVariantList& values, const std::function<void(const SqlRow&)>* row,
+bool Storage::runOnSqlite(const QString& sql, const QVariantList& values, const RowHandler* row,
                           int* rowsAffected)
 {
     SqliteStatements::Failure failure;

@@ -184,7 +184,7 @@ void TestStorage::sqliteStatements()
         QVERIFY(db.open());
         SqliteStatements statements(*static_cast<sqlite3* const*>(db.driver()->handle().constData()));
         QList<QVariantList> rows;
-        const SqliteStatements::RowHandler collect = [&](const SqlRow& row) {
+        const RowHandler collect = [&](const SqlRow& row) {
             rows.append({row.value(0), row.value(1)});
         };
         SqliteStatements::Failure failure;
