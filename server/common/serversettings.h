@@ -29,10 +29,7 @@ struct DatabaseSettings {
     // the requests beyond wait their turn in order instead of sharing the cores among many half-done
     // searches (which makes the slowest of them several times slower). A database server runs the
     // reads on its own cores.
-    int readerCount() const
-    {
-        return readers > 0 ? readers : isSqlite() ? QThread::idealThreadCount() + 1 : 8;
-    }
+    int readerCount() const { return readers > 0 ? readers : isSqlite() ? QThread::idealThreadCount() + 1 : 8; }
     // Where the database is, for messages: the file, or "host:port/name".
     QString location() const;
 };

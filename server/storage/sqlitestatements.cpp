@@ -73,10 +73,10 @@ sqlite3_stmt* SqliteStatements::prepared(const QString& sql, Failure* failure)
     sqlite3_stmt* statement = nullptr;
     const QByteArray text = sql.toUtf8();
     const char* rest = nullptr;
-    if (sqlite3_prepare_v3(m_handle, text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT, &statement,
-                           &rest)
+    if (sqlite3_prepare_v3(m_handle, text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT, &statement, &rest)
         != SQLITE_OK) {
-        *failure = {QStringLiteral("prepare"), QString::fromUtf8(sqlite3_errmsg(m_handle)) + QStringLiteral(" in ") + sql};
+        *failure = {QStringLiteral("prepare"),
+                    QString::fromUtf8(sqlite3_errmsg(m_handle)) + QStringLiteral(" in ") + sql};
         sqlite3_finalize(statement);
         return nullptr;
     }
@@ -117,8 +117,8 @@ bool SqliteStatements::bind(sqlite3_stmt* statement, const QVariantList& values)
             break;
         case QMetaType::QByteArray: {
             const QByteArray bytes = value.toByteArray();
-            result = sqlite3_bind_blob64(statement, at, bytes.constData(), sqlite3_uint64(bytes.size()),
-                                         SQLITE_TRANSIENT);
+            result =
+                sqlite3_bind_blob64(statement, at, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT);
             break;
         }
         case QMetaType::QString: {
@@ -158,7 +158,8 @@ bool SqliteStatements::run(const QString& sql, const QVariantList& values, const
         }
         ok = step == SQLITE_DONE;
         if (!ok)
-            *failure = {QStringLiteral("query"), QString::fromUtf8(sqlite3_errmsg(m_handle)) + QStringLiteral(" in ") + sql};
+            *failure = {QStringLiteral("query"),
+                        QString::fromUtf8(sqlite3_errmsg(m_handle)) + QStringLiteral(" in ") + sql};
     }
     if (rowsAffected)
         *rowsAffected = ok ? sqlite3_changes(m_handle) : 0;

@@ -298,8 +298,7 @@ bool Storage::select(const QString& sql, const QVariantList& values, const RowHa
     return ok;
 }
 
-bool Storage::runOnSqlite(const QString& sql, const QVariantList& values, const RowHandler* row,
-                          int* rowsAffected)
+bool Storage::runOnSqlite(const QString& sql, const QVariantList& values, const RowHandler* row, int* rowsAffected)
 {
     SqliteStatements::Failure failure;
     if (m_sqliteStatements->run(sql, values, row, rowsAffected, &failure))

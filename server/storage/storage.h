@@ -261,8 +261,7 @@ private:
     // Runs a prepared query with the given values and hands each row to `row`; finishes the query.
     bool select(const QString& sql, const QVariantList& values, const RowHandler& row);
     qint64 scalar(const QString& sql, const QVariantList& values = {});
-    bool runOnSqlite(const QString& sql, const QVariantList& values, const RowHandler* row,
-                     int* rowsAffected);
+    bool runOnSqlite(const QString& sql, const QVariantList& values, const RowHandler* row, int* rowsAffected);
     bool change(const QString& sql, const QVariantList& values, int* rowsAffected = nullptr);
     void fail(const QString& what, const QString& error);
     bool beginWrite();

@@ -155,18 +155,22 @@ void TestStorage::sqliteStatements_data()
         << echo << QVariantList{QString()} << QStringLiteral("text") << QVariant(QStringLiteral("")) << QString();
     QTest::newRow("text") << echo << QVariantList{QStringLiteral("数据结构 Ünïcode")} << QStringLiteral("text")
                           << QVariant(QStringLiteral("数据结构 Ünïcode")) << QString();
-    QTest::newRow("int") << echo << QVariantList{42} << QStringLiteral("integer") << QVariant(qlonglong(42)) << QString();
+    QTest::newRow("int") << echo << QVariantList{42} << QStringLiteral("integer") << QVariant(qlonglong(42))
+                         << QString();
     QTest::newRow("large") << echo << QVariantList{qlonglong(1) << 40} << QStringLiteral("integer")
                            << QVariant(qlonglong(1) << 40) << QString();
-    QTest::newRow("bool") << echo << QVariantList{true} << QStringLiteral("integer") << QVariant(qlonglong(1)) << QString();
+    QTest::newRow("bool") << echo << QVariantList{true} << QStringLiteral("integer") << QVariant(qlonglong(1))
+                          << QString();
     QTest::newRow("double") << echo << QVariantList{2.5} << QStringLiteral("real") << QVariant(2.5) << QString();
-    QTest::newRow("bytes") << echo << QVariantList{QByteArray("\0\1", 2)} << QStringLiteral("blob") << QVariant(QByteArray("\0\1", 2))
-                           << QString();
-    QTest::newRow("two statements") << QStringLiteral("SELECT 1; SELECT 2") << QVariantList{} << QString()
-                                    << QVariant() << QStringLiteral("prepare");
-    QTest::newRow("syntax") << QStringLiteral("SELEC 1") << QVariantList{} << QString() << QVariant() << QStringLiteral("prepare");
+    QTest::newRow("bytes") << echo << QVariantList{QByteArray("\0\1", 2)} << QStringLiteral("blob")
+                           << QVariant(QByteArray("\0\1", 2)) << QString();
+    QTest::newRow("two statements") << QStringLiteral("SELECT 1; SELECT 2") << QVariantList{} << QString() << QVariant()
+                                    << QStringLiteral("prepare");
+    QTest::newRow("syntax") << QStringLiteral("SELEC 1") << QVariantList{} << QString() << QVariant()
+                            << QStringLiteral("prepare");
     QTest::newRow("too few values") << echo << QVariantList{} << QString() << QVariant() << QStringLiteral("query");
-    QTest::newRow("too many values") << echo << QVariantList{1, 2} << QString() << QVariant() << QStringLiteral("query");
+    QTest::newRow("too many values") << echo << QVariantList{1, 2} << QString() << QVariant()
+                                     << QStringLiteral("query");
 }
 
 void TestStorage::sqliteStatements()
@@ -184,9 +188,7 @@ void TestStorage::sqliteStatements()
         QVERIFY(db.open());
         SqliteStatements statements(*static_cast<sqlite3* const*>(db.driver()->handle().constData()));
         QList<QVariantList> rows;
-        const RowHandler collect = [&](const SqlRow& row) {
-            rows.append({row.value(0), row.value(1)});
-        };
+        const RowHandler collect = [&](const SqlRow& row) { rows.append({row.value(0), row.value(1)}); };
         SqliteStatements::Failure failure;
         for (int round = 0; round < 2; ++round) { // the second from the kept statement
             rows.clear();
