@@ -1,6 +1,5 @@
 #pragma once
 
-#include "clientwords.h"
 #include "operationchannel.h"
 #include "ui_mainwindow.h"
 #include "userinfo.h"
@@ -118,7 +117,8 @@ private:
     OperationChannel registerChannel;
     OperationChannel logoutChannel;
     // The logout notice being sent, captured when the login ended.
-    LogoutWithTokenQuery pendingLogout;
+    // The logout to send: the account and the token it ends.
+    std::pair<QString, QString> pendingLogout;
     // The login being read holds a "PASS": a "SESSION" frame behind it carries its token.
     bool loginPassed = false;
 

@@ -42,12 +42,11 @@ void MainWindow::userRegister()
         QMessageBox::warning(form, QStringLiteral("Error"), QStringLiteral("Passwords are not same!"));
         return;
     }
-    // What the server would refuse is told here, in words.
-    QString problem = FormChecks::userIdProblem(form->idEdit->text());
-    if (problem.isEmpty())
-        problem = FormChecks::passwordProblem(form->passwordEdit->text());
-    if (!problem.isEmpty()) {
-        QMessageBox::warning(form, QStringLiteral("Error"), problem);
+    // What the server would refuse is told here, in words: the same rule as the server's.
+    if (const std::optional<AccountFields::Finding> finding = AccountFields::registrationProblem(
+            form->idEdit->text(), form->passwordEdit->text(), form->nameEdit->text(), form->studentNumberEdit->text(),
+            form->phoneNumberEdit->text(), form->emailEdit->text(), form->userInfoEdit->toPlainText())) {
+        QMessageBox::warning(form, QStringLiteral("Error"), FormChecks::problemText(*finding));
         return;
     }
     registerSubmitter = form;
@@ -152,7 +151,8 @@ void MainWindow::getUserUpdateInfo()
             // Tell the user: a silent refusal would leave them believing the change was made.
             Refusals::report(infoSubmitter, frame);
             // A password change needs a fresh login: this one ends, and the login dialog asks again.
-            if (word == ClientWords::LoginAgain && LoginSession::instance().isActive() && user.id == infoAccountId) {
+            if (word == Wire::spelling(Refusal::LoginAgain) && LoginSession::instance().isActive()
+                && user.id == infoAccountId) {
                 endLogin(false);
                 loginLost();
             }

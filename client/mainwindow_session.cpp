@@ -1,6 +1,7 @@
 // Login, logout, the server address dialog, book detail, borrowed books and the reader's holds.
 #include "mainwindow.h"
 
+#include "accountwindow.h"
 #include "addbookdialog.h"
 #include "auditlogdialog.h"
 #include "bookdialog.h"
@@ -42,7 +43,7 @@ void MainWindow::endLogin(bool wait)
 {
     LoginSession& session = LoginSession::instance();
     const bool loggedIn = session.isActive();
-    pendingLogout = LogoutWithTokenQuery{user.id, session.token()};
+    pendingLogout = {user.id, session.token()};
     session.end();
     if (!loggedIn)
         return;
@@ -58,7 +59,10 @@ void MainWindow::endLogin(bool wait)
 
 void MainWindow::sendLogoutRequest()
 {
-    logoutChannel.send(pendingLogout);
+    // The token of the login it ends (none when the server gave none: then the address's login).
+    const std::optional<QString> token =
+        pendingLogout.second.isEmpty() ? std::nullopt : std::optional<QString>(pendingLogout.second);
+    logoutChannel.send(LogoutQuery{pendingLogout.first}, token);
 }
 
 void MainWindow::getLogoutInfo()
@@ -92,15 +96,7 @@ void MainWindow::loginLost()
 
 void MainWindow::closeAccountDialogs()
 {
-    // They act for the account that is gone; the book dialog and registration do not need a login.
-    const QList<QDialog*> dialogs = findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly);
-    for (QDialog* dialog : dialogs) {
-        if (qobject_cast<ReturnBookDialog*>(dialog) || qobject_cast<UserManageDialog*>(dialog)
-            || qobject_cast<AddBookDialog*>(dialog) || qobject_cast<UserInfoUpdateDialog*>(dialog)
-            || qobject_cast<MyHoldsDialog*>(dialog) || qobject_cast<CirculationDeskDialog*>(dialog)
-            || qobject_cast<OverdueDialog*>(dialog) || qobject_cast<AuditLogDialog*>(dialog))
-            dialog->close();
-    }
+    AccountWindow::closeAll(this);
 }
 
 void MainWindow::openPasswordChange()
@@ -127,7 +123,7 @@ void MainWindow::userLogin()
 void MainWindow::sendLoginRequest()
 {
     // Asks for a session token; a server without tokens answers as to the documented login.
-    loginChannel.send(SessionLoginQuery{pending[0], pending[1]});
+    loginChannel.send(LoginQuery{pending[0], pending[1]});
 }
 
 void MainWindow::getLoginInfo()
@@ -152,12 +148,12 @@ void MainWindow::getLoginInfo()
             if (loginDialog)
                 loginDialog->close();
             enterLoggedInState(user);
-        } else if (word == ClientWords::Session) {
+        } else if (word == Reply::Session) {
             if (loginPassed)
                 LoginSession::instance().setToken(frame.value(1));
         } else if (word == Reply::WrongId) {
             QMessageBox::warning(boxParent, QStringLiteral("Error!"), tr("Wrong user name!"));
-        } else if (Refusals::isLoginThrottle(word) || word == ClientWords::ServerError) {
+        } else if (Refusals::isLoginThrottle(word) || word == Wire::spelling(Refusal::ServerError)) {
             // Not the password's fault: the lockout, with its seconds when the server sends them.
             QMessageBox::warning(boxParent, QStringLiteral("Error!"), Refusals::message(word, frame.value(1)));
         } else {

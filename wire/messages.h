@@ -2,6 +2,7 @@
 
 #include "frame.h"
 #include "records.h"
+#include "vocabulary.h"
 
 #include <QLatin1String>
 #include <QStringList>
@@ -53,11 +54,13 @@ constexpr QLatin1String ReturnBookSuccessfully{"RETURN_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String BorrowBookSuccessfully{"BORROW_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String DeleteBookSuccessfully{"DELETE_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String AddBookSuccessfully{"ADD_BOOK_SUCCESSFULLY"};
-// Additions: the login's extra field that asks for a session token, the frame that carries the token
-// after "PASS", the refusal of a token that is no longer valid, and the logout's success word.
+// Additions: the login's extra field that asks for a session token (also the word of the frame that
+// carries the token after "PASS"), and the success words of our own requests. Refusals are in
+// vocabulary.h.
 constexpr QLatin1String Session{"SESSION"};
-constexpr QLatin1String SessionExpired{"SESSION_EXPIRED"};
 constexpr QLatin1String LogoutSuccessfully{"LOGOUT_SUCCESSFULLY"};
+// The success word of registration, which the documented protocol leaves to the server.
+constexpr QLatin1String RegisterSuccessfully{"REGISTER_SUCCESSFULLY"};
 constexpr QLatin1String RenewBookSuccessfully{"RENEW_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String PlaceHoldSuccessfully{"PLACE_HOLD_SUCCESSFULLY"};
 constexpr QLatin1String CancelHoldSuccessfully{"CANCEL_HOLD_SUCCESSFULLY"};
@@ -74,6 +77,10 @@ constexpr int AuditRowSize = AuditRecord::Size;
 
 // A frame holding one reply word.
 QByteArray word(const QString& replyWord);
+inline QByteArray word(Refusal refusal)
+{
+    return word(Wire::word(refusal));
+}
 // "PASS" and the eight strings of the account record, in one frame.
 QByteArray loginPass(const QStringList& accountRecord);
 // One row of a row stream.
@@ -276,6 +283,16 @@ template <class Visit> bool visitRequestType(const QString& code, Visit&& visit)
     return visitRequestType(code, std::forward<Visit>(visit), Requests{});
 }
 
+// Calls `visit(Request{})` for every request type, in the list's order (tests, fuzz seeds).
+template <class Visit, class... Rs> void forEachRequestType(Visit&& visit, RequestList<Rs...>)
+{
+    (visit(Rs{}), ...);
+}
+template <class Visit> void forEachRequestType(Visit&& visit)
+{
+    forEachRequestType(std::forward<Visit>(visit), Requests{});
+}
+
 } // namespace Wire
 
 namespace Wire {
@@ -286,10 +303,15 @@ template <class Request> QByteArray encodeRequest(const Request& request)
     return encodeFrame(QStringList{QString(Request::code)} + request.fields());
 }
 
-// The same with one more, last field: the session token of the client's login.
-template <class Request> QByteArray encodeRequest(const Request& request, const QString& token)
+// The same with one more, last field when given: the session token of the client's login (on a
+// login, the word "SESSION" that asks for one).
+template <class Request> QByteArray encodeRequest(const Request& request, const std::optional<QString>& last)
 {
-    return encodeFrame(QStringList{QString(Request::code)} + request.fields() + QStringList{token});
+    QStringList values{QString(Request::code)};
+    values += request.fields();
+    if (last)
+        values.append(*last);
+    return encodeFrame(values);
 }
 
 // A request frame body split into its code, its fields and the optional last field that only our

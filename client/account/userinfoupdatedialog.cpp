@@ -1,9 +1,12 @@
 #include "userinfoupdatedialog.h"
 
+#include "accountwindow.h"
+
 UserInfoUpdateDialog::UserInfoUpdateDialog(QWidget* parent)
     : QDialog(parent)
 {
     setupUi(this);
+    AccountWindow::mark(this);
     setWindowTitle(tr("User Information"));
     setAttribute(Qt::WA_ShowModal);
     newPasswordEdit->setEchoMode(QLineEdit::Password);

@@ -1,5 +1,7 @@
 #include "usermanagedialog.h"
 
+#include "accountwindow.h"
+
 #include "formchecks.h"
 #include "listcolumns.h"
 #include "refusals.h"
@@ -12,6 +14,7 @@ UserManageDialog::UserManageDialog(QWidget* parent)
     : QDialog(parent)
 {
     setupUi(this);
+    AccountWindow::mark(this);
     setWindowTitle(tr("User Manage"));
     setAttribute(Qt::WA_ShowModal);
     setVisible(true);

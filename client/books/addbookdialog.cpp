@@ -1,5 +1,7 @@
 #include "addbookdialog.h"
 
+#include "accountwindow.h"
+
 #include "formchecks.h"
 #include "levels.h"
 #include "refusals.h"
@@ -11,6 +13,7 @@ AddBookDialog::AddBookDialog(QWidget* parent)
     : QDialog(parent)
 {
     ui.setupUi(this);
+    AccountWindow::mark(this);
     connect(ui.cancelButton, &QPushButton::pressed, this, &AddBookDialog::close);
     connect(ui.submitButton, &QPushButton::pressed, this, &AddBookDialog::addBook);
     ui.submitButton->setDefault(true);

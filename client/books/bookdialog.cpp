@@ -1,6 +1,5 @@
 #include "bookdialog.h"
 
-#include "clientwords.h"
 #include "formchecks.h"
 #include "messages.h"
 #include "refusals.h"
@@ -96,7 +95,7 @@ void BookDialog::getBorrowInfo()
         const QString word = Reply::wordOf(frame);
         if (word != Reply::BorrowBookSuccessfully) {
             // Someone borrowed the copy since the search: the dialog and the row say so from now on.
-            if (word == ClientWords::BookAlreadyLent)
+            if (word == Wire::spelling(Refusal::BookAlreadyLent))
                 showLent();
             Refusals::report(this, frame);
             continue;

@@ -1,5 +1,7 @@
 #include "returnbookdialog.h"
 
+#include "accountwindow.h"
+
 #include "duedate.h"
 #include "listcolumns.h"
 #include "refusals.h"
@@ -12,6 +14,7 @@ ReturnBookDialog::ReturnBookDialog(const UserInfo& user, QWidget* parent)
     , user(user)
 {
     ui.setupUi(this);
+    AccountWindow::mark(this);
     setWindowTitle(QStringLiteral("Book List"));
     setAttribute(Qt::WA_ShowModal);
     show();

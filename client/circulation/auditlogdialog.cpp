@@ -1,5 +1,7 @@
 #include "auditlogdialog.h"
 
+#include "accountwindow.h"
+
 #include "messages.h"
 #include "ui_auditlogdialog.h"
 
@@ -8,6 +10,7 @@ AuditLogDialog::AuditLogDialog(QWidget* parent)
     , m_ui(std::make_unique<Ui::AuditLogDialog>())
 {
     m_ui->setupUi(this);
+    AccountWindow::mark(this);
     setAttribute(Qt::WA_DeleteOnClose);
     connect(m_ui->searchButton, &QPushButton::clicked, this, &AuditLogDialog::search);
     connect(m_ui->accountEdit, &QLineEdit::returnPressed, this, &AuditLogDialog::search);

@@ -1,5 +1,7 @@
 #include "circulationdeskdialog.h"
 
+#include "accountwindow.h"
+
 #include "duedate.h"
 #include "levels.h"
 #include "messages.h"
@@ -10,6 +12,7 @@ CirculationDeskDialog::CirculationDeskDialog(QWidget* parent)
     , m_ui(std::make_unique<Ui::CirculationDeskDialog>())
 {
     m_ui->setupUi(this);
+    AccountWindow::mark(this);
     setAttribute(Qt::WA_DeleteOnClose);
     connect(m_ui->readerEdit, &QLineEdit::returnPressed, this, &CirculationDeskDialog::lookUpReader);
     connect(m_ui->checkoutEdit, &QLineEdit::returnPressed, this, &CirculationDeskDialog::checkOut);

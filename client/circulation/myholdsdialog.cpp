@@ -1,5 +1,7 @@
 #include "myholdsdialog.h"
 
+#include "accountwindow.h"
+
 #include "formchecks.h"
 #include "listcolumns.h"
 #include "loginsession.h"
@@ -17,6 +19,7 @@ MyHoldsDialog::MyHoldsDialog(const QString& userId, QWidget* parent)
     , m_userId(userId)
 {
     m_ui->setupUi(this);
+    AccountWindow::mark(this);
     setAttribute(Qt::WA_DeleteOnClose);
     // Modal like the borrowed-books list: the window's login cannot change under it.
     setAttribute(Qt::WA_ShowModal);

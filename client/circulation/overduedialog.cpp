@@ -1,5 +1,7 @@
 #include "overduedialog.h"
 
+#include "accountwindow.h"
+
 #include "messages.h"
 #include "ui_overduedialog.h"
 
@@ -13,6 +15,7 @@ OverdueDialog::OverdueDialog(QWidget* parent)
     , m_ui(std::make_unique<Ui::OverdueDialog>())
 {
     m_ui->setupUi(this);
+    AccountWindow::mark(this);
     setAttribute(Qt::WA_DeleteOnClose);
     connect(m_ui->refreshButton, &QPushButton::clicked, this, &OverdueDialog::refresh);
     connect(m_ui->exportButton, &QPushButton::clicked, this, &OverdueDialog::askAndExport);

@@ -1,6 +1,6 @@
 #include "loginsession.h"
 
-#include "clientwords.h"
+#include "messages.h"
 
 LoginSession& LoginSession::instance()
 {
@@ -26,11 +26,13 @@ void LoginSession::end()
     m_token.clear();
 }
 
-QStringList LoginSession::trailingFields(QLatin1String code) const
+std::optional<QString> LoginSession::lastField(QLatin1String code) const
 {
-    if (m_token.isEmpty() || code == Query::UserLogin || code == ClientWords::UserLogout)
-        return {};
-    return {m_token};
+    if (code == Query::UserLogin)
+        return QString(Reply::Session);
+    if (m_token.isEmpty() || code == Query::UserLogout)
+        return std::nullopt;
+    return m_token;
 }
 
 bool LoginSession::markLost()

@@ -4,9 +4,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The client's one login as the protocol sees it: whether someone is logged in and the session token
 // the server gave that login. The token lives in memory only and is appended to every request the
-// client sends while logged in (OperationChannel::send asks trailingFields()).
+// client sends while logged in (OperationChannel::send asks lastField()).
 //
 // A reply can end the login behind the user's back (the token expired, the server restarted); the
 // window that read it calls Refusals::report(), which tells the user once and emits lost(). The main
@@ -34,9 +36,10 @@ public:
     // Logout, or a new main window: no login, no token.
     void end();
 
-    // The fields to append to a request with this code: the token while there is one, except on the
-    // login, which asks for a new token instead, and the logout, which carries the token it ends.
-    QStringList trailingFields(QLatin1String code) const;
+    // The one last field our client adds to a request with this code: the token while there is one;
+    // on the login the word "SESSION", which asks for a new token; none on the logout, which carries
+    // the token it ends (captured when the user logged out).
+    std::optional<QString> lastField(QLatin1String code) const;
 
     // A reply said the login is gone. True when the login was active: it is now Lost and the token
     // forgotten, and the caller tells the user and then calls announceLost(). False when it was

@@ -58,13 +58,17 @@ public:
     // is dropped first, so a second press never mixes two requests on one socket.
     void start();
 
-    // Writes one request frame: the code, the request's fields and, while logged in, the session
-    // token as one extra last field. A request too large for a frame is not sent: the socket is
-    // closed and false returned.
+    // Writes one request frame: the code, the request's fields and the login's last field (the
+    // session token while logged in; see LoginSession::lastField). A request too large for a frame
+    // is not sent: the socket is closed and false returned.
     template <class Request> bool send(const Request& request)
     {
-        return writeFrame(Wire::encodeFrame(QStringList{QString(Request::code)} + request.fields()
-                                            + LoginSession::instance().trailingFields(Request::code)));
+        return send(request, LoginSession::instance().lastField(Request::code));
+    }
+    // The same with a last field of the caller's (the logout's captured token).
+    template <class Request> bool send(const Request& request, const std::optional<QString>& lastField)
+    {
+        return writeFrame(Wire::encodeRequest(request, lastField));
     }
 
     // Takes the next whole reply frame that has arrived, decoded into its strings. Returns false when

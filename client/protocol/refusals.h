@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vocabulary.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -8,8 +10,11 @@ class QWidget;
 // The one table of what the server's refusal words mean to a user, shared by every window.
 namespace Refusals {
 
-// True for a word of the table (a refusal the server may send), false for success words and
-// words nobody knows.
+// The short Chinese message for a refusal. Every refusal of the vocabulary has one: the table is a
+// switch over them all, and a missing one fails the build.
+QString message(Refusal refusal);
+
+// True for a refusal word of the vocabulary, false for success words and words nobody knows.
 bool isKnown(const QString& word);
 
 // The login throttle's words: the lockout is told instead of "Wrong password!".

@@ -1,6 +1,5 @@
 #include "requestexchange.h"
 
-#include "clientwords.h"
 #include "refusals.h"
 
 #include <QWidget>
@@ -45,8 +44,8 @@ QString RequestExchange::refusalText(const QStringList& frame)
 
 bool RequestExchange::reportIfLoginEnded(QWidget* window, const QStringList& frame)
 {
-    const QString word = frame.value(0);
-    if (word != ClientWords::SessionExpired && word != ClientWords::NotLoggedIn)
+    const std::optional<Refusal> refusal = Wire::refusalNamed(frame.value(0));
+    if (refusal != Refusal::SessionExpired && refusal != Refusal::NotLoggedIn)
         return false;
     Refusals::report(window, frame);
     return true;

@@ -95,7 +95,7 @@ bool ServerRuntime::start()
     // database share them there.
     const SessionLimits limits{qint64(m_settings.sessionIdleMinutes * 60000),
                                qint64(m_settings.sessionMaxHours * 3600000)};
-    const auto now = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    const auto now = [] { return ServerClock::nowMs(); };
     const LoginThrottle::Limits throttleLimits{m_settings.loginFailuresAllowed, m_settings.loginFailuresPerAddress,
                                                m_settings.loginFailuresPerAccount, m_settings.loginLockoutMs};
     if (m_settings.database.isSqlite()) {
@@ -211,15 +211,15 @@ QString ServerRuntime::privateDirectory() const
 void ServerRuntime::upkeep()
 {
     if (m_settings.loanHistoryDays > 0) {
-        const QDateTime cutoff = QDateTime::currentDateTimeUtc().addDays(-m_settings.loanHistoryDays);
+        const QString cutoff = ServerClock::stamp(ServerClock::nowUtc().addDays(-m_settings.loanHistoryDays));
         qint64 loans = 0, entries = 0;
         m_database->write([&](Storage& storage) {
-            loans = storage.pruneLoanHistory(cutoff.toString(Qt::ISODate));
-            entries = storage.pruneLoanAudit(cutoff.toString(Qt::ISODateWithMs));
+            loans = storage.pruneLoanHistory(cutoff);
+            entries = storage.pruneLoanAudit(cutoff);
         });
         if (loans > 0 || entries > 0)
             m_logger->log(
-                QStringLiteral("privacy: removed %1 finished loans and %2 borrow and return entries older than "
+                QStringLiteral("privacy: removed %1 finished loans and %2 loan entries of the audit trail older than "
                                "%3 days")
                     .arg(loans)
                     .arg(entries)

@@ -141,14 +141,14 @@ LoginThrottle::Verdict LoginThrottle::admit(const QString& peer, const QString& 
     struct Check {
         QString key;
         int limit;
-        QString refusal;
+        Refusal refusal;
     };
     // The most particular counter first: a locked pair refuses before anything else is counted.
     const Check checks[] = {
         {QStringLiteral("pair:") + peer + QLatin1Char('\n') + account, m_limits.perAddressAndAccount,
-         QStringLiteral("TOO_MANY_ATTEMPTS")},
-        {QStringLiteral("address:") + peer, m_limits.perAddress, QStringLiteral("TOO_MANY_ATTEMPTS_FROM_ADDRESS")},
-        {QStringLiteral("account:") + account, m_limits.perAccount, QStringLiteral("TOO_MANY_ATTEMPTS_FOR_ACCOUNT")},
+         Refusal::TooManyAttempts},
+        {QStringLiteral("address:") + peer, m_limits.perAddress, Refusal::TooManyAttemptsFromAddress},
+        {QStringLiteral("account:") + account, m_limits.perAccount, Refusal::TooManyAttemptsForAccount},
     };
     const qint64 now = m_now();
     for (int i = 0; i < 3; ++i) {
@@ -158,7 +158,7 @@ LoginThrottle::Verdict LoginThrottle::admit(const QString& peer, const QString& 
             for (int j = 0; j < i; ++j)
                 m_counters->takeBack(checks[j].key);
             if (!result)
-                return {false, QStringLiteral("SERVER_ERROR"), 0};
+                return {false, Refusal::ServerError, 0};
             return {false, checks[i].refusal, int((result->first.lockedUntilMs - now + 999) / 1000)};
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vocabulary.h"
+
 #include <QHash>
 #include <QMutex>
 #include <QString>
@@ -29,7 +31,7 @@ public:
 
     struct Verdict {
         bool admitted = true;
-        QString refusal; // the word to refuse with when not admitted
+        Refusal refusal = Refusal::TooManyAttempts; // why, when not admitted
         int retryAfterSeconds = 0;
     };
 

@@ -48,7 +48,7 @@ QString SessionStore::startToken(const QString& account, const QString& peer)
 {
     const QString token = newToken();
     const qint64 now = m_now();
-    if (!removeAccount(account, QString(), true) || !put(tokenKey(token), {account, peer, now, now, true}))
+    if (!start(tokenKey(token), {account, peer, now, now, true}, true))
         return {};
     return token;
 }
@@ -56,33 +56,26 @@ QString SessionStore::startToken(const QString& account, const QString& peer)
 bool SessionStore::startAddress(const QString& account, const QString& peer)
 {
     const qint64 now = m_now();
-    return put(addressKey(peer), {account, peer, now, now, false});
+    return start(addressKey(peer), {account, peer, now, now, false}, false);
 }
 
 std::optional<Session> SessionStore::byToken(const QString& token)
 {
     if (token.isEmpty())
         return std::nullopt;
-    return use(tokenKey(token));
+    return useKey(tokenKey(token));
 }
 
 std::optional<Session> SessionStore::byAddress(const QString& peer)
 {
-    return use(addressKey(peer));
+    return useKey(addressKey(peer));
 }
 
-std::optional<Session> SessionStore::use(const QString& key)
+std::optional<Session> SessionStore::useKey(const QString& key)
 {
-    const std::optional<Entry> entry = get(key);
+    const std::optional<Entry> entry = use(key, m_now(), qMin(TouchEveryMs, m_limits.idleMs / 4));
     if (!entry)
         return std::nullopt;
-    const qint64 now = m_now();
-    if (expired(*entry, now)) {
-        remove(key);
-        return std::nullopt;
-    }
-    if (now - entry->lastUsedMs >= qMin(TouchEveryMs, m_limits.idleMs / 4))
-        touch(key, now);
     return Session{entry->account, entry->loginAtMs, key};
 }
 
@@ -119,28 +112,29 @@ bool SessionStore::endAccount(const QString& account, const QString& keepKey)
 
 // ---- In memory
 
-bool MemorySessionStore::put(const QString& key, const Entry& entry)
-{
-    QMutexLocker lock(&m_mutex);
-    m_entries.insert(key, entry);
-    return true;
-}
-
-std::optional<SessionStore::Entry> MemorySessionStore::get(const QString& key)
-{
-    QMutexLocker lock(&m_mutex);
-    const auto it = m_entries.constFind(key);
-    if (it == m_entries.cend())
-        return std::nullopt;
-    return *it;
-}
-
-bool MemorySessionStore::touch(const QString& key, qint64 nowMs)
+std::optional<SessionStore::Entry> MemorySessionStore::use(const QString& key, qint64 nowMs, qint64 touchAfterMs)
 {
     QMutexLocker lock(&m_mutex);
     const auto it = m_entries.find(key);
-    if (it != m_entries.end())
+    if (it == m_entries.end())
+        return std::nullopt;
+    if (expired(*it, nowMs)) {
+        m_entries.erase(it);
+        return std::nullopt;
+    }
+    if (nowMs - it->lastUsedMs >= touchAfterMs)
         it->lastUsedMs = nowMs;
+    return *it;
+}
+
+bool MemorySessionStore::start(const QString& key, const Entry& entry, bool endAddressSessions)
+{
+    QMutexLocker lock(&m_mutex);
+    if (endAddressSessions) {
+        for (auto it = m_entries.begin(); it != m_entries.end();)
+            it = it->account == entry.account && !it->token ? m_entries.erase(it) : std::next(it);
+    }
+    m_entries.insert(key, entry);
     return true;
 }
 
@@ -177,25 +171,31 @@ DatabaseSessionStore::DatabaseSessionStore(DatabasePool& database, SessionLimits
 {
 }
 
-bool DatabaseSessionStore::put(const QString& key, const Entry& e)
-{
-    bool stored = false;
-    return m_database.write([&](Storage& storage) {
-        stored = storage.putSession(key, {e.account, e.peer, e.loginAtMs, e.lastUsedMs, e.token}) && !storage.failed();
-    }) && stored;
-}
-
-std::optional<SessionStore::Entry> DatabaseSessionStore::get(const QString& key)
+std::optional<SessionStore::Entry> DatabaseSessionStore::use(const QString& key, qint64 nowMs, qint64 touchAfterMs)
 {
     std::optional<StoredSession> found;
     if (!m_database.read([&](Storage& storage) { found = storage.session(key); }) || !found)
         return std::nullopt;
-    return Entry{found->account, found->peer, found->loginAtMs, found->lastUsedMs, found->token};
+    const Entry entry{found->account, found->peer, found->loginAtMs, found->lastUsedMs, found->token};
+    if (expired(entry, nowMs)) {
+        // Removed only while it is still the entry that ran out: a login written since stays.
+        m_database.write([&](Storage& storage) {
+            storage.removeSessionIfEnded(key, nowMs - m_limits.idleMs, nowMs - m_limits.maxMs);
+        });
+        return std::nullopt;
+    }
+    if (nowMs - entry.lastUsedMs >= touchAfterMs)
+        m_database.write([&](Storage& storage) { storage.touchSession(key, nowMs); });
+    return entry;
 }
 
-bool DatabaseSessionStore::touch(const QString& key, qint64 nowMs)
+bool DatabaseSessionStore::start(const QString& key, const Entry& e, bool endAddressSessions)
 {
-    return m_database.write([&](Storage& storage) { storage.touchSession(key, nowMs); });
+    bool stored = false;
+    return m_database.write([&](Storage& storage) {
+        stored = storage.startSession(key, {e.account, e.peer, e.loginAtMs, e.lastUsedMs, e.token}, endAddressSessions)
+            && !storage.failed();
+    }) && stored;
 }
 
 bool DatabaseSessionStore::remove(const QString& key)

@@ -74,10 +74,15 @@ protected:
         qint64 lastUsedMs = 0;
         bool token = false;
     };
-    // Storage of entries by key: in memory, or in a database shared by several servers.
-    virtual bool put(const QString& key, const Entry& entry) = 0;
-    virtual std::optional<Entry> get(const QString& key) = 0;
-    virtual bool touch(const QString& key, qint64 nowMs) = 0;
+    // Storage of entries by key: in memory, or in a database shared by several servers. Each call is
+    // one step that no other call can come between, so a login written meanwhile is never undone.
+    //
+    // The entry while it lasts at `nowMs`, marked as used when its last use is `touchAfterMs` old; an
+    // entry that has run out is removed (only if it is still the one that ran out) and nullopt given.
+    virtual std::optional<Entry> use(const QString& key, qint64 nowMs, qint64 touchAfterMs) = 0;
+    // Puts the entry under its key, replacing whichever was there; with `endAddressSessions`, every
+    // address entry of the entry's account ends in the same step.
+    virtual bool start(const QString& key, const Entry& entry, bool endAddressSessions) = 0;
     virtual bool remove(const QString& key) = 0;
     // Removes the account's entries but `keepKey`; only address entries when `addressOnly`.
     virtual bool removeAccount(const QString& account, const QString& keepKey, bool addressOnly) = 0;
@@ -88,7 +93,7 @@ protected:
     Clock m_now;
 
 private:
-    std::optional<Session> use(const QString& key);
+    std::optional<Session> useKey(const QString& key);
     static QString identity(const Session& session);
 
     mutable QMutex m_chosenMutex;
@@ -103,9 +108,8 @@ public:
     void sweep() override;
 
 protected:
-    bool put(const QString& key, const Entry& entry) override;
-    std::optional<Entry> get(const QString& key) override;
-    bool touch(const QString& key, qint64 nowMs) override;
+    std::optional<Entry> use(const QString& key, qint64 nowMs, qint64 touchAfterMs) override;
+    bool start(const QString& key, const Entry& entry, bool endAddressSessions) override;
     bool remove(const QString& key) override;
     bool removeAccount(const QString& account, const QString& keepKey, bool addressOnly) override;
 
@@ -122,9 +126,8 @@ public:
     void sweep() override;
 
 protected:
-    bool put(const QString& key, const Entry& entry) override;
-    std::optional<Entry> get(const QString& key) override;
-    bool touch(const QString& key, qint64 nowMs) override;
+    std::optional<Entry> use(const QString& key, qint64 nowMs, qint64 touchAfterMs) override;
+    bool start(const QString& key, const Entry& entry, bool endAddressSessions) override;
     bool remove(const QString& key) override;
     bool removeAccount(const QString& account, const QString& keepKey, bool addressOnly) override;
 

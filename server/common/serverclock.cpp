@@ -11,6 +11,11 @@ QDateTime nowUtc()
     return source ? source() : QDateTime::currentDateTimeUtc();
 }
 
+qint64 nowMs()
+{
+    return nowUtc().toMSecsSinceEpoch();
+}
+
 void setSource(Source newSource)
 {
     source = newSource;
@@ -18,7 +23,7 @@ void setSource(Source newSource)
 
 QString stamp(const QDateTime& time)
 {
-    return time.toUTC().toString(Qt::ISODate);
+    return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
 QDateTime fromStamp(const QString& stored)

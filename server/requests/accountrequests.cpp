@@ -1,5 +1,7 @@
 #include "accountrequests.h"
 
+#include "serverclock.h"
+
 #include "levels.h"
 #include "sessionstore.h"
 #include "loginthrottle.h"
@@ -40,10 +42,10 @@ HandlerReply AccountRequests::login(const LoginQuery& query)
     const bool wantsToken = m_caller.token == QLatin1String(Reply::Session);
     const LoginThrottle::Verdict verdict = context().throttle.admit(peer(), query.userId);
     if (!verdict.admitted) {
-        QStringList refusal{verdict.refusal};
+        QStringList refusal{Wire::word(verdict.refusal)};
         if (wantsToken)
             refusal.append(QString::number(verdict.retryAfterSeconds));
-        return tried({{Wire::encodeFrame(refusal)}, verdict.refusal}, query.userId);
+        return tried({{Wire::encodeFrame(refusal)}, refusal.first()}, query.userId);
     }
     std::optional<AccountRow> stored;
     QString error;
@@ -118,8 +120,8 @@ HandlerReply AccountRequests::registerUser(const UserRegisterQuery& query)
         if (storage.account(account.id).has_value()
             || (!account.studentNumber.isEmpty() && storage.studentNumberTaken(account.studentNumber)))
             return QStringLiteral("user ID or student number exists");
-        const QString hourAgo = QDateTime::currentDateTimeUtc().addSecs(-3600).toString(Qt::ISODateWithMs);
-        if (storage.auditCount(QStringLiteral("REGISTER"), peer(), hourAgo) >= settings.registrationsPerAddressPerHour)
+        const QString hourAgo = ServerClock::stamp(ServerClock::nowUtc().addSecs(-3600));
+        if (storage.auditCount(AuditAction::Register, peer(), hourAgo) >= settings.registrationsPerAddressPerHour)
             return QStringLiteral("%1 registrations from this address within the hour already")
                 .arg(settings.registrationsPerAddressPerHour);
         if (storage.accountCountAtLevel(Levels::englishName(Levels::Guest)) >= settings.maxUnconfirmedAccounts)
@@ -136,17 +138,17 @@ HandlerReply AccountRequests::registerUser(const UserRegisterQuery& query)
     account.passwordHash = context().hasher.hash(query.password);
     if (account.passwordHash.isEmpty())
         return fail(QStringLiteral("password could not be hashed"));
-    HandlerReply reply = writeWord(RegisterSuccessfully, [&](Storage& storage) -> QString {
+    HandlerReply reply = writeWord(Reply::RegisterSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
         why = obstacle(storage);
         if (!why.isEmpty())
             return Reply::RegisterFail;
-        if (!storage.insertAccount(account) || !audit(storage, {QStringLiteral("REGISTER"), account.id, {}, {}})
+        if (!storage.insertAccount(account) || !audit(storage, {AuditAction::Register, account.id, {}, {}})
             || !transaction.commit())
             return QString();
-        return RegisterSuccessfully;
+        return Reply::RegisterSuccessfully;
     });
-    if (reply.outcome != RegisterSuccessfully)
+    if (reply.outcome != Reply::RegisterSuccessfully)
         return fail(why.isEmpty() ? reply.outcome : why);
     return reply;
 }
@@ -162,7 +164,7 @@ HandlerReply AccountRequests::updateUser(const UserUpdateQuery& query)
         return word(Refusal::NotLoggedIn);
     // A password is changed only soon after a login, so that a session left open on a shared PC
     // cannot be used to take the account over.
-    const qint64 sinceLoginMs = QDateTime::currentMSecsSinceEpoch() - m_caller.loginAtMs;
+    const qint64 sinceLoginMs = ServerClock::nowMs() - m_caller.loginAtMs;
     if (!query.newPassword.isEmpty() && sinceLoginMs > qint64(context().settings.passwordChangeMinutes * 60000))
         return word(Refusal::LoginAgain);
     if (!fitsLoginReply({query.userId, query.name, QString(), query.newPassword, QString(), query.phoneNumber,
@@ -180,15 +182,15 @@ HandlerReply AccountRequests::updateUser(const UserUpdateQuery& query)
             return QString();
         const std::optional<AccountRow> account = storage.account(query.userId);
         if (!account)
-            return Refusal::NoSuchUser;
+            return Wire::word(Refusal::NoSuchUser);
         // The student number is not part of the update, but the whole record must still fit after "PASS".
         if (!fitsLoginReply(recordOf({query.userId, query.name, account->level, QString(), account->studentNumber,
                                       query.phoneNumber, query.email, query.userInfo},
                                      query.newPassword)))
-            return Refusal::RecordTooLong;
+            return Wire::word(Refusal::RecordTooLong);
         if (!storage.updateAccount(query.userId, query.name, query.phoneNumber, query.email, query.userInfo, newHash)
             || !audit(storage,
-                      {QStringLiteral("UPDATE_ACCOUNT"),
+                      {AuditAction::UpdateAccount,
                        query.userId,
                        {},
                        newHash.isEmpty() ? QString() : QStringLiteral("password changed")})
@@ -245,11 +247,11 @@ QString AccountRequests::changeManagedAccount(Storage& storage, const QString& u
         return QString();
     const std::optional<AccountRow> account = storage.account(userId);
     if (!account)
-        return Refusal::NoSuchUser;
+        return Wire::word(Refusal::NoSuchUser);
     if (Levels::code(account->level) == Levels::SuperAdmin)
-        return Refusal::SuperAdminProtected;
+        return Wire::word(Refusal::SuperAdminProtected);
     if (Levels::code(account->level) >= Levels::Administrator && callerLevel() < Levels::SuperAdmin)
-        return Refusal::SuperAdminRequired;
+        return Wire::word(Refusal::SuperAdminRequired);
     return change(*account);
 }
 
@@ -259,8 +261,8 @@ HandlerReply AccountRequests::deleteUser(const DeleteUserQuery& query)
         Storage::WriteTransaction transaction(storage);
         return changeManagedAccount(storage, query.userId, [&](const AccountRow& account) -> QString {
             if (storage.loanCount(query.userId) > 0)
-                return Refusal::UserHasLoans;
-            if (!audit(storage, {QStringLiteral("DELETE_ACCOUNT"), query.userId, {}, account.level})
+                return Wire::word(Refusal::UserHasLoans);
+            if (!audit(storage, {AuditAction::DeleteAccount, query.userId, {}, account.level})
                 || !storage.deleteAccount(query.userId) || !transaction.commit())
                 return QString();
             return Reply::DeleteUserSuccessfully;
@@ -289,14 +291,14 @@ HandlerReply AccountRequests::changeLevel(const LevelChangeQuery& query, bool ra
             // The client sends the level it shows; when that is no longer the stored one, its row is
             // stale and the change it asks for is not the one it would show afterwards.
             if (Levels::toChinese(account.level) != query.displayedLevel)
-                return Refusal::StaleLevel;
+                return Wire::word(Refusal::StaleLevel);
             const QString level = raise ? Levels::raised(account.level) : Levels::lowered(account.level);
             if (Levels::code(level) >= Levels::Administrator && callerLevel() < Levels::SuperAdmin)
-                return Refusal::SuperAdminRequired;
+                return Wire::word(Refusal::SuperAdminRequired);
             if (level != account.level && !storage.setLevel(query.userId, level))
                 return QString();
             if (!audit(storage,
-                       {raise ? QStringLiteral("RAISE_LEVEL") : QStringLiteral("LOWER_LEVEL"),
+                       {raise ? AuditAction::RaiseLevel : AuditAction::LowerLevel,
                         query.userId,
                         {},
                         account.level + QStringLiteral(" -> ") + level})

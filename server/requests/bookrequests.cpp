@@ -41,20 +41,20 @@ HandlerReply BookRequests::addBook(const AddBookQuery& query)
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;
         if (book.title.isEmpty() || book.number.isEmpty())
-            return Refusal::MissingTitleOrNumber;
+            return Wire::word(Refusal::MissingTitleOrNumber);
         const std::optional<QString> permission = CatalogueCsv::permissionName(query.permission);
         if (!permission)
-            return Refusal::UnknownPermission;
+            return Wire::word(Refusal::UnknownPermission);
         book.permission = *permission;
         // Measured as lent: the longer of the two state words.
         BookRow asLent = book;
         asLent.lent = true;
         if (Reply::row(asLent.record().fields()).isEmpty())
-            return Refusal::RecordTooLong;
+            return Wire::word(Refusal::RecordTooLong);
         Storage::WriteTransaction transaction(storage);
         if (storage.book(book.number))
-            return Refusal::BookNumberExists;
-        if (!storage.insertBook(book) || !audit(storage, {QStringLiteral("ADD_BOOK"), {}, book.number, book.title})
+            return Wire::word(Refusal::BookNumberExists);
+        if (!storage.insertBook(book) || !audit(storage, {AuditAction::AddBook, {}, book.number, book.title})
             || !transaction.commit())
             return QString();
         return Reply::AddBookSuccessfully;
@@ -72,10 +72,10 @@ HandlerReply BookRequests::deleteBook(const DeleteBookQuery& query)
             return QString();
         const std::optional<BookRow> book = storage.book(number);
         if (!book)
-            return Refusal::NoSuchBook;
+            return Wire::word(Refusal::NoSuchBook);
         if (book->lent)
-            return Refusal::BookOnLoan;
-        if (!storage.deleteBook(number) || !audit(storage, {QStringLiteral("DELETE_BOOK"), {}, number, book->title})
+            return Wire::word(Refusal::BookOnLoan);
+        if (!storage.deleteBook(number) || !audit(storage, {AuditAction::DeleteBook, {}, number, book->title})
             || !transaction.commit())
             return QString();
         return Reply::DeleteBookSuccessfully;

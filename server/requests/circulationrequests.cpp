@@ -109,27 +109,27 @@ HandlerReply CirculationRequests::renewBook(const RenewBookQuery& query)
     return writeFrame(Reply::RenewBookSuccessfully, [&](Storage& storage) -> QStringList {
         Storage::WriteTransaction transaction(storage);
         if (!actsFor(storage, query.userId))
-            return {Refusal::NotLoggedIn};
+            return {Wire::word(Refusal::NotLoggedIn)};
         if (!storage.lockBook(query.number))
             return {};
         const std::optional<ActiveLoan> loan = storage.loanOf(query.number);
         if (!loan || loan->accountId != query.userId)
-            return {Refusal::NotBorrowedByUser};
+            return {Wire::word(Refusal::NotBorrowedByUser)};
         if (loan->renewals >= settings.maxRenewals)
-            return {Refusal::RenewLimitReached};
+            return {Wire::word(Refusal::RenewLimitReached)};
         const QDateTime now = ServerClock::nowUtc();
         HoldQueue queue(storage, query.number, now, settings.holdDays);
         if (!queue.settle(true))
             return {};
         if (!queue.holds().isEmpty())
-            return {Refusal::BookOnHold};
+            return {Wire::word(Refusal::BookOnHold)};
         if (ServerClock::daysOverdue(loan->dueAt, now) > settings.renewOverdueDays)
-            return {Refusal::LoanOverdue};
+            return {Wire::word(Refusal::LoanOverdue)};
         // A new period from today; never earlier than the loan was already due.
         const QString renewed = ServerClock::stamp(settings.dueFrom(now, loan->level));
         const QString due = std::max(renewed, loan->dueAt);
         if (!storage.renewLoan(query.number, due)
-            || !audit(storage, {QStringLiteral("RENEW_BOOK"), query.userId, query.number, QStringLiteral("due ") + due})
+            || !audit(storage, {AuditAction::RenewBook, query.userId, query.number, QStringLiteral("due ") + due})
             || !transaction.commit())
             return {};
         return {Reply::RenewBookSuccessfully, ServerClock::shown(due)};
@@ -141,24 +141,24 @@ HandlerReply CirculationRequests::placeHold(const PlaceHoldQuery& query)
     return writeWord(Reply::PlaceHoldSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
         if (!actsFor(storage, query.userId))
-            return Refusal::NotLoggedIn;
+            return Wire::word(Refusal::NotLoggedIn);
         std::optional<AccountRow> account;
         std::optional<BookRow> book;
         if (const std::optional<QString> refusal = readerAndCopy(storage, query.userId, query.number, account, book))
             return *refusal;
         const std::optional<ActiveLoan> loan = storage.loanOf(query.number);
         if (loan && loan->accountId == query.userId)
-            return Refusal::AlreadyBorrowedByUser;
+            return Wire::word(Refusal::AlreadyBorrowedByUser);
         // A copy kept for another reader takes holds too: the queue goes on after that reader.
         HoldQueue queue(storage, query.number, ServerClock::nowUtc(), context().settings.holdDays);
         if (!queue.settle(loan.has_value()))
             return QString();
         if (queue.holdOf(query.userId))
-            return Refusal::HoldExists;
+            return Wire::word(Refusal::HoldExists);
         if (!loan && queue.holds().isEmpty())
-            return Refusal::BookNotOnLoan;
+            return Wire::word(Refusal::BookNotOnLoan);
         if (!storage.insertHold(query.number, query.userId, ServerClock::nowStamp()) || !queue.settle(loan.has_value())
-            || !audit(storage, {QStringLiteral("PLACE_HOLD"), query.userId, query.number, {}}) || !transaction.commit())
+            || !audit(storage, {AuditAction::PlaceHold, query.userId, query.number, {}}) || !transaction.commit())
             return QString();
         return Reply::PlaceHoldSuccessfully;
     });
@@ -169,7 +169,7 @@ HandlerReply CirculationRequests::cancelHold(const CancelHoldQuery& query)
     return writeWord(Reply::CancelHoldSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
         if (!actsFor(storage, query.userId))
-            return Refusal::NotLoggedIn;
+            return Wire::word(Refusal::NotLoggedIn);
         if (!storage.lockBook(query.number))
             return QString();
         const bool lent = storage.loanOf(query.number).has_value();
@@ -178,10 +178,9 @@ HandlerReply CirculationRequests::cancelHold(const CancelHoldQuery& query)
             return QString();
         const std::optional<HoldRow> hold = queue.holdOf(query.userId);
         if (!hold)
-            return Refusal::NoSuchHold;
+            return Wire::word(Refusal::NoSuchHold);
         if (!storage.deleteHold(hold->id) || !queue.settle(lent)
-            || !audit(storage, {QStringLiteral("CANCEL_HOLD"), query.userId, query.number, {}})
-            || !transaction.commit())
+            || !audit(storage, {AuditAction::CancelHold, query.userId, query.number, {}}) || !transaction.commit())
             return QString();
         return Reply::CancelHoldSuccessfully;
     });
@@ -197,7 +196,7 @@ HandlerReply CirculationRequests::checkinBook(const CheckinBookQuery& query)
             return {};
         const std::optional<ActiveLoan> loan = storage.loanOf(query.number);
         if (!loan)
-            return {storage.book(query.number) ? Refusal::BookNotOnLoan : Refusal::NoSuchBook};
+            return {Wire::word(storage.book(query.number) ? Refusal::BookNotOnLoan : Refusal::NoSuchBook)};
         const QDateTime now = ServerClock::nowUtc();
         HoldQueue queue(storage, query.number, now, context().settings.holdDays);
         if (!storage.endLoan(query.number, loan->accountId, ServerClock::stamp(now)) || !queue.settle(false))
@@ -206,7 +205,7 @@ HandlerReply CirculationRequests::checkinBook(const CheckinBookQuery& query)
         const std::optional<AccountRow> borrower = storage.account(loan->accountId);
         const QString days = QString::number(ServerClock::daysOverdue(loan->dueAt, now));
         if (!audit(storage,
-                   {QStringLiteral("CHECKIN_BOOK"), loan->accountId, query.number,
+                   {AuditAction::CheckinBook, loan->accountId, query.number,
                     QStringLiteral("%1 days overdue%2")
                         .arg(days, next.isEmpty() ? QString() : QStringLiteral(", kept for ") + next)})
             || !transaction.commit())

@@ -28,15 +28,15 @@ bool HoldQueue::settle(bool lent)
             m_storage.deleteHold(hold.id);
             continue;
         }
-        QString window;
+        std::optional<QString> window; // none while the copy is out
         if (!lent) {
             const QDateTime stored = ServerClock::fromStamp(hold.readyUntil);
             end = stored.isValid() && stored > end ? stored : end.addDays(m_holdDays);
             window = ServerClock::stamp(end);
         }
-        if (window != hold.readyUntil) {
+        if (window.value_or(QString()) != hold.readyUntil) {
             m_storage.setHoldWindow(hold.id, window);
-            hold.readyUntil = window;
+            hold.readyUntil = window.value_or(QString());
         }
         m_holds.append(hold);
     }

@@ -33,18 +33,18 @@ HandlerReply LoanRequests::returnBook(const ReturnBookQuery& query)
     return writeWord(Reply::ReturnBookSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
         if (!actsFor(storage, query.userId))
-            return Refusal::NotLoggedIn;
+            return Wire::word(Refusal::NotLoggedIn);
         if (!storage.lockBook(number))
             return QString();
         if (storage.borrowerOf(number) != query.userId)
-            return Refusal::NotBorrowedByUser;
+            return Wire::word(Refusal::NotBorrowedByUser);
         const QDateTime now = ServerClock::nowUtc();
         // The copy is kept for the first reader waiting for it.
         HoldQueue queue(storage, number, now, context().settings.holdDays);
         if (!storage.endLoan(number, query.userId, ServerClock::stamp(now)) || !queue.settle(false))
             return QString();
         const QString detail = queue.holder().isEmpty() ? QString() : QStringLiteral("kept for ") + queue.holder();
-        if (!audit(storage, {QStringLiteral("RETURN_BOOK"), query.userId, number, detail}) || !transaction.commit())
+        if (!audit(storage, {AuditAction::ReturnBook, query.userId, number, detail}) || !transaction.commit())
             return QString();
         return Reply::ReturnBookSuccessfully;
     });
@@ -60,31 +60,31 @@ HandlerReply LoanRequests::borrowBook(const BorrowBookQuery& query)
         // Staff lend to a reader at the desk under the reader's rules, not their own.
         Storage::WriteTransaction transaction(storage);
         if (!actsFor(storage, query.userId))
-            return Refusal::NotLoggedIn;
+            return Wire::word(Refusal::NotLoggedIn);
         std::optional<AccountRow> account;
         std::optional<BookRow> book;
         if (const std::optional<QString> refusal = readerAndCopy(storage, query.userId, number, account, book))
             return *refusal;
         if (book->lent)
-            return Refusal::BookAlreadyLent;
+            return Wire::word(Refusal::BookAlreadyLent);
         const QDateTime now = ServerClock::nowUtc();
         HoldQueue queue(storage, number, now, settings.holdDays);
         if (!queue.settle(false))
             return QString();
         const QString holder = queue.holder();
         if (!holder.isEmpty() && holder != query.userId)
-            return Refusal::BookOnHold;
+            return Wire::word(Refusal::BookOnHold);
         if (settings.blockWhenOverdue && storage.hasLoanDueBefore(query.userId, ServerClock::stamp(now)))
-            return Refusal::LoanOverdue;
+            return Wire::word(Refusal::LoanOverdue);
         if (storage.loanCount(query.userId) >= settings.loanLimit(account->level))
-            return Refusal::BorrowLimitReached;
+            return Wire::word(Refusal::BorrowLimitReached);
         const QString due = ServerClock::stamp(settings.dueFrom(now, account->level));
         if (!storage.insertLoan(number, query.userId, ServerClock::stamp(now), due))
             return QString();
         // The holder collects the copy: the hold is done, the rest of the queue waits for its return.
         if (!holder.isEmpty() && (!storage.deleteHold(queue.holdOf(holder)->id) || !queue.settle(true)))
             return QString();
-        if (!audit(storage, {QStringLiteral("BORROW_BOOK"), query.userId, number, QStringLiteral("due ") + due})
+        if (!audit(storage, {AuditAction::BorrowBook, query.userId, number, QStringLiteral("due ") + due})
             || !transaction.commit())
             return QString();
         return Reply::BorrowBookSuccessfully;

@@ -2,6 +2,7 @@
 
 #include "databasepool.h"
 #include "levels.h"
+#include "serverclock.h"
 #include "storage.h"
 
 #include <QDateTime>
@@ -54,13 +55,8 @@ QString RequestHandler::callerId(Storage&) const
 
 bool RequestHandler::audit(Storage& storage, const Change& change)
 {
-    AuditEvent event{QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs),
-                     callerId(storage),
-                     peer(),
-                     change.action,
-                     change.accountId,
-                     change.bookNumber,
-                     change.detail};
+    AuditEvent event{ServerClock::nowStamp(), callerId(storage), peer(),       Wire::word(change.action),
+                     change.accountId,        change.bookNumber, change.detail};
     m_auditNote = QStringLiteral(" by ") + (event.actor.isEmpty() ? QStringLiteral("(nobody)") : event.actor);
     if (!change.accountId.isEmpty())
         m_auditNote += QStringLiteral(" account=") + change.accountId;
@@ -75,12 +71,12 @@ std::optional<QString> RequestHandler::adminRefusal(Storage& storage)
 {
     m_callerLevel = -1;
     if (m_caller.account.isEmpty())
-        return QString(Refusal::AdminRequired);
+        return Wire::word(Refusal::AdminRequired);
     const std::optional<AccountRow> account = storage.account(m_caller.account);
     if (account)
         m_callerLevel = Levels::code(account->level);
     if (m_callerLevel < Levels::Administrator)
-        return QString(Refusal::AdminRequired);
+        return Wire::word(Refusal::AdminRequired);
     return std::nullopt;
 }
 
@@ -125,14 +121,14 @@ std::optional<QString> RequestHandler::readerAndCopy(Storage& storage, const QSt
         return QString();
     book = storage.book(number);
     if (!book)
-        return QString(Refusal::NoSuchBook);
+        return Wire::word(Refusal::NoSuchBook);
     account = storage.account(userId);
     if (!account)
-        return QString(Refusal::NoSuchUser);
+        return Wire::word(Refusal::NoSuchUser);
     const int level = Levels::code(account->level);
     if (level < Levels::Undergraduate)
-        return QString(Refusal::AccountUnconfirmed);
+        return Wire::word(Refusal::AccountUnconfirmed);
     if (level < Levels::code(book->permission))
-        return QString(Refusal::PermissionTooLow);
+        return Wire::word(Refusal::PermissionTooLow);
     return std::nullopt;
 }

@@ -19,11 +19,13 @@ public:
 
 protected:
     static HandlerReply word(const QString& replyWord);
+    static HandlerReply word(Refusal refusal) { return word(Wire::word(refusal)); }
     // SERVER_ERROR, with why for the log.
     static HandlerReply serverError(const QString& why);
     // A row stream refused for lack of rights or a failure: the end-of-stream frame alone, since the
     // client reads fixed-size rows there.
     static HandlerReply refusedStream(const QString& why);
+    static HandlerReply refusedStream(Refusal refusal) { return refusedStream(Wire::word(refusal)); }
     // Rows that do not fit in a frame are left out rather than sent with a size word that lies.
     template <class Row>
     static HandlerReply rowStream(const QList<Row>& rows, const std::function<QStringList(const Row&)>& toFields);
@@ -56,7 +58,8 @@ protected:
     // Records a change in the audit trail, inside the change's transaction (before its commit), and
     // notes it for the log line of the request.
     struct Change {
-        QString action, accountId, bookNumber, detail;
+        AuditAction action;
+        QString accountId, bookNumber, detail;
     };
     bool audit(Storage& storage, const Change& change);
 

@@ -49,6 +49,31 @@ constexpr std::array routes{
     route<&AccountRequests::logout>(),
 };
 
+constexpr bool sameCode(QLatin1String a, QLatin1String b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (a.data()[i] != b.data()[i])
+            return false;
+    }
+    return true;
+}
+
+constexpr int routesOf(QLatin1String code)
+{
+    int found = 0;
+    for (const Route& r : routes)
+        found += sameCode(r.code, code) ? 1 : 0;
+    return found;
+}
+
+template <class... Requests> constexpr bool routedOnce(Wire::RequestList<Requests...>)
+{
+    return sizeof...(Requests) == routes.size() && ((routesOf(Requests::code) == 1) && ...);
+}
+static_assert(routedOnce(Wire::Requests{}), "every request in Wire::Requests has exactly one route, and no other");
+
 // Whether the caller's account still has the password the server generated, which was shown on the
 // console: it serves for nothing but setting a new one. Read afresh, as levels are, until the
 // session has seen a chosen one; nullopt when the account could not be read (or is gone).
@@ -76,8 +101,9 @@ std::optional<HandlerReply> authorise(const QString& code, Caller& caller)
     if (caller.token) {
         session = sessions.byToken(*caller.token);
         if (!session)
-            return HandlerReply{{Reply::word(Reply::SessionExpired)},
-                                QString(Reply::SessionExpired) + QStringLiteral(" (unknown, expired or ended token)")};
+            return HandlerReply{{Reply::word(Refusal::SessionExpired)},
+                                Wire::word(Refusal::SessionExpired)
+                                    + QStringLiteral(" (unknown, expired or ended token)")};
     } else if (caller.context.settings.addressSessions) {
         session = sessions.byAddress(caller.peer);
     }
@@ -89,7 +115,7 @@ std::optional<HandlerReply> authorise(const QString& code, Caller& caller)
             const std::optional<bool> must = mustChangePassword(caller);
             if (must.value_or(false))
                 return HandlerReply{{Reply::word(Refusal::PasswordChangeRequired)},
-                                    QString(Refusal::PasswordChangeRequired) + QStringLiteral(" (") + caller.account
+                                    Wire::word(Refusal::PasswordChangeRequired) + QStringLiteral(" (") + caller.account
                                         + QStringLiteral(" still has its generated password)")};
             if (must)
                 sessions.noteChosenPassword(*session);

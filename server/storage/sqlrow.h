@@ -4,6 +4,7 @@
 #include <QVariant>
 
 #include <functional>
+#include <optional>
 
 // One row of a query's result as the storage reads it, whichever library ran the query.
 class SqlRow
@@ -29,3 +30,25 @@ public:
 private:
     const QSqlQuery& m_query;
 };
+
+// Values bound to a statement's parameters. Text is bound as text, a null QString as empty text too
+// (text columns hold '' rather than NULL); SQL NULL is bound only where a caller says so, with these.
+namespace SqlValue {
+
+inline QVariant null()
+{
+    return QVariant();
+}
+inline QVariant orNull(const std::optional<QString>& text)
+{
+    return text ? QVariant(*text) : QVariant();
+}
+// For optional columns that must stay out of a unique index or keep rows small when not given.
+inline QVariant nullIfEmpty(const QString& text)
+{
+    return text.isEmpty() ? QVariant() : QVariant(text);
+}
+// A LIKE pattern (with ESCAPE '\\') that matches the text anywhere.
+QString containsPattern(const QString& text);
+
+} // namespace SqlValue

@@ -375,12 +375,12 @@ bool Storage::commit()
 void Storage::rollback()
 {
     if (m_inGroup) {
-        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK TO SAVEPOINT change"));
-        QSqlQuery(m_db).exec(QStringLiteral("RELEASE SAVEPOINT change"));
+        execDirect(QStringLiteral("ROLLBACK TO SAVEPOINT change"));
+        execDirect(QStringLiteral("RELEASE SAVEPOINT change"));
         return;
     }
     if (!m_dialect->beginWrite().isEmpty()) {
-        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+        execDirect(QStringLiteral("ROLLBACK"));
         return;
     }
     m_db.rollback();
@@ -432,4 +432,13 @@ std::optional<int> Storage::yearValue(const QString& year)
     if (digits == 0)
         return std::nullopt;
     return text.left(digits).toInt();
+}
+
+QString SqlValue::containsPattern(const QString& text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('%'), QLatin1String("\\%"))
+        .replace(QLatin1Char('_'), QLatin1String("\\_"));
+    return QLatin1Char('%') + escaped + QLatin1Char('%');
 }

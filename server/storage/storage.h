@@ -207,17 +207,21 @@ public:
     QList<HoldRow> holdsOf(const QString& accountId);
     bool insertHold(const QString& bookNumber, const QString& accountId, const QString& placedAt);
     bool deleteHold(qint64 id);
-    // An empty window is stored as NULL: the reader waits for the copy to come back.
-    bool setHoldWindow(qint64 id, const QString& readyUntil);
+    // No window (NULL): the reader waits for the copy to come back.
+    bool setHoldWindow(qint64 id, const std::optional<QString>& readyUntil);
 
     // Sessions and failed-login counters kept in the database (see SessionStore and LoginThrottle).
-    bool putSession(const QString& key, const StoredSession& session);
+    // Puts the session under its key; with `endAddressSessions`, the account's address sessions end
+    // in the same step.
+    bool startSession(const QString& key, const StoredSession& session, bool endAddressSessions);
     std::optional<StoredSession> session(const QString& key);
     bool touchSession(const QString& key, qint64 nowMs);
     // By key; or, with an empty key, every session of the account but `keepKey` (address sessions only
     // when `addressOnly`).
     bool removeSessions(const QString& key, const QString& account, const QString& keepKey, bool addressOnly);
     bool removeExpiredSessions(qint64 idleBeforeMs, qint64 loginBeforeMs);
+    // Removes the session only while it is one that has run out: one written since stays.
+    bool removeSessionIfEnded(const QString& key, qint64 idleBeforeMs, qint64 loginBeforeMs);
     // A failed-login counter, created empty when missing, locked to the end of the transaction.
     std::optional<AttemptCount> lockedAttempts(const QString& key);
     bool putAttempts(const QString& key, const AttemptCount& count);
@@ -230,8 +234,8 @@ public:
     // The latest entries, newest first; for one account and/or book when given.
     QList<AuditEvent> auditEvents(const QString& accountId, const QString& bookNumber, int limit);
 
-    // Audit entries of an action from a peer at or after `since` (the trail's time format).
-    qint64 auditCount(const QString& action, const QString& peer, const QString& since);
+    // Audit entries of an action from a peer at or after `since`.
+    qint64 auditCount(AuditAction action, const QString& peer, const QString& since);
 
     CatalogueCounts counts();
 
@@ -240,10 +244,10 @@ public:
     QString quickCheck();
     // A consistent copy of the database in a new file (SQLite's VACUUM INTO).
     bool backupInto(const QString& path);
-    // Removes finished loans returned before `before` (the history's time format); the number removed.
+    // Removes finished loans returned before `before`; the number removed.
     qint64 pruneLoanHistory(const QString& before);
-    // Removes borrow and return entries of the audit trail made before `before`: they are a loan
-    // history too. The number removed.
+    // Removes the audit trail's entries of loan history (Wire::isLoanHistory) made before `before`:
+    // who had which book is kept no longer in the trail than in the history. The number removed.
     qint64 pruneLoanAudit(const QString& before);
 
     // The year as a number when the text starts with digits ("1998", "1998年"), for the range search.
@@ -282,6 +286,7 @@ private:
     QDeadlineTimer m_nextReopen;
     QString m_lastError;
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_statements;
-    // On SQLite, every statement runs through SQLite itself (see SqliteStatements).
+    // On SQLite, every statement runs through SQLite itself (see SqliteStatements), rollbacks too;
+    // only opening and closing the connection are Qt's.
     std::unique_ptr<SqliteStatements> m_sqliteStatements;
 };

@@ -1,5 +1,7 @@
 #include "storage.h"
 
+#include "serverclock.h"
+
 #include <QDateTime>
 #include <QSqlQuery>
 
@@ -13,22 +15,6 @@ AccountRow accountFrom(const SqlRow& q)
     return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
             q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
             q.value(6).toString(), q.value(7).toString(), q.value(8).toInt() != 0};
-}
-
-// "%text%" with the LIKE wildcards of the text escaped by a backslash.
-QString containsPattern(const QString& text)
-{
-    QString escaped = text;
-    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-        .replace(QLatin1Char('%'), QLatin1String("\\%"))
-        .replace(QLatin1Char('_'), QLatin1String("\\_"));
-    return QLatin1Char('%') + escaped + QLatin1Char('%');
-}
-
-// An empty student number is stored as NULL, so that any number of accounts may leave it out.
-QVariant nullIfEmpty(const QString& text)
-{
-    return text.isEmpty() ? QVariant() : QVariant(text);
 }
 
 } // namespace
@@ -51,10 +37,8 @@ bool Storage::insertAccount(const AccountRow& a)
     return change(QStringLiteral("INSERT INTO accounts (id, name, level, password_hash, student_number, phone, "
                                  "email, info, must_change_password, created_at) "
                                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                  {a.id, a.name, a.level, a.passwordHash, nullIfEmpty(a.studentNumber), a.phone, a.email, a.info,
-                   a.mustChangePassword ? 1 : 0,
-                   // To the millisecond, so that applications of one second still list in their order.
-                   QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))});
+                  {a.id, a.name, a.level, a.passwordHash, SqlValue::nullIfEmpty(a.studentNumber), a.phone, a.email,
+                   a.info, a.mustChangePassword ? 1 : 0, ServerClock::nowStamp()});
 }
 
 bool Storage::updateAccount(const QString& id, const QString& name, const QString& phone, const QString& email,
@@ -99,7 +83,7 @@ QList<AccountRow> Storage::searchAccounts(const QString& text, int limit)
         return rows;
     }
     const QString like = m_dialect->likeOperator();
-    const QString pattern = containsPattern(text);
+    const QString pattern = SqlValue::containsPattern(text);
     select(QStringLiteral("SELECT ") + accountColumns + QStringLiteral(" FROM accounts WHERE id ") + like
                + QStringLiteral(" ? ESCAPE '\\' OR name ") + like
                + QStringLiteral(" ? ESCAPE '\\' OR student_number = ? ORDER BY id LIMIT ?"),
@@ -126,10 +110,10 @@ qint64 Storage::accountCountAtLevel(const QString& level)
     return scalar(QStringLiteral("SELECT COUNT(*) FROM accounts WHERE level = ?"), {level});
 }
 
-qint64 Storage::auditCount(const QString& action, const QString& peer, const QString& since)
+qint64 Storage::auditCount(AuditAction action, const QString& peer, const QString& since)
 {
     return scalar(QStringLiteral("SELECT COUNT(*) FROM audit_log WHERE action = ? AND peer = ? AND at >= ?"),
-                  {action, peer, since});
+                  {Wire::word(action), peer, since});
 }
 
 bool Storage::appendAudit(const AuditEvent& e)

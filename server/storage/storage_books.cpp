@@ -38,12 +38,6 @@ BookRow bookFrom(const SqlRow& q)
     return row;
 }
 
-// NULL for a form a book does not have (no Chinese, no pinyin): smaller rows and indexes.
-QVariant formValue(const QString& form)
-{
-    return form.isEmpty() ? QVariant() : QVariant(form);
-}
-
 // The values of formColumns for a book.
 QVariantList searchForms(const BookRow& b)
 {
@@ -52,25 +46,16 @@ QVariantList searchForms(const BookRow& b)
     const SearchText::Pinyin titlePinyin = SearchText::pinyin(title);
     const SearchText::Pinyin authorPinyin = SearchText::pinyin(author);
     return {title,
-            formValue(titlePinyin.syllables),
-            formValue(titlePinyin.initials),
+            SqlValue::nullIfEmpty(titlePinyin.syllables),
+            SqlValue::nullIfEmpty(titlePinyin.initials),
             author,
-            formValue(authorPinyin.syllables),
-            formValue(authorPinyin.initials),
+            SqlValue::nullIfEmpty(authorPinyin.syllables),
+            SqlValue::nullIfEmpty(authorPinyin.initials),
             SearchText::fold(b.type),
             SearchText::fold(b.publisher),
-            formValue(SearchText::grams(title)),
-            formValue(SearchText::grams(author)),
+            SqlValue::nullIfEmpty(SearchText::grams(title)),
+            SqlValue::nullIfEmpty(SearchText::grams(author)),
             SearchText::bookNumberKey(b.number)};
-}
-
-QString likePattern(const QString& text)
-{
-    QString escaped = text;
-    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-        .replace(QLatin1Char('%'), QLatin1String("\\%"))
-        .replace(QLatin1Char('_'), QLatin1String("\\_"));
-    return QLatin1Char('%') + escaped + QLatin1Char('%');
 }
 
 // One phrase of an FTS5 query, restricted to a column. With the trigram tokenizer a phrase matches
@@ -178,7 +163,7 @@ QString textCondition(const TextField& f, const SqlDialect& dialect, QVariantLis
     }
     QStringList alternatives;
     const auto like = [&](const QString& form, const QString& text) {
-        values.append(likePattern(text));
+        values.append(SqlValue::containsPattern(text));
         alternatives.append(QStringLiteral("b.") + f.name + form + QStringLiteral(" LIKE ? ESCAPE '\\'"));
     };
     like(QStringLiteral("_folded"), q.folded);

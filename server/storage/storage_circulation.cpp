@@ -104,8 +104,7 @@ bool Storage::deleteHold(qint64 id)
     return change(QStringLiteral("DELETE FROM holds WHERE id = ?"), {id});
 }
 
-bool Storage::setHoldWindow(qint64 id, const QString& readyUntil)
+bool Storage::setHoldWindow(qint64 id, const std::optional<QString>& readyUntil)
 {
-    return change(QStringLiteral("UPDATE holds SET ready_until = ? WHERE id = ?"),
-                  {readyUntil.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(readyUntil), id});
+    return change(QStringLiteral("UPDATE holds SET ready_until = ? WHERE id = ?"), {SqlValue::orNull(readyUntil), id});
 }

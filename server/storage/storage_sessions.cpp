@@ -2,14 +2,24 @@
 
 #include <QSqlQuery>
 
-bool Storage::putSession(const QString& key, const StoredSession& s)
+bool Storage::startSession(const QString& key, const StoredSession& s, bool endAddressSessions)
 {
-    return change(
+    static const QString upsert =
         QStringLiteral("INSERT INTO login_sessions (key, account_id, peer, login_at, last_used_at, token) "
                        "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (key) DO UPDATE SET "
                        "account_id = excluded.account_id, peer = excluded.peer, login_at = excluded.login_at, "
-                       "last_used_at = excluded.last_used_at, token = excluded.token"),
-        {key, s.account, s.peer, s.loginAtMs, s.lastUsedMs, s.token ? 1 : 0});
+                       "last_used_at = excluded.last_used_at, token = excluded.token");
+    const QVariantList values{key, s.account, s.peer, s.loginAtMs, s.lastUsedMs, s.token ? 1 : 0};
+    if (!endAddressSessions)
+        return change(upsert, values);
+    static const QString endAddresses =
+        QStringLiteral("DELETE FROM login_sessions WHERE account_id = ? AND token = 0 AND key <> ?");
+    // SQLite has one writer, so two statements of one change cannot be split by another's; on
+    // PostgreSQL, where other connections and servers write at the same time, it is one statement.
+    if (isSqlite())
+        return change(endAddresses, {s.account, key}) && change(upsert, values);
+    return change(QStringLiteral("WITH ended AS (") + endAddresses + QStringLiteral(") ") + upsert,
+                  QVariantList{s.account, key} + values);
 }
 
 std::optional<StoredSession> Storage::session(const QString& key)
@@ -35,6 +45,12 @@ bool Storage::removeSessions(const QString& key, const QString& account, const Q
     return change(
         QStringLiteral("DELETE FROM login_sessions WHERE account_id = ? AND key <> ? AND (? = 0 OR token = 0)"),
         {account, keepKey, addressOnly ? 1 : 0});
+}
+
+bool Storage::removeSessionIfEnded(const QString& key, qint64 idleBeforeMs, qint64 loginBeforeMs)
+{
+    return change(QStringLiteral("DELETE FROM login_sessions WHERE key = ? AND (last_used_at <= ? OR login_at <= ?)"),
+                  {key, idleBeforeMs, loginBeforeMs});
 }
 
 bool Storage::removeExpiredSessions(qint64 idleBeforeMs, qint64 loginBeforeMs)

@@ -30,8 +30,18 @@ qint64 Storage::pruneLoanHistory(const QString& before)
 
 qint64 Storage::pruneLoanAudit(const QString& before)
 {
+    QStringList placeholders;
+    QVariantList values;
+    for (const AuditAction action : Wire::allAuditActions) {
+        if (Wire::isLoanHistory(action)) {
+            placeholders.append(QStringLiteral("?"));
+            values.append(Wire::word(action));
+        }
+    }
+    values.append(before);
     int rows = 0;
-    change(QStringLiteral("DELETE FROM audit_log WHERE action IN ('BORROW_BOOK', 'RETURN_BOOK') AND at < ?"), {before},
-           &rows);
+    change(QStringLiteral("DELETE FROM audit_log WHERE action IN (") + placeholders.join(QLatin1Char(','))
+               + QStringLiteral(") AND at < ?"),
+           values, &rows);
     return rows;
 }

@@ -262,7 +262,8 @@ void TestBookDialog::otherReplyWordChangesNothing()
     QTRY_COMPARE(server->closedCount(), 2);
     // Each word of the reply is told.
     QCOMPARE(boxes->seen(),
-             (QStringList{"Error!|" + Refusals::message("BORROW_FAIL"), "Error!|" + Refusals::message("DELETE_FAIL")}));
+             (QStringList{"Error!|" + QStringLiteral("服务器拒绝了请求（BORROW_FAIL）。"),
+                          "Error!|" + QStringLiteral("服务器拒绝了请求（DELETE_FAIL）。")}));
     QVERIFY(dialog->isVisible());
     QCOMPARE(shownRow(0), bookRow(0, "空闲", "VIP"));
 }

@@ -25,6 +25,8 @@ private slots:
     void cleanup() { tearDown(); }
     void refusalWordShowsItsMessage_data();
     void refusalWordShowsItsMessage();
+    void everyRefusalIsToldInWords_data();
+    void everyRefusalIsToldInWords();
     void loginEnds_data();
     void loginEnds();
     void silentServerMeetsTheDeadline();
@@ -98,13 +100,35 @@ void TestFeedback::refusalWordShowsItsMessage()
     run(operation, reply);
     // Listings report their count after the refusal.
     QTRY_VERIFY(!boxes->seen().isEmpty());
-    QCOMPARE(boxes->seen().first(), "Error!|" + Refusals::message(reply.first(), reply.value(1)));
-    if (reply.first() == QLatin1String("A_WORD_NOBODY_KNOWS"))
-        QVERIFY(boxes->seen().first().contains(reply.first()));
+    const QString box = boxes->seen().first();
+    QVERIFY2(box.startsWith(QLatin1String("Error!|")), qPrintable(box));
+    // A word of the vocabulary is told in words; only a word nobody knows is shown by name.
+    const bool known = reply.first() != QLatin1String("A_WORD_NOBODY_KNOWS");
+    QVERIFY2(box.contains(reply.first()) != known, qPrintable(box));
     if (reply.size() > 1)
-        QVERIFY(boxes->seen().first().contains(reply.at(1)));
+        QVERIFY(box.contains(reply.at(1)));
     // Still logged in: a refusal is no logout.
     QCOMPARE(window->currentUser().id, operation == "login" ? QStringLiteral("Guest") : QStringLiteral("root"));
+}
+
+// Every refusal the server may send has its own words for the user: Chinese, not the word itself and
+// not the text for words nobody knows.
+void TestFeedback::everyRefusalIsToldInWords_data()
+{
+    QTest::addColumn<int>("refusal");
+    for (const Refusal refusal : Wire::allRefusals)
+        QTest::newRow(Wire::spelling(refusal).data()) << int(refusal);
+}
+
+void TestFeedback::everyRefusalIsToldInWords()
+{
+    QFETCH(int, refusal);
+    const QString word = Wire::word(Refusal(refusal));
+    const QString told = Refusals::message(word, QStringLiteral("30"));
+    QVERIFY2(!told.contains(word) && !told.contains(QLatin1String("服务器拒绝了请求")), qPrintable(told));
+    QVERIFY2(
+        std::any_of(told.cbegin(), told.cend(), [](QChar c) { return c.unicode() >= 0x4e00 && c.unicode() <= 0x9fff; }),
+        qPrintable(told));
 }
 
 // The server ends the login: told once, guest state, the login dialog open. A password change the
@@ -179,7 +203,7 @@ void TestFeedback::silentServerMeetsTheDeadline()
     list->addTopLevelItem(new QTreeWidgetItem(QStringList{"t", "a", "y", "p", "1999", "B-1", "2026-12-08"}));
     list->setCurrentItem(list->topLevelItem(0));
     press(dialog, "returnButton");
-    QTRY_COMPARE(boxes->seen(), QStringList{"Error!|" + Refusals::message("RETURN_FAIL")});
+    QTRY_COMPARE(boxes->seen(), QStringList{"Error!|" + QStringLiteral("服务器拒绝了请求（RETURN_FAIL）。")});
 }
 
 // A reply that stops in the middle of a frame and a closed connection: told, not swallowed.

@@ -185,7 +185,7 @@ void TestRegistration::reply_data()
     QTest::newRow("any other word is success") << "WHATEVER" << success << false;
     QTest::newRow("refusal word in lower case is not a refusal") << "register_fail" << success << false;
     QTest::newRow("a known refusal is not a success") << "RECORD_TOO_LONG"
-                                                      << "Error!|" + Refusals::message("RECORD_TOO_LONG") << true;
+                                                      << "Error!|" + QStringLiteral("填写的内容过长。") << true;
 }
 
 void TestRegistration::reply()
@@ -245,10 +245,11 @@ void TestRegistration::formTooLargeForAFrameIsRefused()
     Exchange exchange;
 
     RegisterDialog* form = openForm();
-    // 40000 characters are 80000 bytes on the wire: more than one frame holds.
+    // 40000 characters would be 80000 bytes on the wire, more than one frame holds; the notes' limit
+    // refuses them first, in words.
     fill(form, {"hal", "pw1234", "pw1234", "Hal", "1", "", "", QString(40000, QLatin1Char('x'))});
     submit(form);
-    QTRY_COMPARE(exchange.boxes.seen(), QStringList{"Error!|Request too large to send!"});
+    QTRY_COMPARE(exchange.boxes.seen(), QStringList{"Error|备注最多 500 个字符。"});
     QVERIFY(form->isVisible());
     QCOMPARE(exchange.server.requests().size(), 0);
 }

@@ -134,7 +134,7 @@ void TestReturnBook::otherReplyWordKeepsTheRow()
     QTRY_COMPARE(server->closedCount(), 3);
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(returned.size(), 0);
-    QCOMPARE(boxes->seen(), QStringList{"Error!|" + Refusals::message("RETURN_FAIL")});
+    QCOMPARE(boxes->seen(), QStringList{"Error!|" + QStringLiteral("服务器拒绝了请求（RETURN_FAIL）。")});
 }
 
 void TestReturnBook::noCurrentRowSendsNothing()

@@ -195,7 +195,8 @@ void TestUserManage::deleteSendsUserId_data()
     QTest::addColumn<QStringList>("rowsAfter");
     QTest::newRow("deleted") << "DELETE_USER_SUCCESSFULLY" << QStringList{"PASS|Delete the user successfully!"}
                              << QStringList{"ann", "cat"};
-    QTest::newRow("refused") << "DELETE_USER_FAIL" << QStringList{"Error!|" + Refusals::message("DELETE_USER_FAIL")}
+    QTest::newRow("refused") << "DELETE_USER_FAIL"
+                             << QStringList{"Error!|" + QStringLiteral("服务器拒绝了请求（DELETE_USER_FAIL）。")}
                              << QStringList{"ann", "ben", "cat"};
 }
 

@@ -16,25 +16,23 @@ int main(int argc, char* argv[])
     QDir dir(QString::fromLocal8Bit(argv[2]));
     dir.mkpath(QStringLiteral("."));
     const QStringList book{"红楼梦", "曹雪芹", "小说", "人民文学出版社", "1982", "I242.4/1", "空闲", "VIP"};
-    const QList<QByteArray> frames{
+    QList<QByteArray> frames{
         Wire::encodeRequest(BookQuery{"红楼", "", "", "1900", "2000", "", ""}),
-        Wire::encodeRequest(LoginQuery{"reader", "secret"}),
-        Wire::encodeRequest(UserRegisterQuery{"u", "p", "n", "s", "t", "e", "line1\nline2"}),
-        Wire::encodeRequest(UserUpdateQuery{"u", "", "n", "t", "e", "i"}),
-        Wire::encodeRequest(SearchUserQuery{"a"}),
-        Wire::encodeRequest(UnconfirmUserQuery{}),
-        Wire::encodeRequest(DeleteUserQuery{"u"}),
-        Wire::encodeRequest(EscalateUserQuery{{"u", "本科生"}}),
-        Wire::encodeRequest(DegradeUserQuery{{"u", "VIP"}}),
-        Wire::encodeRequest(UserBorrowBookQuery{"u"}),
         Wire::encodeRequest(ReturnBookQuery{LoanRecord::from(book.mid(0, 6) + QStringList{"2026-12-07 10:00"}), "u"}),
         Wire::encodeRequest(BorrowBookQuery{BookRecord::from(book), "u"}),
-        Wire::encodeRequest(DeleteBookQuery{BookRecord::from(book)}),
-        Wire::encodeRequest(AddBookQuery{"t", "a", "ty", "n", "1999", "p", "VIP"}),
         Reply::loginPass({"u", "n", "VIP", "p", "s", "t", "e", "i"}) + Wire::endOfStreamFrame(),
         Reply::row(book) + Reply::row(book) + Wire::endOfStreamFrame(),
         Wire::encodeFrame({QString()}) + Wire::endOfStreamFrame(),
     };
+    // Every request the protocol knows, with and without the token our client adds.
+    Wire::forEachRequestType([&](auto request) {
+        using Request = decltype(request);
+        QStringList fields;
+        for (int i = 0; i < Request::FieldCount; ++i)
+            fields.append(i % 2 ? QStringLiteral("书%1").arg(i) : QStringLiteral("f%1").arg(i));
+        frames.append(Wire::encodeRequest(Request::from(fields)));
+        frames.append(Wire::encodeRequest(Request::from(fields), QStringLiteral("t0k3n")));
+    });
     int n = 0;
     for (const QByteArray& frame : frames) {
         QFile file(dir.filePath(QStringLiteral("seed-%1").arg(n++)));

@@ -17,10 +17,13 @@ private slots:
     void dueDatesByLevel();
     void circulationStory_data();
     void circulationStory();
+    void changesAreTimedByTheServerClock();
     void earlierLoansGetDueDatesOnUpgrade();
 
 private:
     WireClient::Reply send(int address, const QStringList& request) const;
+    // Logs the administrator (.1) and the readers in again: a moved clock ends their sessions too.
+    void logEveryoneIn() const;
 
     ServerProcess m_server{QStringLiteral(TEST_SERVER_BINARY)};
     std::unique_ptr<ServerFixture> m_fx;
@@ -52,6 +55,16 @@ QStringList ask(QLatin1String code, const QStringList& fields = {})
     return QStringList{QString(code)} + fields;
 }
 
+// Each reader logs in from an address of its own: ann .2, bob .3, cid .4, pat .5, gus .6.
+const struct {
+    const char* id;
+    int level;
+} readers[] = {{"ann", Levels::Undergraduate},
+               {"bob", Levels::Undergraduate},
+               {"cid", Levels::Undergraduate},
+               {"pat", Levels::Postgraduate},
+               {"gus", Levels::Guest}};
+
 } // namespace
 
 void TestCirculation::initTestCase()
@@ -71,19 +84,18 @@ void TestCirculation::initTestCase()
     const WireClient admin = m_fx->client(1);
     QCOMPARE(m_fx->login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)),
              QStringLiteral("PASS"));
-    // Each reader logs in from an address of its own: ann .2, bob .3, cid .4, pat .5, gus .6.
-    const struct {
-        const char* id;
-        int level;
-    } readers[] = {{"ann", Levels::Undergraduate},
-                   {"bob", Levels::Undergraduate},
-                   {"cid", Levels::Undergraduate},
-                   {"pat", Levels::Postgraduate},
-                   {"gus", Levels::Guest}};
+    for (const auto& reader : readers)
+        QVERIFY(m_fx->createUser(admin, QLatin1String(reader.id), QStringLiteral("pw-") + reader.id, reader.level));
+    logEveryoneIn();
+}
+
+void TestCirculation::logEveryoneIn() const
+{
+    QCOMPARE(m_fx->login(m_fx->client(1), QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)),
+             QStringLiteral("PASS"));
     int address = 2;
     for (const auto& reader : readers) {
         const QString id = QLatin1String(reader.id);
-        QVERIFY(m_fx->createUser(admin, id, QStringLiteral("pw-") + id, reader.level));
         QCOMPARE(m_fx->login(m_fx->client(address++), id, QStringLiteral("pw-") + id), QStringLiteral("PASS"));
     }
 }
@@ -226,8 +238,10 @@ void TestCirculation::circulationStory()
     QFETCH(int, address);
     QFETCH(QStringList, request);
     QFETCH(QString, reply);
-    if (clockDays > 0)
+    if (clockDays > 0) {
         QVERIFY(m_server.advanceClock(qint64(clockDays * Day)));
+        logEveryoneIn();
+    }
     const WireClient::Reply answer = send(address, request);
     QVERIFY2(answer.endOfStream, qPrintable(answer.error));
     QStringList lines;
@@ -235,6 +249,16 @@ void TestCirculation::circulationStory()
         lines.append(frame.join(QLatin1Char('|')));
     const QString text = lines.join(QLatin1Char('\n'));
     QVERIFY2(QRegularExpression(reply).match(text).hasMatch(), qPrintable(QStringLiteral("got: ") + text));
+}
+
+// Every stored time comes from the one clock of the server, which the test server moves: the
+// audit trail's too.
+void TestCirculation::changesAreTimedByTheServerClock()
+{
+    const QStringList entry = send(1, ask(Query::AuditLog, {"ann", "B2"})).frames.value(0);
+    QCOMPARE(entry.value(3), QStringLiteral("BORROW_BOOK"));
+    const QDateTime at = QDateTime::fromString(entry.value(0), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    QVERIFY2(qAbs(at.secsTo(m_server.clockNow())) < 600, qPrintable(entry.join(QLatin1Char('|'))));
 }
 
 void TestCirculation::earlierLoansGetDueDatesOnUpgrade()

@@ -203,8 +203,8 @@ void TestDeploy::registrationRules_data()
     QTest::newRow("escape sequence in the ID") << q("bell\x1b[2J") << "control or unprintable";
     QTest::newRow("trailing space") << q("spacey ") << "starts or ends with a space";
     QTest::newRow("leading space") << q(" spacey") << "starts or ends with a space";
-    QTest::newRow("33 characters") << q(QString(33, QLatin1Char('a'))) << "user ID of 33 characters";
-    QTest::newRow("empty password") << q("nopass", {}) << "password shorter than 6";
+    QTest::newRow("33 characters") << q(QString(33, QLatin1Char('a'))) << "user ID longer than 32 characters";
+    QTest::newRow("empty password") << q("nopass", {}) << "password empty";
     QTest::newRow("five-character password") << q("short", QStringLiteral("12345")) << "password shorter than 6";
     QTest::newRow("name too long") << q("longname", QStringLiteral("secret-1"), QString(65, QLatin1Char('n')))
                                    << "name longer than 64";

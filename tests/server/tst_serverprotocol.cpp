@@ -284,6 +284,13 @@ void TestServerProtocol::registration_data()
     QTest::newRow("blank ID") << "   "
                               << "S-103"
                               << "REGISTER_FAIL";
+    // Counted in characters, as the client's form counts them: 32 of them are 64 UTF-16 units here.
+    QTest::newRow("32 characters outside the basic plane")
+        << QString::fromUcs4(std::u32string(32, U'\U00020000').c_str(), 32) << ""
+        << "REGISTER_SUCCESSFULLY";
+    QTest::newRow("33 characters outside the basic plane")
+        << QString::fromUcs4(std::u32string(33, U'\U00020001').c_str(), 33) << ""
+        << "REGISTER_FAIL";
 }
 
 void TestServerProtocol::registration()

@@ -120,7 +120,7 @@ void TestSessions::sharedPcAfterAnotherLogin()
     QCOMPARE(update(desk, alice, QStringLiteral("taken-over")), QStringLiteral("NOT_LOGGED_IN"));
     QCOMPARE(m_fx->login(m_fx->client(99), alice, QStringLiteral("pw-alice")), QStringLiteral("PASS"));
     if (withToken)
-        QCOMPARE(borrow(token), QString(::Reply::SessionExpired));
+        QCOMPARE(borrow(token), Wire::word(Refusal::SessionExpired));
 }
 
 void TestSessions::tokenEnds_data()
@@ -158,9 +158,9 @@ void TestSessions::tokenEnds()
     }
     // Word replies and row streams alike answer with the one refusal frame.
     QCOMPARE(shared.send(UserBorrowBookQuery{id}, token).frames,
-             QList<QStringList>{{QString(::Reply::SessionExpired)}});
-    QCOMPARE(update(shared, id, QStringLiteral("new-password"), token), QString(::Reply::SessionExpired));
-    QCOMPARE(shared.send(BookQuery{}, token).frames, QList<QStringList>{{QString(::Reply::SessionExpired)}});
+             QList<QStringList>{{Wire::word(Refusal::SessionExpired)}});
+    QCOMPARE(update(shared, id, QStringLiteral("new-password"), token), Wire::word(Refusal::SessionExpired));
+    QCOMPARE(shared.send(BookQuery{}, token).frames, QList<QStringList>{{Wire::word(Refusal::SessionExpired)}});
 }
 
 void TestSessions::tokenBoundAccountRefusesAddressRequests()
@@ -276,7 +276,7 @@ void TestSessions::idleSessionsAndLatePasswordChangesEnd()
     QTest::qWait(800);
     QCOMPARE(update(pc, QStringLiteral("admin"), QStringLiteral("too-late"), token), QStringLiteral("LOGIN_AGAIN"));
     QTest::qWait(1500);
-    QCOMPARE(pc.send(SearchUserQuery{QStringLiteral("admin")}, token).word(), QString(::Reply::SessionExpired));
+    QCOMPARE(pc.send(SearchUserQuery{QStringLiteral("admin")}, token).word(), Wire::word(Refusal::SessionExpired));
     QVERIFY(quick.stop());
 }
 

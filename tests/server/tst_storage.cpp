@@ -14,6 +14,9 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <functional>
+#include <utility>
+
 // The pieces of the server that need no process: catalogue parsing, storage, passwords, sessions.
 class TestStorage : public QObject
 {
@@ -35,11 +38,17 @@ private slots:
     void commonAndRareTextsFindTheSameRows();
     void returnedLoanMovesToHistory();
     void loanHistoryLeavesWithAgeAndAccount();
+    void auditLoanHistoryIsPruned_data();
+    void auditLoanHistoryIsPruned();
+    void waitingHoldIsStoredAsNull();
+    void storedTimesShareOneFormat();
     void importSkipsNumbersAlreadyStored();
 
     void passwordHashes();
     void sessionStores_data();
     void sessionStores();
+    void loginWrittenDuringLookupStays_data();
+    void loginWrittenDuringLookupStays();
     void throttle_data();
     void throttle();
 };
@@ -565,6 +574,144 @@ void TestStorage::sessionStores()
     QVERIFY(!store->byToken(kept));
 }
 
+// Entries that name a reader and a book are a loan history: they go with age. The rest stay.
+void TestStorage::auditLoanHistoryIsPruned_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("pruned");
+    for (const char* action : {"BORROW_BOOK", "RETURN_BOOK", "RENEW_BOOK", "PLACE_HOLD", "CANCEL_HOLD", "CHECKIN_BOOK"})
+        QTest::newRow(action) << action << true;
+    for (const char* action :
+         {"REGISTER", "UPDATE_ACCOUNT", "DELETE_ACCOUNT", "RAISE_LEVEL", "LOWER_LEVEL", "ADD_BOOK", "DELETE_BOOK"})
+        QTest::newRow(action) << action << false;
+}
+
+void TestStorage::auditLoanHistoryIsPruned()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, pruned);
+    TempWorkDir dir;
+    Storage storage(DatabaseSettings{}, QStringLiteral("audit"));
+    QVERIFY(storage.open() && storage.migrate());
+    QVERIFY(storage.appendAudit({QStringLiteral("2023-01-02T10:00:00.000Z"),
+                                 QStringLiteral("desk"),
+                                 QStringLiteral("127.0.0.1"),
+                                 action,
+                                 QStringLiteral("u"),
+                                 QStringLiteral("1"),
+                                 {}}));
+    QVERIFY(storage.appendAudit({QStringLiteral("2024-06-02T10:00:00.000Z"),
+                                 QStringLiteral("desk"),
+                                 QStringLiteral("127.0.0.1"),
+                                 action,
+                                 QStringLiteral("u"),
+                                 QStringLiteral("1"),
+                                 {}}));
+    QCOMPARE(storage.pruneLoanAudit(QStringLiteral("2024-01-01T00:00:00.000Z")), pruned ? 1 : 0);
+    QCOMPARE(storage.auditEvents({}, {}, 10).size(), pruned ? 1 : 2);
+}
+
+// A hold whose copy is out has no pick-up window: NULL, which the console counts as waiting.
+void TestStorage::waitingHoldIsStoredAsNull()
+{
+    TempWorkDir dir;
+    Storage storage(DatabaseSettings{}, QStringLiteral("holds"));
+    QVERIFY(storage.open() && storage.migrate());
+    QVERIFY(storage.insertAccount(
+        {QStringLiteral("u"), {}, QStringLiteral("VIP"), QStringLiteral("hash"), {}, {}, {}, {}}));
+    QVERIFY(storage.insertBook(book(QStringLiteral("1"), QStringLiteral("Wanted"))));
+    QVERIFY(storage.insertHold(QStringLiteral("1"), QStringLiteral("u"), QStringLiteral("2024-01-01T10:00:00.000Z")));
+    const qint64 id = storage.holdsOn(QStringLiteral("1")).value(0).id;
+    QVERIFY(storage.setHoldWindow(id, QStringLiteral("2000-01-01T00:00:00.000Z"))); // a window long over
+    QCOMPARE(storage.counts().holds, 0);
+    QVERIFY(storage.setHoldWindow(id, {}));
+    QCOMPARE(storage.counts().holds, 1);
+    QVERIFY(!storage.failed());
+}
+
+// Times written by earlier versions (to the second, or with a space and no zone) are brought into the
+// one stored format at the upgrade, so that they compare with new ones as text.
+void TestStorage::storedTimesShareOneFormat()
+{
+    TempWorkDir dir;
+    {
+        Storage storage(DatabaseSettings{}, QStringLiteral("times"));
+        QVERIFY(storage.open() && storage.migrate());
+        QVERIFY(storage.insertAccount(
+            {QStringLiteral("u"), {}, QStringLiteral("VIP"), QStringLiteral("hash"), {}, {}, {}, {}}));
+        QVERIFY(storage.insertBook(book(QStringLiteral("1"), QStringLiteral("Lent"))));
+        QVERIFY(storage.insertLoan(QStringLiteral("1"), QStringLiteral("u"), QStringLiteral("2024-01-01T10:00:00Z"),
+                                   QStringLiteral("2024-01-31T10:00:00Z")));
+        QVERIFY(storage.appendAudit({QStringLiteral("2024-01-01T10:00:00Z"),
+                                     {},
+                                     {},
+                                     QStringLiteral("BORROW_BOOK"),
+                                     QStringLiteral("u"),
+                                     QStringLiteral("1"),
+                                     {}}));
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
+        db.setDatabaseName(dir.filePath(QStringLiteral("library.db")));
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("UPDATE accounts SET created_at = '2024-01-01 09:59:59.123'")));
+        QVERIFY(q.exec(QStringLiteral("DELETE FROM schema_version WHERE version = 14")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("older"));
+    Storage storage(DatabaseSettings{}, QStringLiteral("times"));
+    QVERIFY(storage.open() && storage.migrate());
+    QCOMPARE(storage.loanOf(QStringLiteral("1"))->borrowedAt, QStringLiteral("2024-01-01T10:00:00.000Z"));
+    QCOMPARE(storage.loanOf(QStringLiteral("1"))->dueAt, QStringLiteral("2024-01-31T10:00:00.000Z"));
+    QCOMPARE(storage.auditEvents({}, {}, 1).value(0).at, QStringLiteral("2024-01-01T10:00:00.000Z"));
+    QCOMPARE(storage.accountsAtLevel(QStringLiteral("VIP"), 1).size(), 1);
+    QVERIFY(storage.hasLoanDueBefore(QStringLiteral("u"), QStringLiteral("2024-01-31T10:00:00.001Z")));
+    QVERIFY(!storage.hasLoanDueBefore(QStringLiteral("u"), QStringLiteral("2024-01-31T10:00:00.000Z")));
+    QVERIFY(!storage.failed());
+}
+
+void TestStorage::loginWrittenDuringLookupStays_data()
+{
+    sessionStores_data();
+}
+
+// A lookup finds an address login that has run out while a new login is written at that address at
+// the worst moment: between reading the old one and removing it. The new login must stay. The clock
+// is read inside the lookup, so the test writes the login from there.
+void TestStorage::loginWrittenDuringLookupStays()
+{
+    QFETCH(bool, inDatabase);
+    TempWorkDir dir;
+    const std::unique_ptr<DatabasePool> pool = poolWithAccounts({QStringLiteral("left"), QStringLiteral("next")});
+    QVERIFY(pool);
+    qint64 now = 1000000;
+    std::function<void()> duringLookup;
+    const auto clock = [&] {
+        if (std::function<void()> step = std::exchange(duringLookup, {}))
+            step();
+        return now;
+    };
+    const SessionLimits limits{60 * 1000, 3600 * 1000};
+    std::unique_ptr<SessionStore> store;
+    if (inDatabase)
+        store = std::make_unique<DatabaseSessionStore>(*pool, limits, clock);
+    else
+        store = std::make_unique<MemorySessionStore>(limits, clock);
+    const QString pc = QStringLiteral("10.0.0.5");
+    QVERIFY(store->startAddress(QStringLiteral("left"), pc));
+    now += 61 * 1000;
+    duringLookup = [&] { store->startAddress(QStringLiteral("next"), pc); };
+    const std::optional<Session> seen = store->byAddress(pc);
+    QVERIFY(!seen || seen->account == QLatin1String("next"));
+    QCOMPARE(store->byAddress(pc).value_or(Session{}).account, QStringLiteral("next"));
+
+    // A token login ends the account's address logins and starts the token in one step.
+    QVERIFY(store->startAddress(QStringLiteral("next"), QStringLiteral("10.0.0.6")));
+    const QString token = store->startToken(QStringLiteral("next"), pc);
+    QVERIFY(!store->byAddress(QStringLiteral("10.0.0.6")));
+    QCOMPARE(store->byToken(token).value_or(Session{}).account, QStringLiteral("next"));
+}
+
 void TestStorage::throttle_data()
 {
     QTest::addColumn<bool>("inDatabase");
@@ -592,7 +739,7 @@ void TestStorage::throttle()
         QVERIFY(admit(1, "reader").admitted);
     LoginThrottle::Verdict refused = admit(1, "reader");
     QVERIFY(!refused.admitted);
-    QCOMPARE(refused.refusal, QStringLiteral("TOO_MANY_ATTEMPTS"));
+    QCOMPARE(Wire::word(refused.refusal), QStringLiteral("TOO_MANY_ATTEMPTS"));
     QCOMPARE(refused.retryAfterSeconds, 1);
     // The next reader at that PC is not locked out; a success clears only that reader's count.
     QVERIFY(admit(1, "next").admitted);
@@ -602,13 +749,13 @@ void TestStorage::throttle()
     QVERIFY(admit(1, "b").admitted);
     refused = admit(1, "c");
     QVERIFY(!refused.admitted);
-    QCOMPARE(refused.refusal, QStringLiteral("TOO_MANY_ATTEMPTS_FROM_ADDRESS"));
+    QCOMPARE(Wire::word(refused.refusal), QStringLiteral("TOO_MANY_ATTEMPTS_FROM_ADDRESS"));
     // One account guessed from many addresses: four attempts, then the account locks.
     for (int pc = 10; pc < 14; ++pc)
         QVERIFY(admit(pc, "target").admitted);
     refused = admit(20, "target");
     QVERIFY(!refused.admitted);
-    QCOMPARE(refused.refusal, QStringLiteral("TOO_MANY_ATTEMPTS_FOR_ACCOUNT"));
+    QCOMPARE(Wire::word(refused.refusal), QStringLiteral("TOO_MANY_ATTEMPTS_FOR_ACCOUNT"));
     // A lock ends; each attempt past the limit locks again, twice as long.
     for (int i = 0; i < 3; ++i)
         QVERIFY(admit(30, "fresh").admitted);

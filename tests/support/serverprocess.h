@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDateTime>
+
 #include "pgtestdatabase.h"
 
 #include <QProcess>
@@ -38,6 +40,8 @@ public:
     // The test server's clock (bin/testserver only): moves it forward by the given seconds, at once,
     // for every request from now on. The shipped server ignores it.
     bool advanceClock(qint64 seconds);
+    // The test server's time now: the real time moved forward by every advanceClock().
+    QDateTime clockNow() const { return QDateTime::currentDateTime().addSecs(m_clockOffset); }
 
     // Every stored row as text (PostgreSQL), or the database files (SQLite).
     QByteArray storedBytes();
