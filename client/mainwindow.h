@@ -125,7 +125,7 @@ private:
     // Form input captured when a button is pressed and sent when the socket connects: 0 login user ID,
     // 1 login password; 2 name, 3 phone number, 4 new password, 5 repeated password, 6 e-mail,
     // 7 personal information.
-    QString pending[8];
+    QString pending[9];
 
     // The form whose submit is in flight: its reply is reported over it (and closes it), even when
     // another form of the same kind has been opened since.

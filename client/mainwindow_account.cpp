@@ -74,8 +74,12 @@ void MainWindow::getRegisterInfo()
         // The server's success word is not fixed: anything but a refusal means the account exists.
         const QString word = Reply::wordOf(frame);
         if (word == Reply::RegisterFail) {
+            // Our server says why as a second string; the documented text stays for "taken" and for
+            // servers that do not say.
+            const std::optional<Refusal> why = Wire::refusalNamed(frame.value(1));
             QMessageBox::warning(registerSubmitter, QStringLiteral("Error"),
-                                 QStringLiteral("ID or student number existed."));
+                                 !why || *why == Refusal::IdTaken ? QStringLiteral("ID or student number existed.")
+                                                                  : Refusals::message(*why));
         } else if (Refusals::isKnown(word)) {
             Refusals::report(registerSubmitter, frame);
         } else {
@@ -118,17 +122,21 @@ void MainWindow::userInfoUpdate()
     pending[3] = form->phoneNumberEdit->text();
     pending[6] = form->emailEdit->text();
     pending[7] = form->userInfoEdit->toPlainText();
+    pending[8] = form->currentPasswordEdit->text();
     if (pending[4] != pending[5]) {
         QMessageBox::warning(form, QStringLiteral("Error!"), QStringLiteral("passwords are not same!"));
         return;
     }
-    // An empty new password keeps the old one; a new one follows the server's rule.
-    if (!pending[4].isEmpty()) {
-        const QString problem = FormChecks::passwordProblem(pending[4]);
-        if (!problem.isEmpty()) {
-            QMessageBox::warning(form, QStringLiteral("Error!"), problem);
-            return;
-        }
+    // An empty new password keeps the old one; the details and a new one follow the server's rule.
+    if (const std::optional<AccountFields::Finding> finding =
+            AccountFields::detailsProblem(pending[2], pending[3], pending[6], pending[7], pending[4])) {
+        QMessageBox::warning(form, QStringLiteral("Error!"), FormChecks::problemText(*finding));
+        return;
+    }
+    if (!pending[4].isEmpty() && pending[8].isEmpty()) {
+        QMessageBox::warning(form, QStringLiteral("Error!"), QStringLiteral("修改密码请先填写当前密码。"));
+        form->currentPasswordEdit->setFocus();
+        return;
     }
     infoSubmitter = form;
     infoAccountId = user.id;
@@ -138,7 +146,11 @@ void MainWindow::userInfoUpdate()
 void MainWindow::sendUserInfoUpdateRequest()
 {
     // Everything as captured at submit: later edits, or a logout meanwhile, do not change the request.
-    if (!infoChannel.send(UserUpdateQuery{infoAccountId, pending[4], pending[2], pending[3], pending[6], pending[7]}))
+    UserUpdateQuery query{infoAccountId, pending[4], pending[2], pending[3], pending[6], pending[7]};
+    // The current password goes only with a new one.
+    if (!pending[4].isEmpty())
+        query.currentPassword = pending[8];
+    if (!infoChannel.send(query))
         warnTooLarge(infoSubmitter);
 }
 
@@ -164,9 +176,6 @@ void MainWindow::getUserUpdateInfo()
         // The account may have logged out (or another logged in) while the reply was on its way.
         if (user.id != infoAccountId)
             continue;
-        // An empty new password leaves the password as it was.
-        if (!pending[4].isEmpty())
-            user.password = pending[4];
         user.name = pending[2];
         user.phoneNumber = pending[3];
         user.email = pending[6];

@@ -6,6 +6,7 @@
 #include "auditlogdialog.h"
 #include "bookdialog.h"
 #include "circulationdeskdialog.h"
+#include "devicetokenfile.h"
 #include "dialogchip.h"
 #include "logindialog.h"
 #include "loginsession.h"
@@ -122,8 +123,14 @@ void MainWindow::userLogin()
 
 void MainWindow::sendLoginRequest()
 {
-    // Asks for a session token; a server without tokens answers as to the documented login.
-    loginChannel.send(LoginQuery{pending[0], pending[1]});
+    // Asks for a session token, and presents this PC's device token for the account; a server
+    // without tokens answers as to the documented login.
+    LoginQuery query{pending[0], pending[1]};
+    query.sessionWord = Reply::Session;
+    const ServerAddress& address = loginChannel.address();
+    query.deviceToken = DeviceTokenFile::load(TlsSettings::pathBeside(loginChannel.addressFile()), address.host,
+                                              quint16(address.port), pending[0]);
+    loginChannel.send(query);
 }
 
 void MainWindow::getLoginInfo()
@@ -151,6 +158,11 @@ void MainWindow::getLoginInfo()
         } else if (word == Reply::Session) {
             if (loginPassed)
                 LoginSession::instance().setToken(frame.value(1));
+        } else if (word == Reply::Device) {
+            const ServerAddress& address = loginChannel.address();
+            if (loginPassed)
+                DeviceTokenFile::save(TlsSettings::pathBeside(loginChannel.addressFile()), address.host,
+                                      quint16(address.port), user.id, frame.value(1));
         } else if (word == Reply::WrongId) {
             QMessageBox::warning(boxParent, QStringLiteral("Error!"), tr("Wrong user name!"));
         } else if (Refusals::isLoginThrottle(word) || word == Wire::spelling(Refusal::ServerError)) {

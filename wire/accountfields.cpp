@@ -154,8 +154,12 @@ QString describe(const Finding& finding)
 
 QString csvSafe(const QString& value)
 {
-    static const QRegularExpression formula(QStringLiteral("^[\\t\\r]*[=+\\-@]"));
-    return formula.match(value).hasMatch() ? QLatin1Char('\'') + value : value;
+    static const QRegularExpression formula(QStringLiteral("^[\\t\\r]*[=+\\-@\\t\\r]"));
+    // A telephone number ("+86 10 1234 5678", "-") is no formula and keeps its look.
+    static const QRegularExpression phoneLike(QStringLiteral("^[-+0-9 ().]*$"));
+    if (!formula.match(value).hasMatch() || phoneLike.match(value).hasMatch())
+        return value;
+    return QLatin1Char('\'') + value;
 }
 
 } // namespace AccountFields

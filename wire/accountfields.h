@@ -51,8 +51,9 @@ std::optional<Finding> detailsProblem(const QString& name, const QString& phone,
 // For the log: "user ID longer than 32 characters", "e-mail not of the form name@host".
 QString describe(const Finding& finding);
 
-// A value as a CSV cell: a text that a spreadsheet would take for a formula (starting with =, +, -,
-// @, or a tab or carriage return before them) gets a leading apostrophe, so it shows as text.
+// A value for a CSV cell: a text that a spreadsheet would take for a formula (starting with =, +, -,
+// @, a tab or a carriage return) gets a leading apostrophe, so it shows as text; a telephone number
+// ("+86 10 1234 5678") stays as it is.
 QString csvSafe(const QString& value);
 
 } // namespace AccountFields

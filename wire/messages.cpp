@@ -57,13 +57,20 @@ std::optional<DecodedRequest> decodeRequest(const QByteArray& body)
     if (!values || values->isEmpty())
         return std::nullopt;
     const QString code = values->first();
-    const int expected = Query::fieldCount(code);
-    const int count = int(values->size()) - 1;
-    if (expected < 0 || (count != expected && count != expected + 1))
+    int expected = -1, extensions = 0;
+    bool takesToken = true;
+    visitRequestType(code, [&](auto request) {
+        using Request = decltype(request);
+        expected = Request::FieldCount;
+        extensions = ExtensionCount<Request>::value;
+        takesToken = TokenTaken<Request>::value;
+    });
+    const int extra = int(values->size()) - 1 - expected;
+    if (expected < 0 || extra < 0 || extra > extensions + (takesToken ? 1 : 0))
         return std::nullopt;
-    DecodedRequest request{code, values->mid(1, expected), std::nullopt};
-    if (count > expected)
-        request.token = values->last();
+    DecodedRequest request{code, values->mid(1, expected), values->mid(1 + expected), std::nullopt};
+    if (takesToken && extra > 0)
+        request.token = request.extensions.takeLast();
     return request;
 }
 

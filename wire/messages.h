@@ -37,8 +37,12 @@ constexpr QLatin1String CancelHold{"QUERY_CANCEL_HOLD"};
 constexpr QLatin1String UserHolds{"QUERY_USER_HOLDS"};
 constexpr QLatin1String CheckinBook{"QUERY_CHECKIN_BOOK"};
 constexpr QLatin1String AuditLog{"QUERY_AUDIT_LOG"};
+// Accounts (our own codes).
+constexpr QLatin1String UserDetails{"QUERY_USER_DETAILS"};
+constexpr QLatin1String DeleteUnconfirmed{"QUERY_DELETE_UNCONFIRMED"};
+constexpr QLatin1String RegistrationState{"QUERY_REGISTRATION_STATE"};
 
-// Number of fields after the code, or -1 for a code that is not a query code.
+// Number of documented fields after the code, or -1 for a code that is not a query code.
 int fieldCount(const QString& code);
 } // namespace Query
 
@@ -61,6 +65,11 @@ constexpr QLatin1String Session{"SESSION"};
 constexpr QLatin1String LogoutSuccessfully{"LOGOUT_SUCCESSFULLY"};
 // The success word of registration, which the documented protocol leaves to the server.
 constexpr QLatin1String RegisterSuccessfully{"REGISTER_SUCCESSFULLY"};
+// After "PASS" and "SESSION": the frame ["DEVICE", token] of the device this login was made on (see
+// LoginQuery::deviceToken).
+constexpr QLatin1String Device{"DEVICE"};
+constexpr QLatin1String DeleteUnconfirmedSuccessfully{"DELETE_UNCONFIRMED_SUCCESSFULLY"};
+constexpr QLatin1String RegistrationState{"REGISTRATION_STATE"};
 constexpr QLatin1String RenewBookSuccessfully{"RENEW_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String PlaceHoldSuccessfully{"PLACE_HOLD_SUCCESSFULLY"};
 constexpr QLatin1String CancelHoldSuccessfully{"CANCEL_HOLD_SUCCESSFULLY"};
@@ -74,6 +83,7 @@ constexpr int UserLoanRowSize = UserLoanRecord::Size;
 constexpr int OverdueLoanRowSize = OverdueLoanRecord::Size;
 constexpr int HoldRowSize = HoldRecord::Size;
 constexpr int AuditRowSize = AuditRecord::Size;
+constexpr int UserDetailRowSize = UserDetailRecord::Size;
 
 // A frame holding one reply word.
 QByteArray word(const QString& replyWord);
@@ -129,9 +139,15 @@ struct BookQuery {
     WIRE_REQUEST(BookQuery, Query::BookSearching, 7, title, author, number, yearFrom, yearTo, type, press)
 };
 
+// Our client adds the word "SESSION" (it wants a session token, and reads a second string after a
+// throttle refusal), then the device token the server gave an earlier login of this account on this
+// PC: with it, guesses at the account from elsewhere do not lock the owner out.
 struct LoginQuery {
     QString userId, password;
     WIRE_REQUEST(LoginQuery, Query::UserLogin, 2, userId, password)
+    QString sessionWord, deviceToken;
+    WIRE_EXTENSIONS(sessionWord, deviceToken)
+    static constexpr bool TakesToken = false;
 };
 
 struct UserRegisterQuery {
@@ -140,9 +156,12 @@ struct UserRegisterQuery {
                  userInfo)
 };
 
+// Our client adds the current password whenever it sets a new one.
 struct UserUpdateQuery {
     QString userId, newPassword, name, phoneNumber, email, userInfo;
     WIRE_REQUEST(UserUpdateQuery, Query::UserInfoUpdate, 6, userId, newPassword, name, phoneNumber, email, userInfo)
+    QString currentPassword;
+    WIRE_EXTENSIONS(currentPassword)
 };
 
 struct SearchUserQuery {
@@ -260,6 +279,30 @@ struct AuditLogQuery {
     WIRE_REQUEST(AuditLogQuery, Query::AuditLog, 2, userId, number)
 };
 
+// Accounts with when and from where they registered: a user search (`which` empty, `text` as the
+// documented search takes it), or the accounts waiting for confirmation, oldest first (`which` is
+// "unconfirmed").
+struct UserDetailsQuery {
+    QString text, which;
+    WIRE_REQUEST(UserDetailsQuery, Query::UserDetails, 2, text, which)
+};
+
+// Deletes every unconfirmed account (level Guest, nothing borrowed) registered from an address or a
+// network ("192.0.2.7", "192.0.2.0/24", "2001:db8::/64").
+struct DeleteUnconfirmedQuery {
+    QString addressOrNetwork;
+    WIRE_REQUEST(DeleteUnconfirmedQuery, Query::DeleteUnconfirmed, 1, addressOrNetwork)
+};
+
+// How many accounts wait for confirmation, and how many may before registration closes.
+struct RegistrationStateQuery {
+    static constexpr QLatin1String code = Query::RegistrationState;
+    static constexpr int FieldCount = 0;
+    auto tie() const { return std::tie(); }
+    QStringList fields() const { return {}; }
+    static RegistrationStateQuery from(const QStringList&) { return {}; }
+};
+
 namespace Wire {
 
 template <class... Requests> struct RequestList {
@@ -271,7 +314,8 @@ using Requests =
     RequestList<BookQuery, LoginQuery, UserRegisterQuery, UserUpdateQuery, SearchUserQuery, UnconfirmUserQuery,
                 DeleteUserQuery, EscalateUserQuery, DegradeUserQuery, UserBorrowBookQuery, ReturnBookQuery,
                 BorrowBookQuery, DeleteBookQuery, AddBookQuery, LogoutQuery, UserLoansQuery, OverdueLoansQuery,
-                RenewBookQuery, PlaceHoldQuery, CancelHoldQuery, UserHoldsQuery, CheckinBookQuery, AuditLogQuery>;
+                RenewBookQuery, PlaceHoldQuery, CancelHoldQuery, UserHoldsQuery, CheckinBookQuery, AuditLogQuery,
+                UserDetailsQuery, DeleteUnconfirmedQuery, RegistrationStateQuery>;
 
 // Calls `visit(Request{})` with the request type of the code; false for an unknown code.
 template <class Visit, class... Rs> bool visitRequestType(const QString& code, Visit&& visit, RequestList<Rs...>)
@@ -297,32 +341,45 @@ template <class Visit> void forEachRequestType(Visit&& visit)
 
 namespace Wire {
 
-// One request frame: the code, then the request's fields. Empty when it would not fit in a frame.
+// One request frame: the code, then the request's documented fields. Empty when it would not fit in
+// a frame.
 template <class Request> QByteArray encodeRequest(const Request& request)
 {
     return encodeFrame(QStringList{QString(Request::code)} + request.fields());
 }
 
-// The same with one more, last field when given: the session token of the client's login (on a
-// login, the word "SESSION" that asks for one).
-template <class Request> QByteArray encodeRequest(const Request& request, const std::optional<QString>& last)
+// The frame our client sends: the documented fields, the extension fields that are given, and the
+// session token when one is given (an empty one says: our client, nobody logged in). A request that
+// takes no token (the login) carries its extensions alone.
+template <class Request> QByteArray encodeRequest(const Request& request, const std::optional<QString>& token)
 {
     QStringList values{QString(Request::code)};
     values += request.fields();
-    if (last)
-        values.append(*last);
+    const QStringList extensions = extensionsOf(request);
+    values += extensions;
+    // The token is always the last field: extensions without one carry an empty one, so that the
+    // last extension is never read as a token.
+    if (TokenTaken<Request>::value && (token || !extensions.isEmpty()))
+        values.append(token.value_or(QString()));
     return encodeFrame(values);
 }
 
-// A request frame body split into its code, its fields and the optional last field that only our
-// client sends (a session token; on a login, the word "SESSION"). nullopt when the body is malformed,
-// the code is unknown or the number of fields is neither the code's nor one more.
+// A request frame body split into its code, its documented fields, and what only our client sends
+// after them: the request's extension fields, then the session token (the last field). nullopt when
+// the body is malformed, the code is unknown or the number of fields is not the code's, up to its
+// extensions and a token more.
 struct DecodedRequest {
     QString code;
     QStringList fields;
+    QStringList extensions;
     std::optional<QString> token;
 
-    template <class Request> Request as() const { return Wire::fromFields<Request>(fields); }
+    template <class Request> Request as() const
+    {
+        Request request = Wire::fromFields<Request>(fields);
+        takeExtensions(extensions, request);
+        return request;
+    }
 };
 std::optional<DecodedRequest> decodeRequest(const QByteArray& body);
 

@@ -76,6 +76,54 @@ template <class T> T fromFields(const QStringList& fields)
 
 } // namespace Wire
 
+namespace Wire {
+
+// Optional fields that only our client sends after a request's documented fields (and before the
+// session token): a request lists them with WIRE_EXTENSIONS. A request whose extra fields carry no
+// token (the login) says so with `static constexpr bool TakesToken = false;`.
+template <class T, class = void> struct ExtensionCount {
+    static constexpr int value = 0;
+};
+template <class T> struct ExtensionCount<T, std::void_t<decltype(std::declval<const T&>().extensionTie())>> {
+    static constexpr int value = int(std::tuple_size_v<decltype(std::declval<const T&>().extensionTie())>);
+};
+template <class T, class = void> struct TokenTaken : std::true_type {
+};
+template <class T> struct TokenTaken<T, std::void_t<decltype(T::TakesToken)>> : std::bool_constant<T::TakesToken> {
+};
+
+// The extension fields of a request in order, without the empty ones at the end: a peer that gives
+// fewer extension fields means the rest are empty.
+template <class T> QStringList extensionsOf(const T& request)
+{
+    QStringList out;
+    if constexpr (ExtensionCount<T>::value > 0)
+        std::apply([&](const auto&... member) { (out.append(member), ...); }, request.extensionTie());
+    while (!out.isEmpty() && out.last().isEmpty())
+        out.removeLast();
+    return out;
+}
+
+template <class T> void takeExtensions(const QStringList& in, T& request)
+{
+    if constexpr (ExtensionCount<T>::value > 0) {
+        int pos = 0;
+        std::apply([&](auto&... member) { ((member = in.value(pos++)), ...); }, request.extensionTie());
+    }
+}
+
+} // namespace Wire
+
+#define WIRE_EXTENSIONS(...)                                                                                           \
+    auto extensionTie()                                                                                                \
+    {                                                                                                                  \
+        return std::tie(__VA_ARGS__);                                                                                  \
+    }                                                                                                                  \
+    auto extensionTie() const                                                                                          \
+    {                                                                                                                  \
+        return std::tie(__VA_ARGS__);                                                                                  \
+    }
+
 // Lists the members of a record or request in wire order, and gives it fields() and from().
 #define WIRE_FIELDS(Type, ...)                                                                                         \
     auto tie()                                                                                                         \
@@ -162,7 +210,17 @@ struct AuditRecord {
     WIRE_FIELDS(AuditRecord, at, actor, peer, action, userId, number, detail)
 };
 
+// A row of "QUERY_USER_DETAILS": the user row, then when the account registered (server's local time)
+// and from which address.
+struct UserDetailRecord {
+    static constexpr int Size = 8;
+    UserRecord user;
+    QString registeredAt, registeredFrom;
+    WIRE_FIELDS(UserDetailRecord, user, registeredAt, registeredFrom)
+};
+
 static_assert(Wire::widthOf<BookRecord>() == BookRecord::Size);
+static_assert(Wire::widthOf<UserDetailRecord>() == UserDetailRecord::Size);
 static_assert(Wire::widthOf<AccountRecord>() == AccountRecord::Size);
 static_assert(Wire::widthOf<UserRecord>() == UserRecord::Size);
 static_assert(Wire::widthOf<LoanRecord>() == LoanRecord::Size);

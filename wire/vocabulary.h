@@ -46,7 +46,15 @@
     X(BookNotOnLoan, "BOOK_NOT_ON_LOAN") /* a hold or check-in of a copy on the shelf */                               \
     X(AlreadyBorrowedByUser, "ALREADY_BORROWED_BY_USER") /* a hold on one's own loan */                                \
     X(HoldExists, "HOLD_EXISTS") /* one hold per reader per copy */                                                    \
-    X(NoSuchHold, "NO_SUCH_HOLD")
+    X(NoSuchHold, "NO_SUCH_HOLD")                                                                                      \
+    X(CurrentPasswordRequired, "CURRENT_PASSWORD_REQUIRED") /* a new password without the current one */               \
+    X(InvalidAccountField, "INVALID_ACCOUNT_FIELD") /* a field breaks the account field rule */                        \
+    X(IdConfusable, "ID_CONFUSABLE") /* looks like an existing ID, or mixes scripts */                                 \
+    X(IdTaken, "ID_TAKEN") /* registration: the ID or the student number exists */                                     \
+    X(RegistrationClosed, "REGISTRATION_CLOSED") /* [registration] maxUnconfirmed accounts wait */                     \
+    X(TooManyRegistrations, "TOO_MANY_REGISTRATIONS") /* from this address or network within the hour */               \
+    X(HoldLimitReached, "HOLD_LIMIT_REACHED") /* [circulation] maxHolds of the reader's level */                       \
+    X(BadNetwork, "BAD_NETWORK") /* not an address or a network */
 
 // What a stored change did, as the audit trail records it.
 #define WIRE_AUDIT_ACTIONS(X)                                                                                          \
@@ -62,7 +70,9 @@
     X(RenewBook, "RENEW_BOOK")                                                                                         \
     X(PlaceHold, "PLACE_HOLD")                                                                                         \
     X(CancelHold, "CANCEL_HOLD")                                                                                       \
-    X(CheckinBook, "CHECKIN_BOOK")
+    X(CheckinBook, "CHECKIN_BOOK")                                                                                     \
+    X(DeleteUnconfirmed, "DELETE_UNCONFIRMED")                                                                         \
+    X(ExpireUnconfirmed, "EXPIRE_UNCONFIRMED")
 
 #define WIRE_ENUMERATOR(name, spelling) name,
 #define WIRE_SPELLING(name, spelling) QLatin1String(spelling),
@@ -133,6 +143,8 @@ constexpr bool isLoanHistory(AuditAction action)
     case AuditAction::LowerLevel:
     case AuditAction::AddBook:
     case AuditAction::DeleteBook:
+    case AuditAction::DeleteUnconfirmed:
+    case AuditAction::ExpireUnconfirmed:
         return false;
     }
     return false;

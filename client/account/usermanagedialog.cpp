@@ -7,11 +7,34 @@
 #include "refusals.h"
 
 #include <QDebug>
+#include <QHostAddress>
 #include <QMessageBox>
 #include <QTreeWidgetItem>
 
+namespace {
+
+// The network the registration limits count an address in: its IPv4 /24 or IPv6 /64.
+QString networkOf(const QString& address)
+{
+    QHostAddress host(address);
+    bool isIpv4 = false;
+    const quint32 ipv4 = host.toIPv4Address(&isIpv4);
+    if (isIpv4)
+        return QHostAddress(ipv4 & 0xFFFFFF00u).toString() + QStringLiteral("/24");
+    if (host.protocol() != QAbstractSocket::IPv6Protocol)
+        return QString();
+    Q_IPV6ADDR bytes = host.toIPv6Address();
+    for (int i = 8; i < 16; ++i)
+        bytes[i] = 0;
+    return QHostAddress(bytes).toString() + QStringLiteral("/64");
+}
+
+} // namespace
+
 UserManageDialog::UserManageDialog(QWidget* parent)
     : QDialog(parent)
+    , registrationState(this)
+    , networkDeletion(this)
 {
     setupUi(this);
     AccountWindow::mark(this);
@@ -24,16 +47,20 @@ UserManageDialog::UserManageDialog(QWidget* parent)
     connect(degradeButton, &QPushButton::pressed, this, &UserManageDialog::degradeUser);
     connect(searchButton, &QPushButton::pressed, this, &UserManageDialog::startSearch);
     connect(unconfirmButton, &QPushButton::pressed, this, &UserManageDialog::startSearchUnconfirmUser);
+    connect(deleteNetworkButton, &QPushButton::pressed, this, &UserManageDialog::deleteNetwork);
+    connect(&registrationState, &RequestExchange::finished, this, &UserManageDialog::showRegistrationState);
+    connect(&networkDeletion, &RequestExchange::finished, this, &UserManageDialog::networkDeleted);
 
     // Enter in the search field searches; no button takes Enter, so it never deletes or changes a level.
-    for (QPushButton* button : {deleteButton, escalateButton, degradeButton, searchButton, unconfirmButton})
+    for (QPushButton* button :
+         {deleteButton, escalateButton, degradeButton, searchButton, unconfirmButton, deleteNetworkButton})
         button->setAutoDefault(false);
     connect(userEdit, &QLineEdit::returnPressed, this, &UserManageDialog::startSearch);
     userEdit->setFocus();
     FormChecks::setTabOrder(
         {userEdit, searchButton, unconfirmButton, userList, deleteButton, escalateButton, degradeButton});
-    // ID, name and e-mail share the room; student number, phone and level fit their texts.
-    ListColumns::setUp(userList, {2, 2, 0, 0, 3, 0});
+    // ID, name and e-mail share the room; student number, phone, level, date and address fit their texts.
+    ListColumns::setUp(userList, {2, 2, 0, 0, 3, 0, 0, 0});
 
     searchChannel.wire(this, &UserManageDialog::sendSearchRequest, &UserManageDialog::getInfo,
                        &UserManageDialog::getError);
@@ -70,7 +97,7 @@ void UserManageDialog::startSearchUnconfirmUser()
 
 void UserManageDialog::sendSearchRequest()
 {
-    if (!searchChannel.send(SearchUserQuery{userEdit->text()})) {
+    if (!searchChannel.send(UserDetailsQuery{userEdit->text(), {}})) {
         QMessageBox::warning(this, QStringLiteral("Error!"), QStringLiteral("Request too large to send!"));
         finishSearch();
     }
@@ -78,14 +105,17 @@ void UserManageDialog::sendSearchRequest()
 
 void UserManageDialog::sendUnconfirmUserRequest()
 {
-    unconfirmChannel.send(UnconfirmUserQuery{});
+    unconfirmChannel.send(UserDetailsQuery{{}, QStringLiteral("unconfirmed")});
 }
 
 void UserManageDialog::readListing(OperationChannel& channel, void (UserManageDialog::*finish)())
 {
     QStringList frame;
     while (channel.nextFrame(frame)) {
-        std::optional<QStringList> row = Reply::rowOf(frame, Reply::UserRowSize);
+        // With when and where the account registered; a documented server's rows have neither.
+        std::optional<QStringList> row = Reply::rowOf(frame, Reply::UserDetailRowSize);
+        if (!row)
+            row = Reply::rowOf(frame, Reply::UserRowSize);
         if (!row) {
             // A frame of one string is a refusal in place of the rows (no administrator, say).
             if (frame.size() == 1)
@@ -94,7 +124,7 @@ void UserManageDialog::readListing(OperationChannel& channel, void (UserManageDi
                 qDebug() << "User row of" << frame.size() << "fields ignored";
             continue;
         }
-        (*row)[Reply::UserRowSize - 1] = levelRecord.permissionToChinese(row->last());
+        (*row)[Reply::UserRowSize - 1] = levelRecord.permissionToChinese(row->at(Reply::UserRowSize - 1));
         ListColumns::addRow(userList, *row);
     }
     if (channel.atEnd()) {
@@ -112,6 +142,9 @@ void UserManageDialog::getInfo()
 void UserManageDialog::getUnconfirmUserInfo()
 {
     readListing(unconfirmChannel, &UserManageDialog::finishUnconfirmSearch);
+    // How many wait, and whether registration has closed for it: asked once the list is in.
+    if (unconfirmChannel.atEnd())
+        registrationState.start(RegistrationStateQuery{});
 }
 
 void UserManageDialog::getError()
@@ -300,6 +333,52 @@ void UserManageDialog::getDegradeInfo()
 {
     readRowReply(degradeChannel, Reply::DegradeUserSuccessfully, QStringLiteral("Degrade the user successfully!"),
                  &UserManageDialog::lowerRow);
+}
+
+void UserManageDialog::showRegistrationState(const QList<QStringList>& frames)
+{
+    const QStringList state = frames.value(0);
+    if (state.value(0) != Reply::RegistrationState) {
+        registrationLabel->clear();
+        return;
+    }
+    const qint64 waiting = state.value(1).toLongLong();
+    const qint64 limit = state.value(2).toLongLong();
+    QString text = QStringLiteral("等待确认的账号：%1 个（上限 %2）").arg(waiting).arg(limit);
+    if (waiting >= limit)
+        text += QStringLiteral("。已达上限，新注册暂停：请确认或删除等待中的账号。");
+    registrationLabel->setText(text);
+    registrationLabel->setStyleSheet(waiting >= limit ? QStringLiteral("color: #b00020; font-weight: bold;")
+                                                      : QString());
+}
+
+void UserManageDialog::deleteNetwork()
+{
+    QTreeWidgetItem* current = userList->currentItem();
+    const QString network = current ? networkOf(current->text(7)) : QString();
+    if (network.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Error!"),
+                             QStringLiteral("请先在未审核用户中选中一个有注册地址的账号。"));
+        return;
+    }
+    if (!FormChecks::confirm(
+            this, QStringLiteral("确定要删除所有来自 %1、尚未确认且从未借书的账号吗？删除后无法恢复。").arg(network)))
+        return;
+    deletedNetwork = network;
+    networkDeletion.start(DeleteUnconfirmedQuery{network});
+}
+
+void UserManageDialog::networkDeleted(const QList<QStringList>& frames)
+{
+    const QStringList reply = frames.value(0);
+    if (reply.value(0) != Reply::DeleteUnconfirmedSuccessfully) {
+        if (!reply.isEmpty())
+            Refusals::report(this, reply);
+        return;
+    }
+    QMessageBox::information(this, QStringLiteral("PASS"),
+                             QStringLiteral("已删除来自 %1 的 %2 个未审核账号。").arg(deletedNetwork, reply.value(1)));
+    startSearchUnconfirmUser();
 }
 
 void UserManageDialog::getDegradeError()

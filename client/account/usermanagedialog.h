@@ -1,6 +1,7 @@
 #pragma once
 
 #include "operationchannel.h"
+#include "requestexchange.h"
 #include "ui_usermanagedialog.h"
 #include "userinfo.h"
 
@@ -47,6 +48,11 @@ private slots:
     void getDegradeInfo();
     void getDegradeError();
 
+    // A registration flood: every unconfirmed account from the selected row's network at once.
+    void deleteNetwork();
+    void showRegistrationState(const QList<QStringList>& frames);
+    void networkDeleted(const QList<QStringList>& frames);
+
 private:
     // Listings: both fill userList. Starting one drops the other, so their rows never mix.
     void startListing(OperationChannel& channel, OperationChannel& other);
@@ -74,6 +80,9 @@ private:
     OperationChannel deleteChannel;
     OperationChannel escalateChannel;
     OperationChannel degradeChannel;
+    RequestExchange registrationState;
+    RequestExchange networkDeletion;
+    QString deletedNetwork;
 
     // The row of the pending (or last) row operation. Null once a listing has cleared the list or the
     // row has been deleted: nothing else destroys rows, so it is never left dangling.

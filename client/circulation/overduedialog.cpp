@@ -1,5 +1,6 @@
 #include "overduedialog.h"
 
+#include "accountfields.h"
 #include "accountwindow.h"
 
 #include "messages.h"
@@ -43,10 +44,8 @@ void OverdueDialog::showRows(const QList<QStringList>& frames)
 
 QByteArray OverdueDialog::toCsv(const QList<QStringList>& rows)
 {
-    const auto field = [](QString text) -> QString {
-        static const QRegularExpression phoneLike(QStringLiteral("^[-+0-9 ().]*$"));
-        if (!text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.front()) && !phoneLike.match(text).hasMatch())
-            text.prepend(QLatin1Char('\''));
+    const auto field = [](const QString& value) -> QString {
+        QString text = AccountFields::csvSafe(value);
         if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) || text.contains(QLatin1Char('\n'))
             || text.contains(QLatin1Char('\r')))
             return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');

@@ -28,9 +28,10 @@ void LoginSession::end()
 
 std::optional<QString> LoginSession::lastField(QLatin1String code) const
 {
-    if (code == Query::UserLogin)
-        return QString(Reply::Session);
-    if (m_token.isEmpty() || code == Query::UserLogout)
+    if (code == Query::UserLogin || code == Query::UserLogout)
+        return std::nullopt;
+    // A registration says it comes from our client, which reads why a refusal came.
+    if (m_token.isEmpty() && code != Query::UserRegister)
         return std::nullopt;
     return m_token;
 }

@@ -36,9 +36,10 @@ public:
     // Logout, or a new main window: no login, no token.
     void end();
 
-    // The one last field our client adds to a request with this code: the token while there is one;
-    // on the login the word "SESSION", which asks for a new token; none on the logout, which carries
-    // the token it ends (captured when the user logged out).
+    // The one last field our client adds to a request with this code: the token while there is one
+    // (on a registration an empty one without: it tells our server to say why it refuses); none on
+    // the login, whose extension fields ask for a new token, or the logout, which carries the token
+    // it ends (captured when the user logged out).
     std::optional<QString> lastField(QLatin1String code) const;
 
     // A reply said the login is gone. True when the login was active: it is now Lost and the token

@@ -49,10 +49,40 @@ void OperationChannel::start()
     m_timeoutMs = qint64(settings.timeoutSeconds()) * 1000;
     m_remainingMs = m_timeoutMs;
     setWaiting(true);
-    if (m_tls.enabled)
+    m_triedTls = m_tls.enabled && !m_tls.plainAccepted(m_address.host, m_address.port);
+    if (m_triedTls)
         m_socket.connectToHostEncrypted(m_address.host, m_tls.port, QIODevice::ReadWrite);
     else
         m_socket.connectToHost(m_address.host, m_address.port, QIODevice::ReadWrite);
+}
+
+void OperationChannel::offerPlainConnection()
+{
+    // The server has no TLS port. Its plain port carries passwords in clear text: only with the
+    // user's word, asked once per server and remembered.
+    setWaiting(false);
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        QApplication::activeWindow(), QStringLiteral("TLS"),
+        QStringLiteral("服务器 %1 没有提供加密连接（TLS 端口 %2）。\n使用未加密的连接，密码等信息将以明文传送。"
+                       "仍要连接吗？")
+            .arg(m_address.host)
+            .arg(m_tls.port),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (m_ended)
+        return;
+    if (answer != QMessageBox::Yes) {
+        fail(Failure::Untrusted);
+        return;
+    }
+    TlsSettings stored = TlsSettings::load(TlsSettings::pathBeside(m_addressFile));
+    stored.plainServers.append(TlsSettings::serverName(m_address.host, m_address.port));
+    stored.plainServers.removeDuplicates();
+    stored.save(TlsSettings::pathBeside(m_addressFile));
+    m_tls.plainServers = stored.plainServers;
+    m_triedTls = false;
+    m_socket.abort();
+    setWaiting(true);
+    m_socket.connectToHost(m_address.host, m_address.port, QIODevice::ReadWrite);
 }
 
 void OperationChannel::decideTrust()
@@ -162,6 +192,12 @@ void OperationChannel::onSocketError(QAbstractSocket::SocketError error)
         return;
     m_socketError = error;
     m_socketErrorText = m_socket.errorString();
+    if (m_triedTls && error == QAbstractSocket::ConnectionRefusedError) {
+        m_triedTls = false;
+        // Outside the socket's own signal: the question runs an event loop.
+        QTimer::singleShot(0, this, &OperationChannel::offerPlainConnection);
+        return;
+    }
     if (error == QAbstractSocket::RemoteHostClosedError) {
         // The server may close right behind its reply while a window still holds a message box over an
         // earlier frame: with the end of the stream already here, nothing is lost.

@@ -94,6 +94,7 @@ public:
     void close();
 
     const ServerAddress& address() const { return m_address; }
+    const QString& addressFile() const { return m_addressFile; }
 
 signals:
     // The exchange failed: no connection, the connection lost before the end of the reply, or no
@@ -114,6 +115,8 @@ private:
     // Called once the handshake has paused on the certificate: trusts it (pinned, or accepted by the
     // user) and lets the handshake go on, or ends the exchange.
     void decideTrust();
+    // The TLS port refused: asks whether to use the plain one, and connects there if so.
+    void offerPlainConnection();
 
     QString m_addressFile;
     ServerAddress m_address;
@@ -121,6 +124,7 @@ private:
     QSslSocket m_socket;
     FrameReader m_reader;
     bool m_ended = false;
+    bool m_triedTls = false; // connecting to the TLS port, a refusal not yet answered
 
     QTimer m_deadline;
     QElapsedTimer m_waitClock;

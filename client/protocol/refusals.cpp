@@ -76,6 +76,23 @@ QString message(Refusal refusal)
         return QStringLiteral("已经预约过这本书了。");
     case Refusal::NoSuchHold:
         return QStringLiteral("没有这本书的预约。");
+    case Refusal::CurrentPasswordRequired:
+        return QStringLiteral("修改密码需要填写当前密码。");
+    case Refusal::InvalidAccountField:
+        return QStringLiteral("填写的内容不符合要求（长度、控制字符或邮箱格式），请检查后再试。");
+    case Refusal::IdConfusable:
+        return QStringLiteral("这个用户名与已有的用户名太相像（大小写、全角半角、重音或外形相近的字母），"
+                              "或混用了不同文字，请换一个。");
+    case Refusal::IdTaken:
+        return QStringLiteral("用户名或学号已被使用。");
+    case Refusal::RegistrationClosed:
+        return QStringLiteral("等待确认的新账号太多，暂停注册，请稍后再试或联系图书馆。");
+    case Refusal::TooManyRegistrations:
+        return QStringLiteral("这台电脑所在的网络最近注册的账号太多，请一小时后再试。");
+    case Refusal::HoldLimitReached:
+        return QStringLiteral("预约数量已达上限，请先取消一些预约。");
+    case Refusal::BadNetwork:
+        return QStringLiteral("请填写一个地址或网段，例如 192.0.2.7 或 192.0.2.0/24。");
     }
     return QString();
 }

@@ -15,7 +15,8 @@ TlsSettings TlsSettings::load(const QString& iniPath)
 {
     TlsSettings settings;
     const QSettings ini(iniPath, QSettings::IniFormat);
-    settings.enabled = ini.value(QStringLiteral("tls/enabled"), false).toBool();
+    settings.enabled = ini.value(QStringLiteral("tls/enabled"), true).toBool();
+    settings.plainServers = ini.value(QStringLiteral("tls/plainServers")).toStringList();
     bool ok = false;
     const uint port = ini.value(QStringLiteral("tls/port")).toString().trimmed().toUInt(&ok);
     if (ok && port >= 1 && port <= 65535)
@@ -30,4 +31,10 @@ void TlsSettings::save(const QString& iniPath) const
     ini.setValue(QStringLiteral("tls/enabled"), enabled);
     ini.setValue(QStringLiteral("tls/port"), port);
     ini.setValue(QStringLiteral("tls/fingerprint"), fingerprint);
+    ini.setValue(QStringLiteral("tls/plainServers"), plainServers);
+}
+
+QString TlsSettings::serverName(const QString& host, quint16 port)
+{
+    return host.trimmed().toLower() + QLatin1Char(':') + QString::number(port);
 }

@@ -5,6 +5,7 @@
 #include "databasebackup.h"
 #include "databaseguard.h"
 #include "databasepool.h"
+#include "devicetokens.h"
 #include "levels.h"
 #include "logger.h"
 #include "loginthrottle.h"
@@ -94,10 +95,12 @@ bool ServerRuntime::start()
     // A server alone on its file keeps logins and failed-login counters in memory; servers sharing a
     // database share them there.
     const SessionLimits limits{qint64(m_settings.sessionIdleMinutes * 60000),
-                               qint64(m_settings.sessionMaxHours * 3600000)};
+                               qint64(m_settings.sessionMaxHours * 3600000),
+                               qint64(m_settings.addressSessionIdleMinutes * 60000)};
     const auto now = [] { return ServerClock::nowMs(); };
     const LoginThrottle::Limits throttleLimits{m_settings.loginFailuresAllowed, m_settings.loginFailuresPerAddress,
                                                m_settings.loginFailuresPerAccount, m_settings.loginLockoutMs};
+    m_devices = std::make_unique<DeviceTokens>(*m_database, qint64(m_settings.deviceTokenDays) * 24 * 3600 * 1000, now);
     if (m_settings.database.isSqlite()) {
         m_sessions = std::make_unique<MemorySessionStore>(limits, now);
         m_throttle = std::make_unique<LoginThrottle>(throttleLimits, now, LoginThrottle::inMemory());
@@ -110,10 +113,11 @@ bool ServerRuntime::start()
     connect(sweeper, &QTimer::timeout, this, [this] {
         m_sessions->sweep();
         m_throttle->sweep();
+        m_devices->sweep();
     });
     sweeper->start(60 * 1000);
     m_context = std::unique_ptr<ServerContext>(
-        new ServerContext{m_settings, *m_database, *m_sessions, *m_throttle, *m_hasher, {}});
+        new ServerContext{m_settings, *m_database, *m_sessions, *m_throttle, *m_hasher, *m_devices, {}});
 
     if (!createFirstAdministrator())
         return false;
@@ -224,6 +228,25 @@ void ServerRuntime::upkeep()
                     .arg(loans)
                     .arg(entries)
                     .arg(m_settings.loanHistoryDays));
+    }
+    if (m_settings.unconfirmedDays > 0) {
+        // Registrations nobody confirmed in time, that never borrowed: a flood clears itself.
+        const QString cutoff = ServerClock::stamp(ServerClock::nowUtc().addDays(-m_settings.unconfirmedDays));
+        qint64 expired = 0;
+        m_database->write([&](Storage& storage) {
+            Storage::WriteTransaction transaction(storage);
+            expired = storage.expireUnconfirmed(cutoff);
+            if (expired > 0)
+                storage.appendAudit({ServerClock::nowStamp(), QString(), QString(),
+                                     Wire::word(AuditAction::ExpireUnconfirmed), QString(), QString(),
+                                     QStringLiteral("%1 accounts").arg(expired)});
+            if (!transaction.commit())
+                expired = 0;
+        });
+        if (expired > 0)
+            m_logger->log(QStringLiteral("registration: removed %1 unconfirmed accounts older than %2 days")
+                              .arg(expired)
+                              .arg(m_settings.unconfirmedDays));
     }
     if (m_settings.backupDirectory.isEmpty() || !m_settings.database.isSqlite()
         || (m_backupThread && m_backupThread->isRunning()))

@@ -13,6 +13,7 @@
 
 class ConnectionServer;
 class DatabasePool;
+class DeviceTokens;
 class Logger;
 class LoginThrottle;
 class PasswordHasher;
@@ -55,6 +56,7 @@ private:
     std::unique_ptr<DatabasePool> m_database;
     std::unique_ptr<SessionStore> m_sessions;
     std::unique_ptr<LoginThrottle> m_throttle;
+    std::unique_ptr<DeviceTokens> m_devices;
     std::unique_ptr<PasswordHasher> m_hasher;
     std::unique_ptr<ServerContext> m_context;
     // The listening socket and the start of every connection thread run on a thread of their own,

@@ -136,7 +136,7 @@ std::pair<LoginThrottle::Count, bool> LoginThrottle::step(Count count, const Rul
     return {count, true};
 }
 
-LoginThrottle::Verdict LoginThrottle::admit(const QString& peer, const QString& account)
+LoginThrottle::Verdict LoginThrottle::admit(const QString& peer, const QString& account, bool knownDevice)
 {
     struct Check {
         QString key;
@@ -151,7 +151,8 @@ LoginThrottle::Verdict LoginThrottle::admit(const QString& peer, const QString& 
         {QStringLiteral("account:") + account, m_limits.perAccount, Refusal::TooManyAttemptsForAccount},
     };
     const qint64 now = m_now();
-    for (int i = 0; i < 3; ++i) {
+    const int counted = knownDevice ? 2 : 3;
+    for (int i = 0; i < counted; ++i) {
         const auto result = m_counters->add(checks[i].key, {checks[i].limit, m_limits.lockoutMs, now});
         if (!result || !result->second) {
             // Attempts already counted for this login are taken back: it is not verified.
@@ -168,7 +169,7 @@ LoginThrottle::Verdict LoginThrottle::admit(const QString& peer, const QString& 
 void LoginThrottle::succeeded(const QString& peer, const QString& account)
 {
     m_counters->clear(QStringLiteral("pair:") + peer + QLatin1Char('\n') + account);
-    m_counters->takeBack(QStringLiteral("account:") + account);
+    m_counters->clear(QStringLiteral("account:") + account);
     m_counters->takeBack(QStringLiteral("address:") + peer);
 }
 

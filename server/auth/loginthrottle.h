@@ -17,8 +17,13 @@ class DatabasePool;
 // however many arrive at once, at most the allowed number are verified. Three counters run side by side:
 // one address guessing one account, one address across accounts (password spraying), and one account
 // across addresses. A counter that reaches its limit locks for a while, and every further attempt that
-// gets through doubles the time (up to an hour). A successful login clears its address-and-account
-// counter and takes its own attempt back from the others; an hour without attempts clears a counter.
+// gets through doubles the time (up to an hour); an hour without attempts clears a counter.
+//
+// The account-wide counter stops guessing from many addresses, but anybody could use it to lock the
+// owner out. A login from a device the account logged in on before (it presents the device token the
+// server gave it) is therefore not held by that counter, only by its address's. A successful login
+// clears the counters of its account and of its address and account, and takes its own attempt back
+// from its address's (which a sprayer with one account of their own could otherwise clear).
 class LoginThrottle
 {
 public:
@@ -68,7 +73,8 @@ public:
     LoginThrottle(Limits limits, Clock now, std::unique_ptr<Counters> counters);
     ~LoginThrottle();
 
-    Verdict admit(const QString& peer, const QString& account);
+    // `knownDevice`: the login presents a valid device token of the account.
+    Verdict admit(const QString& peer, const QString& account, bool knownDevice = false);
     void succeeded(const QString& peer, const QString& account);
     // Forgets quiet counters; run from a timer, not from a request.
     void sweep();

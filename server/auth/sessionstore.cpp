@@ -13,19 +13,19 @@ namespace {
 // shorter): a busy reader does not turn every request into a write.
 constexpr qint64 TouchEveryMs = 30 * 1000;
 
-QString newToken()
-{
-    QByteArray bytes(32, Qt::Uninitialized); // 256 random bits
-    randombytes_buf(bytes.data(), size_t(bytes.size()));
-    return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-}
-
 } // namespace
 
 SessionStore::SessionStore(SessionLimits limits, Clock now)
     : m_limits(limits)
     , m_now(std::move(now))
 {
+}
+
+QString SessionStore::newSecret()
+{
+    QByteArray bytes(32, Qt::Uninitialized); // 256 random bits
+    randombytes_buf(bytes.data(), size_t(bytes.size()));
+    return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
 QString SessionStore::tokenKey(const QString& token)
@@ -41,12 +41,12 @@ QString SessionStore::addressKey(const QString& peer)
 
 bool SessionStore::expired(const Entry& entry, qint64 nowMs) const
 {
-    return nowMs - entry.lastUsedMs >= m_limits.idleMs || nowMs - entry.loginAtMs >= m_limits.maxMs;
+    return nowMs - entry.lastUsedMs >= idleLimitOf(entry) || nowMs - entry.loginAtMs >= m_limits.maxMs;
 }
 
 QString SessionStore::startToken(const QString& account, const QString& peer)
 {
-    const QString token = newToken();
+    const QString token = newSecret();
     const qint64 now = m_now();
     if (!start(tokenKey(token), {account, peer, now, now, true}, true))
         return {};
@@ -73,7 +73,8 @@ std::optional<Session> SessionStore::byAddress(const QString& peer)
 
 std::optional<Session> SessionStore::useKey(const QString& key)
 {
-    const std::optional<Entry> entry = use(key, m_now(), qMin(TouchEveryMs, m_limits.idleMs / 4));
+    const std::optional<Entry> entry =
+        use(key, m_now(), qMin(TouchEveryMs, qMin(m_limits.idleMs, m_limits.addressIdleMs) / 4));
     if (!entry)
         return std::nullopt;
     return Session{entry->account, entry->loginAtMs, key};
@@ -131,6 +132,7 @@ bool MemorySessionStore::start(const QString& key, const Entry& entry, bool endA
 {
     QMutexLocker lock(&m_mutex);
     if (endAddressSessions) {
+        m_entries.remove(addressKey(entry.peer));
         for (auto it = m_entries.begin(); it != m_entries.end();)
             it = it->account == entry.account && !it->token ? m_entries.erase(it) : std::next(it);
     }
@@ -180,7 +182,7 @@ std::optional<SessionStore::Entry> DatabaseSessionStore::use(const QString& key,
     if (expired(entry, nowMs)) {
         // Removed only while it is still the entry that ran out: a login written since stays.
         m_database.write([&](Storage& storage) {
-            storage.removeSessionIfEnded(key, nowMs - m_limits.idleMs, nowMs - m_limits.maxMs);
+            storage.removeSessionIfEnded(key, nowMs - idleLimitOf(entry), nowMs - m_limits.maxMs);
         });
         return std::nullopt;
     }
@@ -217,6 +219,7 @@ bool DatabaseSessionStore::removeAccount(const QString& account, const QString& 
 void DatabaseSessionStore::sweep()
 {
     const qint64 now = m_now();
-    m_database.write(
-        [&](Storage& storage) { storage.removeExpiredSessions(now - m_limits.idleMs, now - m_limits.maxMs); });
+    m_database.write([&](Storage& storage) {
+        storage.removeExpiredSessions(now - m_limits.idleMs, now - m_limits.addressIdleMs, now - m_limits.maxMs);
+    });
 }

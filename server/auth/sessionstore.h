@@ -11,10 +11,12 @@
 
 class DatabasePool;
 
-// How long a session lasts: it ends after `idleMs` without a request and `maxMs` after its login.
+// How long a session lasts: it ends after `idleMs` without a request (`addressIdleMs` for an address
+// session, which anybody at that PC can use) and `maxMs` after its login.
 struct SessionLimits {
     qint64 idleMs = 30 * 60 * 1000;
     qint64 maxMs = 12 * 3600 * 1000;
+    qint64 addressIdleMs = 10 * 60 * 1000;
 };
 
 // A live session: whose it is, when its login was, and the key that names it.
@@ -38,8 +40,9 @@ public:
     virtual ~SessionStore() = default;
 
     // A new token session; returns the token, or an empty string when it could not be stored.
-    // The account's address sessions end: an account whose latest login asked for a token is never
-    // authorised by address.
+    // The account's address sessions end (an account whose latest login asked for a token is never
+    // authorised by address), and so does whichever address session the peer's PC had: a login at a
+    // PC, by anybody, ends the address login there.
     QString startToken(const QString& account, const QString& peer);
     // The peer's address session becomes this account's, replacing whichever login was there.
     bool startAddress(const QString& account, const QString& peer);
@@ -64,6 +67,8 @@ public:
     void noteChosenPassword(const Session& session);
 
     static QString tokenKey(const QString& token);
+    // 256 random bits, as URL-safe base64 (43 characters): a session or device token.
+    static QString newSecret();
     static QString addressKey(const QString& peer);
 
 protected:
@@ -81,13 +86,14 @@ protected:
     // entry that has run out is removed (only if it is still the one that ran out) and nullopt given.
     virtual std::optional<Entry> use(const QString& key, qint64 nowMs, qint64 touchAfterMs) = 0;
     // Puts the entry under its key, replacing whichever was there; with `endAddressSessions`, every
-    // address entry of the entry's account ends in the same step.
+    // address entry of the entry's account, and the address entry of its peer, end in the same step.
     virtual bool start(const QString& key, const Entry& entry, bool endAddressSessions) = 0;
     virtual bool remove(const QString& key) = 0;
     // Removes the account's entries but `keepKey`; only address entries when `addressOnly`.
     virtual bool removeAccount(const QString& account, const QString& keepKey, bool addressOnly) = 0;
 
     bool expired(const Entry& entry, qint64 nowMs) const;
+    qint64 idleLimitOf(const Entry& entry) const { return entry.token ? m_limits.idleMs : m_limits.addressIdleMs; }
 
     SessionLimits m_limits;
     Clock m_now;

@@ -15,6 +15,11 @@ ServerSettings::ServerSettings()
         {Levels::englishName(Levels::Vip), 20},          {Levels::englishName(Levels::Administrator), 50},
         {Levels::englishName(Levels::SuperAdmin), 100},
     };
+    maxHolds = {
+        {Levels::englishName(Levels::Undergraduate), 5}, {Levels::englishName(Levels::Postgraduate), 10},
+        {Levels::englishName(Levels::Vip), 20},          {Levels::englishName(Levels::Administrator), 50},
+        {Levels::englishName(Levels::SuperAdmin), 100},
+    };
     loanPeriods = {
         {Levels::englishName(Levels::Undergraduate), 30}, {Levels::englishName(Levels::Postgraduate), 60},
         {Levels::englishName(Levels::Vip), 90},           {Levels::englishName(Levels::Administrator), 90},
@@ -156,6 +161,11 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
     s.renewOverdueDays =
         readInt(ini, QStringLiteral("circulation/renewOverdueDays"), s.renewOverdueDays, 0, 3650, problems);
     s.holdDays = readInt(ini, QStringLiteral("circulation/holdDays"), s.holdDays, 1, 365, problems);
+    for (int level = Levels::Undergraduate; level <= Levels::SuperAdmin; ++level) {
+        const QString name = Levels::englishName(level);
+        s.maxHolds[name] =
+            readInt(ini, QStringLiteral("maxHolds/") + name, s.maxHolds.value(name), 0, 100000, problems);
+    }
 
     s.sessionMaxHours =
         readDouble(ini, QStringLiteral("security/sessionHours"), s.sessionMaxHours, 0.001, 24 * 365, problems);
@@ -166,6 +176,11 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
     s.passwordChangeMinutes = readDouble(ini, QStringLiteral("security/passwordChangeMinutes"), s.passwordChangeMinutes,
                                          0.001, 60 * 24 * 365, problems);
     s.addressSessions = readBool(ini, QStringLiteral("security/addressSessions"), s.addressSessions, problems);
+    s.addressSessionIdleMinutes = readDouble(ini, QStringLiteral("security/addressSessionIdleMinutes"),
+                                             s.addressSessionIdleMinutes, 0.001, 60 * 24 * 365, problems);
+    s.addressPasswordChange =
+        readBool(ini, QStringLiteral("security/addressPasswordChange"), s.addressPasswordChange, problems);
+    s.deviceTokenDays = readInt(ini, QStringLiteral("security/deviceTokenDays"), s.deviceTokenDays, 1, 3650, problems);
     s.loginFailuresAllowed =
         readInt(ini, QStringLiteral("security/loginFailuresAllowed"), s.loginFailuresAllowed, 1, 1000, problems);
     s.loginFailuresPerAddress = readInt(ini, QStringLiteral("security/loginFailuresPerAddress"),
@@ -177,6 +192,10 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
 
     s.registrationsPerAddressPerHour = readInt(ini, QStringLiteral("registration/perAddressPerHour"),
                                                s.registrationsPerAddressPerHour, 0, 1000000, problems);
+    s.registrationsPerNetworkPerHour = readInt(ini, QStringLiteral("registration/perNetworkPerHour"),
+                                               s.registrationsPerNetworkPerHour, 0, 1000000, problems);
+    s.unconfirmedDays =
+        readInt(ini, QStringLiteral("registration/unconfirmedDays"), s.unconfirmedDays, 0, 36500, problems);
     s.maxUnconfirmedAccounts =
         readInt(ini, QStringLiteral("registration/maxUnconfirmed"), s.maxUnconfirmedAccounts, 0, 10000000, problems);
 

@@ -65,18 +65,25 @@ struct ServerSettings {
     int maxRenewals = 2;
     int renewOverdueDays = 0; // a loan overdue by more days than this cannot be renewed
     int holdDays = 3; // how long a returned copy is kept for the next reader in its queue
+    // [maxHolds], holds at once keyed by English level name
+    QHash<QString, int> maxHolds;
     // [security]
     double sessionIdleMinutes = 30; // a session ends after this long without a request
     double sessionMaxHours = 12; // and this long after its login ("sessionHours" is read too)
     double passwordChangeMinutes = 10; // a password is changed only this soon after the login
     bool addressSessions = true; // false: only requests with a session token are authorised
+    double addressSessionIdleMinutes = 10; // an address session (a documented client) ends sooner
+    bool addressPasswordChange = false; // a new password without the current one (documented clients)
+    int deviceTokenDays = 180; // a device token exempts its account's logins from the account-wide lock
     int loginFailuresAllowed = 5; // per address and account
     int loginFailuresPerAddress = 20; // per address, across accounts
     int loginFailuresPerAccount = 20; // per account, across addresses
     int loginLockoutMs = 30000;
     // [registration]
     int registrationsPerAddressPerHour = 5;
+    int registrationsPerNetworkPerHour = 20; // an IPv4 /24 or an IPv6 /64
     int maxUnconfirmedAccounts = 500;
+    int unconfirmedDays = 14; // unconfirmed accounts with nothing borrowed are removed after this; 0 keeps them
     // [backup]
     QString backupDirectory; // empty: no scheduled backups
     int backupEveryHours = 24;
@@ -90,6 +97,7 @@ struct ServerSettings {
     static ServerSettings load(const QString& path, QStringList* problems = nullptr);
 
     int loanLimit(const QString& level) const { return loanLimits.value(level, 0); }
+    int holdLimit(const QString& level) const { return maxHolds.value(level, 0); }
     int loanPeriodDays(const QString& level) const { return loanPeriods.value(level, 30); }
     // When a loan made (or renewed) at `start` by a reader of the level falls due.
     QDateTime dueFrom(const QDateTime& start, const QString& level) const

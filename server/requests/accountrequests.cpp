@@ -2,7 +2,11 @@
 
 #include "serverclock.h"
 
+#include "accountfields.h"
+#include "devicetokens.h"
+#include "idlookalikes.h"
 #include "levels.h"
+#include "peernetwork.h"
 #include "sessionstore.h"
 #include "loginthrottle.h"
 #include "passwordhasher.h"
@@ -37,13 +41,14 @@ HandlerReply tried(HandlerReply reply, const QString& userId)
 
 HandlerReply AccountRequests::login(const LoginQuery& query)
 {
-    // Our client adds the word "SESSION": it wants a token, and it reads a second string after a
-    // throttle refusal. A documented client gets the documented replies.
-    const bool wantsToken = m_caller.token == QLatin1String(Reply::Session);
-    const LoginThrottle::Verdict verdict = context().throttle.admit(peer(), query.userId);
+    // Our client adds the word "SESSION": it wants a token (and a device token), and it reads a second
+    // string after a throttle refusal. A documented client gets the documented replies.
+    const bool ourClient = query.sessionWord == Reply::Session;
+    const bool knownDevice = ourClient && context().devices.isValid(query.deviceToken, query.userId);
+    const LoginThrottle::Verdict verdict = context().throttle.admit(peer(), query.userId, knownDevice);
     if (!verdict.admitted) {
         QStringList refusal{Wire::word(verdict.refusal)};
-        if (wantsToken)
+        if (ourClient)
             refusal.append(QString::number(verdict.retryAfterSeconds));
         return tried({{Wire::encodeFrame(refusal)}, refusal.first()}, query.userId);
     }
@@ -57,17 +62,24 @@ HandlerReply AccountRequests::login(const LoginQuery& query)
         return tried(word(Refusal::WrongPassword), query.userId);
     context().throttle.succeeded(peer(), query.userId);
 
-    QByteArray frame = Reply::loginPass(recordOf(*stored, query.password).fields());
+    // The record's password field stays empty: the typed password never travels back.
+    QByteArray frame = Reply::loginPass(recordOf(*stored, QString()).fields());
     if (frame.isEmpty())
         return word(Refusal::RecordTooLong);
     HandlerReply reply{
         {frame}, QStringLiteral("PASS as ") + stored->id + QStringLiteral(" (") + stored->level + QLatin1Char(')')};
-    if (wantsToken) {
+    if (ourClient) {
         const QString token = context().sessions.startToken(stored->id, peer());
         if (token.isEmpty())
             return serverError(QStringLiteral("the session could not be stored"));
         reply.frames.append(Wire::encodeFrame({QString(Reply::Session), token}));
         reply.outcome += QStringLiteral(", token session");
+        // Without it the login still stands; the next one is merely not exempt from the account's lock.
+        const QString device = context().devices.issue(stored->id, query.deviceToken);
+        if (!device.isEmpty())
+            reply.frames.append(Wire::encodeFrame({QString(Reply::Device), device}));
+        if (knownDevice)
+            reply.outcome += QStringLiteral(", known device");
     } else if (!context().sessions.startAddress(stored->id, peer())) {
         return serverError(QStringLiteral("the login could not be stored"));
     }
@@ -94,14 +106,21 @@ HandlerReply AccountRequests::logout(const LogoutQuery& query)
 
 HandlerReply AccountRequests::registerUser(const UserRegisterQuery& query)
 {
-    // The client takes every word but "REGISTER_FAIL" for success, so every refusal is that word; the
-    // log says why.
-    const auto fail = [&](const QString& why) {
-        return HandlerReply{{Reply::word(Reply::RegisterFail)},
+    // A documented client takes every word but "REGISTER_FAIL" for success, so every refusal is that
+    // word; our client (it sends a token field, empty when nobody is logged in) reads why as a second
+    // string. The log says why in words.
+    const bool ourClient = m_caller.token.has_value();
+    const auto fail = [&](Refusal reason, const QString& why) {
+        QStringList frame{QString(Reply::RegisterFail)};
+        if (ourClient)
+            frame.append(Wire::word(reason));
+        return HandlerReply{{Wire::encodeFrame(frame)},
                             QStringLiteral("REGISTER_FAIL for \"%1\", ").arg(query.userId.left(64)) + why};
     };
     if (const std::optional<QString> why = RegistrationRules::refusal(query))
-        return fail(*why);
+        return fail(Refusal::InvalidAccountField, *why);
+    if (IdLookalikes::isSuspicious(query.userId))
+        return fail(Refusal::IdConfusable, QStringLiteral("user ID mixes scripts or hides characters"));
     AccountRow account{query.userId,
                        query.name,
                        Levels::englishName(Levels::Guest),
@@ -110,65 +129,89 @@ HandlerReply AccountRequests::registerUser(const UserRegisterQuery& query)
                        query.phoneNumber,
                        query.email,
                        query.userInfo};
-    if (!fitsLoginReply(recordOf(account, query.password)))
-        return fail(QStringLiteral("record too long for a frame"));
+    account.registeredFrom = peer();
+    if (!fitsLoginReply(recordOf(account, QString())))
+        return fail(Refusal::RecordTooLong, QStringLiteral("record too long for a frame"));
 
-    // Why the registration cannot be stored now, or an empty string: checked before the costly hash
-    // and again under the write lock, where another registration may have won meanwhile.
+    // Why the registration cannot be stored now: checked before the costly hash and again under the
+    // write lock, where another registration may have won meanwhile.
     const ServerSettings& settings = context().settings;
-    const auto obstacle = [&](Storage& storage) -> QString {
+    const QString network = PeerNetwork::of(peer());
+    struct Obstacle {
+        Refusal reason;
+        QString why;
+    };
+    const auto obstacle = [&](Storage& storage) -> std::optional<Obstacle> {
         if (storage.account(account.id).has_value()
             || (!account.studentNumber.isEmpty() && storage.studentNumberTaken(account.studentNumber)))
-            return QStringLiteral("user ID or student number exists");
+            return Obstacle{Refusal::IdTaken, QStringLiteral("user ID or student number exists")};
+        if (storage.idLookalikeExists(account.id))
+            return Obstacle{Refusal::IdConfusable, QStringLiteral("user ID looks like an existing one")};
         const QString hourAgo = ServerClock::stamp(ServerClock::nowUtc().addSecs(-3600));
         if (storage.auditCount(AuditAction::Register, peer(), hourAgo) >= settings.registrationsPerAddressPerHour)
-            return QStringLiteral("%1 registrations from this address within the hour already")
-                .arg(settings.registrationsPerAddressPerHour);
+            return Obstacle{Refusal::TooManyRegistrations,
+                            QStringLiteral("%1 registrations from this address within the hour already")
+                                .arg(settings.registrationsPerAddressPerHour)};
+        if (!network.isEmpty()
+            && storage.auditCountWithDetail(AuditAction::Register, network, hourAgo)
+                >= settings.registrationsPerNetworkPerHour)
+            return Obstacle{Refusal::TooManyRegistrations,
+                            QStringLiteral("%1 registrations from %2 within the hour already")
+                                .arg(settings.registrationsPerNetworkPerHour)
+                                .arg(network)};
         if (storage.accountCountAtLevel(Levels::englishName(Levels::Guest)) >= settings.maxUnconfirmedAccounts)
-            return QStringLiteral("%1 accounts wait for confirmation already").arg(settings.maxUnconfirmedAccounts);
-        return QString();
+            return Obstacle{
+                Refusal::RegistrationClosed,
+                QStringLiteral("%1 accounts wait for confirmation already").arg(settings.maxUnconfirmedAccounts)};
+        return std::nullopt;
     };
-    QString why;
+    std::optional<Obstacle> found;
     QString error;
-    if (!read([&](Storage& storage) { why = obstacle(storage); }, &error))
-        return fail(QStringLiteral("database error: ") + error);
-    if (!why.isEmpty())
-        return fail(why);
+    if (!read([&](Storage& storage) { found = obstacle(storage); }, &error))
+        return fail(Refusal::ServerError, QStringLiteral("database error: ") + error);
+    if (found)
+        return fail(found->reason, found->why);
 
     account.passwordHash = context().hasher.hash(query.password);
     if (account.passwordHash.isEmpty())
-        return fail(QStringLiteral("password could not be hashed"));
+        return fail(Refusal::ServerError, QStringLiteral("password could not be hashed"));
     HandlerReply reply = writeWord(Reply::RegisterSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
-        why = obstacle(storage);
-        if (!why.isEmpty())
+        found = obstacle(storage);
+        if (found)
             return Reply::RegisterFail;
-        if (!storage.insertAccount(account) || !audit(storage, {AuditAction::Register, account.id, {}, {}})
+        // The network in the entry's detail: registrations per network are counted from it.
+        if (!storage.insertAccount(account) || !audit(storage, {AuditAction::Register, account.id, {}, network})
             || !transaction.commit())
             return QString();
         return Reply::RegisterSuccessfully;
     });
     if (reply.outcome != Reply::RegisterSuccessfully)
-        return fail(why.isEmpty() ? reply.outcome : why);
+        return found ? fail(found->reason, found->why) : fail(Refusal::ServerError, reply.outcome);
     return reply;
 }
 
 HandlerReply AccountRequests::updateUser(const UserUpdateQuery& query)
 {
-    // Checked before the costly hash, and again with the change.
+    // Checked before the costly hashes, and again with the change.
     bool allowed = false;
     QString error;
     if (!read([&](Storage& storage) { allowed = loggedIn(storage, query.userId); }, &error))
         return serverError(error);
     if (!allowed)
         return word(Refusal::NotLoggedIn);
-    // A password is changed only soon after a login, so that a session left open on a shared PC
-    // cannot be used to take the account over.
-    const qint64 sinceLoginMs = ServerClock::nowMs() - m_caller.loginAtMs;
-    if (!query.newPassword.isEmpty() && sinceLoginMs > qint64(context().settings.passwordChangeMinutes * 60000))
-        return word(Refusal::LoginAgain);
-    if (!fitsLoginReply({query.userId, query.name, QString(), query.newPassword, QString(), query.phoneNumber,
-                         query.email, query.userInfo}))
+    if (const std::optional<AccountFields::Finding> finding = AccountFields::detailsProblem(
+            query.name, query.phoneNumber, query.email, query.userInfo, query.newPassword)) {
+        HandlerReply reply = word(Refusal::InvalidAccountField);
+        reply.outcome += QStringLiteral(" (") + AccountFields::describe(*finding) + QLatin1Char(')');
+        return reply;
+    }
+    if (!query.newPassword.isEmpty()) {
+        if (const std::optional<HandlerReply> refusal = passwordChangeRefusal(query))
+            return *refusal;
+    }
+    if (!fitsLoginReply({query.userId, query.name, QString(), QString(), QString(), query.phoneNumber, query.email,
+                         query.userInfo}))
         return word(Refusal::RecordTooLong);
     QString newHash;
     if (!query.newPassword.isEmpty()) {
@@ -186,7 +229,7 @@ HandlerReply AccountRequests::updateUser(const UserUpdateQuery& query)
         // The student number is not part of the update, but the whole record must still fit after "PASS".
         if (!fitsLoginReply(recordOf({query.userId, query.name, account->level, QString(), account->studentNumber,
                                       query.phoneNumber, query.email, query.userInfo},
-                                     query.newPassword)))
+                                     QString())))
             return Wire::word(Refusal::RecordTooLong);
         if (!storage.updateAccount(query.userId, query.name, query.phoneNumber, query.email, query.userInfo, newHash)
             || !audit(storage,
@@ -202,6 +245,37 @@ HandlerReply AccountRequests::updateUser(const UserUpdateQuery& query)
     if (reply.outcome == Reply::UpdateSuccessfully && !newHash.isEmpty())
         context().sessions.endAccount(query.userId, m_caller.sessionKey);
     return reply;
+}
+
+std::optional<HandlerReply> AccountRequests::passwordChangeRefusal(const UserUpdateQuery& query)
+{
+    // Without the current password, a session left open on a shared PC would be enough to take the
+    // account over. Documented clients never send it: only where the library allows it, and then
+    // only soon after their login.
+    if (query.currentPassword.isEmpty()) {
+        if (!context().settings.addressPasswordChange)
+            return word(Refusal::CurrentPasswordRequired);
+        const qint64 sinceLoginMs = ServerClock::nowMs() - m_caller.loginAtMs;
+        if (sinceLoginMs > qint64(context().settings.passwordChangeMinutes * 60000))
+            return word(Refusal::LoginAgain);
+        return std::nullopt;
+    }
+    // The current password is guessed like a login's: counted before it is checked.
+    const LoginThrottle::Verdict verdict = context().throttle.admit(peer(), query.userId);
+    if (!verdict.admitted)
+        return HandlerReply{
+            {Wire::encodeFrame({Wire::word(verdict.refusal), QString::number(verdict.retryAfterSeconds)})},
+            Wire::word(verdict.refusal)};
+    std::optional<AccountRow> stored;
+    QString error;
+    if (!read([&](Storage& storage) { stored = storage.account(query.userId); }, &error))
+        return serverError(error);
+    if (!stored)
+        return word(Refusal::NoSuchUser);
+    if (!context().hasher.verify(stored->passwordHash, query.currentPassword))
+        return word(Refusal::WrongPassword);
+    context().throttle.succeeded(peer(), query.userId);
+    return std::nullopt;
 }
 
 HandlerReply AccountRequests::userList(const std::function<QList<AccountRow>(Storage&)>& fetch)
@@ -236,6 +310,86 @@ HandlerReply AccountRequests::unconfirmedUsers(const UnconfirmUserQuery&)
     return userList([&](Storage& storage) {
         return storage.accountsAtLevel(Levels::englishName(Levels::Guest), context().settings.maxSearchRows);
     });
+}
+
+HandlerReply AccountRequests::userDetails(const UserDetailsQuery& query)
+{
+    QList<AccountRow> accounts;
+    std::optional<QString> refusal;
+    QString error;
+    const bool unconfirmed = query.which == QLatin1String("unconfirmed");
+    if (!read(
+            [&](Storage& storage) {
+                refusal = adminRefusal(storage);
+                if (refusal)
+                    return;
+                const int limit = context().settings.maxSearchRows;
+                accounts = unconfirmed ? storage.accountsAtLevel(Levels::englishName(Levels::Guest), limit)
+                                       : storage.searchAccounts(query.text.trimmed(), limit);
+            },
+            &error))
+        return refusedStream(QStringLiteral("database error: ") + error);
+    if (refusal)
+        return refusedStream(*refusal);
+    return rowStream<AccountRow>(accounts, [](const AccountRow& a) {
+        return UserDetailRecord{{a.id, a.name, a.studentNumber, a.phone, a.email, a.level},
+                                ServerClock::shown(a.createdAt),
+                                a.registeredFrom}
+            .fields();
+    });
+}
+
+HandlerReply AccountRequests::registrationState(const RegistrationStateQuery&)
+{
+    std::optional<QString> refusal;
+    qint64 waiting = 0;
+    QString error;
+    if (!read(
+            [&](Storage& storage) {
+                refusal = adminRefusal(storage);
+                if (!refusal)
+                    waiting = storage.accountCountAtLevel(Levels::englishName(Levels::Guest));
+            },
+            &error))
+        return serverError(error);
+    if (refusal)
+        return word(*refusal);
+    const int max = context().settings.maxUnconfirmedAccounts;
+    return {{Wire::encodeFrame({QString(Reply::RegistrationState), QString::number(waiting), QString::number(max)})},
+            QStringLiteral("%1 of %2 unconfirmed").arg(waiting).arg(max)};
+}
+
+HandlerReply AccountRequests::deleteUnconfirmed(const DeleteUnconfirmedQuery& query)
+{
+    const std::optional<PeerNetwork::Range> range = PeerNetwork::parse(query.addressOrNetwork);
+    if (!range)
+        return word(Refusal::BadNetwork);
+    const QString named = query.addressOrNetwork.trimmed();
+    QStringList deleted;
+    HandlerReply reply = writeFrame(Reply::DeleteUnconfirmedSuccessfully, [&](Storage& storage) -> QStringList {
+        deleted.clear();
+        Storage::WriteTransaction transaction(storage);
+        if (const std::optional<QString> refusal = adminRefusal(storage))
+            return {*refusal};
+        // A flood is a few thousand accounts at most: the [registration] limits stop it long before.
+        for (const AccountRow& account : storage.unusedUnconfirmed(1000000)) {
+            if (!range->contains(account.registeredFrom))
+                continue;
+            if (storage.deleteUnusedUnconfirmed(account.id) != 1
+                || !audit(storage, {AuditAction::DeleteUnconfirmed, account.id, {}, named}))
+                return {};
+            deleted.append(account.id);
+        }
+        if (!transaction.commit())
+            return {};
+        return {QString(Reply::DeleteUnconfirmedSuccessfully), QString::number(deleted.size())};
+    });
+    if (reply.outcome != Reply::DeleteUnconfirmedSuccessfully)
+        return reply;
+    for (const QString& id : deleted)
+        context().sessions.endAccount(id);
+    reply.note = QStringLiteral(" %1 accounts from %2").arg(deleted.size()).arg(named);
+    return reply;
 }
 
 QString AccountRequests::changeManagedAccount(Storage& storage, const QString& userId,

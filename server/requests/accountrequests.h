@@ -19,8 +19,15 @@ public:
     HandlerReply escalateUser(const EscalateUserQuery& query);
     HandlerReply degradeUser(const DegradeUserQuery& query);
     HandlerReply logout(const LogoutQuery& query);
+    HandlerReply userDetails(const UserDetailsQuery& query);
+    HandlerReply registrationState(const RegistrationStateQuery& query);
+    HandlerReply deleteUnconfirmed(const DeleteUnconfirmedQuery& query);
 
 private:
+    // Why a new password may not be set now, or nullopt: the current password is needed (and
+    // counted like a login), or, where the library lets documented clients change it without,
+    // the login must be recent.
+    std::optional<HandlerReply> passwordChangeRefusal(const UserUpdateQuery& query);
     HandlerReply changeLevel(const LevelChangeQuery& query, bool raise, const QString& successWord);
     // An administrator's change to another account: checks the caller, locks and loads the account and
     // refuses for a missing account, the Super Admin, or an Administrator when the caller is not the

@@ -157,6 +157,9 @@ HandlerReply CirculationRequests::placeHold(const PlaceHoldQuery& query)
             return Wire::word(Refusal::HoldExists);
         if (!loan && queue.holds().isEmpty())
             return Wire::word(Refusal::BookNotOnLoan);
+        // One reader holding every copy out would block everybody's renewals.
+        if (storage.holdCount(query.userId) >= context().settings.holdLimit(account->level))
+            return Wire::word(Refusal::HoldLimitReached);
         if (!storage.insertHold(query.number, query.userId, ServerClock::nowStamp()) || !queue.settle(loan.has_value())
             || !audit(storage, {AuditAction::PlaceHold, query.userId, query.number, {}}) || !transaction.commit())
             return QString();

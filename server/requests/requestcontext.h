@@ -11,6 +11,7 @@
 #include <optional>
 
 class DatabasePool;
+class DeviceTokens;
 class LoginThrottle;
 class PasswordHasher;
 class SessionStore;
@@ -23,6 +24,7 @@ struct ServerContext {
     SessionStore& sessions;
     LoginThrottle& throttle;
     PasswordHasher& hasher;
+    DeviceTokens& devices;
     QAtomicInteger<quint64> changes{0}; // bumped by every stored change, so the console can refresh
 };
 

@@ -35,18 +35,32 @@ template <auto handle> constexpr Route route()
 }
 
 constexpr std::array routes{
-    route<&BookRequests::searchBooks>(),        route<&BookRequests::addBook>(),
-    route<&BookRequests::deleteBook>(),         route<&AccountRequests::login>(),
-    route<&AccountRequests::registerUser>(),    route<&AccountRequests::updateUser>(),
-    route<&AccountRequests::searchUsers>(),     route<&AccountRequests::unconfirmedUsers>(),
-    route<&AccountRequests::deleteUser>(),      route<&AccountRequests::escalateUser>(),
-    route<&AccountRequests::degradeUser>(),     route<&LoanRequests::borrowedBooks>(),
-    route<&LoanRequests::borrowBook>(),         route<&LoanRequests::returnBook>(),
-    route<&CirculationRequests::userLoans>(),   route<&CirculationRequests::overdueLoans>(),
-    route<&CirculationRequests::renewBook>(),   route<&CirculationRequests::placeHold>(),
-    route<&CirculationRequests::cancelHold>(),  route<&CirculationRequests::userHolds>(),
-    route<&CirculationRequests::checkinBook>(), route<&CirculationRequests::auditLog>(),
+    route<&BookRequests::searchBooks>(),
+    route<&BookRequests::addBook>(),
+    route<&BookRequests::deleteBook>(),
+    route<&AccountRequests::login>(),
+    route<&AccountRequests::registerUser>(),
+    route<&AccountRequests::updateUser>(),
+    route<&AccountRequests::searchUsers>(),
+    route<&AccountRequests::unconfirmedUsers>(),
+    route<&AccountRequests::deleteUser>(),
+    route<&AccountRequests::escalateUser>(),
+    route<&AccountRequests::degradeUser>(),
+    route<&LoanRequests::borrowedBooks>(),
+    route<&LoanRequests::borrowBook>(),
+    route<&LoanRequests::returnBook>(),
+    route<&CirculationRequests::userLoans>(),
+    route<&CirculationRequests::overdueLoans>(),
+    route<&CirculationRequests::renewBook>(),
+    route<&CirculationRequests::placeHold>(),
+    route<&CirculationRequests::cancelHold>(),
+    route<&CirculationRequests::userHolds>(),
+    route<&CirculationRequests::checkinBook>(),
+    route<&CirculationRequests::auditLog>(),
     route<&AccountRequests::logout>(),
+    route<&AccountRequests::userDetails>(),
+    route<&AccountRequests::registrationState>(),
+    route<&AccountRequests::deleteUnconfirmed>(),
 };
 
 constexpr bool sameCode(QLatin1String a, QLatin1String b)
@@ -98,7 +112,9 @@ std::optional<HandlerReply> authorise(const QString& code, Caller& caller)
         return std::nullopt;
     SessionStore& sessions = caller.context.sessions;
     std::optional<Session> session;
-    if (caller.token) {
+    if (caller.token && caller.token->isEmpty()) {
+        // Our client with nobody logged in: no session, and not the address's either.
+    } else if (caller.token) {
         session = sessions.byToken(*caller.token);
         if (!session)
             return HandlerReply{{Reply::word(Refusal::SessionExpired)},

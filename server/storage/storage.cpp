@@ -231,7 +231,7 @@ bool Storage::migrate()
         if (!fill->isOpen())
             return false;
     }
-    if (!fillSearchForms() || (fill && !fill->commit()))
+    if (!fillSearchForms() || !fillIdKeys() || (fill && !fill->commit()))
         return false;
     return !whole || whole->commit();
 }

@@ -24,6 +24,7 @@ class SqliteStatements;
 struct AccountRow {
     QString id, name, level, passwordHash, studentNumber, phone, email, info;
     bool mustChangePassword = false; // a generated password, to be replaced at the first login
+    QString createdAt, registeredFrom; // a stored moment; the peer's address (empty before it was kept)
 };
 
 // A book as stored, with whether it is out on loan or, back on the shelf, kept for a reader who
@@ -167,6 +168,19 @@ public:
     QList<AccountRow> accountsAtLevel(const QString& level, int limit);
     qint64 accountCount();
     qint64 accountCountAtLevel(const QString& level);
+    // Every account ID (for the look-alike check of a new one).
+    // Whether an account's ID could be taken for this one (the same IdLookalikes::key).
+    bool idLookalikeExists(const QString& id);
+    // Unconfirmed accounts that never borrowed, oldest first; such an account is deleted by ID, or
+    // all those registered before a moment. The numbers deleted.
+    QList<AccountRow> unusedUnconfirmed(int limit);
+    qint64 deleteUnusedUnconfirmed(const QString& id);
+    qint64 expireUnconfirmed(const QString& registeredBefore);
+    // Device tokens (see LoginThrottle and AccountRequests::login), by the SHA-256 key of the token.
+    bool putDeviceToken(const QString& key, const QString& accountId, qint64 nowMs);
+    // The account of a device token used since then, or an empty string.
+    QString deviceTokenAccount(const QString& key, qint64 usedSinceMs);
+    bool removeDeviceTokens(qint64 usedBeforeMs);
 
     // Books
     std::optional<BookRow> book(const QString& number);
@@ -206,6 +220,7 @@ public:
     QList<HoldRow> holdsOn(const QString& bookNumber);
     QList<HoldRow> holdsOf(const QString& accountId);
     bool insertHold(const QString& bookNumber, const QString& accountId, const QString& placedAt);
+    qint64 holdCount(const QString& accountId);
     bool deleteHold(qint64 id);
     // No window (NULL): the reader waits for the copy to come back.
     bool setHoldWindow(qint64 id, const std::optional<QString>& readyUntil);
@@ -219,7 +234,7 @@ public:
     // By key; or, with an empty key, every session of the account but `keepKey` (address sessions only
     // when `addressOnly`).
     bool removeSessions(const QString& key, const QString& account, const QString& keepKey, bool addressOnly);
-    bool removeExpiredSessions(qint64 idleBeforeMs, qint64 loginBeforeMs);
+    bool removeExpiredSessions(qint64 idleBeforeMs, qint64 addressIdleBeforeMs, qint64 loginBeforeMs);
     // Removes the session only while it is one that has run out: one written since stays.
     bool removeSessionIfEnded(const QString& key, qint64 idleBeforeMs, qint64 loginBeforeMs);
     // A failed-login counter, created empty when missing, locked to the end of the transaction.
@@ -236,6 +251,8 @@ public:
 
     // Audit entries of an action from a peer at or after `since`.
     qint64 auditCount(AuditAction action, const QString& peer, const QString& since);
+    // The same for entries with the detail (a registration's network).
+    qint64 auditCountWithDetail(AuditAction action, const QString& detail, const QString& since);
 
     CatalogueCounts counts();
 
@@ -275,6 +292,8 @@ private:
                               const FieldQuery& title, int limit);
     // Computes the search forms of the books stored without them (before the schema had them).
     bool fillSearchForms();
+    // Computes the look-alike keys of the accounts stored without them.
+    bool fillIdKeys();
 
     DatabaseSettings m_settings;
     QString m_connectionName;

@@ -13,13 +13,13 @@ bool Storage::startSession(const QString& key, const StoredSession& s, bool endA
     if (!endAddressSessions)
         return change(upsert, values);
     static const QString endAddresses =
-        QStringLiteral("DELETE FROM login_sessions WHERE account_id = ? AND token = 0 AND key <> ?");
+        QStringLiteral("DELETE FROM login_sessions WHERE token = 0 AND key <> ? AND (account_id = ? OR key = ?)");
+    const QVariantList ended{key, s.account, QString(QStringLiteral("address:") + s.peer)};
     // SQLite has one writer, so two statements of one change cannot be split by another's; on
     // PostgreSQL, where other connections and servers write at the same time, it is one statement.
     if (isSqlite())
-        return change(endAddresses, {s.account, key}) && change(upsert, values);
-    return change(QStringLiteral("WITH ended AS (") + endAddresses + QStringLiteral(") ") + upsert,
-                  QVariantList{s.account, key} + values);
+        return change(endAddresses, ended) && change(upsert, values);
+    return change(QStringLiteral("WITH ended AS (") + endAddresses + QStringLiteral(") ") + upsert, ended + values);
 }
 
 std::optional<StoredSession> Storage::session(const QString& key)
@@ -53,10 +53,11 @@ bool Storage::removeSessionIfEnded(const QString& key, qint64 idleBeforeMs, qint
                   {key, idleBeforeMs, loginBeforeMs});
 }
 
-bool Storage::removeExpiredSessions(qint64 idleBeforeMs, qint64 loginBeforeMs)
+bool Storage::removeExpiredSessions(qint64 idleBeforeMs, qint64 addressIdleBeforeMs, qint64 loginBeforeMs)
 {
-    return change(QStringLiteral("DELETE FROM login_sessions WHERE last_used_at <= ? OR login_at <= ?"),
-                  {idleBeforeMs, loginBeforeMs});
+    return change(QStringLiteral("DELETE FROM login_sessions WHERE (token <> 0 AND last_used_at <= ?) "
+                                 "OR (token = 0 AND last_used_at <= ?) OR login_at <= ?"),
+                  {idleBeforeMs, addressIdleBeforeMs, loginBeforeMs});
 }
 
 std::optional<AttemptCount> Storage::lockedAttempts(const QString& key)

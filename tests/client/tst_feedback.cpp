@@ -358,6 +358,7 @@ void TestFeedback::run(const QString& operation, const QStringList& reply)
         queue();
         widget<QAction>(window.get(), "actionInfo")->trigger();
         auto* form = newest<UserInfoUpdateDialog>(window.get());
+        form->currentPasswordEdit->setText("secret1");
         form->newPasswordEdit->setText("secret2");
         form->repeatPasswordEdit->setText("secret2");
         press(form, "submitButton");

@@ -63,6 +63,9 @@ void TestUserInfoUpdate::fill(UserInfoUpdateDialog* form, const QString& passwor
                               const QString& name, const QString& phone, const QString& email, const QString& info)
 {
     form->findChild<QLineEdit*>("newPasswordEdit")->setText(password);
+    // A new password goes with the current one.
+    form->findChild<QLineEdit*>("currentPasswordEdit")
+        ->setText(password.isEmpty() ? QString() : QStringLiteral("old-pass"));
     form->findChild<QLineEdit*>("repeatPasswordEdit")->setText(repeated);
     form->findChild<QLineEdit*>("nameEdit")->setText(name);
     form->findChild<QLineEdit*>("phoneNumberEdit")->setText(phone);
@@ -92,9 +95,9 @@ void TestUserInfoUpdate::confirmedUpdate_data()
 {
     QTest::addColumn<QString>("newPassword");
     QTest::addColumn<QString>("storedPassword");
+    // The client keeps no password of its own: the record stays as the login gave it.
     QTest::newRow("empty new password keeps the old one") << "" << account.password;
-    QTest::newRow("new password is stored") << "n3w-pass"
-                                            << "n3w-pass";
+    QTest::newRow("new password, sent with the current one") << "n3w-pass" << account.password;
 }
 
 void TestUserInfoUpdate::confirmedUpdate()
@@ -109,10 +112,14 @@ void TestUserInfoUpdate::confirmedUpdate()
     submit(form);
     QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
 
-    // The user ID comes from the account; the confirmation is not sent.
-    QCOMPARE(exchange.server.requests(),
-             (QList<QStringList>{{"QUERY_USER_INFO_UPDATE", "u1", newPassword, "Alice B", "13911111111", "ab@y.org",
-                                  "新的说明\nline 2"}}));
+    // The user ID comes from the account; the confirmation is not sent; the current password follows
+    // a new one as one more field, before the token.
+    QStringList request{"QUERY_USER_INFO_UPDATE", "u1", newPassword, "Alice B", "13911111111", "ab@y.org",
+                        "新的说明\nline 2"};
+    if (!newPassword.isEmpty())
+        request << "old-pass"
+                << ""; // then the token field, empty: this login got none
+    QCOMPARE(exchange.server.requests(), QList<QStringList>{request});
     QCOMPARE(exchange.boxes.seen(), QStringList{"PASS|Update successfully!"});
     QVERIFY(!form->isVisible());
     const UserInfo& user = window->currentUser();
@@ -137,7 +144,7 @@ void TestUserInfoUpdate::mismatchedPasswordsSendNothing()
     exchange.server.addFrames({{"UPDATE_SUCCESSFULLY"}});
 
     UserInfoUpdateDialog* form = openForm();
-    fill(form, "abcdef", "abcdeg", "Alice", "1", "e", "i");
+    fill(form, "abcdef", "abcdeg", "Alice", "1", "e@x.org", "i");
     submit(form);
     // Lower-case "passwords" and "Error!", unlike the registration form.
     QCOMPARE(exchange.boxes.seen(), QStringList{"Error!|passwords are not same!"});
@@ -166,7 +173,7 @@ void TestUserInfoUpdate::refusedUpdateWarnsAndChangesNothing()
     exchange.server.addFrames({{word}});
 
     UserInfoUpdateDialog* form = openForm();
-    fill(form, "n3w-pass", "n3w-pass", "Mallory", "0", "m@z", "x");
+    fill(form, "n3w-pass", "n3w-pass", "Mallory", "0", "m@z.org", "x");
     submit(form);
     QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
     QCOMPARE(exchange.boxes.seen(), QStringList{"Error!|" + Refusals::message(word)});
@@ -183,7 +190,7 @@ void TestUserInfoUpdate::editsAfterConfirmAreNotSent()
     exchange.server.addFrames({{"UPDATE_SUCCESSFULLY"}});
 
     UserInfoUpdateDialog* form = openForm();
-    fill(form, "", "", "Alice C", "1", "e", "i");
+    fill(form, "", "", "Alice C", "1", "e@x.org", "i");
     submit(form);
     // Still connecting: the request is written later, but from what was captured on confirm.
     form->findChild<QLineEdit*>("nameEdit")->setText("changed later");
@@ -198,7 +205,7 @@ void TestUserInfoUpdate::answerAfterLogout()
     exchange.server.addFrames({{"UPDATE_SUCCESSFULLY"}});
 
     UserInfoUpdateDialog* form = openForm();
-    fill(form, "n3w-pass", "n3w-pass", "Alice D", "1", "e", "i");
+    fill(form, "n3w-pass", "n3w-pass", "Alice D", "1", "e@x.org", "i");
     submit(form);
     // The user logs out before the answer arrives.
     window->findChild<QAction*>("actionLogout")->trigger();
@@ -221,7 +228,7 @@ void TestUserInfoUpdate::refusedConnectionWarns()
     Recorders watch;
 
     UserInfoUpdateDialog* form = openForm();
-    fill(form, "", "", "Alice E", "1", "e", "i");
+    fill(form, "", "", "Alice E", "1", "e@x.org", "i");
     submit(form);
     QTRY_COMPARE(watch.boxes.seen(), QStringList{refusedBox});
     QVERIFY(form->isVisible());

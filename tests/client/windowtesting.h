@@ -64,6 +64,7 @@ inline void writeRefusedAddress()
     const quint16 port = probe.serverPort();
     probe.close();
     writeFile(QStringLiteral("hostIP.txt"), "127.0.0.1\n" + QByteArray::number(port));
+    writePlainClientSettings();
 }
 
 // A reply of word frames and the end-of-stream frame in one write, the connection left open so that

@@ -22,6 +22,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void dialogAndTrustOnFirstUse();
+    void plainPortOnlyWithTheUsersWord();
 
 private:
     TlsDialog* openDialog();
@@ -89,9 +90,9 @@ void TestTlsClient::dialogAndTrustOnFirstUse()
     boxes = std::make_unique<MessageBoxWatcher>();
     writeFile(QStringLiteral("hostIP.txt"), "127.0.0.1\n" + QByteArray::number(m_server.port()));
 
-    // Off until turned on; nothing trusted yet.
+    // On from the start; nothing trusted yet.
     TlsDialog* dialog = openDialog();
-    QVERIFY(!widget<QCheckBox>(dialog, "enabledCheck")->isChecked());
+    QVERIFY(widget<QCheckBox>(dialog, "enabledCheck")->isChecked());
     QCOMPARE(widget<QSpinBox>(dialog, "portSpin")->value(), 9443);
     QVERIFY(!widget<QPushButton>(dialog, "forgetButton")->isEnabled());
     widget<QCheckBox>(dialog, "enabledCheck")->setChecked(true);
@@ -133,6 +134,39 @@ void TestTlsClient::dialogAndTrustOnFirstUse()
     QVERIFY(tlsBoxes().isEmpty());
     QVERIFY(pinned().isEmpty());
     tearDown();
+}
+
+// A server without a TLS port: the client says so and uses the plain port only when the user agrees,
+// and remembers that for this server.
+void TestTlsClient::plainPortOnlyWithTheUsersWord()
+{
+    ServerProcess plainOnly{QStringLiteral(SERVER_BINARY)};
+    QVERIFY(plainOnly.writeFile(QStringLiteral("seed.csv"),
+                                "title,author,type,publisher,year,number,permission\n"
+                                "Open,A,T,P,2001,P1,Undergraduate\n"));
+    plainOnly.setSetting(QStringLiteral("catalogue/seed"), QStringLiteral("seed.csv"));
+    plainOnly.setSetting(QStringLiteral("tls/enabled"), false);
+    QVERIFY2(plainOnly.start(), qPrintable(plainOnly.errorText()));
+    setUp(ShownWindow);
+    boxes = std::make_unique<MessageBoxWatcher>();
+    writeFile(QStringLiteral("hostIP.txt"), "127.0.0.1\n" + QByteArray::number(plainOnly.port()));
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    const quint16 noTls = closed.serverPort();
+    closed.close();
+    writeFile(QStringLiteral("client.ini"), "[tls]\nport=" + QByteArray::number(noTls) + "\n");
+
+    boxes->answerYes = false;
+    QCOMPARE(searchRows(), 0);
+    QCOMPARE(trustQuestions().size(), 1);
+    QVERIFY(trustQuestions().first().contains(QStringLiteral("明文")));
+    boxes->answerYes = true;
+    QCOMPARE(searchRows(), 1);
+    QCOMPARE(trustQuestions().size(), 1);
+    QCOMPARE(searchRows(), 1);
+    QVERIFY(trustQuestions().isEmpty());
+    tearDown();
+    QVERIFY(plainOnly.stop());
 }
 
 QTEST_MAIN(TestTlsClient)

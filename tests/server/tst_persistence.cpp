@@ -75,11 +75,12 @@ void TestPersistence::noPasswordInTheDatabaseFiles()
     server.setSetting(QStringLiteral("admin/initialPassword"), adminPassword);
     QVERIFY2(server.start(), qPrintable(server.errorText()));
     ServerFixture fx(server);
-    const WireClient c = fx.client(1);
     QCOMPARE(fx.registerUser(QStringLiteral("secretive"), first), QStringLiteral("REGISTER_SUCCESSFULLY"));
-    QCOMPARE(fx.login(c, QStringLiteral("secretive"), first), QStringLiteral("PASS"));
-    QCOMPARE(c.send(UserUpdateQuery{QStringLiteral("secretive"), second, {}, {}, {}, {}}).word(),
-             Reply::UpdateSuccessfully);
+    WireClient c = fx.client(1);
+    QCOMPARE(fx.loginWithToken(c, QStringLiteral("secretive"), first), QStringLiteral("PASS"));
+    UserUpdateQuery change{QStringLiteral("secretive"), second, {}, {}, {}, {}};
+    change.currentPassword = first;
+    QCOMPARE(c.send(change).word(), Reply::UpdateSuccessfully);
 
     // Read what is stored while the server runs (the write-ahead log still holds the changes) and after.
     for (int pass = 0; pass < 2; ++pass) {
@@ -137,10 +138,13 @@ void TestPersistence::generatedAdministratorPasswordIsPrintedOnceAndMustBeChange
              Reply::UpdateSuccessfully);
     for (const QByteArray& request : refused)
         QCOMPARE(chief.sendBytes(request).word(), QStringLiteral("PASSWORD_CHANGE_REQUIRED"));
-    QCOMPARE(
-        chief.send(UserUpdateQuery{QStringLiteral("chief"), QStringLiteral("Chief-Chosen-1"), {}, {}, {}, {}}).word(),
-        Reply::UpdateSuccessfully);
-    QCOMPARE(chief.send(SearchUserQuery{QStringLiteral("chief")}).frames.size(), 1);
+    // Our client: with a token and the current password.
+    WireClient chiefClient = fx.client(1);
+    QCOMPARE(fx.loginWithToken(chiefClient, QStringLiteral("chief"), password), QStringLiteral("PASS"));
+    UserUpdateQuery choose{QStringLiteral("chief"), QStringLiteral("Chief-Chosen-1"), {}, {}, {}, {}};
+    choose.currentPassword = password;
+    QCOMPARE(chiefClient.send(choose).word(), Reply::UpdateSuccessfully);
+    QCOMPARE(chiefClient.send(SearchUserQuery{QStringLiteral("chief")}).frames.size(), 1);
     QVERIFY(server.stop());
 }
 

@@ -236,11 +236,11 @@ void TestServerProtocol::login()
     QCOMPARE(reply.frames.size(), 1);
     QCOMPARE(reply.word(), word);
     if (word == QLatin1String("PASS")) {
-        // The record carries the typed password, never what is stored.
+        // The record's password field is empty: neither what is stored nor the typed password travels.
         QCOMPARE(Reply::accountAfterPass(reply.frames.first()).value_or(QStringList()),
                  QStringList({QStringLiteral("reader"), QStringLiteral("reader name"), QStringLiteral("Undergraduate"),
-                              QStringLiteral("pw-reader"), QString(), QStringLiteral("123"),
-                              QStringLiteral("reader@example.org"), QStringLiteral("about reader")}));
+                              QString(), QString(), QStringLiteral("123"), QStringLiteral("reader@example.org"),
+                              QStringLiteral("about reader")}));
     }
 }
 
@@ -694,10 +694,17 @@ void TestServerProtocol::informationUpdate()
     QCOMPARE(again.word(), QStringLiteral("PASS"));
     QCOMPARE(Reply::accountAfterPass(again.frames.first()).value_or(QStringList()),
              QStringList({QStringLiteral("mover"), QStringLiteral("Mover One"), QStringLiteral("Undergraduate"),
-                          QStringLiteral("pw-old"), QString(), QStringLiteral("555"), QStringLiteral("new@example.org"),
+                          QString(), QString(), QStringLiteral("555"), QStringLiteral("new@example.org"),
                           QStringLiteral("line one\nline two")}));
 
-    QCOMPARE(update(QStringLiteral("pw-new"), QStringLiteral("Mover Two")).word(), Reply::UpdateSuccessfully);
+    // A new password needs the current one, which only our client sends (one more field).
+    QCOMPARE(update(QStringLiteral("pw-new"), QStringLiteral("Mover Two")).word(),
+             QStringLiteral("CURRENT_PASSWORD_REQUIRED"));
+    WireClient ours = m_fx->client(90);
+    QCOMPARE(m_fx->loginWithToken(ours, QStringLiteral("mover"), QStringLiteral("pw-old")), QStringLiteral("PASS"));
+    UserUpdateQuery change{QStringLiteral("mover"), QStringLiteral("pw-new"), QStringLiteral("Mover Two"), {}, {}, {}};
+    change.currentPassword = QStringLiteral("pw-old");
+    QCOMPARE(ours.send(change).word(), Reply::UpdateSuccessfully);
     QCOMPARE(m_fx->login(mover, QStringLiteral("mover"), QStringLiteral("pw-old")), QStringLiteral("WRONG_PASSWORD"));
     QCOMPARE(m_fx->login(mover, QStringLiteral("mover"), QStringLiteral("pw-new")), QStringLiteral("PASS"));
 

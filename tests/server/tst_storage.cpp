@@ -691,7 +691,7 @@ void TestStorage::loginWrittenDuringLookupStays()
             step();
         return now;
     };
-    const SessionLimits limits{60 * 1000, 3600 * 1000};
+    const SessionLimits limits{60 * 1000, 3600 * 1000, 60 * 1000};
     std::unique_ptr<SessionStore> store;
     if (inDatabase)
         store = std::make_unique<DatabaseSessionStore>(*pool, limits, clock);

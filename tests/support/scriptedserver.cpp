@@ -23,6 +23,14 @@ void ScriptedServer::writeAddressFile() const
     QFile file(QStringLiteral("hostIP.txt"));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write("127.0.0.1\n" + QByteArray::number(port()));
+    writePlainClientSettings();
+}
+
+void writePlainClientSettings()
+{
+    QFile ini(QStringLiteral("client.ini"));
+    if (ini.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        ini.write("[tls]\nenabled=false\n");
 }
 
 void ScriptedServer::addReply(const QList<QByteArray>& chunks, bool closeAfter)

@@ -18,7 +18,8 @@ public:
     explicit ScriptedServer(QObject* parent = nullptr);
 
     quint16 port() const { return m_server.serverPort(); }
-    // Writes "127.0.0.1\n<port>" to hostIP.txt in the current directory.
+    // Writes "127.0.0.1\n<port>" to hostIP.txt in the current directory, and a client.ini that turns
+    // TLS off (a scripted server speaks the plain protocol).
     void writeAddressFile() const;
 
     // Queues the reply for the next connection. Each chunk is written separately.
@@ -57,3 +58,6 @@ private:
 
 // A frame of strings, for building replies.
 QByteArray frameOf(const QStringList& values);
+
+// A client.ini in the current directory with TLS off: the client talks to a plain port at once.
+void writePlainClientSettings();

@@ -13,6 +13,7 @@ ServerProcess::ServerProcess(const QString& program)
     m_settings.insert(QStringLiteral("tls/port"), 0);
     // Fixtures register many accounts from one address; the test of the hourly limit sets its own.
     m_settings.insert(QStringLiteral("registration/perAddressPerHour"), 100000);
+    m_settings.insert(QStringLiteral("registration/perNetworkPerHour"), 100000);
     m_process.setWorkingDirectory(m_dir.path());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -44,7 +44,11 @@ void TestMessages::everyRequestRoundTrips()
         const auto request = Wire::decodeRequest(Wire::encodeFrame(frame).mid(2));
         QVERIFY(request);
         QCOMPARE(QStringList{request->code} + request->fields, values);
-        QCOMPARE(request->token, token);
+        // A request that takes no token (the login) reads the extra field as its first extension.
+        if (values.first() == Query::UserLogin)
+            QCOMPARE(request->extensions, token ? QStringList{*token} : QStringList());
+        else
+            QCOMPARE(request->token, token);
     }
 }
 
@@ -97,7 +101,10 @@ void TestMessages::decodeRequestRefuses_data()
     QTest::addColumn<QByteArray>("body");
     QTest::newRow("unknown code") << Wire::encodeFrame({"QUERY_NOTHING"}).mid(2);
     QTest::newRow("too few fields") << Wire::encodeFrame({"QUERY_USER_LOGIN", "id"}).mid(2);
-    QTest::newRow("two fields too many") << Wire::encodeFrame({"QUERY_USER_LOGIN", "id", "pw", "x", "y"}).mid(2);
+    QTest::newRow("a field beyond the extensions")
+        << Wire::encodeFrame({"QUERY_USER_LOGIN", "id", "pw", "x", "y", "z"}).mid(2);
+    QTest::newRow("a field beyond extension and token")
+        << Wire::encodeFrame({"QUERY_USER_INFO_UPDATE", "u", "", "n", "t", "e", "i", "current", "token", "x"}).mid(2);
     QTest::newRow("empty body") << QByteArray();
     QTest::newRow("malformed string") << QByteArray::fromHex("00000010004100");
 }
