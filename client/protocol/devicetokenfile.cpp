@@ -8,7 +8,8 @@ namespace {
 // IDs may hold any character; the key is their hex, so that INI escaping never changes one.
 QString keyOf(const QString& host, quint16 port, const QString& account)
 {
-    const QString name = host.trimmed().toLower() + QLatin1Char(':') + QString::number(port) + QLatin1Char('/') + account;
+    const QString name =
+        host.trimmed().toLower() + QLatin1Char(':') + QString::number(port) + QLatin1Char('/') + account;
     return QStringLiteral("devices/") + QString::fromLatin1(name.toUtf8().toHex());
 }
 

@@ -41,9 +41,9 @@ QString key(const QString& id)
         return folded;
     UErrorCode status = U_ZERO_ERROR;
     QString skeleton(folded.size() * 2 + 16, Qt::Uninitialized);
-    int32_t length = uspoof_getSkeleton(spoof, 0, reinterpret_cast<const UChar*>(folded.utf16()),
-                                        int32_t(folded.size()), reinterpret_cast<UChar*>(skeleton.data()),
-                                        int32_t(skeleton.size()), &status);
+    int32_t length =
+        uspoof_getSkeleton(spoof, 0, reinterpret_cast<const UChar*>(folded.utf16()), int32_t(folded.size()),
+                           reinterpret_cast<UChar*>(skeleton.data()), int32_t(skeleton.size()), &status);
     if (status == U_BUFFER_OVERFLOW_ERROR) {
         status = U_ZERO_ERROR;
         skeleton.resize(length);

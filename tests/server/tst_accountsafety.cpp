@@ -97,11 +97,20 @@ void TestAccountSafety::passwordChangeNeedsTheCurrentPassword_data()
     QTest::addColumn<QString>("current");
     QTest::addColumn<QString>("newPassword");
     QTest::addColumn<QString>("word");
-    QTest::newRow("desk PC left logged in, no current password") << false << "" << "taken-over" << "CURRENT_PASSWORD_REQUIRED";
-    QTest::newRow("a token alone") << true << "" << "taken-over" << "CURRENT_PASSWORD_REQUIRED";
-    QTest::newRow("a wrong current password") << true << "guess-1" << "taken-over" << "WRONG_PASSWORD";
-    QTest::newRow("the details alone, as documented") << false << "" << "" << "UPDATE_SUCCESSFULLY";
-    QTest::newRow("the owner, with the current password") << true << Password << "pw-654321" << "UPDATE_SUCCESSFULLY";
+    QTest::newRow("desk PC left logged in, no current password") << false << ""
+                                                                 << "taken-over"
+                                                                 << "CURRENT_PASSWORD_REQUIRED";
+    QTest::newRow("a token alone") << true << ""
+                                   << "taken-over"
+                                   << "CURRENT_PASSWORD_REQUIRED";
+    QTest::newRow("a wrong current password") << true << "guess-1"
+                                              << "taken-over"
+                                              << "WRONG_PASSWORD";
+    QTest::newRow("the details alone, as documented") << false << ""
+                                                      << ""
+                                                      << "UPDATE_SUCCESSFULLY";
+    QTest::newRow("the owner, with the current password") << true << Password << "pw-654321"
+                                                          << "UPDATE_SUCCESSFULLY";
 }
 
 void TestAccountSafety::passwordChangeNeedsTheCurrentPassword()
@@ -117,7 +126,8 @@ void TestAccountSafety::passwordChangeNeedsTheCurrentPassword()
         desk.setToken(tokenOf(ourLogin(desk, id, Password), "SESSION"));
     else
         QCOMPARE(m_fx->login(desk, id, Password), QStringLiteral("PASS"));
-    UserUpdateQuery update{id, newPassword, QStringLiteral("Ann"), QStringLiteral("123"), QStringLiteral("a@b.org"), {}};
+    UserUpdateQuery update{id, newPassword, QStringLiteral("Ann"), QStringLiteral("123"), QStringLiteral("a@b.org"),
+                           {}};
     update.currentPassword = current;
     QCOMPARE(desk.send(update).word(), word);
     // The password is still the one the owner knows unless the owner changed it.
@@ -138,12 +148,25 @@ void TestAccountSafety::detailsFollowTheAccountFieldRule_data()
     QTest::addColumn<QString>("email");
     QTest::addColumn<QString>("newPassword");
     QTest::addColumn<QString>("word");
-    QTest::newRow("control character in the name") << "Bea\x1b[2J" << "" << "" << "INVALID_ACCOUNT_FIELD";
-    QTest::newRow("5000-character name") << QString(5000, QLatin1Char('b')) << "" << "" << "INVALID_ACCOUNT_FIELD";
-    QTest::newRow("formula for a spreadsheet as the e-mail") << "Bea" << "=HYPERLINK(\"http://x\")" << ""
+    QTest::newRow("control character in the name") << "Bea\x1b[2J"
+                                                   << ""
+                                                   << ""
+                                                   << "INVALID_ACCOUNT_FIELD";
+    QTest::newRow("5000-character name") << QString(5000, QLatin1Char('b')) << ""
+                                         << ""
+                                         << "INVALID_ACCOUNT_FIELD";
+    QTest::newRow("formula for a spreadsheet as the e-mail") << "Bea"
+                                                             << "=HYPERLINK(\"http://x\")"
+                                                             << ""
                                                              << "INVALID_ACCOUNT_FIELD";
-    QTest::newRow("one-character password") << "Bea" << "" << "x" << "INVALID_ACCOUNT_FIELD";
-    QTest::newRow("plain details") << "Bea 贝" << "bea@example.org" << "" << "UPDATE_SUCCESSFULLY";
+    QTest::newRow("one-character password") << "Bea"
+                                            << ""
+                                            << "x"
+                                            << "INVALID_ACCOUNT_FIELD";
+    QTest::newRow("plain details") << "Bea 贝"
+                                   << "bea@example.org"
+                                   << ""
+                                   << "UPDATE_SUCCESSFULLY";
 }
 
 void TestAccountSafety::detailsFollowTheAccountFieldRule()
