@@ -111,6 +111,7 @@ void MainWindow::startSearch()
         QMessageBox::warning(this, QStringLiteral("Error!"), FormChecks::yearMessage());
         return;
     }
+    searchFailed = false;
     searchChannel.start();
     searchButton->setEnabled(false);
     stopButton->setEnabled(true);
@@ -131,10 +132,12 @@ void MainWindow::updateListWidget()
         const std::optional<QStringList> row = Reply::rowOf(frame, Reply::BookRowSize);
         if (!row) {
             // A frame of one string is a refusal in place of the rows (the login has ended, say).
-            if (frame.size() == 1)
+            if (frame.size() == 1) {
+                searchFailed = true;
                 Refusals::report(this, frame);
-            else
+            } else {
                 qDebug() << "Book row of" << frame.size() << "fields ignored";
+            }
             continue;
         }
         QStringList columns = row->mid(0, Reply::BookRowSize - 1);
@@ -149,6 +152,7 @@ void MainWindow::updateListWidget()
 
 void MainWindow::getError()
 {
+    searchFailed = true;
     searchChannel.reportError(this);
     finishSearch();
 }
@@ -164,6 +168,9 @@ void MainWindow::finishSearch()
     searchButton->setEnabled(true);
     stopButton->setEnabled(false);
     ListColumns::fit(bookList);
+    // A search that failed ends with its error alone: "Find 0 result" would read as "no such book".
+    if (searchFailed)
+        return;
     const int rows = bookList->topLevelItemCount();
     QMessageBox::information(this, QStringLiteral("Searching completed"),
                              QStringLiteral("Find ") + QString::number(rows) + QStringLiteral(" result"));

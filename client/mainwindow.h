@@ -99,6 +99,7 @@ private:
     // Ends a search (stop button, end of stream or error): closes the channel, resets the buttons and
     // reports how many rows the list holds.
     void finishSearch();
+    bool searchFailed = false; // the running search was refused or lost: no count at its end
     // Ends the login here and, when someone was logged in, on the server (token and user ID as they
     // are now). `wait` blocks until the notice is written, for quitting.
     void endLogin(bool wait);

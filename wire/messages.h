@@ -41,6 +41,8 @@ constexpr QLatin1String AuditLog{"QUERY_AUDIT_LOG"};
 constexpr QLatin1String UserDetails{"QUERY_USER_DETAILS"};
 constexpr QLatin1String DeleteUnconfirmed{"QUERY_DELETE_UNCONFIRMED"};
 constexpr QLatin1String RegistrationState{"QUERY_REGISTRATION_STATE"};
+constexpr QLatin1String EditUser{"QUERY_EDIT_USER"};
+constexpr QLatin1String ResetPassword{"QUERY_RESET_PASSWORD"};
 
 // Number of documented fields after the code, or -1 for a code that is not a query code.
 int fieldCount(const QString& code);
@@ -70,6 +72,8 @@ constexpr QLatin1String RegisterSuccessfully{"REGISTER_SUCCESSFULLY"};
 constexpr QLatin1String Device{"DEVICE"};
 constexpr QLatin1String DeleteUnconfirmedSuccessfully{"DELETE_UNCONFIRMED_SUCCESSFULLY"};
 constexpr QLatin1String RegistrationState{"REGISTRATION_STATE"};
+constexpr QLatin1String EditUserSuccessfully{"EDIT_USER_SUCCESSFULLY"};
+constexpr QLatin1String ResetPasswordSuccessfully{"RESET_PASSWORD_SUCCESSFULLY"};
 constexpr QLatin1String RenewBookSuccessfully{"RENEW_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String PlaceHoldSuccessfully{"PLACE_HOLD_SUCCESSFULLY"};
 constexpr QLatin1String CancelHoldSuccessfully{"CANCEL_HOLD_SUCCESSFULLY"};
@@ -303,6 +307,18 @@ struct RegistrationStateQuery {
     static RegistrationStateQuery from(const QStringList&) { return {}; }
 };
 
+// Staff correct a reader's details (the account field rule applies).
+struct EditUserQuery {
+    QString userId, name, studentNumber, phoneNumber, email, userInfo;
+    WIRE_REQUEST(EditUserQuery, Query::EditUser, 6, userId, name, studentNumber, phoneNumber, email, userInfo)
+};
+
+// Staff give a reader who forgot the password a one-time one, to be replaced at the next login.
+struct ResetPasswordQuery {
+    QString userId;
+    WIRE_REQUEST(ResetPasswordQuery, Query::ResetPassword, 1, userId)
+};
+
 namespace Wire {
 
 template <class... Requests> struct RequestList {
@@ -315,7 +331,7 @@ using Requests =
                 DeleteUserQuery, EscalateUserQuery, DegradeUserQuery, UserBorrowBookQuery, ReturnBookQuery,
                 BorrowBookQuery, DeleteBookQuery, AddBookQuery, LogoutQuery, UserLoansQuery, OverdueLoansQuery,
                 RenewBookQuery, PlaceHoldQuery, CancelHoldQuery, UserHoldsQuery, CheckinBookQuery, AuditLogQuery,
-                UserDetailsQuery, DeleteUnconfirmedQuery, RegistrationStateQuery>;
+                UserDetailsQuery, DeleteUnconfirmedQuery, RegistrationStateQuery, EditUserQuery, ResetPasswordQuery>;
 
 // Calls `visit(Request{})` with the request type of the code; false for an unknown code.
 template <class Visit, class... Rs> bool visitRequestType(const QString& code, Visit&& visit, RequestList<Rs...>)

@@ -54,7 +54,8 @@
     X(RegistrationClosed, "REGISTRATION_CLOSED") /* [registration] maxUnconfirmed accounts wait */                     \
     X(TooManyRegistrations, "TOO_MANY_REGISTRATIONS") /* from this address or network within the hour */               \
     X(HoldLimitReached, "HOLD_LIMIT_REACHED") /* [circulation] maxHolds of the reader's level */                       \
-    X(BadNetwork, "BAD_NETWORK") /* not an address or a network */
+    X(BadNetwork, "BAD_NETWORK") /* not an address or a network */                                                     \
+    X(RenewTooEarly, "RENEW_TOO_EARLY") /* before [circulation] renewWithinDays of the due date */
 
 // What a stored change did, as the audit trail records it.
 #define WIRE_AUDIT_ACTIONS(X)                                                                                          \
@@ -72,7 +73,9 @@
     X(CancelHold, "CANCEL_HOLD")                                                                                       \
     X(CheckinBook, "CHECKIN_BOOK")                                                                                     \
     X(DeleteUnconfirmed, "DELETE_UNCONFIRMED")                                                                         \
-    X(ExpireUnconfirmed, "EXPIRE_UNCONFIRMED")
+    X(ExpireUnconfirmed, "EXPIRE_UNCONFIRMED")                                                                         \
+    X(EditAccount, "EDIT_ACCOUNT")                                                                                     \
+    X(ResetPassword, "RESET_PASSWORD")
 
 #define WIRE_ENUMERATOR(name, spelling) name,
 #define WIRE_SPELLING(name, spelling) QLatin1String(spelling),
@@ -145,6 +148,8 @@ constexpr bool isLoanHistory(AuditAction action)
     case AuditAction::DeleteBook:
     case AuditAction::DeleteUnconfirmed:
     case AuditAction::ExpireUnconfirmed:
+    case AuditAction::EditAccount:
+    case AuditAction::ResetPassword:
         return false;
     }
     return false;

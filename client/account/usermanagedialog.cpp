@@ -78,6 +78,7 @@ UserManageDialog::UserManageDialog(QWidget* parent)
 
 void UserManageDialog::startListing(OperationChannel& channel, OperationChannel& other)
 {
+    listingFailed = false;
     other.close();
     channel.start();
     // Clearing destroys every row, the pending row operation's among them.
@@ -118,8 +119,10 @@ void UserManageDialog::readListing(OperationChannel& channel, void (UserManageDi
             row = Reply::rowOf(frame, Reply::UserRowSize);
         if (!row) {
             // A frame of one string is a refusal in place of the rows (no administrator, say).
-            if (frame.size() == 1)
+            if (frame.size() == 1) {
+                listingFailed = true;
                 Refusals::report(this, frame);
+            }
             else
                 qDebug() << "User row of" << frame.size() << "fields ignored";
             continue;
@@ -149,12 +152,14 @@ void UserManageDialog::getUnconfirmUserInfo()
 
 void UserManageDialog::getError()
 {
+    listingFailed = true;
     searchChannel.reportError(this);
     finishSearch();
 }
 
 void UserManageDialog::getUnconfirmUserError()
 {
+    listingFailed = true;
     unconfirmChannel.reportError(this);
     finishUnconfirmSearch();
 }
@@ -173,6 +178,9 @@ void UserManageDialog::finishUnconfirmSearch()
 
 void UserManageDialog::reportCount()
 {
+    // A listing that failed ends with its error alone.
+    if (listingFailed)
+        return;
     // Plural for every count: "Find 1 results".
     QMessageBox::information(this, QStringLiteral("Searching completes"),
                              QStringLiteral("Find ") + QString::number(userList->topLevelItemCount())

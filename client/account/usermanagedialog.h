@@ -60,6 +60,7 @@ private:
     void finishSearch();
     void finishUnconfirmSearch();
     void reportCount();
+    bool listingFailed = false;
 
     // Row operations. begin takes the current row and remembers what to send for it; false (and
     // nothing started) when there is no current row or another row operation is pending.

@@ -91,6 +91,8 @@ QString message(Refusal refusal)
         return QStringLiteral("这台电脑所在的网络最近注册的账号太多，请一小时后再试。");
     case Refusal::HoldLimitReached:
         return QStringLiteral("预约数量已达上限，请先取消一些预约。");
+    case Refusal::RenewTooEarly:
+        return QStringLiteral("还不能续借：临近到期时才能续借%1。");
     case Refusal::BadNetwork:
         return QStringLiteral("请填写一个地址或网段，例如 192.0.2.7 或 192.0.2.0/24。");
     }
@@ -113,6 +115,10 @@ QString message(const QString& word, const QString& detail)
     const std::optional<Refusal> refusal = Wire::refusalNamed(word);
     if (!refusal)
         return QStringLiteral("服务器拒绝了请求（%1）。").arg(word);
+    if (*refusal == Refusal::RenewTooEarly) {
+        const QString firstDay = detail.left(16); // the date and the time to the minute
+        return message(*refusal).arg(firstDay.isEmpty() ? QString() : QStringLiteral("（从 %1 起）").arg(firstDay));
+    }
     if (!Wire::isLoginThrottle(*refusal))
         return message(*refusal);
     bool ok = false;

@@ -58,9 +58,10 @@ public:
     // Drops ended sessions; run from a timer, not from a request.
     virtual void sweep() = 0;
 
-    // Whether this session's account is known to have a password its owner chose. An account never
-    // gets a generated password back (the server generates one only for the first account of an
-    // empty library), so once seen, that holds for the rest of the session and needs no more reads.
+    // Whether this session's account is known to have a password its owner chose. An account gets a
+    // generated password only when it is made (the first administrator, an imported reader) or reset
+    // by staff, which ends all its sessions; so once seen, that holds for the rest of the session and
+    // needs no more reads.
     // A session is its key, account and login time together: an address's key passes from one
     // login to the next.
     bool knownChosenPassword(const Session& session) const;

@@ -161,6 +161,8 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
     s.renewOverdueDays =
         readInt(ini, QStringLiteral("circulation/renewOverdueDays"), s.renewOverdueDays, 0, 3650, problems);
     s.holdDays = readInt(ini, QStringLiteral("circulation/holdDays"), s.holdDays, 1, 365, problems);
+    s.renewWithinDays =
+        readInt(ini, QStringLiteral("circulation/renewWithinDays"), s.renewWithinDays, 0, 3650, problems);
     for (int level = Levels::Undergraduate; level <= Levels::SuperAdmin; ++level) {
         const QString name = Levels::englishName(level);
         s.maxHolds[name] =

@@ -65,6 +65,7 @@ struct ServerSettings {
     int maxRenewals = 2;
     int renewOverdueDays = 0; // a loan overdue by more days than this cannot be renewed
     int holdDays = 3; // how long a returned copy is kept for the next reader in its queue
+    int renewWithinDays = 7; // a loan is renewed only this close to its due date
     // [maxHolds], holds at once keyed by English level name
     QHash<QString, int> maxHolds;
     // [security]

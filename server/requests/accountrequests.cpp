@@ -392,6 +392,90 @@ HandlerReply AccountRequests::deleteUnconfirmed(const DeleteUnconfirmedQuery& qu
     return reply;
 }
 
+QString AccountRequests::changeAccountRecord(Storage& storage, const QString& userId,
+                                             const std::function<QString(const AccountRow&)>& change)
+{
+    if (const std::optional<QString> refusal = adminRefusal(storage))
+        return *refusal;
+    if (!storage.lockAccount(userId))
+        return QString();
+    const std::optional<AccountRow> account = storage.account(userId);
+    if (!account)
+        return Wire::word(Refusal::NoSuchUser);
+    if (Levels::code(account->level) >= Levels::Administrator && callerLevel() < Levels::SuperAdmin)
+        return Wire::word(Refusal::SuperAdminRequired);
+    return change(*account);
+}
+
+HandlerReply AccountRequests::editUser(const EditUserQuery& query)
+{
+    const std::optional<AccountFields::Finding> finding = [&]() -> std::optional<AccountFields::Finding> {
+        if (const auto number = AccountFields::problemOf(AccountFields::Field::StudentNumber, query.studentNumber))
+            return AccountFields::Finding{AccountFields::Field::StudentNumber, *number};
+        return AccountFields::detailsProblem(query.name, query.phoneNumber, query.email, query.userInfo);
+    }();
+    if (finding) {
+        HandlerReply reply = word(Refusal::InvalidAccountField);
+        reply.outcome += QStringLiteral(" (") + AccountFields::describe(*finding) + QLatin1Char(')');
+        return reply;
+    }
+    const QString studentNumber = query.studentNumber.trimmed();
+    return writeWord(Reply::EditUserSuccessfully, [&](Storage& storage) -> QString {
+        Storage::WriteTransaction transaction(storage);
+        return changeAccountRecord(storage, query.userId, [&](const AccountRow& account) -> QString {
+            if (!studentNumber.isEmpty() && studentNumber != account.studentNumber
+                && storage.studentNumberTaken(studentNumber))
+                return Wire::word(Refusal::IdTaken);
+            if (!fitsLoginReply(recordOf({account.id, query.name, account.level, QString(), studentNumber,
+                                          query.phoneNumber, query.email, query.userInfo},
+                                         QString())))
+                return Wire::word(Refusal::RecordTooLong);
+            // What changed, old and new, for the trail.
+            QStringList changes;
+            const auto note = [&](const char* field, const QString& before, const QString& after) {
+                if (before != after)
+                    changes.append(QStringLiteral("%1: %2 -> %3").arg(QLatin1String(field), before, after));
+            };
+            note("name", account.name, query.name);
+            note("student number", account.studentNumber, studentNumber);
+            note("phone", account.phone, query.phoneNumber);
+            note("e-mail", account.email, query.email);
+            note("notes", account.info, query.userInfo);
+            if (!storage.editAccount(account.id, query.name, studentNumber, query.phoneNumber, query.email,
+                                     query.userInfo)
+                || !audit(storage, {AuditAction::EditAccount, account.id, {}, changes.join(QStringLiteral("; "))})
+                || !transaction.commit())
+                return QString();
+            return Reply::EditUserSuccessfully;
+        });
+    });
+}
+
+HandlerReply AccountRequests::resetPassword(const ResetPasswordQuery& query)
+{
+    const QString password = PasswordHasher::randomPassword();
+    const QString hash = context().hasher.hash(password);
+    if (hash.isEmpty())
+        return serverError(QStringLiteral("password could not be hashed"));
+    HandlerReply reply = writeFrame(Reply::ResetPasswordSuccessfully, [&](Storage& storage) -> QStringList {
+        Storage::WriteTransaction transaction(storage);
+        const QString word = changeAccountRecord(storage, query.userId, [&](const AccountRow& account) -> QString {
+            if (!storage.setTemporaryPassword(account.id, hash)
+                || !audit(storage, {AuditAction::ResetPassword, account.id, {}, {}}) || !transaction.commit())
+                return QString();
+            return Reply::ResetPasswordSuccessfully;
+        });
+        if (word != Reply::ResetPasswordSuccessfully)
+            return word.isEmpty() ? QStringList() : QStringList{word};
+        // The one-time password goes to the staff member alone, never to the log.
+        return {word, password};
+    });
+    // Whoever was logged in as the reader is out: the next login must choose a new password.
+    if (reply.outcome == Reply::ResetPasswordSuccessfully)
+        context().sessions.endAccount(query.userId);
+    return reply;
+}
+
 QString AccountRequests::changeManagedAccount(Storage& storage, const QString& userId,
                                               const std::function<QString(const AccountRow&)>& change)
 {

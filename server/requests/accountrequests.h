@@ -22,6 +22,8 @@ public:
     HandlerReply userDetails(const UserDetailsQuery& query);
     HandlerReply registrationState(const RegistrationStateQuery& query);
     HandlerReply deleteUnconfirmed(const DeleteUnconfirmedQuery& query);
+    HandlerReply editUser(const EditUserQuery& query);
+    HandlerReply resetPassword(const ResetPasswordQuery& query);
 
 private:
     // Why a new password may not be set now, or nullopt: the current password is needed (and
@@ -34,6 +36,10 @@ private:
     // Super Admin; then `change` decides. Returns the reply word.
     QString changeManagedAccount(Storage& storage, const QString& userId,
                                  const std::function<QString(const AccountRow&)>& change);
+    // The same for the records of an account (details, password): the Super Admin's too, but only by
+    // the Super Admin; an Administrator's only by the Super Admin.
+    QString changeAccountRecord(Storage& storage, const QString& userId,
+                                const std::function<QString(const AccountRow&)>& change);
     // Rows of user accounts for administrators.
     HandlerReply userList(const std::function<QList<AccountRow>(Storage&)>& fetch);
 };

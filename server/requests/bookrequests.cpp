@@ -19,6 +19,9 @@ HandlerReply BookRequests::searchBooks(const BookQuery& query)
         filter.yearFrom = from;
     if (const int to = SearchText::fold(query.yearTo).toInt(&ok); ok)
         filter.yearTo = to;
+    // A range typed the wrong way round (2020 to 2010) means the years between.
+    if (filter.yearFrom && filter.yearTo && *filter.yearFrom > *filter.yearTo)
+        std::swap(filter.yearFrom, filter.yearTo);
 
     QList<BookRow> books;
     QString error;

@@ -125,6 +125,10 @@ HandlerReply CirculationRequests::renewBook(const RenewBookQuery& query)
             return {Wire::word(Refusal::BookOnHold)};
         if (ServerClock::daysOverdue(loan->dueAt, now) > settings.renewOverdueDays)
             return {Wire::word(Refusal::LoanOverdue)};
+        // Renewing right after borrowing would only waste a renewal: not before the last days.
+        const QDateTime firstDay = ServerClock::fromStamp(loan->dueAt).addDays(-settings.renewWithinDays);
+        if (firstDay.isValid() && now < firstDay)
+            return {Wire::word(Refusal::RenewTooEarly), ServerClock::shown(ServerClock::stamp(firstDay))};
         // A new period from today; never earlier than the loan was already due.
         const QString renewed = ServerClock::stamp(settings.dueFrom(now, loan->level));
         const QString due = std::max(renewed, loan->dueAt);

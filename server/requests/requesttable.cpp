@@ -61,6 +61,8 @@ constexpr std::array routes{
     route<&AccountRequests::userDetails>(),
     route<&AccountRequests::registrationState>(),
     route<&AccountRequests::deleteUnconfirmed>(),
+    route<&AccountRequests::editUser>(),
+    route<&AccountRequests::resetPassword>(),
 };
 
 constexpr bool sameCode(QLatin1String a, QLatin1String b)

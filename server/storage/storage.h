@@ -160,6 +160,11 @@ public:
     bool updateAccount(const QString& id, const QString& name, const QString& phone, const QString& email,
                        const QString& info, const QString& newPasswordHash);
     bool setLevel(const QString& id, const QString& level);
+    // Staff's correction of a reader's details.
+    bool editAccount(const QString& id, const QString& name, const QString& studentNumber, const QString& phone,
+                     const QString& email, const QString& info);
+    // A password the holder must replace at the next login (a generated one).
+    bool setTemporaryPassword(const QString& id, const QString& passwordHash);
     // The account goes with its loan history.
     bool deleteAccount(const QString& id);
     // Accounts whose ID or name contains the text (every account for an empty text), by ID.

@@ -65,6 +65,23 @@ bool Storage::updateAccount(const QString& id, const QString& name, const QStrin
     return rows == 1;
 }
 
+bool Storage::editAccount(const QString& id, const QString& name, const QString& studentNumber, const QString& phone,
+                          const QString& email, const QString& info)
+{
+    int rows = 0;
+    change(QStringLiteral("UPDATE accounts SET name = ?, student_number = ?, phone = ?, email = ?, info = ? WHERE id = ?"),
+           {name, SqlValue::nullIfEmpty(studentNumber), phone, email, info, id}, &rows);
+    return rows == 1;
+}
+
+bool Storage::setTemporaryPassword(const QString& id, const QString& passwordHash)
+{
+    int rows = 0;
+    change(QStringLiteral("UPDATE accounts SET password_hash = ?, must_change_password = 1 WHERE id = ?"),
+           {passwordHash, id}, &rows);
+    return rows == 1;
+}
+
 bool Storage::setLevel(const QString& id, const QString& level)
 {
     int rows = 0;

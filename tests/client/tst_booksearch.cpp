@@ -144,8 +144,10 @@ void TestBookSearch::refusedConnection()
 {
     writeRefusedAddress();
     widget<QPushButton>(window.get(), "searchButton")->click();
-    QTRY_COMPARE(boxes->seen(), (QStringList{refusedBox, "Searching completed|Find 0 result"}));
-    QVERIFY(widget<QPushButton>(window.get(), "searchButton")->isEnabled());
+    // The error alone: a count of 0 would read as "no such book".
+    QTRY_VERIFY(widget<QPushButton>(window.get(), "searchButton")->isEnabled());
+    QTest::qWait(100);
+    QCOMPARE(boxes->seen(), QStringList{refusedBox});
 }
 
 void TestBookSearch::secondSearchClearsTheList()

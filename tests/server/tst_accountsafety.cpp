@@ -22,6 +22,8 @@ private slots:
     void guessesElsewhereDoNotLockTheOwnerOut();
     void sessionsAndThrottleGoByTheServerClock();
     void registrationFloodCannotCloseRegistration();
+    void staffCorrectReaders_data();
+    void staffCorrectReaders();
 
 private:
     // Logs in as our client does (the word "SESSION", and a device token when given); the reply.
@@ -56,8 +58,10 @@ void TestAccountSafety::initTestCase()
     const WireClient admin = m_fx->client(1);
     QCOMPARE(m_fx->login(admin, QStringLiteral("admin"), QString::fromLatin1(ServerFixture::AdminPassword)),
              QStringLiteral("PASS"));
-    for (const char* id : {"ann", "bea", "cat", "dan", "eve"})
+    for (const char* id : {"ann", "bea", "cat", "dan", "eve", "fay"})
         QVERIFY(m_fx->createUser(admin, QLatin1String(id), Password, Levels::Undergraduate));
+    for (const char* id : {"deputy", "second"})
+        QVERIFY(m_fx->createUser(admin, QLatin1String(id), Password, Levels::Administrator));
 }
 
 void TestAccountSafety::cleanupTestCase()
@@ -326,6 +330,65 @@ void TestAccountSafety::registrationFloodCannotCloseRegistration()
     restart();
     QCOMPARE(m_fx->userRow(m_fx->client(1), QStringLiteral("late1")), QStringList());
     QCOMPARE(m_fx->userRow(m_fx->client(1), QStringLiteral("ann")).value(0), QStringLiteral("ann"));
+}
+
+// Staff correct a reader's details and give a reader who forgot the password a one-time one; an
+// Administrator cannot do either to another Administrator or the Super Admin.
+void TestAccountSafety::staffCorrectReaders_data()
+{
+    QTest::addColumn<QString>("staff");
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<QString>("editWord");
+    QTest::addColumn<QString>("resetWord");
+    QTest::newRow("an Administrator, a reader") << "deputy" << "fay" << "EDIT_USER_SUCCESSFULLY"
+                                                << "RESET_PASSWORD_SUCCESSFULLY";
+    QTest::newRow("an Administrator, another Administrator") << "deputy" << "second" << "SUPER_ADMIN_REQUIRED"
+                                                             << "SUPER_ADMIN_REQUIRED";
+    QTest::newRow("an Administrator, the Super Admin") << "deputy" << "admin" << "SUPER_ADMIN_REQUIRED"
+                                                       << "SUPER_ADMIN_REQUIRED";
+    QTest::newRow("the Super Admin, an Administrator") << "admin" << "second" << "EDIT_USER_SUCCESSFULLY"
+                                                       << "RESET_PASSWORD_SUCCESSFULLY";
+    QTest::newRow("a reader") << "ann" << "fay" << "ADMIN_REQUIRED" << "ADMIN_REQUIRED";
+    QTest::newRow("nobody of that name") << "admin" << "nobody" << "NO_SUCH_USER" << "NO_SUCH_USER";
+}
+
+void TestAccountSafety::staffCorrectReaders()
+{
+    QFETCH(QString, staff);
+    QFETCH(QString, reader);
+    QFETCH(QString, editWord);
+    QFETCH(QString, resetWord);
+    WireClient desk = m_fx->client(200);
+    const QString staffPassword =
+        staff == QLatin1String("admin") ? QString::fromLatin1(ServerFixture::AdminPassword) : Password;
+    desk.setToken(tokenOf(ourLogin(desk, staff, staffPassword), "SESSION"));
+    WireClient readerPc = m_fx->client(201);
+    if (reader != QLatin1String("nobody") && reader != QLatin1String("admin"))
+        readerPc.setToken(tokenOf(ourLogin(readerPc, reader, Password), "SESSION"));
+
+    QCOMPARE(desk.send(EditUserQuery{reader, QStringLiteral("Corrected Name"), QStringLiteral("S-") + reader,
+                                     QStringLiteral("555"), QStringLiteral("fixed@example.org"), QStringLiteral("n")})
+                 .word(),
+             editWord);
+    QCOMPARE(desk.send(EditUserQuery{reader, QStringLiteral("Bad\x1b"), {}, {}, {}, {}}).word(),
+             QStringLiteral("INVALID_ACCOUNT_FIELD"));
+    const WireClient::Reply reset = desk.send(ResetPasswordQuery{reader});
+    QCOMPARE(reset.word(), resetWord);
+    if (resetWord != QLatin1String("RESET_PASSWORD_SUCCESSFULLY"))
+        return;
+    QCOMPARE(m_fx->userRow(desk, reader).value(1), QStringLiteral("Corrected Name"));
+    // The reader's sessions ended; the one-time password works for choosing a new one, nothing else.
+    const QString oneTime = reset.frames.value(0).value(1);
+    QVERIFY(oneTime.size() >= 12);
+    QCOMPARE(readerPc.send(UserLoansQuery{reader}).word(), QStringLiteral("SESSION_EXPIRED"));
+    QCOMPARE(m_fx->login(m_fx->client(202), reader, Password), QStringLiteral("WRONG_PASSWORD"));
+    WireClient fresh = m_fx->client(203);
+    fresh.setToken(tokenOf(ourLogin(fresh, reader, oneTime), "SESSION"));
+    QCOMPARE(fresh.send(UserLoansQuery{reader}).word(), QStringLiteral("PASSWORD_CHANGE_REQUIRED"));
+    UserUpdateQuery choose{reader, Password, QStringLiteral("Corrected Name"), {}, {}, {}};
+    choose.currentPassword = oneTime;
+    QCOMPARE(fresh.send(choose).word(), QStringLiteral("UPDATE_SUCCESSFULLY"));
+    QCOMPARE(fresh.send(UserLoansQuery{reader}).word(), QString());
 }
 
 QTEST_GUILESS_MAIN(TestAccountSafety)

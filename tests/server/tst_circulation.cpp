@@ -79,6 +79,8 @@ void TestCirculation::initTestCase()
     m_server.setSetting(QStringLiteral("admin/initialPassword"), QString::fromLatin1(ServerFixture::AdminPassword));
     m_server.setSetting(QStringLiteral("catalogue/seed"), QStringLiteral("seed.csv"));
     m_server.setSetting(QStringLiteral("loanPeriods/Postgraduate"), 45);
+    // Renewals from the first day of a 30-day loan; a 45-day loan only in its last 30 days.
+    m_server.setSetting(QStringLiteral("circulation/renewWithinDays"), 30);
     QVERIFY2(m_server.start(), qPrintable(m_server.errorText()));
     m_fx = std::make_unique<ServerFixture>(m_server);
     const WireClient admin = m_fx->client(1);
@@ -166,6 +168,10 @@ void TestCirculation::circulationStory_data()
     row("bob borrows B5", 0, 3, borrow("B5", "bob"), ok);
     row("a reader cannot renew another's loan", 0, 3, ask(Query::RenewBook, {"B1", "bob"}), "^NOT_BORROWED_BY_USER$");
     row("nor for another account", 0, 3, ask(Query::RenewBook, {"B1", "ann"}), "^NOT_LOGGED_IN$");
+    row("pat borrows B9 for 45 days", 0, 5, borrow("B9", "pat"), ok);
+    row("a renewal too early says from when", 0, 5, ask(Query::RenewBook, {"B9", "pat"}),
+        "^RENEW_TOO_EARLY\\|" + Date + "$");
+    row("pat returns B9", 0, 5, giveBack("B9", "pat"), "^RETURN_BOOK_SUCCESSFULLY$");
     row("ann renews B1", 0, 2, ask(Query::RenewBook, {"B1", "ann"}), "^RENEW_BOOK_SUCCESSFULLY\\|" + Date + "$");
     row("staff renew B1 for ann", 0, 1, ask(Query::RenewBook, {"B1", "ann"}),
         "^RENEW_BOOK_SUCCESSFULLY\\|" + Date + "$");
