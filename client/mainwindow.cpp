@@ -57,6 +57,8 @@ MainWindow::MainWindow()
                              stopButton, bookList});
     // Title, author, category, publisher share the room; year, number, state and level fit their texts.
     ListColumns::setUp(bookList, {4, 2, 1, 2, 0, 0, 0, 0});
+    ListColumns::reserve(bookList, 6, ListColumns::bookStates());
+    ListColumns::reserve(bookList, 7, ListColumns::levelNames());
 
     searchChannel.wire(this, &MainWindow::sendSearchingRequest, &MainWindow::updateListWidget, &MainWindow::getError);
     loginChannel.wire(this, &MainWindow::sendLoginRequest, &MainWindow::getLoginInfo, &MainWindow::getErrorLogin);
@@ -86,6 +88,7 @@ void MainWindow::enterGuestState()
     user = UserInfo::guest();
     actionInfo->setEnabled(false);
     actionLogin->setEnabled(true);
+    actionLogout->setEnabled(false);
     menuAdmin->setEnabled(false);
     actionBorrowBook->setEnabled(false);
     actionHolds->setEnabled(false);
@@ -97,6 +100,7 @@ void MainWindow::enterLoggedInState(const UserInfo& account)
     setWindowTitle(QStringLiteral("Welcome ") + user.name + QStringLiteral("!"));
     actionInfo->setEnabled(true);
     actionLogin->setEnabled(false);
+    actionLogout->setEnabled(true);
     actionBorrowBook->setEnabled(true);
     actionHolds->setEnabled(true);
     if (user.checkPermission(QStringLiteral("Administrator")))

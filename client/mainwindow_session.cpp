@@ -51,10 +51,9 @@ void MainWindow::endLogin(bool wait)
     logoutChannel.start();
     if (!wait)
         return;
-    // Quitting: the event loop is about to end, so the notice is written before the window goes.
-    QTcpSocket& socket = logoutChannel.socket();
-    if (socket.waitForConnected(1000))
-        socket.waitForBytesWritten(1000);
+    // Quitting: the event loop is about to end, so the notice is written (through TLS when on) before
+    // the window goes, within a short bound.
+    logoutChannel.flush(2000);
     logoutChannel.close();
 }
 
@@ -163,6 +162,12 @@ void MainWindow::getLoginInfo()
             if (loginPassed)
                 DeviceTokenFile::save(TlsSettings::pathBeside(loginChannel.addressFile()), address.host,
                                       quint16(address.port), user.id, frame.value(1));
+        } else if (word == Wire::spelling(Refusal::PasswordChangeRequired)) {
+            // A generated password: the new one is chosen before anything else.
+            if (loginPassed) {
+                QMessageBox::information(this, QStringLiteral("Error!"), Refusals::message(word));
+                LoginSession::instance().announcePasswordChangeRequired();
+            }
         } else if (word == Reply::WrongId) {
             QMessageBox::warning(boxParent, QStringLiteral("Error!"), tr("Wrong user name!"));
         } else if (Refusals::isLoginThrottle(word) || word == Wire::spelling(Refusal::ServerError)) {
@@ -200,6 +205,7 @@ void MainWindow::bookWindow(QTreeWidgetItem* item, int)
     auto* dialog = new BookDialog(user, book, item, this);
     connect(dialog, &BookDialog::deleteSuccessfully, this, &MainWindow::deleteBook);
     connect(dialog, &BookDialog::borrowSuccessfully, this, &MainWindow::borrowBook);
+    connect(dialog, &BookDialog::loginWanted, this, &MainWindow::userLoginWindow);
 }
 
 void MainWindow::deleteBook(BookDialog* dialog)

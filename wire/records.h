@@ -172,12 +172,13 @@ struct LoanRecord {
     WIRE_FIELDS(LoanRecord, name, author, type, press, year, number, borrowedAt)
 };
 
-// A row of "QUERY_USER_LOANS": the borrowed-book row, then when it falls due and how often it was renewed.
+// A row of "QUERY_USER_LOANS": the borrowed-book row, then when it falls due, how often it was renewed
+// and how many renewals are left.
 struct UserLoanRecord {
-    static constexpr int Size = 9;
+    static constexpr int Size = 10;
     LoanRecord loan;
-    QString dueAt, renewals;
-    WIRE_FIELDS(UserLoanRecord, loan, dueAt, renewals)
+    QString dueAt, renewals, renewalsLeft;
+    WIRE_FIELDS(UserLoanRecord, loan, dueAt, renewals, renewalsLeft)
 };
 
 // A row of "QUERY_OVERDUE_LOANS", most overdue first.
@@ -198,9 +199,9 @@ struct HoldRecord {
 // What a check-in at the desk answers after "RETURN_BOOK_SUCCESSFULLY": whose loan ended, how late it
 // was, and who the copy is now kept for (empty when nobody waits).
 struct CheckinRecord {
-    static constexpr int Size = 4;
-    QString userId, name, daysOverdue, nextHolder;
-    WIRE_FIELDS(CheckinRecord, userId, name, daysOverdue, nextHolder)
+    static constexpr int Size = 5;
+    QString userId, name, daysOverdue, nextHolder, nextHolderName;
+    WIRE_FIELDS(CheckinRecord, userId, name, daysOverdue, nextHolder, nextHolderName)
 };
 
 // A row of "QUERY_AUDIT_LOG", newest first.
@@ -213,10 +214,10 @@ struct AuditRecord {
 // A row of "QUERY_USER_DETAILS": the user row, then when the account registered (server's local time)
 // and from which address.
 struct UserDetailRecord {
-    static constexpr int Size = 8;
+    static constexpr int Size = 9;
     UserRecord user;
-    QString registeredAt, registeredFrom;
-    WIRE_FIELDS(UserDetailRecord, user, registeredAt, registeredFrom)
+    QString registeredAt, registeredFrom, notes;
+    WIRE_FIELDS(UserDetailRecord, user, registeredAt, registeredFrom, notes)
 };
 
 static_assert(Wire::widthOf<BookRecord>() == BookRecord::Size);

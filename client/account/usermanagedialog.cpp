@@ -35,6 +35,9 @@ UserManageDialog::UserManageDialog(QWidget* parent)
     : QDialog(parent)
     , registrationState(this)
     , networkDeletion(this)
+    , readerEdit(this)
+    , passwordResetExchange(this)
+    , confirmation(this)
 {
     setupUi(this);
     AccountWindow::mark(this);
@@ -50,10 +53,16 @@ UserManageDialog::UserManageDialog(QWidget* parent)
     connect(deleteNetworkButton, &QPushButton::pressed, this, &UserManageDialog::deleteNetwork);
     connect(&registrationState, &RequestExchange::finished, this, &UserManageDialog::showRegistrationState);
     connect(&networkDeletion, &RequestExchange::finished, this, &UserManageDialog::networkDeleted);
+    connect(editButton, &QPushButton::pressed, this, &UserManageDialog::editReader);
+    connect(resetPasswordButton, &QPushButton::pressed, this, &UserManageDialog::resetPassword);
+    connect(confirmSelectedButton, &QPushButton::pressed, this, &UserManageDialog::confirmSelected);
+    connect(&readerEdit, &RequestExchange::finished, this, &UserManageDialog::readerEdited);
+    connect(&passwordResetExchange, &RequestExchange::finished, this, &UserManageDialog::passwordReset);
+    connect(&confirmation, &RequestExchange::finished, this, &UserManageDialog::confirmed);
 
     // Enter in the search field searches; no button takes Enter, so it never deletes or changes a level.
-    for (QPushButton* button :
-         {deleteButton, escalateButton, degradeButton, searchButton, unconfirmButton, deleteNetworkButton})
+    for (QPushButton* button : {deleteButton, escalateButton, degradeButton, searchButton, unconfirmButton,
+                                deleteNetworkButton, editButton, resetPasswordButton, confirmSelectedButton})
         button->setAutoDefault(false);
     connect(userEdit, &QLineEdit::returnPressed, this, &UserManageDialog::startSearch);
     userEdit->setFocus();
@@ -61,6 +70,7 @@ UserManageDialog::UserManageDialog(QWidget* parent)
         {userEdit, searchButton, unconfirmButton, userList, deleteButton, escalateButton, degradeButton});
     // ID, name and e-mail share the room; student number, phone, level, date and address fit their texts.
     ListColumns::setUp(userList, {2, 2, 0, 0, 3, 0, 0, 0});
+    ListColumns::reserve(userList, 5, ListColumns::levelNames());
 
     searchChannel.wire(this, &UserManageDialog::sendSearchRequest, &UserManageDialog::getInfo,
                        &UserManageDialog::getError);
@@ -122,8 +132,7 @@ void UserManageDialog::readListing(OperationChannel& channel, void (UserManageDi
             if (frame.size() == 1) {
                 listingFailed = true;
                 Refusals::report(this, frame);
-            }
-            else
+            } else
                 qDebug() << "User row of" << frame.size() << "fields ignored";
             continue;
         }

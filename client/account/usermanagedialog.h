@@ -53,6 +53,16 @@ private slots:
     void showRegistrationState(const QList<QStringList>& frames);
     void networkDeleted(const QList<QStringList>& frames);
 
+    // Correcting a reader's record and giving a one-time password (usermanagedialog_records.cpp).
+    void editReader();
+    void readerEdited(const QList<QStringList>& frames);
+    void resetPassword();
+    void passwordReset(const QList<QStringList>& frames);
+    // Every selected Guest raised to 本科生 with one press, one request after the other.
+    void confirmSelected();
+    void confirmNext();
+    void confirmed(const QList<QStringList>& frames);
+
 private:
     // Listings: both fill userList. Starting one drops the other, so their rows never mix.
     void startListing(OperationChannel& channel, OperationChannel& other);
@@ -84,6 +94,12 @@ private:
     RequestExchange registrationState;
     RequestExchange networkDeletion;
     QString deletedNetwork;
+    RequestExchange readerEdit;
+    RequestExchange passwordResetExchange;
+    RequestExchange confirmation;
+    QStringList confirmQueue; // the selected Guests still to raise
+    QStringList confirmedIds; // raised so far in this press
+    EditUserQuery pendingEdit; // sent, and shown in the row once stored
 
     // The row of the pending (or last) row operation. Null once a listing has cleared the list or the
     // row has been deleted: nothing else destroys rows, so it is never left dangling.

@@ -68,6 +68,13 @@ void BookDialog::borrowBook()
     // A second press while the request is out would borrow twice: it is ignored.
     if (borrowChannel.isBusy())
         return;
+    // Nobody logged in: the reader is asked to log in, not told they lack the level.
+    if (user.permission == QStringLiteral("public")) {
+        QMessageBox::warning(this, QStringLiteral("Error"), QStringLiteral("请先登录，再借阅书籍。"));
+        close();
+        emit loginWanted();
+        return;
+    }
     // The level is tested before the state, so a reader without the level never learns the state.
     if (!user.checkPermission(book.permission)) {
         QMessageBox::warning(this, QStringLiteral("Error"), QStringLiteral("您无权限借阅该书籍!!!"));

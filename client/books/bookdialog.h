@@ -28,6 +28,8 @@ public:
 signals:
     void deleteSuccessfully(BookDialog* dialog);
     void borrowSuccessfully(BookDialog* dialog);
+    // A borrow was pressed while nobody is logged in (the reader has been told).
+    void loginWanted();
 
 private slots:
     void borrowBook();

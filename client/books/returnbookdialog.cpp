@@ -28,7 +28,7 @@ ReturnBookDialog::ReturnBookDialog(const UserInfo& user, QWidget* parent)
     ui.cancelButton->setAutoDefault(false);
     ui.renewButton->setAutoDefault(false);
     // Title, author, type and publisher share the room; year, number and the whole dates fit their texts.
-    ListColumns::setUp(ui.bookList, {4, 2, 1, 2, 0, 0, 0, 0});
+    ListColumns::setUp(ui.bookList, {4, 2, 1, 2, 0, 0, 0, 0, 0});
     connect(ui.renewButton, &QPushButton::pressed, this, &ReturnBookDialog::renewBook);
     connect(&dueDates, &RequestExchange::finished, this, &ReturnBookDialog::showDueDates);
     connect(&renewal, &RequestExchange::finished, this, &ReturnBookDialog::renewed);
@@ -130,6 +130,7 @@ void ReturnBookDialog::getReturnError()
 void ReturnBookDialog::showDueDates(const QList<QStringList>& frames)
 {
     constexpr int DueColumn = Reply::BorrowedBookRowSize;
+    constexpr int RenewalsLeftColumn = DueColumn + 1;
     for (const QStringList& frame : frames) {
         const std::optional<QStringList> row = Reply::rowOf(frame, Reply::UserLoanRowSize);
         if (!row)
@@ -137,8 +138,10 @@ void ReturnBookDialog::showDueDates(const QList<QStringList>& frames)
         const UserLoanRecord loan = UserLoanRecord::from(*row);
         for (int i = 0; i < ui.bookList->topLevelItemCount(); ++i) {
             QTreeWidgetItem* item = ui.bookList->topLevelItem(i);
-            if (item->text(5) == loan.loan.number)
+            if (item->text(5) == loan.loan.number) {
                 DueDate::show(item, DueColumn, loan.dueAt);
+                item->setText(RenewalsLeftColumn, loan.renewalsLeft);
+            }
         }
     }
     ListColumns::fit(ui.bookList);
@@ -157,10 +160,15 @@ void ReturnBookDialog::renewed(const QList<QStringList>& frames)
 {
     const QStringList frame = frames.value(0);
     if (frame.value(0) == Reply::RenewBookSuccessfully) {
-        if (QTreeWidgetItem* item = renewItem.item())
+        if (QTreeWidgetItem* item = renewItem.item()) {
             DueDate::show(item, Reply::BorrowedBookRowSize, frame.value(1));
+            bool counted = false;
+            const int left = item->text(Reply::BorrowedBookRowSize + 1).toInt(&counted);
+            if (counted && left > 0)
+                item->setText(Reply::BorrowedBookRowSize + 1, QString::number(left - 1));
+        }
         QMessageBox::information(this, QStringLiteral("PASS"),
-                                 QStringLiteral("续借成功，新的到期日期：%1").arg(frame.value(1)));
+                                 QStringLiteral("续借成功，新的到期日期：%1").arg(DueDate::shortened(frame.value(1))));
     } else if (!frame.isEmpty()) {
         Refusals::report(this, frame);
     }

@@ -2,6 +2,8 @@
 
 #include "accountwindow.h"
 
+#include "auditwords.h"
+#include "listcolumns.h"
 #include "messages.h"
 #include "ui_auditlogdialog.h"
 
@@ -11,6 +13,7 @@ AuditLogDialog::AuditLogDialog(QWidget* parent)
 {
     m_ui->setupUi(this);
     AccountWindow::mark(this);
+    ListColumns::setUp(m_ui->eventList, {0, 1, 0, 0, 1, 0, 3});
     setAttribute(Qt::WA_DeleteOnClose);
     connect(m_ui->searchButton, &QPushButton::clicked, this, &AuditLogDialog::search);
     connect(m_ui->accountEdit, &QLineEdit::returnPressed, this, &AuditLogDialog::search);
@@ -32,7 +35,17 @@ void AuditLogDialog::showRows(const QList<QStringList>& frames)
 {
     m_ui->eventList->clear();
     for (const QStringList& frame : frames) {
-        if (const std::optional<QStringList> row = Reply::rowOf(frame, Reply::AuditRowSize))
-            m_ui->eventList->addTopLevelItem(new QTreeWidgetItem(*row));
+        const std::optional<QStringList> row = Reply::rowOf(frame, Reply::AuditRowSize);
+        if (!row)
+            continue;
+        const AuditRecord entry = AuditRecord::from(*row);
+        QTreeWidgetItem* item =
+            ListColumns::addRow(m_ui->eventList,
+                                {AuditWords::time(entry.at), entry.actor, entry.peer, AuditWords::action(entry.action),
+                                 entry.userId, entry.number, AuditWords::note(entry.detail)});
+        // The words as stored, for whoever reads the server's log beside the window.
+        item->setToolTip(3, entry.action);
+        item->setToolTip(6, entry.detail);
     }
+    ListColumns::fit(m_ui->eventList);
 }

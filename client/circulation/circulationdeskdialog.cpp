@@ -3,6 +3,8 @@
 #include "accountwindow.h"
 
 #include "duedate.h"
+#include "listcolumns.h"
+#include "refusals.h"
 #include "levels.h"
 #include "messages.h"
 #include "ui_circulationdeskdialog.h"
@@ -13,6 +15,9 @@ CirculationDeskDialog::CirculationDeskDialog(QWidget* parent)
 {
     m_ui->setupUi(this);
     AccountWindow::mark(this);
+    ListColumns::setUp(m_ui->loanList, {3, 2, 0, 0, 0, 0});
+    ListColumns::setUp(m_ui->holdList, {0, 3, 0, 0, 0});
+    ListColumns::reserve(m_ui->holdList, 3, ListColumns::bookStates());
     setAttribute(Qt::WA_DeleteOnClose);
     connect(m_ui->readerEdit, &QLineEdit::returnPressed, this, &CirculationDeskDialog::lookUpReader);
     connect(m_ui->checkoutEdit, &QLineEdit::returnPressed, this, &CirculationDeskDialog::checkOut);
@@ -31,11 +36,19 @@ CirculationDeskDialog::CirculationDeskDialog(QWidget* parent)
 
 CirculationDeskDialog::~CirculationDeskDialog() = default;
 
-void CirculationDeskDialog::note(const QString& text, bool refused)
+void CirculationDeskDialog::note(const QString& text, Note kind)
 {
     m_ui->deskLog->insertItem(0, text);
-    if (refused)
-        m_ui->deskLog->item(0)->setForeground(Qt::red);
+    QListWidgetItem* item = m_ui->deskLog->item(0);
+    if (kind == Note::Refused)
+        item->setForeground(Qt::red);
+    if (kind == Note::PutAside) {
+        // The one line that asks the desk to do something with the copy in hand.
+        QFont bold = item->font();
+        bold.setBold(true);
+        item->setFont(bold);
+        item->setForeground(QColor(0x1565c0));
+    }
 }
 
 // The reader ------------------------------------------------------------------------------------------
@@ -60,6 +73,7 @@ void CirculationDeskDialog::showReader(const QList<QStringList>& frames)
             continue;
         const UserRecord user = UserRecord::from(*row);
         m_reader = user.id;
+        m_readerName = QStringLiteral("%1（%2）").arg(user.name, user.id);
         m_ui->readerLabel->setText(
             QStringLiteral("%1  %2  %3  %4  %5")
                 .arg(user.id, user.name, Levels::toChinese(user.permission), user.phoneNumber, user.email));
@@ -86,11 +100,17 @@ void CirculationDeskDialog::showLoans(const QList<QStringList>& frames)
         if (!row)
             continue;
         const UserLoanRecord loan = UserLoanRecord::from(*row);
-        auto* item = new QTreeWidgetItem(
-            {loan.loan.name, loan.loan.author, loan.loan.number, loan.loan.borrowedAt, QString(), loan.renewals});
+        QTreeWidgetItem* item = ListColumns::addRow(
+            m_ui->loanList,
+            {loan.loan.name, loan.loan.author, loan.loan.number, loan.loan.borrowedAt, QString(), loan.renewalsLeft});
         DueDate::show(item, 4, loan.dueAt);
-        m_ui->loanList->addTopLevelItem(item);
+        if (loan.loan.number == m_checkedOutNumber) {
+            note(QStringLiteral("%1《%2》借给 %3，到期 %4")
+                     .arg(loan.loan.number, loan.loan.name, m_readerName, DueDate::shortened(loan.dueAt)));
+            m_checkedOutNumber.clear();
+        }
     }
+    ListColumns::fit(m_ui->loanList);
 }
 
 void CirculationDeskDialog::showHolds(const QList<QStringList>& frames)
@@ -98,8 +118,9 @@ void CirculationDeskDialog::showHolds(const QList<QStringList>& frames)
     m_ui->holdList->clear();
     for (const QStringList& frame : frames) {
         if (const std::optional<QStringList> row = Reply::rowOf(frame, Reply::HoldRowSize))
-            m_ui->holdList->addTopLevelItem(new QTreeWidgetItem(*row));
+            ListColumns::addRow(m_ui->holdList, *row);
     }
+    ListColumns::fit(m_ui->holdList);
 }
 
 // Check-out, check-in, renewal ----------------------------------------------------------------------------
@@ -110,7 +131,7 @@ void CirculationDeskDialog::checkOut()
     if (number.isEmpty())
         return;
     if (m_reader.isEmpty()) {
-        note(QStringLiteral("请先输入读者ID"), true);
+        note(QStringLiteral("请先输入读者ID"), Note::Refused);
         m_ui->readerEdit->setFocus();
         return;
     }
@@ -124,10 +145,13 @@ void CirculationDeskDialog::checkedOut(const QList<QStringList>& frames)
 {
     const QStringList frame = frames.value(0);
     if (frame.value(0) == Reply::BorrowBookSuccessfully) {
-        note(QStringLiteral("%1 借给 %2").arg(m_checkoutNumber, m_reader));
+        // The line with the title and due date is written when the reader's loans have come back.
+        m_checkedOutNumber = m_checkoutNumber;
         reloadReader();
     } else if (!RequestExchange::reportIfLoginEnded(this, frame)) {
-        note(QStringLiteral("%1 未借出：%2").arg(m_checkoutNumber, RequestExchange::refusalText(frame)), true);
+        note(QStringLiteral("%1 未借出：%2")
+                 .arg(m_checkoutNumber, Refusals::aboutReader(frame.value(0), frame.value(1))),
+             Note::Refused);
     }
 }
 
@@ -145,16 +169,22 @@ void CirculationDeskDialog::checkedIn(const QList<QStringList>& frames)
     const QStringList frame = frames.value(0);
     if (frame.value(0) != Reply::ReturnBookSuccessfully) {
         if (!RequestExchange::reportIfLoginEnded(this, frame))
-            note(QStringLiteral("%1 未还：%2").arg(m_checkinNumber, RequestExchange::refusalText(frame)), true);
+            note(QStringLiteral("%1 未还：%2")
+                     .arg(m_checkinNumber, Refusals::aboutReader(frame.value(0), frame.value(1))),
+                 Note::Refused);
         return;
     }
     const CheckinRecord receipt = CheckinRecord::from(frame.mid(1));
     QString text = QStringLiteral("%1 已还：%2（%3）").arg(m_checkinNumber, receipt.userId, receipt.name);
     if (receipt.daysOverdue.toInt() > 0)
         text += QStringLiteral("，逾期 %1 天").arg(receipt.daysOverdue);
-    note(text, receipt.daysOverdue.toInt() > 0);
-    if (!receipt.nextHolder.isEmpty())
-        note(QStringLiteral("请将 %1 放到预约架，留给 %2").arg(m_checkinNumber, receipt.nextHolder));
+    note(text, receipt.daysOverdue.toInt() > 0 ? Note::Refused : Note::Done);
+    if (!receipt.nextHolder.isEmpty()) {
+        const QString holder = receipt.nextHolderName.isEmpty()
+            ? receipt.nextHolder
+            : QStringLiteral("%1（%2）").arg(receipt.nextHolderName, receipt.nextHolder);
+        note(QStringLiteral("请将 %1 放到预约架，留给 %2").arg(m_checkinNumber, holder), Note::PutAside);
+    }
     if (receipt.userId == m_reader || receipt.nextHolder == m_reader)
         reloadReader();
 }
@@ -171,9 +201,10 @@ void CirculationDeskDialog::renewed(const QList<QStringList>& frames)
 {
     const QStringList frame = frames.value(0);
     if (frame.value(0) == Reply::RenewBookSuccessfully) {
-        note(QStringLiteral("%1 续借到 %2").arg(m_renewNumber, frame.value(1)));
+        note(QStringLiteral("%1 续借到 %2").arg(m_renewNumber, DueDate::shortened(frame.value(1))));
         reloadReader();
     } else if (!RequestExchange::reportIfLoginEnded(this, frame)) {
-        note(QStringLiteral("%1 未续借：%2").arg(m_renewNumber, RequestExchange::refusalText(frame)), true);
+        note(QStringLiteral("%1 未续借：%2").arg(m_renewNumber, Refusals::aboutReader(frame.value(0), frame.value(1))),
+             Note::Refused);
     }
 }

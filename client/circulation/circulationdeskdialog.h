@@ -39,7 +39,9 @@ private:
     void renew();
     void renewed(const QList<QStringList>& frames);
     // A line of the desk's log, newest on top; refusals in red.
-    void note(const QString& text, bool refused = false);
+    // A line of the desk's log, newest first: done, refused (red), or a copy to put aside (bold, blue).
+    enum class Note { Done, Refused, PutAside };
+    void note(const QString& text, Note kind = Note::Done);
 
     std::unique_ptr<Ui::CirculationDeskDialog> m_ui;
     RequestExchange m_readerLookup{this, UserRecord::Size};
@@ -49,5 +51,7 @@ private:
     RequestExchange m_checkin{this};
     RequestExchange m_renewal{this};
     QString m_reader;
+    QString m_readerName; // "name（ID）" of the reader served
+    QString m_checkedOutNumber; // lent: its line waits for the reader's loans with its title and due date
     QString m_checkoutNumber, m_checkinNumber, m_renewNumber; // the copy each exchange is about
 };

@@ -13,10 +13,19 @@ inline bool hasPassed(const QString& shown, const QDateTime& now = QDateTime::cu
     return due.isValid() && due < now;
 }
 
-// Puts the due date in the item's column, red when it has passed.
+// The date and the time to the minute: the seconds tell a reader nothing.
+inline QString shortened(const QString& shown)
+{
+    const QDateTime at = QDateTime::fromString(shown, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return at.isValid() ? at.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : shown;
+}
+
+// Puts the due date in the item's column (to the minute, the full text in its tooltip), red when it
+// has passed.
 inline void show(QTreeWidgetItem* item, int column, const QString& shown)
 {
-    item->setText(column, shown);
+    item->setText(column, shortened(shown));
+    item->setToolTip(column, shown);
     item->setForeground(column, hasPassed(shown) ? QBrush(Qt::red) : QBrush());
 }
 

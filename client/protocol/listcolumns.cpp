@@ -1,6 +1,10 @@
 #include "listcolumns.h"
 
+#include "levels.h"
+#include "messages.h"
+
 #include <QHeaderView>
+#include <algorithm>
 #include <QStyle>
 #include <QTreeWidget>
 
@@ -8,6 +12,23 @@ namespace ListColumns {
 namespace {
 
 const char* const WeightsProperty = "columnWeights";
+const char* const ReservedProperty = "columnReservedTexts";
+
+// The width a cell needs for `text`: the text and the item view's margins on both sides.
+int cellWidth(const QTreeWidget* list, const QString& text)
+{
+    const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+    return list->fontMetrics().horizontalAdvance(text) + 2 * margin + 2;
+}
+
+int reservedWidth(const QTreeWidget* list, int column)
+{
+    int width = 0;
+    const QVariantMap reserved = list->property(ReservedProperty).toMap();
+    for (const QString& text : reserved.value(QString::number(column)).toStringList())
+        width = qMax(width, cellWidth(list, text));
+    return width;
+}
 
 QList<int> weightsOf(const QTreeWidget* list)
 {
@@ -44,6 +65,27 @@ void setUp(QTreeWidget* list, const QList<int>& weights)
     fit(list);
 }
 
+void reserve(QTreeWidget* list, int column, const QStringList& texts)
+{
+    QVariantMap reserved = list->property(ReservedProperty).toMap();
+    reserved.insert(QString::number(column), texts);
+    list->setProperty(ReservedProperty, reserved);
+    fit(list);
+}
+
+QStringList bookStates()
+{
+    return {BookState::free(), BookState::lentOut(), BookState::onHold(), BookState::queued()};
+}
+
+QStringList levelNames()
+{
+    QStringList names;
+    for (int code = Levels::Guest; code <= Levels::SuperAdmin; ++code)
+        names << Levels::toChinese(Levels::englishName(code));
+    return names;
+}
+
 void fit(QTreeWidget* list)
 {
     const QList<int> weights = weightsOf(list);
@@ -59,7 +101,8 @@ void fit(QTreeWidget* list)
             continue;
         }
         const int width =
-            qMax(header->sectionSizeHint(column), static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column));
+            std::max({header->sectionSizeHint(column), static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column),
+                      reservedWidth(list, column)});
         header->resizeSection(column, width);
         available -= width;
     }

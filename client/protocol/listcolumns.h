@@ -16,6 +16,13 @@ namespace ListColumns {
 // stay in the order received until a heading is clicked.
 void setUp(QTreeWidget* list, const QList<int>& weights);
 
+// Keeps room in a short column for the widest of these texts, which a row may take later (a state
+// that changes after a borrow, a level raised), so a changed cell is never cut to "…".
+void reserve(QTreeWidget* list, int column, const QStringList& texts);
+// The texts a state column may show, and a level column.
+QStringList bookStates();
+QStringList levelNames();
+
 // Sizes the columns again for the rows the list now holds (after a listing has ended).
 void fit(QTreeWidget* list);
 

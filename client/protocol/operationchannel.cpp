@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QMessageBox>
 
@@ -44,6 +45,7 @@ void OperationChannel::start()
         m_socket.abort();
     m_reader.reset();
     m_ended = false;
+    m_written = false;
     m_failure = Failure::None;
     setWaiting(false);
     m_timeoutMs = qint64(settings.timeoutSeconds()) * 1000;
@@ -93,6 +95,7 @@ void OperationChannel::decideTrust()
     const QString seen = TlsFingerprint::of(certificate);
     QWidget* parent = QApplication::activeWindow();
     bool trusted = false;
+    bool asked = false;
     // The user's time to read a fingerprint is not the server's.
     setWaiting(false);
     if (!m_tls.fingerprint.isEmpty()) {
@@ -104,6 +107,7 @@ void OperationChannel::decideTrust()
                                      .arg(m_tls.fingerprint, seen));
         }
     } else if (!certificate.isNull()) {
+        asked = true;
         // Trust on first use: the user compares the fingerprint with the one the server printed.
         const QMessageBox::StandardButton answer = QMessageBox::question(
             parent, QStringLiteral("TLS"),
@@ -127,10 +131,37 @@ void OperationChannel::decideTrust()
         return;
     }
     setWaiting(true);
+    if (asked) {
+        // The server gives up on a handshake while the user reads the fingerprint: the request goes
+        // out on a new connection, which meets the certificate pinned now (the sender runs again on
+        // connected; nothing of the first one left the client unencrypted).
+        m_socket.abort();
+        m_reader.reset();
+        m_socket.connectToHostEncrypted(m_address.host, m_tls.port, QIODevice::ReadWrite);
+        return;
+    }
     if (m_socket.isEncrypted())
         return;
     m_socket.ignoreSslErrors();
     m_socket.resume();
+}
+
+bool OperationChannel::flush(int timeoutMs)
+{
+    // Runs the event loop in short steps: the TLS handshake and the trust decision need it.
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < timeoutMs) {
+        if (m_ended || m_socket.state() == QAbstractSocket::UnconnectedState)
+            return false;
+        const bool secured = !m_triedTls || m_socket.isEncrypted();
+        if (m_written && secured && m_socket.bytesToWrite() == 0 && m_socket.encryptedBytesToWrite() == 0)
+            return true;
+        QEventLoop step;
+        QTimer::singleShot(10, &step, &QEventLoop::quit);
+        step.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    return false;
 }
 
 bool OperationChannel::writeFrame(const QByteArray& frame)
@@ -141,6 +172,7 @@ bool OperationChannel::writeFrame(const QByteArray& frame)
         return false;
     }
     m_socket.write(frame);
+    m_written = true;
     return true;
 }
 

@@ -31,7 +31,8 @@ class QWidget;
 //
 // With TLS on in client.ini, the same exchange runs inside TLS on the TLS port. A request written
 // before the handshake waits in the socket until the server's certificate is trusted: the pinned one,
-// or, on the first connection, one the user accepts (then pinned). A different certificate is refused
+// or, on the first connection, one the user accepts (then pinned, and the request sent again on a new
+// connection, since the server does not wait for the user). A different certificate is refused
 // with a warning showing both fingerprints, and the operation ends in its error step without a
 // second box.
 class OperationChannel : public QObject
@@ -91,6 +92,10 @@ public:
     // was lost before the reply was whole. Closes.
     void reportError(QWidget* parent);
 
+    // Waits, with the event loop running, until the request written has left this client (inside TLS
+    // when TLS is on), at most timeoutMs. For a notice sent while the program quits.
+    bool flush(int timeoutMs);
+
     void close();
 
     const ServerAddress& address() const { return m_address; }
@@ -124,6 +129,7 @@ private:
     QSslSocket m_socket;
     FrameReader m_reader;
     bool m_ended = false;
+    bool m_written = false; // the request of this exchange has been handed to the socket
     bool m_triedTls = false; // connecting to the TLS port, a refusal not yet answered
 
     QTimer m_deadline;

@@ -110,6 +110,14 @@ bool isKnown(const QString& word)
     return Wire::refusalNamed(word).has_value();
 }
 
+QString aboutReader(const QString& word, const QString& detail)
+{
+    QString text = message(word, detail);
+    text.replace(QStringLiteral("您的"), QStringLiteral("该读者的"));
+    text.replace(QStringLiteral("您"), QStringLiteral("该读者"));
+    return text;
+}
+
 QString message(const QString& word, const QString& detail)
 {
     const std::optional<Refusal> refusal = Wire::refusalNamed(word);

@@ -23,6 +23,8 @@ bool isLoginThrottle(const QString& word);
 // The short Chinese message for a refusal word. `detail` is the frame's second string: the seconds
 // to wait for the login throttle's words. A word outside the table gets a message that names it.
 QString message(const QString& word, const QString& detail = QString());
+// The same message told to staff about the reader they serve ("该读者…" where the reader hears "您…").
+QString aboutReader(const QString& word, const QString& detail = QString());
 
 // The text shown once when the server has ended the login.
 QString loginEndedMessage();

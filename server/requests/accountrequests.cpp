@@ -80,6 +80,9 @@ HandlerReply AccountRequests::login(const LoginQuery& query)
             reply.frames.append(Wire::encodeFrame({QString(Reply::Device), device}));
         if (knownDevice)
             reply.outcome += QStringLiteral(", known device");
+        // Said at once, so our client opens the password form instead of waiting for a refusal.
+        if (stored->mustChangePassword)
+            reply.frames.append(Wire::encodeFrame({Wire::word(Refusal::PasswordChangeRequired)}));
     } else if (!context().sessions.startAddress(stored->id, peer())) {
         return serverError(QStringLiteral("the login could not be stored"));
     }
@@ -334,7 +337,8 @@ HandlerReply AccountRequests::userDetails(const UserDetailsQuery& query)
     return rowStream<AccountRow>(accounts, [](const AccountRow& a) {
         return UserDetailRecord{{a.id, a.name, a.studentNumber, a.phone, a.email, a.level},
                                 ServerClock::shown(a.createdAt),
-                                a.registeredFrom}
+                                a.registeredFrom,
+                                a.info}
             .fields();
     });
 }

@@ -36,12 +36,15 @@ HandlerReply CirculationRequests::readRows(const std::optional<QString>& userId,
 
 HandlerReply CirculationRequests::userLoans(const UserLoansQuery& query)
 {
+    const int maxRenewals = context().settings.maxRenewals;
     return readRows<LoanRow>(
         query.userId, [&](Storage& storage) { return storage.loansOf(query.userId); },
-        [](const LoanRow& l) {
+        [maxRenewals](const LoanRow& l) {
             const LoanRecord loan{
                 l.title, l.author, l.type, l.publisher, l.year, l.number, ServerClock::shown(l.borrowedAt)};
-            return UserLoanRecord{loan, ServerClock::shown(l.dueAt), QString::number(l.renewals)}.fields();
+            return UserLoanRecord{loan, ServerClock::shown(l.dueAt), QString::number(l.renewals),
+                                  QString::number(qMax(0, maxRenewals - l.renewals))}
+                .fields();
         });
 }
 
@@ -210,6 +213,7 @@ HandlerReply CirculationRequests::checkinBook(const CheckinBookQuery& query)
             return {};
         const QString next = queue.holder();
         const std::optional<AccountRow> borrower = storage.account(loan->accountId);
+        const std::optional<AccountRow> holder = next.isEmpty() ? std::nullopt : storage.account(next);
         const QString days = QString::number(ServerClock::daysOverdue(loan->dueAt, now));
         if (!audit(storage,
                    {AuditAction::CheckinBook, loan->accountId, query.number,
@@ -218,6 +222,8 @@ HandlerReply CirculationRequests::checkinBook(const CheckinBookQuery& query)
             || !transaction.commit())
             return {};
         return QStringList{Reply::ReturnBookSuccessfully}
-        + CheckinRecord{loan->accountId, borrower ? borrower->name : QString(), days, next}.fields();
+        + CheckinRecord{loan->accountId, borrower ? borrower->name : QString(), days, next,
+                        holder ? holder->name : QString()}
+              .fields();
     });
 }

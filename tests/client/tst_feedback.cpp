@@ -5,9 +5,12 @@
 #include "refusals.h"
 #include "registerdialog.h"
 #include "returnbookdialog.h"
+#include "uitranslations.h"
 #include "userinfoupdatedialog.h"
 #include "usermanagedialog.h"
 #include "windowtesting.h"
+
+#include <QStyle>
 
 #include <QHeaderView>
 #include <QTextEdit>
@@ -21,6 +24,7 @@ class TestFeedback : public QObject, private ClientFixture
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QVERIFY(UiTranslations::install(*qApp)); }
     void init() { setUp(ServerAndBoxes | ShownWindow); }
     void cleanup() { tearDown(); }
     void refusalWordShowsItsMessage_data();
@@ -237,6 +241,8 @@ void TestFeedback::deleteAsksFirst()
     run(operation, {operation == "delete user" ? "DELETE_USER_SUCCESSFULLY" : "DELETE_BOOK_SUCCESSFULLY"});
     QTRY_COMPARE(boxes->questions().size(), 1);
     QVERIFY(boxes->questions().first().startsWith(QStringLiteral("确认|确定要删除")));
+    // Qt's own button texts in Chinese, as the client's program installs them.
+    QCOMPARE(boxes->questionButtons().first(), QStringLiteral("是(&Y)|否(&N)"));
     if (yes) {
         QTRY_COMPARE(server->requests().size(), before + 1);
         return;
@@ -307,6 +313,15 @@ void TestFeedback::stateAndLevelColumnsAreOnScreenAndHeadingsSort()
         QVERIFY(header->sectionViewportPosition(column) + header->sectionSize(column)
                 <= bookList()->viewport()->width());
     QCOMPARE(bookList()->topLevelItem(1)->toolTip(0), longTitle.first());
+    // A state or level that changes after the listing (a borrow, a hold kept) still shows whole.
+    const auto shownWhole = [&](int column, const QString& text) {
+        const int margin = bookList()->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, bookList()) + 1;
+        const int room = header->sectionSize(column) - 2 * margin;
+        return bookList()->fontMetrics().elidedText(text, Qt::ElideRight, room) == text;
+    };
+    for (const QString& state : {QStringLiteral("已借出"), QStringLiteral("预约保留")})
+        QVERIFY2(shownWhole(6, state), qPrintable(state));
+    QVERIFY(shownWhole(7, QStringLiteral("超级管理员")));
 
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(5) + 5, header->height() / 2));

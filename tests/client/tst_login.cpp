@@ -1,4 +1,6 @@
 #include "logindialog.h"
+#include "refusals.h"
+#include "userinfoupdatedialog.h"
 #include "windowtesting.h"
 
 #include <QMenu>
@@ -27,6 +29,7 @@ private slots:
     void passWithoutRecordIsNotALogin();
     void secondPressRestartsTheExchange();
     void refusedConnection();
+    void generatedPasswordOpensTheFormAtOnce();
 
 private:
     QAction* action(const char* name) { return widget<QAction>(window.get(), name); }
@@ -233,6 +236,19 @@ void TestLogin::secondPressRestartsTheExchange()
     QCOMPARE(window->currentUser().id, QStringLiteral("carol"));
     // The silent first connection was closed by the client.
     QTRY_VERIFY(server->closedCount() >= 1);
+}
+
+// A login with a generated password says so at once and opens the form; no request is refused first.
+void TestLogin::generatedPasswordOpensTheFormAtOnce()
+{
+    server->addFrames({QStringList{"PASS"} + account("alice", "Alice Liddell", "VIP"),
+                       {"SESSION", "t0k"},
+                       {"PASSWORD_CHANGE_REQUIRED"}});
+    pressLogin(*window, "alice", "one-time");
+    QTRY_COMPARE(boxes->seen(),
+                 (QStringList{"PASS!|Login successfully!", "Error!|" + Refusals::message("PASSWORD_CHANGE_REQUIRED")}));
+    QTRY_VERIFY(newest<UserInfoUpdateDialog>(window.get()) && newest<UserInfoUpdateDialog>(window.get())->isVisible());
+    QCOMPARE(server->connectionCount(), 1);
 }
 
 void TestLogin::refusedConnection()

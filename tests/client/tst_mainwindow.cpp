@@ -32,7 +32,7 @@ void TestMainWindow::actions_data()
                            << "Ctrl+I" << true;
     QTest::newRow("logout") << "actionLogout"
                             << "注销"
-                            << "Ctrl+O" << true;
+                            << "Ctrl+O" << false;
     QTest::newRow("exit") << "actionExit"
                           << "退出"
                           << "Ctrl+Q" << true;

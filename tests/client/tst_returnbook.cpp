@@ -218,12 +218,17 @@ void TestReturnBook::refusedConnection()
 // the column empty); 续借 renews the selected loan and shows the new date, or the refusal.
 void TestReturnBook::dueDatesAndRenewal()
 {
-    const auto due = [](int n, const QString& date) { return loan(n) << date << "0"; };
+    const auto due = [](int n, const QString& date) {
+        return loan(n) << date << "0"
+                       << "2";
+    };
     ReturnBookDialog* dialog =
         openWithRows({loan(0), loan(1), loan(2)}, {due(0, "2000-01-01 10:00:00"), due(1, "2999-01-01 10:00:00")});
     QTreeWidget* list = listOf(dialog);
-    QTRY_COMPARE(list->topLevelItem(1)->text(7), QStringLiteral("2999-01-01 10:00:00"));
-    QCOMPARE(list->topLevelItem(0)->text(7), QStringLiteral("2000-01-01 10:00:00"));
+    // Whole, to the minute; with the renewals left.
+    QTRY_COMPARE(list->topLevelItem(1)->text(7), QStringLiteral("2999-01-01 10:00"));
+    QCOMPARE(list->topLevelItem(0)->text(7), QStringLiteral("2000-01-01 10:00"));
+    QCOMPARE(list->topLevelItem(0)->text(8), QStringLiteral("2"));
     QCOMPARE(list->topLevelItem(0)->foreground(7).color(), QColor(Qt::red));
     QVERIFY(list->topLevelItem(1)->foreground(7).color() != QColor(Qt::red));
     QCOMPARE(list->topLevelItem(2)->text(7), QString());
@@ -231,16 +236,17 @@ void TestReturnBook::dueDatesAndRenewal()
     list->setCurrentItem(list->topLevelItem(0));
     addOpenReply(*server, {{"RENEW_BOOK_SUCCESSFULLY", "2999-02-01 10:00:00"}});
     widget<QPushButton>(dialog, "renewButton")->click();
-    QTRY_COMPARE(boxes->seen(), QStringList{"PASS|续借成功，新的到期日期：2999-02-01 10:00:00"});
+    QTRY_COMPARE(boxes->seen(), QStringList{"PASS|续借成功，新的到期日期：2999-02-01 10:00"});
     QCOMPARE(server->requests().last(), (QStringList{"QUERY_RENEW_BOOK", loan(0).value(5), "u1"}));
-    QCOMPARE(list->topLevelItem(0)->text(7), QStringLiteral("2999-02-01 10:00:00"));
+    QCOMPARE(list->topLevelItem(0)->text(7), QStringLiteral("2999-02-01 10:00"));
+    QCOMPARE(list->topLevelItem(0)->text(8), QStringLiteral("1"));
     QVERIFY(list->topLevelItem(0)->foreground(7).color() != QColor(Qt::red));
 
     addOpenReply(*server, {{"RENEW_LIMIT_REACHED"}});
     widget<QPushButton>(dialog, "renewButton")->click();
     QTRY_COMPARE(boxes->seen().size(), 2);
     QCOMPARE(boxes->seen().last(), QStringLiteral("Error!|这本书的续借次数已用完。"));
-    QCOMPARE(list->topLevelItem(0)->text(7), QStringLiteral("2999-02-01 10:00:00"));
+    QCOMPARE(list->topLevelItem(0)->text(7), QStringLiteral("2999-02-01 10:00"));
 }
 
 QTEST_MAIN(TestReturnBook)

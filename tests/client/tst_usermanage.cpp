@@ -1,3 +1,4 @@
+#include "editreaderdialog.h"
 #include "usermanagedialog.h"
 #include "refusals.h"
 #include "windowtesting.h"
@@ -29,6 +30,8 @@ private slots:
     void nothingSentWithoutCurrentRow();
     void levelChange_data();
     void levelChange();
+    void staffCorrectRecords_data();
+    void staffCorrectRecords();
 
     void secondRowOperationRefusedWhilePending();
     void rowOperationRecoversAfterRefusedConnection();
@@ -309,6 +312,69 @@ void TestUserManage::levelChange()
              QStringList{raise ? "PASS|Escalate the user successfully!" : "PASS|Degrade the user successfully!"});
     QCOMPARE(target->text(5), after);
     QCOMPARE(list()->topLevelItem(0)->text(5), QString("VIP"));
+}
+
+// Editing a reader, a one-time password, and several Guests confirmed with one press: what goes out,
+// what the staff member is told, what the rows show afterwards.
+void TestUserManage::staffCorrectRecords_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QList<QStringList>>("replies");
+    QTest::addColumn<QList<QStringList>>("requests");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QStringList>("levels"); // of the three rows afterwards
+    const QStringList untouched{"VIP", "Guest", "Guest"};
+    QTest::newRow("edit") << "editButton" << QList<QStringList>{{"EDIT_USER_SUCCESSFULLY"}}
+                          << QList<QStringList>{{"QUERY_EDIT_USER", "g1", "Gee One", "2020", "138", "g1@x.org",
+                                                 "likes maps"}}
+                          << "PASS|读者资料已保存。" << untouched;
+    QTest::newRow("edit refused") << "editButton" << QList<QStringList>{{"SUPER_ADMIN_REQUIRED"}}
+                                  << QList<QStringList>{{"QUERY_EDIT_USER", "g1", "Gee One", "2020", "138", "g1@x.org",
+                                                         "likes maps"}}
+                                  << "Error!|" + Refusals::message("SUPER_ADMIN_REQUIRED") << untouched;
+    QTest::newRow("reset password") << "resetPasswordButton"
+                                    << QList<QStringList>{{"RESET_PASSWORD_SUCCESSFULLY", "Kq7-Wz2"}}
+                                    << QList<QStringList>{{"QUERY_RESET_PASSWORD", "g1"}}
+                                    << "PASS|一次性密码：Kq7-Wz2\n请交给读者；下次登录时必须设置新密码。" << untouched;
+    QTest::newRow("confirm the selected Guests")
+        << "confirmSelectedButton" << QList<QStringList>{{"ESCALATE_USER_SUCCESSFULLY"}, {"ESCALATE_USER_SUCCESSFULLY"}}
+        << QList<QStringList>{{"QUERY_ESCALATE_USER", "g1", "Guest"}, {"QUERY_ESCALATE_USER", "g2", "Guest"}}
+        << "PASS|已审核 2 个账号。" << QStringList{"VIP", "本科生", "本科生"};
+    QTest::newRow("confirming stops at a refusal") << "confirmSelectedButton" << QList<QStringList>{{"NO_SUCH_USER"}}
+                                                   << QList<QStringList>{{"QUERY_ESCALATE_USER", "g1", "Guest"}}
+                                                   << "Error!|" + Refusals::message("NO_SUCH_USER") << untouched;
+}
+
+void TestUserManage::staffCorrectRecords()
+{
+    QFETCH(QString, button);
+    QFETCH(QList<QStringList>, replies);
+    QFETCH(QList<QStringList>, requests);
+    QFETCH(QString, box);
+    QFETCH(QStringList, levels);
+    Exchange exchange;
+    for (const QStringList& reply : replies)
+        exchange.server.addFrames({reply});
+    const QList<QTreeWidgetItem*> rows{addRow("ann", "VIP"), addRow("g1", "Guest"), addRow("g2", "Guest")};
+    rows[1]->setText(8, "likes maps");
+    list()->setCurrentItem(rows[1]);
+    for (QTreeWidgetItem* row : rows)
+        row->setSelected(true);
+    // The edit form is modal: it is filled in and saved once it shows.
+    QTimer::singleShot(0, this, [&] {
+        QTRY_VERIFY(dialog->findChild<EditReaderDialog*>() || button != "editButton");
+        if (auto* form = dialog->findChild<EditReaderDialog*>()) {
+            form->nameEdit->setText("Gee One");
+            form->accept();
+        }
+    });
+    press(button.toLatin1().constData());
+    QTRY_COMPARE(exchange.boxes.seen(), QStringList{box});
+    QCOMPARE(exchange.server.requests(), requests);
+    for (int i = 0; i < rows.size(); ++i)
+        QCOMPARE(rows[i]->text(5), levels[i]);
+    if (button == "editButton" && box.startsWith("PASS"))
+        QCOMPARE(rows[1]->text(1), QStringLiteral("Gee One"));
 }
 
 void TestUserManage::secondRowOperationRefusedWhilePending()

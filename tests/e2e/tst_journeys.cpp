@@ -1,6 +1,8 @@
 #include "addbookdialog.h"
+#include "auditlogdialog.h"
 #include "bookdialog.h"
 #include "circulationdeskdialog.h"
+#include "logindialog.h"
 #include "overduedialog.h"
 #include "loginsession.h"
 #include "myholdsdialog.h"
@@ -366,9 +368,11 @@ void TestJourneys::guestSearchesAndOpensABook()
                            "yearEdit", "numberEdit", "stateEdit", "limEdit"};
     for (int i = 0; i < 8; ++i)
         QCOMPARE(widget<QLineEdit>(dialog, edits[i])->text(), row.value(i));
-    // A guest may look but neither delete nor borrow.
+    // A guest may look but neither delete nor borrow: borrowing asks for a login first.
     QVERIFY(!widget<QPushButton>(dialog, "deleteButton")->isEnabled());
-    QCOMPARE(pressAndWaitForBox(dialog, "borrowButton"), QStringLiteral("Error|您无权限借阅该书籍!!!"));
+    QCOMPARE(pressAndWaitForBox(dialog, "borrowButton"), QStringLiteral("Error|请先登录，再借阅书籍。"));
+    if (LoginDialog* login = newest<LoginDialog>(window.get()))
+        login->close();
     QCOMPARE(searchNumber(row.value(5)).value(0).value(6), Free);
 }
 
@@ -989,12 +993,15 @@ void TestJourneys::circulationDesk()
         edit->setText(text);
         QTest::keyClick(edit, Qt::Key_Return);
     };
-    const auto logged = [&](const QString& line) {
-        return QTest::qWaitFor([&] { return !deskLog->findItems(line, Qt::MatchExactly).isEmpty(); }, WaitMs);
+    const auto logged = [&](const QString& line, Qt::MatchFlags match = Qt::MatchExactly) {
+        return QTest::qWaitFor([&] { return !deskLog->findItems(line, match).isEmpty(); }, WaitMs);
     };
     scan("checkinEdit", number);
     QVERIFY(logged(QStringLiteral("J-050 已还：deskann（deskann name）")));
-    QVERIFY(logged(QStringLiteral("请将 J-050 放到预约架，留给 deskbob")));
+    // The copy to put aside stands out, with the reader's name.
+    const QString putAside = QStringLiteral("请将 J-050 放到预约架，留给 deskbob name（deskbob）");
+    QVERIFY(logged(putAside));
+    QVERIFY(deskLog->findItems(putAside, Qt::MatchExactly).first()->font().bold());
     QCOMPARE(searchNumber(number).value(0).value(6), QStringLiteral("预约保留"));
 
     scan("readerEdit", QStringLiteral("deskbob"));
@@ -1003,12 +1010,34 @@ void TestJourneys::circulationDesk()
     QCOMPARE(holds->topLevelItem(0)->text(3), QStringLiteral("预约保留"));
     QVERIFY(widget<QLabel>(desk, "readerLabel")->text().startsWith(QStringLiteral("deskbob  deskbob name  本科生")));
     scan("checkoutEdit", number);
-    QVERIFY(logged(QStringLiteral("J-050 借给 deskbob")));
+    QVERIFY(logged(QStringLiteral("J-050《Desk Story》借给 deskbob name（deskbob），到期 20"), Qt::MatchStartsWith));
     auto* deskLoans = widget<QTreeWidget>(desk, "loanList");
     QTRY_COMPARE_WITH_TIMEOUT(deskLoans->topLevelItemCount(), 1, WaitMs);
     QCOMPARE(deskLoans->topLevelItem(0)->text(2), number);
     QTRY_COMPARE_WITH_TIMEOUT(holds->topLevelItemCount(), 0, WaitMs);
     desk->close();
+
+    // The audit trail in the staff's words: local time, the action in Chinese (its code in the
+    // tooltip), the note in Chinese.
+    widget<QAction>(window.get(), "actionAudit")->trigger();
+    auto* audit = newest<AuditLogDialog>(window.get());
+    QVERIFY(audit);
+    auto* events = widget<QTreeWidget>(audit, "eventList");
+    QTreeWidgetItem* checkin = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (int i = 0; i < events->topLevelItemCount() && !checkin; ++i) {
+                if (events->topLevelItem(i)->toolTip(3) == QLatin1String("CHECKIN_BOOK"))
+                    checkin = events->topLevelItem(i);
+            }
+            return checkin != nullptr;
+        }(),
+        WaitMs);
+    QCOMPARE(checkin->text(3), QStringLiteral("柜台归还"));
+    QCOMPARE(checkin->text(6), QStringLiteral("按时归还，留给 deskbob"));
+    const QDateTime at = QDateTime::fromString(checkin->text(0), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    QVERIFY2(at.isValid(), qPrintable(checkin->text(0)));
+    audit->close();
 
     // A day past due less an hour, so the started day counts once however long the steps above took.
     QVERIFY(server->advanceClock(31 * 24 * 3600 - 3600));

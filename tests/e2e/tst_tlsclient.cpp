@@ -23,6 +23,7 @@ private slots:
     void cleanupTestCase();
     void dialogAndTrustOnFirstUse();
     void plainPortOnlyWithTheUsersWord();
+    void quittingEndsTheLoginOverTls();
 
 private:
     TlsDialog* openDialog();
@@ -42,6 +43,8 @@ void TestTlsClient::initTestCase()
                                "Secure,A,T,P,2001,S1,Undergraduate\n"
                                "Sound,B,T,P,2002,S2,Undergraduate\n"));
     m_server.setSetting(QStringLiteral("catalogue/seed"), QStringLiteral("seed.csv"));
+    // Shorter than a user takes to compare a fingerprint.
+    m_server.setSetting(QStringLiteral("network/firstByteTimeoutMs"), 300);
     QVERIFY2(m_server.start(), qPrintable(m_server.errorText()));
     m_fingerprint = TlsFingerprint::of(m_server.tlsCertificate());
     QVERIFY(!m_fingerprint.isEmpty());
@@ -100,9 +103,12 @@ void TestTlsClient::dialogAndTrustOnFirstUse()
     widget<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Ok)->click();
     QCOMPARE(QSettings("client.ini", QSettings::IniFormat).value("tls/port").toInt(), int(m_server.tlsPort()));
 
-    // First use: the fingerprint is shown and, once accepted, pinned.
+    // First use: the fingerprint is shown and, once accepted after a while, pinned; the search the
+    // question held up still goes through.
     boxes->answerYes = true;
+    boxes->questionDelayMs = 1000;
     QCOMPARE(searchRows(), 2);
+    boxes->questionDelayMs = 0;
     QCOMPARE(trustQuestions().size(), 1);
     QVERIFY2(trustQuestions().first().contains(m_fingerprint), qPrintable(trustQuestions().first()));
     QVERIFY(tlsBoxes().isEmpty());
@@ -167,6 +173,23 @@ void TestTlsClient::plainPortOnlyWithTheUsersWord()
     QVERIFY(trustQuestions().isEmpty());
     tearDown();
     QVERIFY(plainOnly.stop());
+}
+
+// Closing the window while logged in ends the login on the server, through TLS, before the program goes.
+void TestTlsClient::quittingEndsTheLoginOverTls()
+{
+    setUp(ShownWindow);
+    boxes = std::make_unique<MessageBoxWatcher>();
+    writeFile(QStringLiteral("hostIP.txt"), "127.0.0.1\n" + QByteArray::number(m_server.port()));
+    writeFile(QStringLiteral("client.ini"),
+              "[tls]\nport=" + QByteArray::number(m_server.tlsPort()) + "\nfingerprint=" + m_fingerprint.toLatin1()
+                  + "\n");
+    pressLogin(*window, QStringLiteral("admin"), m_server.generatedAdminPassword());
+    QTRY_COMPARE_WITH_TIMEOUT(window->currentUser().id, QStringLiteral("admin"), 20000);
+    const int lines = int(m_server.output().size());
+    window->close();
+    QVERIFY(m_server.waitForOutput(QStringLiteral("QUERY_USER_LOGOUT LOGOUT_SUCCESSFULLY"), 10000, lines));
+    tearDown();
 }
 
 QTEST_MAIN(TestTlsClient)

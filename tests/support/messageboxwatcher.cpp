@@ -28,7 +28,16 @@ void MessageBoxWatcher::poll()
         if (!box || !box->isVisible())
             continue;
         if (box->button(QMessageBox::Yes)) {
+            if (m_openQuestion != box) {
+                m_openQuestion = box;
+                m_questionOpenFor.start();
+            }
+            if (m_questionOpenFor.elapsed() < questionDelayMs)
+                continue;
+            m_openQuestion = nullptr;
             m_questions.append(box->windowTitle() + QLatin1Char('|') + box->text());
+            m_questionButtons.append(box->button(QMessageBox::Yes)->text() + QLatin1Char('|')
+                                     + box->button(QMessageBox::No)->text());
             box->button(answerYes ? QMessageBox::Yes : QMessageBox::No)->click();
             continue;
         }

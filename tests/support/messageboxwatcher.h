@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -24,10 +26,15 @@ public:
     {
         m_boxes.clear();
         m_questions.clear();
+        m_questionButtons.clear();
     }
     // The questions asked, as "title|text".
     const QStringList& questions() const { return m_questions; }
+    // The texts of each question's Yes and No buttons, as "yes|no".
+    const QStringList& questionButtons() const { return m_questionButtons; }
     bool answerYes = true;
+    // How long a question stays open before it is answered: a user reading it.
+    int questionDelayMs = 0;
     // Titles and texts as "title|text", handy for QCOMPARE.
     QStringList seen() const;
 
@@ -37,4 +44,7 @@ private:
     QTimer m_timer;
     QList<Box> m_boxes;
     QStringList m_questions;
+    QStringList m_questionButtons;
+    QPointer<QWidget> m_openQuestion; // the question being read, and since when
+    QElapsedTimer m_questionOpenFor;
 };
