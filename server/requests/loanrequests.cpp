@@ -1,6 +1,7 @@
 #include "loanrequests.h"
 
 #include "holdqueue.h"
+#include "titleholds.h"
 #include "levels.h"
 #include "serverclock.h"
 #include "serversettings.h"
@@ -34,14 +35,16 @@ HandlerReply LoanRequests::returnBook(const ReturnBookQuery& query)
         Storage::WriteTransaction transaction(storage);
         if (!actsFor(storage, query.userId))
             return Wire::word(Refusal::NotLoggedIn);
-        if (!storage.lockBook(number))
+        if (!storage.lockTitleOf(number))
             return QString();
         if (storage.borrowerOf(number) != query.userId)
             return Wire::word(Refusal::NotBorrowedByUser);
         const QDateTime now = ServerClock::nowUtc();
-        // The copy is kept for the first reader waiting for it.
+        // The copy is kept for the first reader waiting for it, or else for its title.
         HoldQueue queue(storage, number, now, context().settings.holdDays);
-        if (!storage.endLoan(number, query.userId, ServerClock::stamp(now)) || !queue.settle(false))
+        const std::optional<BookRow> book = storage.book(number);
+        if (!storage.endLoan(number, query.userId, ServerClock::stamp(now)) || !queue.settle(false)
+            || (book && !TitleHolds::offer(storage, *book, queue, now, context().settings.holdDays)))
             return QString();
         const QString detail = queue.holder().isEmpty() ? QString() : QStringLiteral("kept for ") + queue.holder();
         if (!audit(storage, {AuditAction::ReturnBook, query.userId, number, detail}) || !transaction.commit())
