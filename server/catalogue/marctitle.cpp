@@ -8,7 +8,8 @@ namespace {
 QString clean(QString text)
 {
     static const QRegularExpression trailing(QStringLiteral("[\\s/:;,=.]+$"));
-    text = text.simplified();
+    // MARC-8 and many catalogues write accents as combining marks: stored composed (NFC), as typed.
+    text = text.normalized(QString::NormalizationForm_C).simplified();
     // An initial's or abbreviation's full stop ("Jr.") is part of it; a lone trailing one is not.
     text.remove(trailing);
     return text;
