@@ -130,6 +130,9 @@ std::optional<QList<CatalogueRecord>> ask(const CatalogueLookup::Target& target,
             results.r = ZOOM_connection_search(connection.c, query.q);
             lastError = connection.error();
         }
+        // A CQL index the server does not map may find nothing instead of failing: PQF then.
+        if (target.sru && lastError.isEmpty() && ZOOM_resultset_size(results.r) == 0)
+            lastError = QStringLiteral("no hits in CQL");
         if (!target.sru || !lastError.isEmpty()) {
             ZOOM_resultset_destroy(results.r);
             Query query;
