@@ -52,8 +52,7 @@ int main(int argc, char* argv[])
             title.publisher = row.value(3);
             title.year = row.value(4);
             MarcRecord record = MarcTitle::recordOf(title, QString());
-            record.fields.append(
-                MarcTitle::holdingsField(MarcRecord::Syntax::Marc21, {row.value(5), row.value(6)}));
+            record.fields.append(MarcTitle::holdingsField(MarcRecord::Syntax::Marc21, {row.value(5), row.value(6)}));
             chunk += record.toIso2709();
         } else {
             chunk += SyntheticCatalogue::csvLine(catalogue.csvRow(i));
@@ -68,6 +67,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(arguments[1]), qPrintable(file.errorString()));
         return 1;
     }
-    std::printf(asMarc ? "wrote %lld MARC records to %s\n" : "wrote %lld books to %s\n", static_cast<long long>(count), qPrintable(arguments[1]));
+    std::printf(asMarc ? "wrote %lld MARC records to %s\n" : "wrote %lld books to %s\n", static_cast<long long>(count),
+                qPrintable(arguments[1]));
     return 0;
 }

@@ -72,9 +72,9 @@ void AddBookDialog::getLookupInfo()
     while (lookupChannel.nextFrame(frame)) {
         if (const std::optional<QStringList> row = Reply::rowOf(frame, Reply::CatalogueRowSize)) {
             records.append(CatalogueRecord::from(*row));
-            auto* item = new QTreeWidgetItem(
-                ui.lookupList, {records.last().title, records.last().author, records.last().press,
-                                records.last().year, records.last().target});
+            auto* item = new QTreeWidgetItem(ui.lookupList,
+                                             {records.last().title, records.last().author, records.last().press,
+                                              records.last().year, records.last().target});
             item->setToolTip(0, records.last().title);
         } else {
             Refusals::report(this, frame);
@@ -85,7 +85,8 @@ void AddBookDialog::getLookupInfo()
     qDebug() << "Receive End";
     if (records.isEmpty()) {
         if (frame.isEmpty())
-            QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("没有找到这本书的编目记录，请手工填写。"));
+            QMessageBox::information(this, QStringLiteral("PASS"),
+                                     QStringLiteral("没有找到这本书的编目记录，请手工填写。"));
         return;
     }
     ui.lookupList->setVisible(records.size() > 1);
@@ -140,10 +141,9 @@ void AddBookDialog::sendAddBookRequest()
         ? addChannel.send(AddBookQuery{ui.nameEdit->text(), ui.authorEdit->text(), ui.typeEdit->text(),
                                        ui.numberEdit->text(), ui.yearEdit->text(), ui.pressEdit->text(),
                                        permissionForIndex(ui.limitBox->currentIndex())})
-        : addChannel.send(AddCopiesQuery{ui.nameEdit->text(), ui.authorEdit->text(), ui.typeEdit->text(),
-                                         ui.pressEdit->text(), ui.yearEdit->text(),
-                                         permissionForIndex(ui.limitBox->currentIndex()), isbn,
-                                         ui.numberEdit->text(), QString::number(copies)});
+        : addChannel.send(AddCopiesQuery{
+            ui.nameEdit->text(), ui.authorEdit->text(), ui.typeEdit->text(), ui.pressEdit->text(), ui.yearEdit->text(),
+            permissionForIndex(ui.limitBox->currentIndex()), isbn, ui.numberEdit->text(), QString::number(copies)});
     if (!sent)
         QMessageBox::warning(this, QStringLiteral("Error!"), QStringLiteral("Request too large to send!"));
 }

@@ -82,7 +82,8 @@ int importCatalogue(const QString& path, const QStringList& arguments)
     if (!storage)
         return 1;
     const CollectionImport::Report report = CollectionImport::run(*storage, *contents, options);
-    say(QStringLiteral("import of %1%2").arg(path, options.dryRun ? QStringLiteral(" (dry run: nothing changed)") : QString()));
+    say(QStringLiteral("import of %1%2")
+            .arg(path, options.dryRun ? QStringLiteral(" (dry run: nothing changed)") : QString()));
     say(report.text());
     return report.failure.isEmpty() ? 0 : 1;
 }
@@ -129,7 +130,8 @@ int importReaders(const QString& path, const QStringList& arguments)
         return 1;
     PasswordHasher hasher;
     const ReaderTransfer::Report report = ReaderTransfer::import(*storage, hasher, *contents, options);
-    say(QStringLiteral("import of %1%2").arg(path, options.dryRun ? QStringLiteral(" (dry run: nothing changed)") : QString()));
+    say(QStringLiteral("import of %1%2")
+            .arg(path, options.dryRun ? QStringLiteral(" (dry run: nothing changed)") : QString()));
     say(report.text());
     if (!report.failure.isEmpty())
         return 1;

@@ -222,7 +222,8 @@ CollectionImport::Report CollectionImport::run(Storage& storage, const QByteArra
         for (BookRow& copy : title.copies) {
             if (copy.number.isEmpty()) {
                 if (options.numberPrefix.isEmpty()) {
-                    report.refused.append(title.source + QStringLiteral(": no holdings, and no --numbers to number it"));
+                    report.refused.append(title.source
+                                          + QStringLiteral(": no holdings, and no --numbers to number it"));
                     continue;
                 }
                 copy.number = numberSource.next();

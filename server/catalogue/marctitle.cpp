@@ -51,8 +51,8 @@ MarcTitle MarcTitle::from(const MarcRecord& record, MarcRecord::Syntax syntax)
         for (const char* tag : {"952", "852"}) {
             for (const MarcRecord::Field& field : record.fields) {
                 if (field.tag == QLatin1String(tag) && !field.subfield(QStringLiteral("p")).trimmed().isEmpty())
-                    t.copies.append({field.subfield(QStringLiteral("p")).trimmed(),
-                                     field.subfield(QStringLiteral("y")).trimmed()});
+                    t.copies.append(
+                        {field.subfield(QStringLiteral("p")).trimmed(), field.subfield(QStringLiteral("y")).trimmed()});
             }
             if (!t.copies.isEmpty())
                 break;
@@ -99,8 +99,7 @@ MarcRecord MarcTitle::recordOf(const MarcTitle& t, const QString& isbn)
 {
     MarcRecord record;
     record.leader = QStringLiteral("00000nam a2200000 a 4500");
-    const auto add = [&](const char* tag, const char* indicators,
-                         const QList<std::pair<QString, QString>>& subfields) {
+    const auto add = [&](const char* tag, const char* indicators, const QList<std::pair<QString, QString>>& subfields) {
         MarcRecord::Field field;
         field.tag = QLatin1String(tag);
         field.indicators = QLatin1String(indicators);

@@ -114,7 +114,8 @@ ReaderTransfer::Report ReaderTransfer::import(Storage& storage, PasswordHasher& 
     QHash<QString, std::pair<QString, QString>> initial; // id: password, hash
     if (!options.dryRun) {
         for (qsizetype r = 1; r < records.size(); ++r) {
-            const QString id = position[0] < records[r].second.size() ? records[r].second[position[0]].trimmed() : QString();
+            const QString id =
+                position[0] < records[r].second.size() ? records[r].second[position[0]].trimmed() : QString();
             if (id.isEmpty() || initial.contains(id) || storage.account(id))
                 continue;
             const QString password = PasswordHasher::randomPassword();
@@ -156,9 +157,9 @@ ReaderTransfer::Report ReaderTransfer::import(Storage& storage, PasswordHasher& 
             continue;
         }
         // The rule of registration, with a stand-in for the password the server makes.
-        if (const std::optional<AccountFields::Finding> finding = AccountFields::registrationProblem(
-                account.id, QStringLiteral("placeholder"), account.name, account.studentNumber, account.phone,
-                account.email, account.info)) {
+        if (const std::optional<AccountFields::Finding> finding =
+                AccountFields::registrationProblem(account.id, QStringLiteral("placeholder"), account.name,
+                                                   account.studentNumber, account.phone, account.email, account.info)) {
             refuse(AccountFields::describe(*finding));
             continue;
         }

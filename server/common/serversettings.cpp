@@ -147,8 +147,8 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
     // QSettings reads "a, b" as a list of two.
     if (const QVariant targets = ini.value(QStringLiteral("cataloguing/targets")); targets.isValid())
         s.cataloguingTargets = targets.toStringList().join(QLatin1Char(','));
-    s.cataloguingTimeoutSeconds = readInt(ini, QStringLiteral("cataloguing/timeoutSeconds"), s.cataloguingTimeoutSeconds,
-                                          1, 60, problems);
+    s.cataloguingTimeoutSeconds =
+        readInt(ini, QStringLiteral("cataloguing/timeoutSeconds"), s.cataloguingTimeoutSeconds, 1, 60, problems);
     s.cataloguingMaxRecords =
         readInt(ini, QStringLiteral("cataloguing/maxRecords"), s.cataloguingMaxRecords, 1, 100, problems);
 

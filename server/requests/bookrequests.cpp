@@ -144,8 +144,9 @@ HandlerReply BookRequests::addCopies(const AddCopiesQuery& query)
             if (!storage.insertBook(copy))
                 return {};
         }
-        const QString detail = count == 1 ? title.title
-                                          : QStringLiteral("%1 copies to %2: %3").arg(count).arg(numbers.last(), title.title);
+        const QString detail = count == 1
+            ? title.title
+            : QStringLiteral("%1 copies to %2: %3").arg(count).arg(numbers.last(), title.title);
         if (!audit(storage, {AuditAction::AddBook, {}, numbers.first(), detail}) || !transaction.commit())
             return {};
         return {Reply::AddBookSuccessfully, numbers.first(), numbers.last()};
@@ -167,7 +168,9 @@ HandlerReply BookRequests::titleCopies(const TitleCopiesQuery& query)
         return serverError(error);
     if (!book)
         return word(Refusal::NoSuchBook);
-    const auto free = std::count_if(copies.cbegin(), copies.cend(), [](const BookRow& c) { return !c.lent && !c.reserved; });
-    return {{Reply::row({QString(Reply::TitleCopies), book->isbn, QString::number(copies.size()), QString::number(free)})},
-            QString(Reply::TitleCopies)};
+    const auto free =
+        std::count_if(copies.cbegin(), copies.cend(), [](const BookRow& c) { return !c.lent && !c.reserved; });
+    return {
+        {Reply::row({QString(Reply::TitleCopies), book->isbn, QString::number(copies.size()), QString::number(free)})},
+        QString(Reply::TitleCopies)};
 }

@@ -179,7 +179,8 @@ HandlerReply CirculationRequests::placeHold(const PlaceHoldQuery& query)
                     return {Wire::word(Refusal::BookNotOnLoan), copy.number};
             }
             for (const HoldRow& mine : storage.holdsOf(query.userId)) {
-                if (std::any_of(copies.cbegin(), copies.cend(), [&](const BookRow& c) { return c.number == mine.number; }))
+                if (std::any_of(copies.cbegin(), copies.cend(),
+                                [&](const BookRow& c) { return c.number == mine.number; }))
                     return {Wire::word(Refusal::HoldExists)};
             }
         }

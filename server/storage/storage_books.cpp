@@ -338,21 +338,13 @@ std::optional<BookRow> Storage::book(const QString& number)
 bool Storage::insertBook(const BookRow& b)
 {
     const std::optional<int> year = yearValue(b.year);
-    return change(QStringLiteral("INSERT INTO books (number, title, author, type, publisher, year, year_value, "
-                                 "permission, isbn, record_id, ")
-                      + formColumns
-                      + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                  QVariantList{b.number,
-                               b.title,
-                               b.author,
-                               b.type,
-                               b.publisher,
-                               b.year,
-                               year ? QVariant(*year) : QVariant(),
-                               b.permission,
-                               SqlValue::nullIfEmpty(b.isbn),
-                               b.recordId > 0 ? QVariant(b.recordId) : QVariant()}
-                      + searchForms(b));
+    return change(
+        QStringLiteral("INSERT INTO books (number, title, author, type, publisher, year, year_value, "
+                       "permission, isbn, record_id, ")
+            + formColumns + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        QVariantList{b.number, b.title, b.author, b.type, b.publisher, b.year, year ? QVariant(*year) : QVariant(),
+                     b.permission, SqlValue::nullIfEmpty(b.isbn), b.recordId > 0 ? QVariant(b.recordId) : QVariant()}
+            + searchForms(b));
 }
 
 bool Storage::updateBook(const BookRow& b)
@@ -404,8 +396,9 @@ qint64 Storage::recordOfIsbn(const QString& isbn)
 std::optional<Storage::KeptRecord> Storage::record(qint64 id)
 {
     std::optional<KeptRecord> found;
-    select(QStringLiteral("SELECT syntax, record FROM catalogue_records WHERE id = ?"), {id},
-           [&](const SqlRow& q) { found = KeptRecord{q.value(0).toString(), q.value(1).toByteArray()}; });
+    select(QStringLiteral("SELECT syntax, record FROM catalogue_records WHERE id = ?"), {id}, [&](const SqlRow& q) {
+        found = KeptRecord{q.value(0).toString(), q.value(1).toByteArray()};
+    });
     return found;
 }
 

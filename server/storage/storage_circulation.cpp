@@ -111,5 +111,6 @@ bool Storage::setHoldWindow(qint64 id, const std::optional<QString>& readyUntil)
 
 bool Storage::moveHold(qint64 id, const QString& bookNumber)
 {
-    return change(QStringLiteral("UPDATE holds SET book_number = ?, ready_until = NULL WHERE id = ?"), {bookNumber, id});
+    return change(QStringLiteral("UPDATE holds SET book_number = ?, ready_until = NULL WHERE id = ?"),
+                  {bookNumber, id});
 }

@@ -49,8 +49,8 @@ const QByteArray marc21Records = collection(
     "<record><leader>00000nam a2200000 a 4500</leader>"
     "<controlfield tag=\"008\">080101s2008    cc            000 0 chi d</controlfield>"
     + datafield("020", {{"a", "9787020002207"}}) + datafield("100", {{"a", "曹雪芹,"}})
-    + datafield("245", {{"a", "红楼梦 /"}, {"c", "曹雪芹著"}}) + datafield("260", {{"b", "人民文学出版社,"}, {"c", "2008."}})
-    + datafield("082", {{"a", "895.1"}}) + "</record>\n"
+    + datafield("245", {{"a", "红楼梦 /"}, {"c", "曹雪芹著"}})
+    + datafield("260", {{"b", "人民文学出版社,"}, {"c", "2008."}}) + datafield("082", {{"a", "895.1"}}) + "</record>\n"
     + "<record><leader>00000nam a2200000 a 4500</leader>"
       "<controlfield tag=\"008\">970101s1997    xx            000 0 eng d</controlfield>"
     + datafield("020", {{"a", "0201896834 (v. 1)"}}) + datafield("110", {{"a", "Addison-Wesley."}})
@@ -119,8 +119,12 @@ void TestCatalogueLookup::lookup_data()
     QTest::newRow("the same typed with hyphens") << "978-7-02-000220-7" << hongloumeng;
     QTest::newRow("an ISBN-10 that the record holds as such: corporate author, 264, the first 650")
         << "0-201-89683-4"
-        << QStringList{"The art of computer programming : fundamental algorithms", "Addison-Wesley", "Computer programming",
-                       "Addison-Wesley", "1997", "9780201896831"};
+        << QStringList{"The art of computer programming : fundamental algorithms",
+                       "Addison-Wesley",
+                       "Computer programming",
+                       "Addison-Wesley",
+                       "1997",
+                       "9780201896831"};
     QTest::newRow("UNIMARC: a Chinese title searched as a title")
         << "三体" << QStringList{"三体", "刘慈欣", "科幻小说", "重庆出版社", "2008", "9787536692930"};
     QTest::newRow("nobody has it: no rows") << "9780306406157" << QStringList();

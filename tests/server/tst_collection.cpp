@@ -61,8 +61,15 @@ QStringList search(const QString& number)
 QStringList copiesRequest(const QString& title, const QString& isbn, const QString& first, const QString& count)
 {
     return QStringList{QString(Query::AddCopies)}
-    + AddCopiesQuery{title, QStringLiteral("Anon"), QStringLiteral("Test"), QStringLiteral("Self"),
-                     QStringLiteral("2001"), QStringLiteral("Undergraduate"), isbn, first, count}
+    + AddCopiesQuery{title,
+                     QStringLiteral("Anon"),
+                     QStringLiteral("Test"),
+                     QStringLiteral("Self"),
+                     QStringLiteral("2001"),
+                     QStringLiteral("Undergraduate"),
+                     isbn,
+                     first,
+                     count}
           .fields();
 }
 
@@ -170,11 +177,9 @@ std::pair<int, QString> TestCollection::command(const ServerProcess& server, con
 QStringList TestCollection::catalogue(const ServerFixture& fx) const
 {
     // Every copy: a search by year range covers them all (0 to 9999).
-    const WireClient::Reply reply =
-        fx.client(250).sendBytes(Wire::encodeFrame(QStringList{QString(Query::BookSearching)}
-                                                   + BookQuery{{}, {}, {}, QStringLiteral("0"), QStringLiteral("9999"),
-                                                               {}, {}}
-                                                         .fields()));
+    const WireClient::Reply reply = fx.client(250).sendBytes(
+        Wire::encodeFrame(QStringList{QString(Query::BookSearching)}
+                          + BookQuery{{}, {}, {}, QStringLiteral("0"), QStringLiteral("9999"), {}, {}}.fields()));
     QStringList rows;
     for (const QStringList& frame : reply.frames)
         rows.append(frame.join(QLatin1Char('|')));
@@ -253,7 +258,8 @@ void TestCollection::titleHold_data()
     const auto row = [](const char* name, int address, const QStringList& request, const char* reply) {
         QTest::newRow(name) << address << request << QString::fromUtf8(reply);
     };
-    row("two copies of one title", 1, copiesRequest("Held", "9787020002207", "H-1", "2"), "^ADD_BOOK_SUCCESSFULLY\\|H-1\\|H-2$");
+    row("two copies of one title", 1, copiesRequest("Held", "9787020002207", "H-1", "2"),
+        "^ADD_BOOK_SUCCESSFULLY\\|H-1\\|H-2$");
     row("ann borrows the first", 2, borrow("H-1", "ann"), "^BORROW_BOOK_SUCCESSFULLY$");
     row("no hold while a copy is on the shelf: which one", 4, ask(Query::PlaceHold, {"H-1", "cid"}),
         "^BOOK_NOT_ON_LOAN\\|H-2$");
@@ -261,7 +267,8 @@ void TestCollection::titleHold_data()
     row("cid holds the title through the first copy", 4, ask(Query::PlaceHold, {"H-1", "cid"}),
         "^PLACE_HOLD_SUCCESSFULLY$");
     row("one hold per reader per title", 4, ask(Query::PlaceHold, {"H-2", "cid"}), "^HOLD_EXISTS$");
-    row("cid waits, on the copy the hold was placed on", 4, ask(Query::UserHolds, {"cid"}), "^H-1\\|Held\\|1\\|排队中\\|$");
+    row("cid waits, on the copy the hold was placed on", 4, ask(Query::UserHolds, {"cid"}),
+        "^H-1\\|Held\\|1\\|排队中\\|$");
     row("the second copy comes back first", 3, giveBack("H-2", "bob"), "^RETURN_BOOK_SUCCESSFULLY$");
     row("it is kept for cid", 4, ask(Query::UserHolds, {"cid"}), "^H-2\\|Held\\|1\\|预约保留\\|.+$");
     row("the search shows it kept", 250, search("H-2"), "^Held\\|.*\\|H-2\\|预约保留\\|Undergraduate$");
@@ -279,7 +286,8 @@ void TestCollection::titleHold()
     QFETCH(QString, reply);
     const WireClient::Reply answer = send(address, request);
     QVERIFY2(answer.endOfStream, qPrintable(answer.error));
-    QVERIFY2(QRegularExpression(reply).match(joined(answer)).hasMatch(), qPrintable(QStringLiteral("got: ") + joined(answer)));
+    QVERIFY2(QRegularExpression(reply).match(joined(answer)).hasMatch(),
+             qPrintable(QStringLiteral("got: ") + joined(answer)));
 }
 
 void TestCollection::importCatalogue_data()
@@ -311,11 +319,13 @@ void TestCollection::importCatalogue_data()
         << "三体|刘慈欣|I247.5|重庆出版社|2008|IMP-1|空闲|Undergraduate";
     QTest::newRow("again: the numbers exist")
         << "two.mrc" << twoRecords << QByteArray() << QStringList() << QStringList{"--numbers", "IMP-"}
-        << QStringList{"copies added: 1", "skipped, the book number exists: 2"} << "" << "";
+        << QStringList{"copies added: 1", "skipped, the book number exists: 2"} << ""
+        << "";
     QByteArray marc8 = collection(marc21("Café society", "", {"M8-1"}));
     QTest::newRow("a MARC-8 record comes in as UTF-8")
         << "marc8.mrc" << marc8 << QByteArray() << QStringList{"-f", "utf-8", "-t", "marc8", "-l", "9=32"}
-        << QStringList() << QStringList{"copies added: 1"} << "M8-1" << "Café society : fundamental algorithms|";
+        << QStringList() << QStringList{"copies added: 1"} << "M8-1"
+        << "Café society : fundamental algorithms|";
     const QByteArray broken = "<?xml version=\"1.0\"?>\n<collection xmlns=\"http://www.loc.gov/MARC21/slim\">\n"
         + marc21("Before", "", {"BR-1"}) + "<record><leader>x</leader><datafield tag=\"245\"><subfield code=\"a\">Cut"
         + "</record>\n" + marc21("After", "", {"BR-3"}) + unimarc("Bad ISBN", "9787536692931", {"BR-4"})
@@ -323,20 +333,23 @@ void TestCollection::importCatalogue_data()
         + "</collection>\n";
     QTest::newRow("MARCXML: a broken record in the middle costs that record only")
         << "broken.xml" << broken << QByteArray() << QStringList() << QStringList()
-        << QStringList{"format: MARCXML", "records read: 5", "copies added: 2", "refused: 3",
-                       "record 2: broken record", "record 4: bad ISBN \"9787536692931\"", "record 5: no title"}
-        << "BR-3" << "After : fundamental algorithms|";
+        << QStringList{"format: MARCXML",   "records read: 5",         "copies added: 2",
+                       "refused: 3",        "record 2: broken record", "record 4: bad ISBN \"9787536692931\"",
+                       "record 5: no title"}
+        << "BR-3"
+        << "After : fundamental algorithms|";
     QTest::newRow("--update gives an existing copy the file's fields")
-        << "update.xml" << collection(marc21("Updated", "9780201896831", {"BR-3"})) << QByteArray()
-        << QStringList() << QStringList{"--update"} << QStringList{"copies added: 0", "updated: 1"} << "BR-3"
+        << "update.xml" << collection(marc21("Updated", "9780201896831", {"BR-3"})) << QByteArray() << QStringList()
+        << QStringList{"--update"} << QStringList{"copies added: 0", "updated: 1"} << "BR-3"
         << "Updated : fundamental algorithms|";
     QTest::newRow("CSV with isbn and copies")
         << "more.csv" << QByteArray()
         << QByteArray("title,author,type,publisher,year,number,permission,isbn,copies\n"
                       "Dune,Herbert,SF,Chilton,1965,DU-08,VIP,0-441-01359-7,3\n"
                       "Bad,Nobody,SF,None,1999,BD-1,,978-0-00-000000-1,1\n")
-        << QStringList() << QStringList() << QStringList{"format: CSV", "records read: 2", "copies added: 3", "line 3: bad ISBN"}
-        << "DU-10" << "Dune|Herbert|SF|Chilton|1965|DU-10|空闲|VIP";
+        << QStringList() << QStringList()
+        << QStringList{"format: CSV", "records read: 2", "copies added: 3", "line 3: bad ISBN"} << "DU-10"
+        << "Dune|Herbert|SF|Chilton|1965|DU-10|空闲|VIP";
 }
 
 void TestCollection::importCatalogue()

@@ -89,9 +89,10 @@ QByteArray ZebraServer::iso2709(const QByteArray& marcXml, const QStringList& op
         return {};
     }
     QProcess process;
-    process.start(QStringLiteral("yaz-marcdump"),
-                  QStringList{QStringLiteral("-i"), QStringLiteral("marcxml"), QStringLiteral("-o"), QStringLiteral("marc")}
-                      + options + QStringList{input});
+    process.start(
+        QStringLiteral("yaz-marcdump"),
+        QStringList{QStringLiteral("-i"), QStringLiteral("marcxml"), QStringLiteral("-o"), QStringLiteral("marc")}
+            + options + QStringList{input});
     if (!process.waitForFinished(30000) || process.exitCode() != 0) {
         *error = QStringLiteral("yaz-marcdump failed: ") + QString::fromUtf8(process.readAllStandardError());
         return {};
@@ -108,9 +109,11 @@ bool ZebraServer::addRecords(const QByteArray& marcXml, bool unimarc)
     if (!writeFile(m_dir.filePath(file), records))
         return false;
     const QString type = unimarc ? QStringLiteral("grs.marc.unimarc") : QStringLiteral("grs.marc.marc21");
-    return run(QStringLiteral("zebraidx"), {QStringLiteral("-c"), QStringLiteral("zebra.cfg"), QStringLiteral("-t"),
-                                            type, QStringLiteral("update"), file})
-        && run(QStringLiteral("zebraidx"), {QStringLiteral("-c"), QStringLiteral("zebra.cfg"), QStringLiteral("commit")});
+    return run(QStringLiteral("zebraidx"),
+               {QStringLiteral("-c"), QStringLiteral("zebra.cfg"), QStringLiteral("-t"), type, QStringLiteral("update"),
+                file})
+        && run(QStringLiteral("zebraidx"),
+               {QStringLiteral("-c"), QStringLiteral("zebra.cfg"), QStringLiteral("commit")});
 }
 
 bool ZebraServer::start()
@@ -135,8 +138,9 @@ bool ZebraServer::start()
         return false;
     m_server.setWorkingDirectory(m_dir.path());
     m_server.setProcessChannelMode(QProcess::MergedChannels);
-    m_server.start(QStringLiteral("zebrasrv"),
-                   {QStringLiteral("-f"), QStringLiteral("yazgfs.xml"), QStringLiteral("-l"), QStringLiteral("zebrasrv.log")});
+    m_server.start(
+        QStringLiteral("zebrasrv"),
+        {QStringLiteral("-f"), QStringLiteral("yazgfs.xml"), QStringLiteral("-l"), QStringLiteral("zebrasrv.log")});
     if (!m_server.waitForStarted(10000)) {
         m_error = QStringLiteral("zebrasrv did not start: ") + m_server.errorString();
         return false;
