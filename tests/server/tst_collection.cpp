@@ -345,6 +345,15 @@ void TestCollection::importCatalogue_data()
                        "record 5: no title"}
         << "BR-3"
         << "After : fundamental algorithms|";
+    QString error;
+    const QByteArray brokenIso = ZebraServer::iso2709(collection(marc21("First", "", {"BI-1"})), {}, &error)
+        + QByteArray("00099nam a2200025 a 4500\x1e"
+                     "cut short\x1d")
+        + ZebraServer::iso2709(collection(marc21("Third", "", {"BI-3"})), {}, &error);
+    QTest::newRow("ISO 2709: a record whose length lies costs that record only")
+        << "broken.mrc" << QByteArray() << brokenIso << QStringList() << QStringList()
+        << QStringList{"records read: 3", "copies added: 2", "refused: 1", "record 2: broken record"} << "BI-3"
+        << "Third : fundamental algorithms|";
     QTest::newRow("--update gives an existing copy the file's fields")
         << "update.xml" << collection(marc21("Updated", "9780201896831", {"BR-3"})) << QByteArray() << QStringList()
         << QStringList{"--update"} << QStringList{"copies added: 0", "updated: 1"} << "BR-3"
