@@ -1,3 +1,4 @@
+#include "collectioncommands.h"
 #include "databasebackup.h"
 #include "dialog.h"
 #include "serversettings.h"
@@ -96,6 +97,20 @@ int main(int argc, char* argv[])
                 return 2;
             }
             return backup(argc, argv, argv[i + 1]);
+        }
+    }
+    {
+        QStringList arguments;
+        for (int i = 1; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        if (arguments.contains(QLatin1String("--import")) || arguments.contains(QLatin1String("--export"))
+            || arguments.contains(QLatin1String("--import-readers"))
+            || arguments.contains(QLatin1String("--export-readers"))) {
+            QCoreApplication app(argc, argv);
+#ifdef LIBRARY_TEST_CLOCK
+            TestClock::installFromEnvironment();
+#endif
+            return CollectionCommands::run(arguments).value_or(2);
         }
     }
     raiseDescriptorLimit();

@@ -43,6 +43,11 @@ constexpr QLatin1String DeleteUnconfirmed{"QUERY_DELETE_UNCONFIRMED"};
 constexpr QLatin1String RegistrationState{"QUERY_REGISTRATION_STATE"};
 constexpr QLatin1String EditUser{"QUERY_EDIT_USER"};
 constexpr QLatin1String ResetPassword{"QUERY_RESET_PASSWORD"};
+// The catalogue (our own codes): several copies of one title at once, copy cataloguing by ISBN, and
+// how many copies of a title there are.
+constexpr QLatin1String AddCopies{"QUERY_ADD_COPIES"};
+constexpr QLatin1String CatalogueLookup{"QUERY_CATALOGUE_LOOKUP"};
+constexpr QLatin1String TitleCopies{"QUERY_TITLE_COPIES"};
 
 // Number of documented fields after the code, or -1 for a code that is not a query code.
 int fieldCount(const QString& code);
@@ -77,6 +82,7 @@ constexpr QLatin1String ResetPasswordSuccessfully{"RESET_PASSWORD_SUCCESSFULLY"}
 constexpr QLatin1String RenewBookSuccessfully{"RENEW_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String PlaceHoldSuccessfully{"PLACE_HOLD_SUCCESSFULLY"};
 constexpr QLatin1String CancelHoldSuccessfully{"CANCEL_HOLD_SUCCESSFULLY"};
+constexpr QLatin1String TitleCopies{"TITLE_COPIES"};
 
 // Strings per row frame of each row stream, and per account record after "PASS".
 constexpr int BookRowSize = BookRecord::Size;
@@ -88,6 +94,7 @@ constexpr int OverdueLoanRowSize = OverdueLoanRecord::Size;
 constexpr int HoldRowSize = HoldRecord::Size;
 constexpr int AuditRowSize = AuditRecord::Size;
 constexpr int UserDetailRowSize = UserDetailRecord::Size;
+constexpr int CatalogueRowSize = CatalogueRecord::Size;
 
 // A frame holding one reply word.
 QByteArray word(const QString& replyWord);
@@ -319,6 +326,27 @@ struct ResetPasswordQuery {
     WIRE_REQUEST(ResetPasswordQuery, Query::ResetPassword, 1, userId)
 };
 
+// Adds `count` (1 to 500) copies of one title in one transaction: the first number as given, then its
+// trailing digits counted up. Answered [ADD_BOOK_SUCCESSFULLY, first number, last number].
+struct AddCopiesQuery {
+    QString title, author, type, press, year, permission, isbn, firstNumber, count;
+    WIRE_REQUEST(AddCopiesQuery, Query::AddCopies, 9, title, author, type, press, year, permission, isbn, firstNumber,
+                 count)
+};
+
+// Staff ask the cataloguing targets of the server for an ISBN, or for a title when the text is none.
+struct CatalogueLookupQuery {
+    QString text;
+    WIRE_REQUEST(CatalogueLookupQuery, Query::CatalogueLookup, 1, text)
+};
+
+// The title of a copy: answered [TITLE_COPIES, ISBN, copies, copies free], the copy alone for a copy
+// without an ISBN.
+struct TitleCopiesQuery {
+    QString number;
+    WIRE_REQUEST(TitleCopiesQuery, Query::TitleCopies, 1, number)
+};
+
 namespace Wire {
 
 template <class... Requests> struct RequestList {
@@ -331,7 +359,8 @@ using Requests =
                 DeleteUserQuery, EscalateUserQuery, DegradeUserQuery, UserBorrowBookQuery, ReturnBookQuery,
                 BorrowBookQuery, DeleteBookQuery, AddBookQuery, LogoutQuery, UserLoansQuery, OverdueLoansQuery,
                 RenewBookQuery, PlaceHoldQuery, CancelHoldQuery, UserHoldsQuery, CheckinBookQuery, AuditLogQuery,
-                UserDetailsQuery, DeleteUnconfirmedQuery, RegistrationStateQuery, EditUserQuery, ResetPasswordQuery>;
+                UserDetailsQuery, DeleteUnconfirmedQuery, RegistrationStateQuery, EditUserQuery, ResetPasswordQuery,
+                AddCopiesQuery, CatalogueLookupQuery, TitleCopiesQuery>;
 
 // Calls `visit(Request{})` with the request type of the code; false for an unknown code.
 template <class Visit, class... Rs> bool visitRequestType(const QString& code, Visit&& visit, RequestList<Rs...>)

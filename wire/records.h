@@ -220,7 +220,16 @@ struct UserDetailRecord {
     WIRE_FIELDS(UserDetailRecord, user, registeredAt, registeredFrom, notes)
 };
 
+// A row of "QUERY_CATALOGUE_LOOKUP": a record another library's catalogue holds, and which target
+// answered ("host:port/database" or the SRU address).
+struct CatalogueRecord {
+    static constexpr int Size = 7;
+    QString title, author, type, press, year, isbn, target;
+    WIRE_FIELDS(CatalogueRecord, title, author, type, press, year, isbn, target)
+};
+
 static_assert(Wire::widthOf<BookRecord>() == BookRecord::Size);
+static_assert(Wire::widthOf<CatalogueRecord>() == CatalogueRecord::Size);
 static_assert(Wire::widthOf<UserDetailRecord>() == UserDetailRecord::Size);
 static_assert(Wire::widthOf<AccountRecord>() == AccountRecord::Size);
 static_assert(Wire::widthOf<UserRecord>() == UserRecord::Size);

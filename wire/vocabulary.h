@@ -55,7 +55,10 @@
     X(TooManyRegistrations, "TOO_MANY_REGISTRATIONS") /* from this address or network within the hour */               \
     X(HoldLimitReached, "HOLD_LIMIT_REACHED") /* [circulation] maxHolds of the reader's level */                       \
     X(BadNetwork, "BAD_NETWORK") /* not an address or a network */                                                     \
-    X(RenewTooEarly, "RENEW_TOO_EARLY") /* before [circulation] renewWithinDays of the due date */
+    X(RenewTooEarly, "RENEW_TOO_EARLY") /* before [circulation] renewWithinDays of the due date */                     \
+    X(BadIsbn, "BAD_ISBN") /* not an ISBN-10 or ISBN-13, or its check digit is wrong */                                \
+    X(BadCount, "BAD_COUNT") /* copies to add at once: 1 to 500 */                                                     \
+    X(CatalogueUnreachable, "CATALOGUE_UNREACHABLE") /* no cataloguing target answered (with their errors) */
 
 // What a stored change did, as the audit trail records it.
 #define WIRE_AUDIT_ACTIONS(X)                                                                                          \
@@ -75,7 +78,9 @@
     X(DeleteUnconfirmed, "DELETE_UNCONFIRMED")                                                                         \
     X(ExpireUnconfirmed, "EXPIRE_UNCONFIRMED")                                                                         \
     X(EditAccount, "EDIT_ACCOUNT")                                                                                     \
-    X(ResetPassword, "RESET_PASSWORD")
+    X(ResetPassword, "RESET_PASSWORD")                                                                                 \
+    X(ImportCatalogue, "IMPORT_CATALOGUE")                                                                             \
+    X(ImportReaders, "IMPORT_READERS")
 
 #define WIRE_ENUMERATOR(name, spelling) name,
 #define WIRE_SPELLING(name, spelling) QLatin1String(spelling),
@@ -150,6 +155,8 @@ constexpr bool isLoanHistory(AuditAction action)
     case AuditAction::ExpireUnconfirmed:
     case AuditAction::EditAccount:
     case AuditAction::ResetPassword:
+    case AuditAction::ImportCatalogue:
+    case AuditAction::ImportReaders:
         return false;
     }
     return false;

@@ -89,6 +89,12 @@ QString message(Refusal refusal)
         return QStringLiteral("等待确认的新账号太多，暂停注册，请稍后再试或联系图书馆。");
     case Refusal::TooManyRegistrations:
         return QStringLiteral("这台电脑所在的网络最近注册的账号太多，请一小时后再试。");
+    case Refusal::BadIsbn:
+        return QStringLiteral("ISBN 无效（应为10位或13位，校验位正确）。");
+    case Refusal::BadCount:
+        return QStringLiteral("册数应在 1 到 500 之间。");
+    case Refusal::CatalogueUnreachable:
+        return QStringLiteral("联合编目服务器都无法连接，请手工填写。");
     case Refusal::HoldLimitReached:
         return QStringLiteral("预约数量已达上限，请先取消一些预约。");
     case Refusal::RenewTooEarly:
@@ -127,6 +133,11 @@ QString message(const QString& word, const QString& detail)
         const QString firstDay = detail.left(16); // the date and the time to the minute
         return message(*refusal).arg(firstDay.isEmpty() ? QString() : QStringLiteral("（从 %1 起）").arg(firstDay));
     }
+    // The taken number of a run of copies, the copy on the shelf to borrow instead, the targets' errors.
+    if ((*refusal == Refusal::BookNumberExists || *refusal == Refusal::BookNotOnLoan
+         || *refusal == Refusal::CatalogueUnreachable)
+        && !detail.isEmpty())
+        return message(*refusal) + QStringLiteral("（%1）").arg(detail.left(300));
     if (!Wire::isLoginThrottle(*refusal))
         return message(*refusal);
     bool ok = false;

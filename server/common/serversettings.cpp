@@ -144,6 +144,13 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
 
     s.seedFile = readString(ini, QStringLiteral("catalogue/seed"), s.seedFile);
     s.maxSearchRows = readInt(ini, QStringLiteral("catalogue/maxSearchRows"), s.maxSearchRows, 1, 1000000, problems);
+    // QSettings reads "a, b" as a list of two.
+    if (const QVariant targets = ini.value(QStringLiteral("cataloguing/targets")); targets.isValid())
+        s.cataloguingTargets = targets.toStringList().join(QLatin1Char(','));
+    s.cataloguingTimeoutSeconds =
+        readInt(ini, QStringLiteral("cataloguing/timeoutSeconds"), s.cataloguingTimeoutSeconds, 1, 60, problems);
+    s.cataloguingMaxRecords =
+        readInt(ini, QStringLiteral("cataloguing/maxRecords"), s.cataloguingMaxRecords, 1, 100, problems);
 
     for (int level = Levels::Undergraduate; level <= Levels::SuperAdmin; ++level) {
         const QString name = Levels::englishName(level);

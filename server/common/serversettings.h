@@ -56,6 +56,10 @@ struct ServerSettings {
     // [catalogue]
     QString seedFile;
     int maxSearchRows = 1000;
+    // [cataloguing]: other libraries' catalogues asked for a title's record, in order
+    QString cataloguingTargets; // "host:port/database, sru:https://...", comma-separated
+    int cataloguingTimeoutSeconds = 8; // per target
+    int cataloguingMaxRecords = 10;
     // [loanLimits], keyed by English level name
     QHash<QString, int> loanLimits;
     // [loanPeriods], days per loan keyed by English level name

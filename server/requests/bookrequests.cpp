@@ -1,6 +1,8 @@
 #include "bookrequests.h"
 
 #include "catalogueimport.h"
+#include "copynumbers.h"
+#include "isbn.h"
 #include "searchtext.h"
 #include "serversettings.h"
 #include "storage.h"
@@ -83,4 +85,92 @@ HandlerReply BookRequests::deleteBook(const DeleteBookQuery& query)
             return QString();
         return Reply::DeleteBookSuccessfully;
     });
+}
+
+namespace {
+
+// The most copies one request adds.
+constexpr int MaxCopies = 500;
+
+} // namespace
+
+HandlerReply BookRequests::addCopies(const AddCopiesQuery& query)
+{
+    BookRow title{query.title.trimmed(),
+                  query.author.trimmed(),
+                  query.type.trimmed(),
+                  query.press.trimmed(),
+                  query.year.trimmed(),
+                  query.firstNumber.trimmed(),
+                  QString(),
+                  false};
+    return writeFrame(Reply::AddBookSuccessfully, [&](Storage& storage) -> QStringList {
+        if (const std::optional<QString> refusal = adminRefusal(storage))
+            return {*refusal};
+        if (title.title.isEmpty() || title.number.isEmpty())
+            return {Wire::word(Refusal::MissingTitleOrNumber)};
+        bool ok = false;
+        const int count = query.count.trimmed().toInt(&ok);
+        if (!ok || count < 1 || count > MaxCopies)
+            return {Wire::word(Refusal::BadCount)};
+        if (!query.isbn.trimmed().isEmpty()) {
+            const std::optional<QString> isbn = Isbn::normalised(query.isbn);
+            if (!isbn)
+                return {Wire::word(Refusal::BadIsbn)};
+            title.isbn = *isbn;
+        }
+        const std::optional<QString> permission = CatalogueCsv::permissionName(query.permission);
+        if (!permission)
+            return {Wire::word(Refusal::UnknownPermission)};
+        title.permission = *permission;
+        const QStringList numbers = CopyNumbers::from(title.number, count);
+        // Measured as lent, with the longest number: the longer of the two state words.
+        BookRow asLent = title;
+        asLent.lent = true;
+        asLent.number = numbers.last().size() > numbers.first().size() ? numbers.last() : numbers.first();
+        if (Reply::row(asLent.record().fields()).isEmpty())
+            return {Wire::word(Refusal::RecordTooLong)};
+        Storage::WriteTransaction transaction(storage);
+        if (const QString taken = storage.firstTakenNumber(numbers); !taken.isEmpty())
+            return {Wire::word(Refusal::BookNumberExists), taken};
+        if (storage.failed())
+            return {};
+        // New copies of a title that came with a MARC record share it.
+        if (!title.isbn.isEmpty())
+            title.recordId = storage.recordOfIsbn(title.isbn);
+        for (const QString& number : numbers) {
+            BookRow copy = title;
+            copy.number = number;
+            if (!storage.insertBook(copy))
+                return {};
+        }
+        const QString detail = count == 1
+            ? title.title
+            : QStringLiteral("%1 copies to %2: %3").arg(count).arg(numbers.last(), title.title);
+        if (!audit(storage, {AuditAction::AddBook, {}, numbers.first(), detail}) || !transaction.commit())
+            return {};
+        return {Reply::AddBookSuccessfully, numbers.first(), numbers.last()};
+    });
+}
+
+HandlerReply BookRequests::titleCopies(const TitleCopiesQuery& query)
+{
+    std::optional<BookRow> book;
+    QList<BookRow> copies;
+    QString error;
+    if (!read(
+            [&](Storage& storage) {
+                book = storage.book(query.number.trimmed());
+                if (book)
+                    copies = book->isbn.isEmpty() ? QList<BookRow>{*book} : storage.copiesOf(book->isbn);
+            },
+            &error))
+        return serverError(error);
+    if (!book)
+        return word(Refusal::NoSuchBook);
+    const auto free =
+        std::count_if(copies.cbegin(), copies.cend(), [](const BookRow& c) { return !c.lent && !c.reserved; });
+    return {
+        {Reply::row({QString(Reply::TitleCopies), book->isbn, QString::number(copies.size()), QString::number(free)})},
+        QString(Reply::TitleCopies)};
 }

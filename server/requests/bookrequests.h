@@ -2,7 +2,8 @@
 
 #include "requesthandler.h"
 
-// The catalogue: searching it, and adding and deleting copies (administrators).
+// The catalogue: searching it, adding copies one or many at a time and deleting them (administrators),
+// and how many copies a title has.
 class BookRequests : public RequestHandler
 {
 public:
@@ -11,4 +12,6 @@ public:
     HandlerReply searchBooks(const BookQuery& query);
     HandlerReply addBook(const AddBookQuery& query);
     HandlerReply deleteBook(const DeleteBookQuery& query);
+    HandlerReply addCopies(const AddCopiesQuery& query);
+    HandlerReply titleCopies(const TitleCopiesQuery& query);
 };

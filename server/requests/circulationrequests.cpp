@@ -1,6 +1,7 @@
 #include "circulationrequests.h"
 
 #include "holdqueue.h"
+#include "titleholds.h"
 #include "levels.h"
 #include "serverclock.h"
 #include "serversettings.h"
@@ -84,6 +85,12 @@ HandlerReply CirculationRequests::userHolds(const UserHoldsQuery& query)
                         ++place;
                 }
                 const bool kept = !mine.readyUntil.isEmpty() && place == 1;
+                // A reader still waiting for a title waits among every reader of its copies.
+                if (!kept) {
+                    const std::optional<BookRow> copy = storage.book(mine.number);
+                    if (copy && !copy->isbn.isEmpty())
+                        place = TitleHolds::placeOf(storage, mine, copy->isbn, now);
+                }
                 rows.append({mine.number, mine.title, QString::number(place),
                              kept ? BookState::onHold() : BookState::queued(),
                              kept ? ServerClock::shown(mine.readyUntil) : QString()});
@@ -145,32 +152,48 @@ HandlerReply CirculationRequests::renewBook(const RenewBookQuery& query)
 
 HandlerReply CirculationRequests::placeHold(const PlaceHoldQuery& query)
 {
-    return writeWord(Reply::PlaceHoldSuccessfully, [&](Storage& storage) -> QString {
+    return writeFrame(Reply::PlaceHoldSuccessfully, [&](Storage& storage) -> QStringList {
         Storage::WriteTransaction transaction(storage);
         if (!actsFor(storage, query.userId))
-            return Wire::word(Refusal::NotLoggedIn);
+            return {Wire::word(Refusal::NotLoggedIn)};
+        if (!storage.lockAccount(query.userId) || !storage.lockTitleOf(query.number))
+            return {};
         std::optional<AccountRow> account;
         std::optional<BookRow> book;
         if (const std::optional<QString> refusal = readerAndCopy(storage, query.userId, query.number, account, book))
-            return *refusal;
+            return {*refusal};
         const std::optional<ActiveLoan> loan = storage.loanOf(query.number);
         if (loan && loan->accountId == query.userId)
-            return Wire::word(Refusal::AlreadyBorrowedByUser);
+            return {Wire::word(Refusal::AlreadyBorrowedByUser)};
         // A copy kept for another reader takes holds too: the queue goes on after that reader.
         HoldQueue queue(storage, query.number, ServerClock::nowUtc(), context().settings.holdDays);
         if (!queue.settle(loan.has_value()))
-            return QString();
+            return {};
         if (queue.holdOf(query.userId))
-            return Wire::word(Refusal::HoldExists);
+            return {Wire::word(Refusal::HoldExists)};
         if (!loan && queue.holds().isEmpty())
-            return Wire::word(Refusal::BookNotOnLoan);
+            return {Wire::word(Refusal::BookNotOnLoan)};
+        // A hold on a title: none while a copy of it is on the shelf (that one can be borrowed), and one
+        // per reader whichever copy it was placed on.
+        if (!book->isbn.isEmpty()) {
+            const QList<BookRow> copies = storage.copiesOf(book->isbn);
+            for (const BookRow& copy : copies) {
+                if (!copy.lent && !copy.reserved)
+                    return {Wire::word(Refusal::BookNotOnLoan), copy.number};
+            }
+            for (const HoldRow& mine : storage.holdsOf(query.userId)) {
+                if (std::any_of(copies.cbegin(), copies.cend(),
+                                [&](const BookRow& c) { return c.number == mine.number; }))
+                    return {Wire::word(Refusal::HoldExists)};
+            }
+        }
         // One reader holding every copy out would block everybody's renewals.
         if (storage.holdCount(query.userId) >= context().settings.holdLimit(account->level))
-            return Wire::word(Refusal::HoldLimitReached);
+            return {Wire::word(Refusal::HoldLimitReached)};
         if (!storage.insertHold(query.number, query.userId, ServerClock::nowStamp()) || !queue.settle(loan.has_value())
             || !audit(storage, {AuditAction::PlaceHold, query.userId, query.number, {}}) || !transaction.commit())
-            return QString();
-        return Reply::PlaceHoldSuccessfully;
+            return {};
+        return {Reply::PlaceHoldSuccessfully};
     });
 }
 
@@ -180,16 +203,20 @@ HandlerReply CirculationRequests::cancelHold(const CancelHoldQuery& query)
         Storage::WriteTransaction transaction(storage);
         if (!actsFor(storage, query.userId))
             return Wire::word(Refusal::NotLoggedIn);
-        if (!storage.lockBook(query.number))
+        if (!storage.lockTitleOf(query.number))
             return QString();
+        const std::optional<BookRow> book = storage.book(query.number);
         const bool lent = storage.loanOf(query.number).has_value();
-        HoldQueue queue(storage, query.number, ServerClock::nowUtc(), context().settings.holdDays);
+        const QDateTime now = ServerClock::nowUtc();
+        HoldQueue queue(storage, query.number, now, context().settings.holdDays);
         if (!queue.settle(lent))
             return QString();
         const std::optional<HoldRow> hold = queue.holdOf(query.userId);
         if (!hold)
             return Wire::word(Refusal::NoSuchHold);
+        // A copy given up by its reader goes to the next reader waiting for its title.
         if (!storage.deleteHold(hold->id) || !queue.settle(lent)
+            || (book && !lent && !TitleHolds::offer(storage, *book, queue, now, context().settings.holdDays))
             || !audit(storage, {AuditAction::CancelHold, query.userId, query.number, {}}) || !transaction.commit())
             return QString();
         return Reply::CancelHoldSuccessfully;
@@ -202,14 +229,16 @@ HandlerReply CirculationRequests::checkinBook(const CheckinBookQuery& query)
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return {*refusal};
         Storage::WriteTransaction transaction(storage);
-        if (!storage.lockBook(query.number))
+        if (!storage.lockTitleOf(query.number))
             return {};
         const std::optional<ActiveLoan> loan = storage.loanOf(query.number);
+        const std::optional<BookRow> book = storage.book(query.number);
         if (!loan)
-            return {Wire::word(storage.book(query.number) ? Refusal::BookNotOnLoan : Refusal::NoSuchBook)};
+            return {Wire::word(book ? Refusal::BookNotOnLoan : Refusal::NoSuchBook)};
         const QDateTime now = ServerClock::nowUtc();
         HoldQueue queue(storage, query.number, now, context().settings.holdDays);
-        if (!storage.endLoan(query.number, loan->accountId, ServerClock::stamp(now)) || !queue.settle(false))
+        if (!storage.endLoan(query.number, loan->accountId, ServerClock::stamp(now)) || !queue.settle(false)
+            || (book && !TitleHolds::offer(storage, *book, queue, now, context().settings.holdDays)))
             return {};
         const QString next = queue.holder();
         const std::optional<AccountRow> borrower = storage.account(loan->accountId);

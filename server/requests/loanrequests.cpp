@@ -1,6 +1,7 @@
 #include "loanrequests.h"
 
 #include "holdqueue.h"
+#include "titleholds.h"
 #include "levels.h"
 #include "serverclock.h"
 #include "serversettings.h"
@@ -34,14 +35,16 @@ HandlerReply LoanRequests::returnBook(const ReturnBookQuery& query)
         Storage::WriteTransaction transaction(storage);
         if (!actsFor(storage, query.userId))
             return Wire::word(Refusal::NotLoggedIn);
-        if (!storage.lockBook(number))
+        if (!storage.lockTitleOf(number))
             return QString();
         if (storage.borrowerOf(number) != query.userId)
             return Wire::word(Refusal::NotBorrowedByUser);
         const QDateTime now = ServerClock::nowUtc();
-        // The copy is kept for the first reader waiting for it.
+        // The copy is kept for the first reader waiting for it, or else for its title.
         HoldQueue queue(storage, number, now, context().settings.holdDays);
-        if (!storage.endLoan(number, query.userId, ServerClock::stamp(now)) || !queue.settle(false))
+        const std::optional<BookRow> book = storage.book(number);
+        if (!storage.endLoan(number, query.userId, ServerClock::stamp(now)) || !queue.settle(false)
+            || (book && !TitleHolds::offer(storage, *book, queue, now, context().settings.holdDays)))
             return QString();
         const QString detail = queue.holder().isEmpty() ? QString() : QStringLiteral("kept for ") + queue.holder();
         if (!audit(storage, {AuditAction::ReturnBook, query.userId, number, detail}) || !transaction.commit())
@@ -65,6 +68,8 @@ HandlerReply LoanRequests::borrowBook(const BorrowBookQuery& query)
         std::optional<BookRow> book;
         if (const std::optional<QString> refusal = readerAndCopy(storage, query.userId, number, account, book))
             return *refusal;
+        if (!book->isbn.isEmpty() && !storage.lockTitleOf(number))
+            return QString();
         if (book->lent)
             return Wire::word(Refusal::BookAlreadyLent);
         const QDateTime now = ServerClock::nowUtc();
@@ -84,9 +89,31 @@ HandlerReply LoanRequests::borrowBook(const BorrowBookQuery& query)
         // The holder collects the copy: the hold is done, the rest of the queue waits for its return.
         if (!holder.isEmpty() && (!storage.deleteHold(queue.holdOf(holder)->id) || !queue.settle(true)))
             return QString();
+        // A reader who has a copy of a title no longer waits for another one.
+        if (!book->isbn.isEmpty() && !dropTitleHolds(storage, query.userId, *book, now))
+            return QString();
         if (!audit(storage, {AuditAction::BorrowBook, query.userId, number, QStringLiteral("due ") + due})
             || !transaction.commit())
             return QString();
         return Reply::BorrowBookSuccessfully;
     });
+}
+
+bool LoanRequests::dropTitleHolds(Storage& storage, const QString& userId, const BookRow& borrowed,
+                                  const QDateTime& now)
+{
+    const int holdDays = context().settings.holdDays;
+    for (const HoldRow& hold : storage.holdsOf(userId)) {
+        if (hold.number == borrowed.number)
+            continue;
+        const std::optional<BookRow> copy = storage.book(hold.number);
+        if (!copy || copy->isbn != borrowed.isbn)
+            continue;
+        // The queue it leaves closes up; a copy on the shelf goes to the next reader of the title.
+        HoldQueue queue(storage, copy->number, now, holdDays);
+        if (!storage.deleteHold(hold.id) || !queue.settle(copy->lent)
+            || (!copy->lent && !TitleHolds::offer(storage, *copy, queue, now, holdDays)))
+            return false;
+    }
+    return !storage.failed();
 }

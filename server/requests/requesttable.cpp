@@ -2,6 +2,7 @@
 
 #include "accountrequests.h"
 #include "bookrequests.h"
+#include "cataloguerequests.h"
 #include "circulationrequests.h"
 #include "databasepool.h"
 #include "loanrequests.h"
@@ -38,6 +39,9 @@ constexpr std::array routes{
     route<&BookRequests::searchBooks>(),
     route<&BookRequests::addBook>(),
     route<&BookRequests::deleteBook>(),
+    route<&BookRequests::addCopies>(),
+    route<&BookRequests::titleCopies>(),
+    route<&CatalogueRequests::lookup>(),
     route<&AccountRequests::login>(),
     route<&AccountRequests::registerUser>(),
     route<&AccountRequests::updateUser>(),

@@ -1,5 +1,7 @@
 #include "catalogueimport.h"
 
+#include "copynumbers.h"
+#include "isbn.h"
 #include "levels.h"
 #include "messages.h"
 
@@ -74,6 +76,11 @@ const QStringList columnNames = {
     QStringLiteral("title"), QStringLiteral("author"), QStringLiteral("type"),       QStringLiteral("publisher"),
     QStringLiteral("year"),  QStringLiteral("number"), QStringLiteral("permission"),
 };
+// Columns a file may leave out.
+const QStringList optionalColumns = {QStringLiteral("isbn"), QStringLiteral("copies")};
+
+// The most copies one line adds.
+constexpr int MaxCopiesPerLine = 500;
 
 } // namespace
 
@@ -104,11 +111,14 @@ CatalogueCsv::Result CatalogueCsv::parse(const QByteArray& utf8)
 
     // Where each column sits, from the header.
     QList<int> position(columnNames.size(), -1);
+    QList<int> optionalPosition(optionalColumns.size(), -1);
     const Record& header = records.first();
     for (int i = 0; i < header.fields.size(); ++i) {
-        const int column = int(columnNames.indexOf(header.fields[i].trimmed().toLower()));
-        if (column >= 0)
+        const QString name = header.fields[i].trimmed().toLower();
+        if (const int column = int(columnNames.indexOf(name)); column >= 0)
             position[column] = i;
+        if (const int column = int(optionalColumns.indexOf(name)); column >= 0)
+            optionalPosition[column] = i;
     }
     if (position.contains(-1)) {
         result.problems.append(QStringLiteral("line %1: the header must name the columns %2")
@@ -120,6 +130,7 @@ CatalogueCsv::Result CatalogueCsv::parse(const QByteArray& utf8)
     QSet<QString> numbers;
     for (qsizetype r = 1; r < records.size(); ++r) {
         const Record& record = records[r];
+        ++result.records;
         const auto problem = [&](const QString& why) {
             result.problems.append(QStringLiteral("line %1: %2").arg(record.line).arg(why));
         };
@@ -145,19 +156,45 @@ CatalogueCsv::Result CatalogueCsv::parse(const QByteArray& utf8)
             continue;
         }
         book.permission = *permission;
-        if (numbers.contains(book.number)) {
-            problem(QStringLiteral("book number %1 appears twice").arg(book.number));
+        const auto optional = [&](int column) {
+            return optionalPosition[column] < 0 ? QString() : record.fields[optionalPosition[column]].trimmed();
+        };
+        if (const QString isbn = optional(0); !isbn.isEmpty()) {
+            const std::optional<QString> normalised = Isbn::normalised(isbn);
+            if (!normalised) {
+                problem(QStringLiteral("bad ISBN \"%1\"").arg(isbn));
+                continue;
+            }
+            book.isbn = *normalised;
+        }
+        int copies = 1;
+        if (const QString count = optional(1); !count.isEmpty()) {
+            bool ok = false;
+            copies = count.toInt(&ok);
+            if (!ok || copies < 1 || copies > MaxCopiesPerLine) {
+                problem(QStringLiteral("copies must be 1 to %1, not \"%2\"").arg(MaxCopiesPerLine).arg(count));
+                continue;
+            }
+        }
+        const QStringList copyNumbers = CopyNumbers::from(book.number, copies);
+        const auto twice = std::find_if(copyNumbers.cbegin(), copyNumbers.cend(),
+                                        [&](const QString& n) { return numbers.contains(n); });
+        if (twice != copyNumbers.cend()) {
+            problem(QStringLiteral("book number %1 appears twice").arg(*twice));
             continue;
         }
         // Every book must fit in one search result frame.
-        if (Reply::row({book.title, book.author, book.type, book.publisher, book.year, book.number,
+        if (Reply::row({book.title, book.author, book.type, book.publisher, book.year, copyNumbers.last(),
                         BookState::lentOut(), book.permission})
                 .isEmpty()) {
             problem(QStringLiteral("the record is too long for one frame"));
             continue;
         }
-        numbers.insert(book.number);
-        result.books.append(book);
+        for (const QString& number : copyNumbers) {
+            numbers.insert(number);
+            book.number = number;
+            result.books.append(book);
+        }
     }
     return result;
 }

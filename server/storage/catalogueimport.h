@@ -7,7 +7,8 @@
 #include <QStringList>
 
 // Reads a catalogue in CSV form: UTF-8, a header row naming the columns title, author, type,
-// publisher, year, number and permission (in any order, any case), then one book per record. Fields
+// publisher, year, number and permission (in any order, any case), and optionally isbn and copies,
+// then one title per record: `copies` copies (default 1) numbered from `number` up (CopyNumbers). Fields
 // may be quoted ("..." with "" for a quote inside) and then hold commas and line breaks. A bad record
 // is reported with the line it starts on and skipped; the rest is kept.
 class CatalogueCsv
@@ -16,6 +17,7 @@ public:
     struct Result {
         QList<BookRow> books;
         QStringList problems; // "line N: why"
+        int records = 0; // records read after the header
     };
 
     static Result parse(const QByteArray& utf8);

@@ -163,6 +163,16 @@ bool Storage::lockBook(const QString& number)
         || select(QStringLiteral("SELECT 1 FROM books WHERE number = ?") + lock, {number}, [](const SqlRow&) {});
 }
 
+bool Storage::lockTitleOf(const QString& number)
+{
+    const QString lock = m_dialect->rowLockSuffix();
+    return lock.isEmpty()
+        || select(QStringLiteral("SELECT 1 FROM books WHERE number = ? OR isbn = (SELECT isbn FROM books WHERE "
+                                 "number = ?) ORDER BY number")
+                      + lock,
+                  {number, number}, [](const SqlRow&) {});
+}
+
 int Storage::schemaVersion()
 {
     if (!hasTable(QStringLiteral("schema_version")))

@@ -33,6 +33,8 @@ struct BookRow {
     QString title, author, type, publisher, year, number, permission;
     bool lent = false;
     bool reserved = false;
+    QString isbn; // ISBN-13 digits; empty when the copy has none
+    qint64 recordId = 0; // the kept MARC record of its title (catalogue_records), 0 when none
 
     // As a search result shows it.
     BookRecord record() const
@@ -152,6 +154,8 @@ public:
     // holds the database's one write lock. True also when the row does not exist.
     bool lockAccount(const QString& id);
     bool lockBook(const QString& number);
+    // The copy and every other copy of its ISBN, in number order (a hold on the title moves between them).
+    bool lockTitleOf(const QString& number);
 
     // Accounts
     std::optional<AccountRow> account(const QString& id);
@@ -190,6 +194,23 @@ public:
     // Books
     std::optional<BookRow> book(const QString& number);
     bool insertBook(const BookRow& book);
+    // The first of the numbers that is taken, or an empty string.
+    QString firstTakenNumber(const QStringList& numbers);
+    // Every copy of an ISBN, by number.
+    QList<BookRow> copiesOf(const QString& isbn);
+    // A kept MARC record of a title (see catalogue_records): its id, or 0 on a failure.
+    qint64 insertRecord(const QString& syntax, const QByteArray& iso2709);
+    // The kept record of an ISBN's copies, if one of them has one (0 otherwise).
+    qint64 recordOfIsbn(const QString& isbn);
+    struct KeptRecord {
+        QString syntax;
+        QByteArray iso2709;
+    };
+    std::optional<KeptRecord> record(qint64 id);
+    // Every copy, by kept record, ISBN, title and number: copies of one title come together.
+    bool forEachBook(const std::function<void(const BookRow&)>& visit);
+    // An imported copy's title fields, permission and kept record replaced (--update).
+    bool updateBook(const BookRow& book);
     bool deleteBook(const QString& number);
     QList<BookRow> searchBooks(const BookFilter& filter, int limit);
     qint64 bookCount();
@@ -227,6 +248,8 @@ public:
     bool insertHold(const QString& bookNumber, const QString& accountId, const QString& placedAt);
     qint64 holdCount(const QString& accountId);
     bool deleteHold(qint64 id);
+    // A hold on a title goes to the copy that is kept for the reader; it waits there without a window.
+    bool moveHold(qint64 id, const QString& bookNumber);
     // No window (NULL): the reader waits for the copy to come back.
     bool setHoldWindow(qint64 id, const std::optional<QString>& readyUntil);
 

@@ -1,6 +1,7 @@
 #include "storage.h"
 
 #include "fieldquery.h"
+#include "isbn.h"
 #include "searchtext.h"
 #include "serverclock.h"
 
@@ -15,10 +16,10 @@ namespace {
 const QString bookColumns =
     QStringLiteral("b.title, b.author, b.type, b.publisher, b.year, b.number, b.permission, "
                    "CASE WHEN EXISTS (SELECT 1 FROM loans l WHERE l.book_number = b.number) THEN 1 ELSE 0 END, "
-                   "(SELECT MAX(h.ready_until) FROM holds h WHERE h.book_number = b.number)");
+                   "(SELECT MAX(h.ready_until) FROM holds h WHERE h.book_number = b.number), b.isbn, b.record_id");
 
 // How many columns bookColumns selects.
-constexpr int BookColumnCount = 9;
+constexpr int BookColumnCount = 11;
 
 // After bookColumns: the forms a title is ranked by.
 const QString rankColumns = QStringLiteral(", b.title_folded, b.title_pinyin, b.title_initials");
@@ -35,6 +36,8 @@ BookRow bookFrom(const SqlRow& q)
                 q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toInt() != 0};
     const QString lastWindow = q.value(8).toString();
     row.reserved = !row.lent && !lastWindow.isEmpty() && lastWindow >= ServerClock::nowStamp();
+    row.isbn = q.value(9).toString();
+    row.recordId = q.value(10).toLongLong();
     return row;
 }
 
@@ -225,8 +228,14 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
             conditions += textCondition(f, *m_dialect, values);
     }
     if (!filter.number.isEmpty()) {
-        conditions += QStringLiteral(" AND b.number_key = ?");
-        values.append(SearchText::bookNumberKey(filter.number));
+        // An ISBN finds every copy of its title, besides a copy numbered so.
+        if (const std::optional<QString> isbn = Isbn::normalised(filter.number)) {
+            conditions += QStringLiteral(" AND (b.number_key = ? OR b.isbn = ?)");
+            values << SearchText::bookNumberKey(filter.number) << *isbn;
+        } else {
+            conditions += QStringLiteral(" AND b.number_key = ?");
+            values.append(SearchText::bookNumberKey(filter.number));
+        }
     }
     if (filter.yearFrom) {
         conditions += QStringLiteral(" AND b.year_value >= ?");
@@ -329,13 +338,76 @@ std::optional<BookRow> Storage::book(const QString& number)
 bool Storage::insertBook(const BookRow& b)
 {
     const std::optional<int> year = yearValue(b.year);
-    return change(QStringLiteral("INSERT INTO books (number, title, author, type, publisher, year, year_value, "
-                                 "permission, ")
-                      + formColumns
-                      + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                  QVariantList{b.number, b.title, b.author, b.type, b.publisher, b.year,
-                               year ? QVariant(*year) : QVariant(), b.permission}
-                      + searchForms(b));
+    return change(
+        QStringLiteral("INSERT INTO books (number, title, author, type, publisher, year, year_value, "
+                       "permission, isbn, record_id, ")
+            + formColumns + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        QVariantList{b.number, b.title, b.author, b.type, b.publisher, b.year, year ? QVariant(*year) : QVariant(),
+                     b.permission, SqlValue::nullIfEmpty(b.isbn), b.recordId > 0 ? QVariant(b.recordId) : QVariant()}
+            + searchForms(b));
+}
+
+bool Storage::updateBook(const BookRow& b)
+{
+    const std::optional<int> year = yearValue(b.year);
+    QString assignments;
+    for (const QString& column : formColumns.split(QStringLiteral(", ")))
+        assignments += QStringLiteral(", ") + column + QStringLiteral(" = ?");
+    return change(QStringLiteral("UPDATE books SET title = ?, author = ?, type = ?, publisher = ?, year = ?, "
+                                 "year_value = ?, permission = ?, isbn = ?, record_id = ?")
+                      + assignments + QStringLiteral(" WHERE number = ?"),
+                  QVariantList{b.title, b.author, b.type, b.publisher, b.year, year ? QVariant(*year) : QVariant(),
+                               b.permission, SqlValue::nullIfEmpty(b.isbn),
+                               b.recordId > 0 ? QVariant(b.recordId) : QVariant()}
+                      + searchForms(b) + QVariantList{b.number});
+}
+
+QString Storage::firstTakenNumber(const QStringList& numbers)
+{
+    for (const QString& number : numbers) {
+        if (scalar(QStringLiteral("SELECT COUNT(*) FROM books WHERE number = ?"), {number}) > 0)
+            return number;
+    }
+    return QString();
+}
+
+QList<BookRow> Storage::copiesOf(const QString& isbn)
+{
+    QList<BookRow> rows;
+    select(QStringLiteral("SELECT ") + bookColumns + QStringLiteral(" FROM books b WHERE b.isbn = ? ORDER BY b.number"),
+           {isbn}, [&](const SqlRow& q) { rows.append(bookFrom(q)); });
+    return rows;
+}
+
+qint64 Storage::insertRecord(const QString& syntax, const QByteArray& iso2709)
+{
+    qint64 id = 0;
+    if (!select(QStringLiteral("INSERT INTO catalogue_records (syntax, record) VALUES (?, ?) RETURNING id"),
+                {syntax, iso2709}, [&](const SqlRow& q) { id = q.value(0).toLongLong(); }))
+        return 0;
+    return id;
+}
+
+qint64 Storage::recordOfIsbn(const QString& isbn)
+{
+    return scalar(QStringLiteral("SELECT COALESCE(MAX(record_id), 0) FROM books WHERE isbn = ?"), {isbn});
+}
+
+std::optional<Storage::KeptRecord> Storage::record(qint64 id)
+{
+    std::optional<KeptRecord> found;
+    select(QStringLiteral("SELECT syntax, record FROM catalogue_records WHERE id = ?"), {id}, [&](const SqlRow& q) {
+        found = KeptRecord{q.value(0).toString(), q.value(1).toByteArray()};
+    });
+    return found;
+}
+
+bool Storage::forEachBook(const std::function<void(const BookRow&)>& visit)
+{
+    return select(QStringLiteral("SELECT ") + bookColumns
+                      + QStringLiteral(" FROM books b ORDER BY COALESCE(b.record_id, 0), COALESCE(b.isbn, ''), "
+                                       "b.title, b.author, b.number"),
+                  {}, [&](const SqlRow& q) { visit(bookFrom(q)); });
 }
 
 bool Storage::afterBulkLoad()
@@ -409,9 +481,16 @@ bool Storage::fillSearchForms()
 
 bool Storage::deleteBook(const QString& number)
 {
+    const qint64 recordId =
+        scalar(QStringLiteral("SELECT COALESCE(record_id, 0) FROM books WHERE number = ?"), {number});
     int rows = 0;
     change(QStringLiteral("DELETE FROM books WHERE number = ?"), {number}, &rows);
-    return rows == 1;
+    // The kept record goes with the last copy of its title.
+    if (rows == 1 && recordId > 0)
+        change(QStringLiteral("DELETE FROM catalogue_records WHERE id = ? AND NOT EXISTS "
+                              "(SELECT 1 FROM books WHERE record_id = ?)"),
+               {recordId, recordId});
+    return rows == 1 && !m_failed;
 }
 
 qint64 Storage::bookCount()

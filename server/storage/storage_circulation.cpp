@@ -108,3 +108,9 @@ bool Storage::setHoldWindow(qint64 id, const std::optional<QString>& readyUntil)
 {
     return change(QStringLiteral("UPDATE holds SET ready_until = ? WHERE id = ?"), {SqlValue::orNull(readyUntil), id});
 }
+
+bool Storage::moveHold(qint64 id, const QString& bookNumber)
+{
+    return change(QStringLiteral("UPDATE holds SET book_number = ?, ready_until = NULL WHERE id = ?"),
+                  {bookNumber, id});
+}

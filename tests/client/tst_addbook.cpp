@@ -3,6 +3,8 @@
 #include "windowtesting.h"
 
 #include <QComboBox>
+#include <QSpinBox>
+#include <QTreeWidget>
 
 using namespace WindowTesting;
 
@@ -24,6 +26,7 @@ private slots:
     void refusedConnectionWarnsAndKeepsInputs();
     void titleTooLargeForAFrameIsRefused();
     void openedFromTheAdministratorMenu();
+    void lookupFillsTheFormAndCopiesGoTogether();
 
 private:
     AddBookDialog* openDialog();
@@ -163,6 +166,40 @@ void TestAddBook::openedFromTheAdministratorMenu()
     const QList<AddBookDialog*> dialogs = mainWindow.findChildren<AddBookDialog*>();
     QCOMPARE(dialogs.size(), 1);
     QVERIFY(dialogs.first()->isVisible());
+}
+
+void TestAddBook::lookupFillsTheFormAndCopiesGoTogether()
+{
+    Exchange exchange;
+    exchange.server.addFrames({{"红楼梦", "曹雪芹", "I242.4", "人民文学出版社", "2008", "9787020002207", "lib-a"},
+                               {"红楼梦 (校注本)", "曹雪芹", "I242.4", "中华书局", "2014", "9787101100000", "lib-b"}});
+    exchange.server.addFrames({{"ADD_BOOK_SUCCESSFULLY", "HL-01", "HL-03"}});
+
+    AddBookDialog* dialog = openDialog();
+    auto* isbnEdit = dialog->findChild<QLineEdit*>("isbnEdit");
+    isbnEdit->setText("978-7-02-000220-7");
+    // Enter in the ISBN field (a scanner's) looks up; it does not submit.
+    QTest::keyClick(isbnEdit, Qt::Key_Return);
+    QTRY_COMPARE(exchange.traces.count("Receive End"), 1);
+    QCOMPARE(exchange.server.requests().first(), (QStringList{"QUERY_CATALOGUE_LOOKUP", "978-7-02-000220-7"}));
+    QCOMPARE(dialog->findChild<QLineEdit*>("nameEdit")->text(), QString("红楼梦"));
+    QCOMPARE(dialog->findChild<QLineEdit*>("pressEdit")->text(), QString("人民文学出版社"));
+    QCOMPARE(isbnEdit->text(), QString("9787020002207"));
+    // Several records: the pick list shows, and another choice fills the form again.
+    auto* list = dialog->findChild<QTreeWidget*>("lookupList");
+    QVERIFY(list->isVisible());
+    list->setCurrentItem(list->topLevelItem(1));
+    QCOMPARE(dialog->findChild<QLineEdit*>("yearEdit")->text(), QString("2014"));
+
+    dialog->findChild<QLineEdit*>("pressEdit")->setText("中华书局（修订）"); // still editable
+    dialog->findChild<QLineEdit*>("numberEdit")->setText("HL-01");
+    dialog->findChild<QSpinBox*>("copiesBox")->setValue(3);
+    press(dialog, "submitButton");
+    QTRY_COMPARE(exchange.server.requests().size(), 2);
+    QCOMPARE(exchange.server.requests().at(1),
+             (QStringList{"QUERY_ADD_COPIES", "红楼梦 (校注本)", "曹雪芹", "I242.4", "中华书局（修订）", "2014",
+                          "Undergraduate", "9787101100000", "HL-01", "3"}));
+    QTRY_COMPARE(exchange.boxes.seen(), QStringList{"PASS|Add books sucessfully!\nHL-01 … HL-03"});
 }
 
 QTEST_MAIN(TestAddBook)
