@@ -5,6 +5,7 @@
 #include "formchecks.h"
 #include "listcolumns.h"
 #include "refusals.h"
+#include "sheetprintdialog.h"
 
 #include <QDebug>
 #include <QHostAddress>
@@ -47,6 +48,7 @@ UserManageDialog::UserManageDialog(QWidget* parent)
     connect(degradeButton, &QPushButton::pressed, this, &UserManageDialog::degradeUser);
     connect(searchButton, &QPushButton::pressed, this, &UserManageDialog::startSearch);
     connect(unconfirmButton, &QPushButton::pressed, this, &UserManageDialog::startSearchUnconfirmUser);
+    connect(printCardsButton, &QPushButton::clicked, this, &UserManageDialog::printCards);
     connect(deleteNetworkButton, &QPushButton::pressed, this, &UserManageDialog::deleteNetwork);
     connect(&registrationState, &RequestExchange::finished, this, &UserManageDialog::showRegistrationState);
     connect(&networkDeletion, &RequestExchange::finished, this, &UserManageDialog::networkDeleted);
@@ -122,8 +124,7 @@ void UserManageDialog::readListing(OperationChannel& channel, void (UserManageDi
             if (frame.size() == 1) {
                 listingFailed = true;
                 Refusals::report(this, frame);
-            }
-            else
+            } else
                 qDebug() << "User row of" << frame.size() << "fields ignored";
             continue;
         }
@@ -393,4 +394,24 @@ void UserManageDialog::getDegradeError()
 {
     endRowOperation(degradeChannel);
     degradeChannel.reportError(this);
+}
+
+// Reader cards ---------------------------------------------------------------------------------------
+
+void UserManageDialog::printCards()
+{
+    QList<LabelItem> readers;
+    for (int i = 0; i < userList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = userList->topLevelItem(i);
+        if (row->isSelected())
+            readers << LabelItem::reader(row->text(0), row->text(1), row->text(5));
+    }
+    if (readers.isEmpty()) {
+        QMessageBox::information(this, QStringLiteral("打印读者证"), QStringLiteral("请先在列表中选择账号"));
+        return;
+    }
+    auto* dialog = new SheetPrintDialog(this, {LabelTemplate::Kind::Card});
+    dialog->setWindowTitle(QStringLiteral("打印读者证"));
+    dialog->setItems(readers);
+    dialog->show();
 }

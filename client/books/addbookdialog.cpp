@@ -2,7 +2,9 @@
 
 #include "accountwindow.h"
 
+#include "addedcopies.h"
 #include "formchecks.h"
+#include "labelprintdialog.h"
 #include "levels.h"
 #include "refusals.h"
 
@@ -47,6 +49,8 @@ void AddBookDialog::addBook()
 void AddBookDialog::sendAddBookRequest()
 {
     // The request keeps the form's row order: the book number comes before the year and publisher.
+    sentCopy =
+        LabelItem::book(ui.numberEdit->text().trimmed(), ui.nameEdit->text().trimmed(), ui.typeEdit->text().trimmed());
     if (!addChannel.send(AddBookQuery{ui.nameEdit->text(), ui.authorEdit->text(), ui.typeEdit->text(),
                                       ui.numberEdit->text(), ui.yearEdit->text(), ui.pressEdit->text(),
                                       permissionForIndex(ui.limitBox->currentIndex())}))
@@ -58,7 +62,11 @@ void AddBookDialog::getAddBookInfo()
     QStringList frame;
     while (addChannel.nextFrame(frame)) {
         if (Reply::wordOf(frame) == Reply::AddBookSuccessfully) {
+            // The copy as it was sent (the server trims the fields); its label can be printed next.
+            AddedCopies::add(sentCopy);
             QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("Add books sucessfully!"));
+            if (ui.printLabelBox->isChecked() && parentWidget())
+                new LabelPrintDialog(parentWidget(), {}, LabelPrintDialog::Source::Added);
             close();
         } else {
             Refusals::report(this, frame);

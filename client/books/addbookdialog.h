@@ -1,5 +1,6 @@
 #pragma once
 
+#include "labelitem.h"
 #include "operationchannel.h"
 #include "ui_addbookdialog.h"
 
@@ -26,4 +27,5 @@ private slots:
 private:
     Ui::ADDBOOKUI ui;
     OperationChannel addChannel;
+    LabelItem sentCopy;
 };
