@@ -5,6 +5,7 @@
 #include "duedate.h"
 #include "levels.h"
 #include "messages.h"
+#include "slip.h"
 #include "ui_circulationdeskdialog.h"
 
 CirculationDeskDialog::CirculationDeskDialog(QWidget* parent)
@@ -18,6 +19,7 @@ CirculationDeskDialog::CirculationDeskDialog(QWidget* parent)
     connect(m_ui->checkoutEdit, &QLineEdit::returnPressed, this, &CirculationDeskDialog::checkOut);
     connect(m_ui->checkinEdit, &QLineEdit::returnPressed, this, &CirculationDeskDialog::checkIn);
     connect(m_ui->renewButton, &QPushButton::clicked, this, &CirculationDeskDialog::renew);
+    connect(m_ui->slipButton, &QPushButton::clicked, this, &CirculationDeskDialog::printSlip);
     connect(m_ui->closeButton, &QPushButton::clicked, this, &QDialog::close);
     connect(&m_readerLookup, &RequestExchange::finished, this, &CirculationDeskDialog::showReader);
     connect(&m_loans, &RequestExchange::finished, this, &CirculationDeskDialog::showLoans);
@@ -46,6 +48,9 @@ void CirculationDeskDialog::lookUpReader()
     if (id.isEmpty() || !m_readerLookup.start(SearchUserQuery{id}))
         return;
     m_reader.clear();
+    m_readerName.clear();
+    m_loanRecords.clear();
+    m_lentThisVisit.clear();
     m_ui->readerLabel->setText(QStringLiteral("…"));
     m_ui->loanList->clear();
     m_ui->holdList->clear();
@@ -60,6 +65,7 @@ void CirculationDeskDialog::showReader(const QList<QStringList>& frames)
             continue;
         const UserRecord user = UserRecord::from(*row);
         m_reader = user.id;
+        m_readerName = user.name;
         m_ui->readerLabel->setText(
             QStringLiteral("%1  %2  %3  %4  %5")
                 .arg(user.id, user.name, Levels::toChinese(user.permission), user.phoneNumber, user.email));
@@ -81,11 +87,13 @@ void CirculationDeskDialog::reloadReader()
 void CirculationDeskDialog::showLoans(const QList<QStringList>& frames)
 {
     m_ui->loanList->clear();
+    m_loanRecords.clear();
     for (const QStringList& frame : frames) {
         const std::optional<QStringList> row = Reply::rowOf(frame, Reply::UserLoanRowSize);
         if (!row)
             continue;
         const UserLoanRecord loan = UserLoanRecord::from(*row);
+        m_loanRecords << loan;
         auto* item = new QTreeWidgetItem(
             {loan.loan.name, loan.loan.author, loan.loan.number, loan.loan.borrowedAt, QString(), loan.renewals});
         DueDate::show(item, 4, loan.dueAt);
@@ -125,6 +133,7 @@ void CirculationDeskDialog::checkedOut(const QList<QStringList>& frames)
     const QStringList frame = frames.value(0);
     if (frame.value(0) == Reply::BorrowBookSuccessfully) {
         note(QStringLiteral("%1 借给 %2").arg(m_checkoutNumber, m_reader));
+        m_lentThisVisit << m_checkoutNumber;
         reloadReader();
     } else if (!RequestExchange::reportIfLoginEnded(this, frame)) {
         note(QStringLiteral("%1 未借出：%2").arg(m_checkoutNumber, RequestExchange::refusalText(frame)), true);
@@ -176,4 +185,42 @@ void CirculationDeskDialog::renewed(const QList<QStringList>& frames)
     } else if (!RequestExchange::reportIfLoginEnded(this, frame)) {
         note(QStringLiteral("%1 未续借：%2").arg(m_renewNumber, RequestExchange::refusalText(frame)), true);
     }
+}
+
+// The due-date slip -----------------------------------------------------------------------------------
+
+QList<UserLoanRecord> CirculationDeskDialog::slipLoans(const QList<UserLoanRecord>& loans, const QStringList& lent)
+{
+    if (lent.isEmpty())
+        return loans;
+    // The number scanned may differ from the stored one in hyphens, spaces or case.
+    auto key = [](QString number) { return number.remove(QLatin1Char('-')).remove(QLatin1Char(' ')).toUpper(); };
+    QStringList keys;
+    for (const QString& number : lent)
+        keys << key(number);
+    QList<UserLoanRecord> out;
+    for (const UserLoanRecord& loan : loans) {
+        if (keys.contains(key(loan.loan.number)))
+            out << loan;
+    }
+    return out;
+}
+
+void CirculationDeskDialog::printSlip()
+{
+    if (m_reader.isEmpty()) {
+        note(QStringLiteral("请先输入读者ID"), true);
+        return;
+    }
+    const QList<UserLoanRecord> loans = slipLoans(m_loanRecords, m_lentThisVisit);
+    if (loans.isEmpty()) {
+        note(QStringLiteral("%1 没有在借图书，无借书单可打印").arg(m_reader), true);
+        return;
+    }
+    SlipContent slip;
+    slip.readerId = m_reader;
+    slip.readerName = m_readerName;
+    for (const UserLoanRecord& loan : loans)
+        slip.loans << SlipContent::Loan{loan.loan.name, loan.loan.number, Slip::dueDay(loan.dueAt)};
+    Slip::preview(this, slip);
 }

@@ -84,3 +84,18 @@ PrintJob Slip::job(const SlipContent& content, PrintSettings::SlipPaper paper)
     };
     return job;
 }
+
+void Slip::preview(QWidget* parent, SlipContent content, const QString& clientIniPath)
+{
+    const PrintSettings settings(clientIniPath);
+    if (content.libraryName.isEmpty())
+        content.libraryName = settings.libraryName();
+    if (!content.printedAt.isValid())
+        content.printedAt = QDateTime::currentDateTime();
+    PrintOutput::preview(parent, job(content, settings.slip()));
+}
+
+QString Slip::dueDay(const QString& dueAt)
+{
+    return dueAt.left(10);
+}
