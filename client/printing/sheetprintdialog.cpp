@@ -4,6 +4,8 @@
 #include "printsettings.h"
 #include "ui_sheetprintdialog.h"
 
+#include <QHeaderView>
+
 SheetPrintDialog::SheetPrintDialog(QWidget* parent, const QList<LabelTemplate::Kind>& kinds,
                                    const QString& clientIniPath)
     : QDialog(parent)
@@ -11,6 +13,12 @@ SheetPrintDialog::SheetPrintDialog(QWidget* parent, const QList<LabelTemplate::K
 {
     m_ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    // The number and the type fit their texts; the title or name takes the rest.
+    QHeaderView* header = m_ui->itemList->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(1, QHeaderView::Stretch);
+    header->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     const PrintSettings settings(clientIniPath);
     m_libraryName = settings.libraryName();
     QStringList templateProblems;
@@ -20,8 +28,8 @@ SheetPrintDialog::SheetPrintDialog(QWidget* parent, const QList<LabelTemplate::K
             m_ui->templateBox->addItem(t.description, t.name);
         }
     }
-    if (!templateProblems.isEmpty())
-        m_ui->summaryLabel->setText(QStringLiteral("labels.ini：") + templateProblems.join(QStringLiteral("；")));
+    for (const QString& problem : templateProblems)
+        m_iniProblems << QStringLiteral("labels.ini ") + problem;
     connect(m_ui->templateBox, &QComboBox::currentIndexChanged, this, &SheetPrintDialog::refresh);
     connect(m_ui->startSpin, &QSpinBox::valueChanged, this, &SheetPrintDialog::refresh);
     connect(m_ui->eanBox, &QCheckBox::toggled, this, &SheetPrintDialog::refresh);
@@ -90,7 +98,7 @@ void SheetPrintDialog::refresh()
     if (index >= 0)
         m_ui->startSpin->setMaximum(m_templates.at(index).labelsPerPage());
     const QStringList found = problems();
-    m_ui->problemLabel->setText(found.join(QLatin1Char('\n')));
+    m_ui->problemLabel->setText((m_iniProblems + found).join(QLatin1Char('\n')));
     // Nothing goes out with a label that cannot be printed: the rest would shift on the sheet.
     for (QPushButton* button : {m_ui->previewButton, m_ui->printButton, m_ui->pdfButton})
         button->setEnabled(found.isEmpty());

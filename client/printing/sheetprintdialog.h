@@ -46,4 +46,5 @@ private:
     QList<LabelTemplate> m_templates; // those offered, in the box's order
     QList<LabelItem> m_items;
     QString m_libraryName;
+    QStringList m_iniProblems; // labels.ini sections left out, said above every other problem
 };
