@@ -411,6 +411,7 @@ void UserManageDialog::printCards()
         return;
     }
     auto* dialog = new SheetPrintDialog(this, {LabelTemplate::Kind::Card});
+    AccountWindow::mark(dialog); // it lists readers' names
     dialog->setWindowTitle(QStringLiteral("打印读者证"));
     dialog->setItems(readers);
     dialog->show();

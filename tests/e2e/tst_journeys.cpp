@@ -700,6 +700,23 @@ void TestJourneys::userManagementListings()
     QVERIFY(ids.contains(QStringLiteral("other-c")));
     QVERIFY(!ids.contains(QStringLiteral("listed-b")));
     QVERIFY(!ids.contains(AdminId));
+
+    // Reader cards for the selected accounts, with their level as shown; the card window lists
+    // readers' names, so it goes with the login like the window it came from.
+    listUsers(manage, QStringLiteral("listed-"));
+    userRow(manage, QStringLiteral("listed-a"))->setSelected(true);
+    userRow(manage, QStringLiteral("listed-b"))->setSelected(true);
+    QTest::mouseClick(widget<QPushButton>(manage, "printCardsButton"), Qt::LeftButton);
+    QPointer<SheetPrintDialog> cards = newest<SheetPrintDialog>(manage);
+    QVERIFY(cards);
+    QStringList printed;
+    for (const LabelItem& reader : cards->items())
+        printed << reader.number + QLatin1Char('|') + reader.name + QLatin1Char('|') + reader.level;
+    printed.sort();
+    QCOMPARE(printed, (QStringList{"listed-a|listed-a name|Guest", "listed-b|listed-b name|研究生"}));
+    QVERIFY2(cards->problems().isEmpty(), qPrintable(cards->problems().join('\n')));
+    logOut();
+    QTRY_VERIFY(!cards || !cards->isVisible());
 }
 
 void TestJourneys::userManagementLevelChange_data()
