@@ -212,6 +212,12 @@ void CirculationDeskDialog::printSlip()
         note(QStringLiteral("请先输入读者ID"), true);
         return;
     }
+    // The loans are listed again after each check-out: a slip printed before that would miss the
+    // copy just lent and its due date.
+    if (m_loans.isBusy()) {
+        note(QStringLiteral("正在刷新在借图书，请稍后再打印借书单"), true);
+        return;
+    }
     const QList<UserLoanRecord> loans = slipLoans(m_loanRecords, m_lentThisVisit);
     if (loans.isEmpty()) {
         note(QStringLiteral("%1 没有在借图书，无借书单可打印").arg(m_reader), true);
