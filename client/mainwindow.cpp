@@ -34,6 +34,7 @@ MainWindow::MainWindow()
     connect(actionRegister, &QAction::triggered, this, &MainWindow::registerWindow);
     connect(actionUserManage, &QAction::triggered, this, &MainWindow::userManageWindow);
     connect(actionAddBook, &QAction::triggered, this, &MainWindow::addBookWindow);
+    connect(actionLabels, &QAction::triggered, this, &MainWindow::labelPrintWindow);
     connect(actionDesk, &QAction::triggered, this, &MainWindow::circulationDeskWindow);
     connect(actionOverdue, &QAction::triggered, this, &MainWindow::overdueWindow);
     connect(actionAudit, &QAction::triggered, this, &MainWindow::auditLogWindow);

@@ -63,6 +63,7 @@ private slots:
     // Administrator windows.
     void userManageWindow();
     void addBookWindow();
+    void labelPrintWindow();
     void circulationDeskWindow();
     void overdueWindow();
     void auditLogWindow();

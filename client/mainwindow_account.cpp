@@ -2,10 +2,12 @@
 #include "mainwindow.h"
 
 #include "addbookdialog.h"
+#include "addedcopies.h"
 #include "auditlogdialog.h"
 #include "circulationdeskdialog.h"
 #include "overduedialog.h"
 #include "formchecks.h"
+#include "labelprintdialog.h"
 #include "loginsession.h"
 #include "refusals.h"
 #include "registerdialog.h"
@@ -200,6 +202,21 @@ void MainWindow::userManageWindow()
 void MainWindow::addBookWindow()
 {
     new AddBookDialog(this);
+}
+
+void MainWindow::labelPrintWindow()
+{
+    // The selected rows in list order, each copy once.
+    QList<LabelItem> selected;
+    for (int i = 0; i < bookList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = bookList->topLevelItem(i);
+        if (row->isSelected())
+            selected << LabelItem::book(row->text(5), row->text(0), row->text(2));
+    }
+    new LabelPrintDialog(this, selected,
+                         selected.isEmpty() && !AddedCopies::all().isEmpty() ? LabelPrintDialog::Source::Added
+                             : selected.isEmpty()                            ? LabelPrintDialog::Source::Range
+                                                                             : LabelPrintDialog::Source::Selection);
 }
 
 void MainWindow::circulationDeskWindow()

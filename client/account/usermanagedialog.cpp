@@ -5,6 +5,7 @@
 #include "formchecks.h"
 #include "listcolumns.h"
 #include "refusals.h"
+#include "sheetprintdialog.h"
 
 #include <QDebug>
 #include <QHostAddress>
@@ -50,6 +51,7 @@ UserManageDialog::UserManageDialog(QWidget* parent)
     connect(degradeButton, &QPushButton::pressed, this, &UserManageDialog::degradeUser);
     connect(searchButton, &QPushButton::pressed, this, &UserManageDialog::startSearch);
     connect(unconfirmButton, &QPushButton::pressed, this, &UserManageDialog::startSearchUnconfirmUser);
+    connect(printCardsButton, &QPushButton::clicked, this, &UserManageDialog::printCards);
     connect(deleteNetworkButton, &QPushButton::pressed, this, &UserManageDialog::deleteNetwork);
     connect(&registrationState, &RequestExchange::finished, this, &UserManageDialog::showRegistrationState);
     connect(&networkDeletion, &RequestExchange::finished, this, &UserManageDialog::networkDeleted);
@@ -402,4 +404,25 @@ void UserManageDialog::getDegradeError()
 {
     endRowOperation(degradeChannel);
     degradeChannel.reportError(this);
+}
+
+// Reader cards ---------------------------------------------------------------------------------------
+
+void UserManageDialog::printCards()
+{
+    QList<LabelItem> readers;
+    for (int i = 0; i < userList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = userList->topLevelItem(i);
+        if (row->isSelected())
+            readers << LabelItem::reader(row->text(0), row->text(1), row->text(5));
+    }
+    if (readers.isEmpty()) {
+        QMessageBox::information(this, QStringLiteral("打印读者证"), QStringLiteral("请先在列表中选择账号"));
+        return;
+    }
+    auto* dialog = new SheetPrintDialog(this, {LabelTemplate::Kind::Card});
+    AccountWindow::mark(dialog); // it lists readers' names
+    dialog->setWindowTitle(QStringLiteral("打印读者证"));
+    dialog->setItems(readers);
+    dialog->show();
 }

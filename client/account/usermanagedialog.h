@@ -48,6 +48,9 @@ private slots:
     void getDegradeInfo();
     void getDegradeError();
 
+    // Reader cards for the selected accounts.
+    void printCards();
+
     // A registration flood: every unconfirmed account from the selected row's network at once.
     void deleteNetwork();
     void showRegistrationState(const QList<QStringList>& frames);

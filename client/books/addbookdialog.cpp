@@ -2,13 +2,39 @@
 
 #include "accountwindow.h"
 
+#include "addedcopies.h"
 #include "formchecks.h"
+#include "labelprintdialog.h"
 #include "levels.h"
 #include "refusals.h"
 
 #include <QDebug>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QRegularExpression>
+
+namespace {
+
+// The numbers of copies added in one request, from the first to the last: the same text before a
+// run of digits counted up at the same width (TB-0098 … TB-0102). Anything else: the two given.
+QStringList copyNumbersBetween(const QString& first, const QString& last)
+{
+    static const QRegularExpression counted(QStringLiteral("^(.*?)(\\d+)$"));
+    const QRegularExpressionMatch a = counted.match(first);
+    const QRegularExpressionMatch b = counted.match(last);
+    if (first == last || !a.hasMatch() || !b.hasMatch() || a.captured(1) != b.captured(1))
+        return first == last ? QStringList{first} : QStringList{first, last};
+    const qlonglong from = a.captured(2).toLongLong();
+    const qlonglong to = b.captured(2).toLongLong();
+    if (to < from || to - from >= 500)
+        return {first, last};
+    QStringList numbers;
+    for (qlonglong n = from; n <= to; ++n)
+        numbers << a.captured(1) + QStringLiteral("%1").arg(n, a.captured(2).size(), 10, QLatin1Char('0'));
+    return numbers;
+}
+
+} // namespace
 
 AddBookDialog::AddBookDialog(QWidget* parent)
     : QDialog(parent)
@@ -137,6 +163,8 @@ void AddBookDialog::sendAddBookRequest()
     // number before the year and publisher); copies of a title go in one request of our own.
     const QString isbn = ui.isbnEdit->text().trimmed();
     const int copies = ui.copiesBox->value();
+    sentCopy =
+        LabelItem::book(ui.numberEdit->text().trimmed(), ui.nameEdit->text().trimmed(), ui.typeEdit->text().trimmed());
     const bool sent = isbn.isEmpty() && copies == 1
         ? addChannel.send(AddBookQuery{ui.nameEdit->text(), ui.authorEdit->text(), ui.typeEdit->text(),
                                        ui.numberEdit->text(), ui.yearEdit->text(), ui.pressEdit->text(),
@@ -153,11 +181,19 @@ void AddBookDialog::getAddBookInfo()
     QStringList frame;
     while (addChannel.nextFrame(frame)) {
         if (Reply::wordOf(frame) == Reply::AddBookSuccessfully) {
-            // Several copies: which numbers they got.
-            const QString numbers = frame.size() == 3 && frame.at(1) != frame.at(2)
-                ? QStringLiteral("\n%1 … %2").arg(frame.at(1), frame.at(2))
-                : QString();
+            // Several copies: which numbers they got. Each copy's label can be printed next.
+            const QString first = frame.size() == 3 ? frame.at(1) : sentCopy.number;
+            const QString last = frame.size() == 3 ? frame.at(2) : sentCopy.number;
+            for (const QString& number : copyNumbersBetween(first, last)) {
+                LabelItem copy = sentCopy;
+                copy.number = number;
+                AddedCopies::add(copy);
+            }
+            const QString numbers =
+                first != last ? QStringLiteral("\n%1 … %2").arg(first, last) : QString();
             QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("Add books sucessfully!") + numbers);
+            if (ui.printLabelBox->isChecked() && parentWidget())
+                new LabelPrintDialog(parentWidget(), {}, LabelPrintDialog::Source::Added);
             close();
         } else {
             Refusals::report(this, frame);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "labelitem.h"
 #include "operationchannel.h"
 #include "ui_addbookdialog.h"
 
@@ -37,4 +38,5 @@ private:
     OperationChannel addChannel;
     OperationChannel lookupChannel;
     QList<CatalogueRecord> records; // the look-up's answer, in the order of the pick list
+    LabelItem sentCopy; // the first copy as sent; its label can be printed next
 };

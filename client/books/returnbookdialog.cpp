@@ -5,6 +5,7 @@
 #include "duedate.h"
 #include "listcolumns.h"
 #include "refusals.h"
+#include "slip.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -30,6 +31,7 @@ ReturnBookDialog::ReturnBookDialog(const UserInfo& user, QWidget* parent)
     // Title, author, type and publisher share the room; year, number and the whole dates fit their texts.
     ListColumns::setUp(ui.bookList, {4, 2, 1, 2, 0, 0, 0, 0, 0});
     connect(ui.renewButton, &QPushButton::pressed, this, &ReturnBookDialog::renewBook);
+    connect(ui.slipButton, &QPushButton::clicked, this, &ReturnBookDialog::printSlip);
     connect(&dueDates, &RequestExchange::finished, this, &ReturnBookDialog::showDueDates);
     connect(&renewal, &RequestExchange::finished, this, &ReturnBookDialog::renewed);
 
@@ -173,4 +175,23 @@ void ReturnBookDialog::renewed(const QList<QStringList>& frames)
         Refusals::report(this, frame);
     }
     renewItem.reset();
+}
+
+// The due-date slip -----------------------------------------------------------------------------------
+
+void ReturnBookDialog::printSlip()
+{
+    SlipContent slip;
+    slip.readerId = user.id;
+    slip.readerName = user.name;
+    constexpr int DueColumn = Reply::BorrowedBookRowSize;
+    for (int i = 0; i < ui.bookList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = ui.bookList->topLevelItem(i);
+        slip.loans << SlipContent::Loan{item->text(0), item->text(5), Slip::dueDay(item->text(DueColumn))};
+    }
+    if (slip.loans.isEmpty()) {
+        QMessageBox::information(this, QStringLiteral("打印借书单"), QStringLiteral("没有在借图书"));
+        return;
+    }
+    Slip::preview(this, slip);
 }

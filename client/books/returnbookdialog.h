@@ -34,6 +34,7 @@ private slots:
     void showDueDates(const QList<QStringList>& frames);
     void renewBook();
     void renewed(const QList<QStringList>& frames);
+    void printSlip();
 
 private:
     Ui::RETURNBOOKUI ui;

@@ -7,6 +7,7 @@
 #include "refusals.h"
 #include "levels.h"
 #include "messages.h"
+#include "slip.h"
 #include "ui_circulationdeskdialog.h"
 
 CirculationDeskDialog::CirculationDeskDialog(QWidget* parent)
@@ -23,6 +24,7 @@ CirculationDeskDialog::CirculationDeskDialog(QWidget* parent)
     connect(m_ui->checkoutEdit, &QLineEdit::returnPressed, this, &CirculationDeskDialog::checkOut);
     connect(m_ui->checkinEdit, &QLineEdit::returnPressed, this, &CirculationDeskDialog::checkIn);
     connect(m_ui->renewButton, &QPushButton::clicked, this, &CirculationDeskDialog::renew);
+    connect(m_ui->slipButton, &QPushButton::clicked, this, &CirculationDeskDialog::printSlip);
     connect(m_ui->closeButton, &QPushButton::clicked, this, &QDialog::close);
     connect(&m_readerLookup, &RequestExchange::finished, this, &CirculationDeskDialog::showReader);
     connect(&m_loans, &RequestExchange::finished, this, &CirculationDeskDialog::showLoans);
@@ -59,6 +61,9 @@ void CirculationDeskDialog::lookUpReader()
     if (id.isEmpty() || !m_readerLookup.start(SearchUserQuery{id}))
         return;
     m_reader.clear();
+    m_readerName.clear();
+    m_loanRecords.clear();
+    m_lentThisVisit.clear();
     m_ui->readerLabel->setText(QStringLiteral("…"));
     m_ui->loanList->clear();
     m_ui->holdList->clear();
@@ -73,7 +78,7 @@ void CirculationDeskDialog::showReader(const QList<QStringList>& frames)
             continue;
         const UserRecord user = UserRecord::from(*row);
         m_reader = user.id;
-        m_readerName = QStringLiteral("%1（%2）").arg(user.name, user.id);
+        m_readerName = user.name;
         m_ui->readerLabel->setText(
             QStringLiteral("%1  %2  %3  %4  %5")
                 .arg(user.id, user.name, Levels::toChinese(user.permission), user.phoneNumber, user.email));
@@ -95,18 +100,21 @@ void CirculationDeskDialog::reloadReader()
 void CirculationDeskDialog::showLoans(const QList<QStringList>& frames)
 {
     m_ui->loanList->clear();
+    m_loanRecords.clear();
     for (const QStringList& frame : frames) {
         const std::optional<QStringList> row = Reply::rowOf(frame, Reply::UserLoanRowSize);
         if (!row)
             continue;
         const UserLoanRecord loan = UserLoanRecord::from(*row);
+        m_loanRecords << loan;
         QTreeWidgetItem* item = ListColumns::addRow(
             m_ui->loanList,
             {loan.loan.name, loan.loan.author, loan.loan.number, loan.loan.borrowedAt, QString(), loan.renewalsLeft});
         DueDate::show(item, 4, loan.dueAt);
         if (loan.loan.number == m_checkedOutNumber) {
             note(QStringLiteral("%1《%2》借给 %3，到期 %4")
-                     .arg(loan.loan.number, loan.loan.name, m_readerName, DueDate::shortened(loan.dueAt)));
+                     .arg(loan.loan.number, loan.loan.name, QStringLiteral("%1（%2）").arg(m_readerName, m_reader),
+                          DueDate::shortened(loan.dueAt)));
             m_checkedOutNumber.clear();
         }
     }
@@ -147,6 +155,7 @@ void CirculationDeskDialog::checkedOut(const QList<QStringList>& frames)
     if (frame.value(0) == Reply::BorrowBookSuccessfully) {
         // The line with the title and due date is written when the reader's loans have come back.
         m_checkedOutNumber = m_checkoutNumber;
+        m_lentThisVisit << m_checkoutNumber;
         reloadReader();
     } else if (!RequestExchange::reportIfLoginEnded(this, frame)) {
         note(QStringLiteral("%1 未借出：%2")
@@ -207,4 +216,48 @@ void CirculationDeskDialog::renewed(const QList<QStringList>& frames)
         note(QStringLiteral("%1 未续借：%2").arg(m_renewNumber, Refusals::aboutReader(frame.value(0), frame.value(1))),
              Note::Refused);
     }
+}
+
+// The due-date slip -----------------------------------------------------------------------------------
+
+QList<UserLoanRecord> CirculationDeskDialog::slipLoans(const QList<UserLoanRecord>& loans, const QStringList& lent)
+{
+    if (lent.isEmpty())
+        return loans;
+    // The number scanned may differ from the stored one in hyphens, spaces or case.
+    auto key = [](QString number) { return number.remove(QLatin1Char('-')).remove(QLatin1Char(' ')).toUpper(); };
+    QStringList keys;
+    for (const QString& number : lent)
+        keys << key(number);
+    QList<UserLoanRecord> out;
+    for (const UserLoanRecord& loan : loans) {
+        if (keys.contains(key(loan.loan.number)))
+            out << loan;
+    }
+    return out;
+}
+
+void CirculationDeskDialog::printSlip()
+{
+    if (m_reader.isEmpty()) {
+        note(QStringLiteral("请先输入读者ID"), true);
+        return;
+    }
+    // The loans are listed again after each check-out: a slip printed before that would miss the
+    // copy just lent and its due date.
+    if (m_loans.isBusy()) {
+        note(QStringLiteral("正在刷新在借图书，请稍后再打印借书单"), true);
+        return;
+    }
+    const QList<UserLoanRecord> loans = slipLoans(m_loanRecords, m_lentThisVisit);
+    if (loans.isEmpty()) {
+        note(QStringLiteral("%1 没有在借图书，无借书单可打印").arg(m_reader), true);
+        return;
+    }
+    SlipContent slip;
+    slip.readerId = m_reader;
+    slip.readerName = m_readerName;
+    for (const UserLoanRecord& loan : loans)
+        slip.loans << SlipContent::Loan{loan.loan.name, loan.loan.number, Slip::dueDay(loan.dueAt)};
+    Slip::preview(this, slip);
 }

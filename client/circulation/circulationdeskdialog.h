@@ -21,6 +21,9 @@ class CirculationDeskDialog : public QDialog
 
 public:
     explicit CirculationDeskDialog(QWidget* parent);
+
+    // The slip's lines: the loans of `lent` among `loans` or, when `lent` is empty, every loan.
+    static QList<UserLoanRecord> slipLoans(const QList<UserLoanRecord>& loans, const QStringList& lent);
     ~CirculationDeskDialog() override;
 
     // The reader whose loans show, or an empty string.
@@ -38,6 +41,8 @@ private:
     void checkedIn(const QList<QStringList>& frames);
     void renew();
     void renewed(const QList<QStringList>& frames);
+    // The due-date slip: the books lent in this visit of the reader, or all their loans when none.
+    void printSlip();
     // A line of the desk's log, newest on top; refusals in red.
     // A line of the desk's log, newest first: done, refused (red), or a copy to put aside (bold, blue).
     enum class Note { Done, Refused, PutAside };
@@ -51,7 +56,9 @@ private:
     RequestExchange m_checkin{this};
     RequestExchange m_renewal{this};
     QString m_reader;
-    QString m_readerName; // "name（ID）" of the reader served
+    QString m_readerName; // the reader served
     QString m_checkedOutNumber; // lent: its line waits for the reader's loans with its title and due date
+    QList<UserLoanRecord> m_loanRecords; // the reader's loans as last listed
+    QStringList m_lentThisVisit; // copies checked out since the reader was looked up
     QString m_checkoutNumber, m_checkinNumber, m_renewNumber; // the copy each exchange is about
 };

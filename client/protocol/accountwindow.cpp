@@ -20,7 +20,9 @@ bool isMarked(const QWidget* window)
 
 void closeAll(QWidget* owner)
 {
-    const QList<QWidget*> windows = owner->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    // Descendants too: a window opened from another account window (reader cards from the user
+    // management window) would otherwise stay open when its parent is only hidden.
+    const QList<QWidget*> windows = owner->findChildren<QWidget*>();
     for (QWidget* window : windows) {
         if (isMarked(window))
             window->close();

@@ -10,7 +10,7 @@ namespace AccountWindow {
 
 void mark(QWidget* window);
 bool isMarked(const QWidget* window);
-// Closes every marked window among the direct children of `owner`.
+// Closes every marked window among the descendants of `owner`.
 void closeAll(QWidget* owner);
 
 } // namespace AccountWindow

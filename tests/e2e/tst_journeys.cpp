@@ -2,6 +2,7 @@
 #include "auditlogdialog.h"
 #include "bookdialog.h"
 #include "circulationdeskdialog.h"
+#include "labelprintdialog.h"
 #include "logindialog.h"
 #include "overduedialog.h"
 #include "loginsession.h"
@@ -16,7 +17,9 @@
 #include "usermanagedialog.h"
 #include "windowtesting.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QRadioButton>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -84,6 +87,7 @@ private slots:
     void informationUpdate_data();
     void informationUpdate();
     void administratorAddsFindsAndDeletesABook();
+    void labelsForSelectedCopiesAndARange();
     void lentBookIsNotDeleted_data();
     void lentBookIsNotDeleted();
     void userManagementListings();
@@ -548,8 +552,17 @@ void TestJourneys::administratorAddsFindsAndDeletesABook()
         return form;
     };
     AddBookDialog* form = addBook(QStringLiteral("A Brand New Book"));
+    widget<QCheckBox>(form, "printLabelBox")->setChecked(true);
     QCOMPARE(pressAndWaitForBox(form, "submitButton"), QStringLiteral("PASS|Add books sucessfully!"));
     QTRY_VERIFY(!form->isVisible());
+    // Asked for, the labels of the copies just added are offered at once, this copy the last of them.
+    LabelPrintDialog* labels = nullptr;
+    QTRY_VERIFY(labels = newest<LabelPrintDialog>(window.get()));
+    QVERIFY(widget<QRadioButton>(labels, "addedRadio")->isChecked());
+    const LabelItem copy = labels->items().value(labels->items().size() - 1);
+    QCOMPARE((QStringList{copy.number, copy.title, copy.type}), (QStringList{"J-100", "A Brand New Book", "Poetry"}));
+    QVERIFY2(labels->problems().isEmpty(), qPrintable(labels->problems().join('\n')));
+    labels->close();
 
     // A second book with the same number is refused, and the client says why; the form stays open.
     AddBookDialog* duplicate = addBook(QStringLiteral("Another Title"));
@@ -570,6 +583,43 @@ void TestJourneys::administratorAddsFindsAndDeletesABook()
     QTRY_VERIFY(!book->isVisible());
     QCOMPARE(widget<QTreeWidget>(window.get(), "bookList")->topLevelItemCount(), 0);
     QVERIFY(searchNumber(QStringLiteral("J-100")).isEmpty());
+}
+
+void TestJourneys::labelsForSelectedCopiesAndARange()
+{
+    // 标签打印 takes the copies selected in the search results, or looks a range of book numbers up
+    // in the catalogue one by one; a number the catalogue does not hold is named and left out.
+    QCOMPARE(logIn(AdminId, QString::fromLatin1(ServerFixture::AdminPassword)),
+             QStringLiteral("PASS!|Login successfully!"));
+    QCOMPARE(search({{QStringLiteral("bookEdit"), QStringLiteral("Limit")}}).size(), 3);
+    auto* results = widget<QTreeWidget>(window.get(), "bookList");
+    results->topLevelItem(0)->setSelected(true);
+    results->topLevelItem(2)->setSelected(true);
+    const QStringList selected{results->topLevelItem(0)->text(5), results->topLevelItem(2)->text(5)};
+    widget<QAction>(window.get(), "actionLabels")->trigger();
+    LabelPrintDialog* labels = newest<LabelPrintDialog>(window.get());
+    QVERIFY(labels);
+    const auto numbers = [&] {
+        QStringList out;
+        for (const LabelItem& item : labels->items())
+            out << item.number + QLatin1Char('|') + item.title;
+        return out;
+    };
+    QCOMPARE(numbers().size(), 2);
+    QCOMPARE(numbers().value(0).section('|', 0, 0), selected.value(0));
+    QCOMPARE(numbers().value(1).section('|', 0, 0), selected.value(1));
+
+    widget<QRadioButton>(labels, "rangeRadio")->setChecked(true);
+    widget<QLineEdit>(labels, "fromEdit")->setText(QStringLiteral("J-020"));
+    widget<QLineEdit>(labels, "toEdit")->setText(QStringLiteral("J-024"));
+    QTest::mouseClick(widget<QPushButton>(labels, "lookUpButton"), Qt::LeftButton);
+    auto* status = widget<QLabel>(labels, "rangeLabel");
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(QStringLiteral("找到")), WaitMs);
+    QCOMPARE(numbers(),
+             (QStringList{"J-020|Limit One", "J-021|Limit Two", "J-022|Limit Three", "J-023|Taken Since Search"}));
+    QCOMPARE(status->text(), QStringLiteral("找到 4 本；目录中没有：J-024"));
+    QVERIFY2(labels->problems().isEmpty(), qPrintable(labels->problems().join('\n')));
+    labels->close();
 }
 
 void TestJourneys::lentBookIsNotDeleted_data()
@@ -654,6 +704,23 @@ void TestJourneys::userManagementListings()
     QVERIFY(ids.contains(QStringLiteral("other-c")));
     QVERIFY(!ids.contains(QStringLiteral("listed-b")));
     QVERIFY(!ids.contains(AdminId));
+
+    // Reader cards for the selected accounts, with their level as shown; the card window lists
+    // readers' names, so it goes with the login like the window it came from.
+    listUsers(manage, QStringLiteral("listed-"));
+    userRow(manage, QStringLiteral("listed-a"))->setSelected(true);
+    userRow(manage, QStringLiteral("listed-b"))->setSelected(true);
+    QTest::mouseClick(widget<QPushButton>(manage, "printCardsButton"), Qt::LeftButton);
+    QPointer<SheetPrintDialog> cards = newest<SheetPrintDialog>(manage);
+    QVERIFY(cards);
+    QStringList printed;
+    for (const LabelItem& reader : cards->items())
+        printed << reader.number + QLatin1Char('|') + reader.name + QLatin1Char('|') + reader.level;
+    printed.sort();
+    QCOMPARE(printed, (QStringList{"listed-a|listed-a name|Guest", "listed-b|listed-b name|研究生"}));
+    QVERIFY2(cards->problems().isEmpty(), qPrintable(cards->problems().join('\n')));
+    logOut();
+    QTRY_VERIFY(!cards || !cards->isVisible());
 }
 
 void TestJourneys::userManagementLevelChange_data()
