@@ -4,6 +4,7 @@
 #include "addbookdialog.h"
 #include "auditlogdialog.h"
 #include "circulationdeskdialog.h"
+#include "noticesdialog.h"
 #include "overduedialog.h"
 #include "formchecks.h"
 #include "loginsession.h"
@@ -107,6 +108,7 @@ void MainWindow::userInfoWindow()
     infoDialog->phoneNumberEdit->setText(user.phoneNumber);
     infoDialog->emailEdit->setText(user.email);
     infoDialog->userInfoEdit->setText(user.userInfo);
+    infoDialog->showNoticePreference(user.id);
     connect(infoDialog->cancelButton, &QPushButton::pressed, infoDialog.data(), &UserInfoUpdateDialog::close);
     connect(infoDialog->submitButton, &QPushButton::pressed, this, &MainWindow::userInfoUpdate);
 }
@@ -215,4 +217,9 @@ void MainWindow::overdueWindow()
 void MainWindow::auditLogWindow()
 {
     new AuditLogDialog(this);
+}
+
+void MainWindow::noticesWindow()
+{
+    new NoticesDialog(this);
 }

@@ -55,7 +55,8 @@
     X(TooManyRegistrations, "TOO_MANY_REGISTRATIONS") /* from this address or network within the hour */               \
     X(HoldLimitReached, "HOLD_LIMIT_REACHED") /* [circulation] maxHolds of the reader's level */                       \
     X(BadNetwork, "BAD_NETWORK") /* not an address or a network */                                                     \
-    X(RenewTooEarly, "RENEW_TOO_EARLY") /* before [circulation] renewWithinDays of the due date */
+    X(RenewTooEarly, "RENEW_TOO_EARLY") /* before [circulation] renewWithinDays of the due date */                     \
+    X(NoSuchNotice, "NO_SUCH_NOTICE") /* not a notice that is queued (to resend) */
 
 // What a stored change did, as the audit trail records it.
 #define WIRE_AUDIT_ACTIONS(X)                                                                                          \
