@@ -22,6 +22,7 @@ UserInfoUpdateDialog::UserInfoUpdateDialog(QWidget* parent)
     cancelButton->setAutoDefault(false);
     newPasswordEdit->setFocus();
     dueSoonBox->hide();
+    m_readPreference.setQuietOnFailure();
     connect(&m_readPreference, &RequestExchange::finished, this, [this](const QList<QStringList>& frames) {
         const QStringList reply = frames.value(0);
         if (Reply::wordOf(reply) != Reply::NoticePreference)

@@ -29,7 +29,8 @@ QList<NoticeLetter> fromRows(const QList<QStringList>& rows)
     QList<NoticeLetter> letters;
     for (const QStringList& row : rows) {
         const QString userId = row.value(3);
-        auto it = std::find_if(letters.begin(), letters.end(), [&](const NoticeLetter& l) { return l.userId == userId; });
+        auto it =
+            std::find_if(letters.begin(), letters.end(), [&](const NoticeLetter& l) { return l.userId == userId; });
         if (it == letters.end()) {
             letters.append({userId, row.value(4), {}, {}, {}, {}});
             it = letters.end() - 1;
@@ -66,14 +67,16 @@ QString html(const NoticeLetter& letter)
             + bookList(overdue, 0, 5, 7);
     }
     if (letter.kinds.contains(QString(Notice::HoldReady)) && !kept.isEmpty()) {
-        zh += QStringLiteral("<p>您预约的下列图书已为您保留，请在取书期限之前到借阅台取书：</p>") + bookList(kept, 1, 0, 4);
+        zh += QStringLiteral("<p>您预约的下列图书已为您保留，请在取书期限之前到借阅台取书：</p>")
+            + bookList(kept, 1, 0, 4);
         en += QStringLiteral("<p>The books below that you reserved are kept for you. Please collect them at the desk "
                              "by the date shown:</p>")
             + bookList(kept, 1, 0, 4);
     }
     const QString date = QDate::currentDate().toString(Qt::ISODate);
-    return QStringLiteral("<h2>借阅通知 / Library notice</h2>") + zh + QStringLiteral("<p>图书馆借阅台 %1</p><hr/>").arg(date)
-        + en + QStringLiteral("<p>The lending desk, %1</p>").arg(date);
+    return QStringLiteral("<h2>借阅通知 / Library notice</h2>") + zh
+        + QStringLiteral("<p>图书馆借阅台 %1</p><hr/>").arg(date) + en
+        + QStringLiteral("<p>The lending desk, %1</p>").arg(date);
 }
 
 bool print(const QList<NoticeLetter>& letters, QPagedPaintDevice& device)

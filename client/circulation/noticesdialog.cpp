@@ -67,8 +67,8 @@ NoticesDialog::~NoticesDialog() = default;
 
 QString NoticesDialog::stateWord(int index)
 {
-    static const QLatin1String words[] = {QLatin1String(""), Notice::Queued,   Notice::Sent,   Notice::Failed,
-                                          Notice::Obsolete,  Notice::Letter,   Notice::Printed};
+    static const QLatin1String words[] = {QLatin1String(""), Notice::Queued, Notice::Sent,   Notice::Failed,
+                                          Notice::Obsolete,  Notice::Letter, Notice::Printed};
     return index > 0 && index < int(std::size(words)) ? QString(words[index]) : QString();
 }
 

@@ -61,12 +61,13 @@ MailMessage NoticeSender::compose(const QList<NoticeRow>& notices, const NoticeS
             pickupUntil = n.dueAt;
     }
     const QString name = first.name.isEmpty() ? first.accountId : first.name;
-    const NoticeTemplates::Text text = templates.render(kind, {{QStringLiteral("library"), settings.libraryName},
-                                                               {QStringLiteral("name"), name},
-                                                               {QStringLiteral("userId"), first.accountId},
-                                                               {QStringLiteral("books"), books.join(QLatin1Char('\n'))},
-                                                               {QStringLiteral("count"), QString::number(books.size())},
-                                                               {QStringLiteral("pickupUntil"), shownDate(pickupUntil)}});
+    const NoticeTemplates::Text text = templates.render(kind,
+                                                        {{QStringLiteral("library"), settings.libraryName},
+                                                         {QStringLiteral("name"), name},
+                                                         {QStringLiteral("userId"), first.accountId},
+                                                         {QStringLiteral("books"), books.join(QLatin1Char('\n'))},
+                                                         {QStringLiteral("count"), QString::number(books.size())},
+                                                         {QStringLiteral("pickupUntil"), shownDate(pickupUntil)}});
     MailMessage message;
     message.fromAddress = settings.from;
     message.fromName = settings.libraryName;

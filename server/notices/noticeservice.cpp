@@ -42,7 +42,8 @@ void NoticeService::start()
 {
     SmtpSender::initialise();
     for (const NoticeKind kind : {NoticeKind::DueSoon, NoticeKind::Overdue, NoticeKind::HoldReady})
-        m_log(QStringLiteral("notices: template %1: %2").arg(NoticeTemplates::fileName(kind), m_templates.origin(kind)));
+        m_log(
+            QStringLiteral("notices: template %1: %2").arg(NoticeTemplates::fileName(kind), m_templates.origin(kind)));
     const QUrl url(m_settings.smtpUrl);
     const bool startTls = url.scheme() == QLatin1String("smtp") && url.port(25) != 25 && !m_settings.allowPlainSmtp;
     m_log(QStringLiteral("notices: scanning every %1 s, sending through %2%3 as %4")
@@ -95,7 +96,9 @@ bool NoticeService::scan(DatabasePool& database, const NoticeSettings& settings,
     QStringList parts;
     for (auto it = byKind.cbegin(); it != byKind.cend(); ++it)
         parts.append(QStringLiteral("%1 %2").arg(it.value()).arg(it.key()));
-    log(QStringLiteral("notices queued: %1 (%2 for the letter list)").arg(parts.join(QStringLiteral(", "))).arg(letters));
+    log(QStringLiteral("notices queued: %1 (%2 for the letter list)")
+            .arg(parts.join(QStringLiteral(", ")))
+            .arg(letters));
     return true;
 }
 

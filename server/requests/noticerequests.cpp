@@ -23,8 +23,8 @@ HandlerReply NoticeRequests::notices(const NoticesQuery& query)
 {
     const QDateTime now = ServerClock::nowUtc();
     const QString failingSince = ServerClock::stamp(now.addSecs(-FailingHours * 3600));
-    const NoticeFilter filter{query.state.trimmed(), query.userId.trimmed(),
-                              ServerClock::stamp(now.addDays(-ListDays)), failingSince};
+    const NoticeFilter filter{query.state.trimmed(), query.userId.trimmed(), ServerClock::stamp(now.addDays(-ListDays)),
+                              failingSince};
     QList<NoticeRow> rows;
     bool allowed = false;
     QString error;
@@ -104,7 +104,8 @@ HandlerReply NoticeRequests::noticePreference(const NoticePreferenceQuery& query
         if (!wanted)
             return word(Refusal::NoSuchUser);
         HandlerReply reply;
-        reply.frames.append(Reply::row({QString(Reply::NoticePreference), QString(*wanted ? Notice::On : Notice::Off)}));
+        reply.frames.append(
+            Reply::row({QString(Reply::NoticePreference), QString(*wanted ? Notice::On : Notice::Off)}));
         reply.outcome = QString(Reply::NoticePreference);
         return reply;
     }

@@ -53,20 +53,21 @@ QList<NoticeSubject> Storage::holdsReady(const QString& now)
 {
     QList<NoticeSubject> rows;
     QString lastBook;
-    select(QStringLiteral("SELECT h.id, h.book_number, b.title, h.ready_until, h.account_id, a.name, a.email, a.level "
-                          "FROM holds h JOIN books b ON b.number = h.book_number JOIN accounts a ON a.id = h.account_id "
-                          "WHERE h.ready_until IS NOT NULL AND h.ready_until >= ? "
-                          "AND NOT EXISTS (SELECT 1 FROM loans l WHERE l.book_number = h.book_number) "
-                          "ORDER BY h.book_number, h.id"),
-           {now}, [&](const SqlRow& q) {
-               const QString book = q.value(1).toString();
-               if (book == lastBook)
-                   return; // kept for the reader ahead
-               lastBook = book;
-               rows.append({q.value(0).toString(), book, q.value(2).toString(), q.value(3).toString(),
-                            q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString(),
-                            true});
-           });
+    select(
+        QStringLiteral("SELECT h.id, h.book_number, b.title, h.ready_until, h.account_id, a.name, a.email, a.level "
+                       "FROM holds h JOIN books b ON b.number = h.book_number JOIN accounts a ON a.id = h.account_id "
+                       "WHERE h.ready_until IS NOT NULL AND h.ready_until >= ? "
+                       "AND NOT EXISTS (SELECT 1 FROM loans l WHERE l.book_number = h.book_number) "
+                       "ORDER BY h.book_number, h.id"),
+        {now}, [&](const SqlRow& q) {
+            const QString book = q.value(1).toString();
+            if (book == lastBook)
+                return; // kept for the reader ahead
+            lastBook = book;
+            rows.append({q.value(0).toString(), book, q.value(2).toString(), q.value(3).toString(),
+                         q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString(),
+                         true});
+        });
     return rows;
 }
 
@@ -77,8 +78,7 @@ bool Storage::queueNotice(const NoticeRow& n, bool* inserted)
         QStringLiteral("INSERT INTO notices (kind, account_id, item, due_at, sequence, book_number, title, state, "
                        "queued_at, next_attempt_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
                        "ON CONFLICT (kind, account_id, item, due_at, sequence) DO NOTHING"),
-        {n.kind, n.accountId, n.item, n.dueAt, n.sequence, n.bookNumber, n.title, n.state, n.queuedAt,
-         n.nextAttemptAt},
+        {n.kind, n.accountId, n.item, n.dueAt, n.sequence, n.bookNumber, n.title, n.state, n.queuedAt, n.nextAttemptAt},
         &rows);
     if (inserted)
         *inserted = ok && rows == 1;
@@ -183,8 +183,7 @@ int Storage::markLettersPrinted(const QList<qint64>& ids)
 bool Storage::setDueSoonNotices(const QString& accountId, bool wanted)
 {
     int rows = 0;
-    change(QStringLiteral("UPDATE accounts SET due_soon_notices = ? WHERE id = ?"), {wanted ? 1 : 0, accountId},
-           &rows);
+    change(QStringLiteral("UPDATE accounts SET due_soon_notices = ? WHERE id = ?"), {wanted ? 1 : 0, accountId}, &rows);
     return rows == 1;
 }
 

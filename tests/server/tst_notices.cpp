@@ -111,8 +111,8 @@ void TestNotices::cleanupTestCase()
 WireClient TestNotices::as(const QString& id) const
 {
     const WireClient c = m_fx->client(m_address.value(id));
-    const QString password = id == QLatin1String("admin") ? QString::fromLatin1(ServerFixture::AdminPassword)
-                                                          : QStringLiteral("pw-") + id;
+    const QString password =
+        id == QLatin1String("admin") ? QString::fromLatin1(ServerFixture::AdminPassword) : QStringLiteral("pw-") + id;
     [&] { QCOMPARE(m_fx->login(c, id, password), QStringLiteral("PASS")); }();
     return c;
 }
@@ -249,7 +249,8 @@ void TestNotices::smtpDownThenUpLosesNothingAndSendsNoStaleNotice()
              QString(Reply::ResendNoticeSuccessfully));
     QCOMPARE(send(QStringLiteral("admin"), ask(Query::ResendNotice, {QStringLiteral("999999")})).word(),
              Wire::word(Refusal::NoSuchNotice));
-    QCOMPARE(send(QStringLiteral("fay"), ask(Query::ResendNotice, {failed})).word(), Wire::word(Refusal::AdminRequired));
+    QCOMPARE(send(QStringLiteral("fay"), ask(Query::ResendNotice, {failed})).word(),
+             Wire::word(Refusal::AdminRequired));
     // Eve brings her book back while the mail server is away: her reminder is no longer true.
     const QStringList giveBack = QStringList{QString(Query::ReturnBook)}
         + LoanRecord{{}, {}, {}, {}, {}, QStringLiteral("N7"), {}}.fields() + QStringList{QStringLiteral("eve")};
@@ -285,9 +286,9 @@ void TestNotices::lettersAndOptOut()
     letScansRun();
     QCOMPARE(mailTo(QStringLiteral("hal")).size(), 0);
     QCOMPARE(noticeRows(QString(), QStringLiteral("hal")).size(), 0);
-    QCOMPARE(send(QStringLiteral("admin"), ask(Query::MarkLettersPrinted, {letter.value(0) + QStringLiteral(",x,")}))
-                 .word(),
-             QString(Reply::MarkLettersPrintedSuccessfully));
+    QCOMPARE(
+        send(QStringLiteral("admin"), ask(Query::MarkLettersPrinted, {letter.value(0) + QStringLiteral(",x,")})).word(),
+        QString(Reply::MarkLettersPrintedSuccessfully));
     QCOMPARE(noticeRows(QString(Notice::Printed), QStringLiteral("gil")).size(), 1);
     QCOMPARE(noticeRows(QString(Notice::Letter), QStringLiteral("gil")).size(), 0);
 
@@ -311,8 +312,9 @@ void TestNotices::dryRunChangesNothing()
     QVERIFY(dry.waitForFinished(60000));
     const QString output = QString::fromUtf8(dry.readAllStandardOutput());
     QCOMPARE(dry.exitCode(), 0);
-    QVERIFY2(output.contains(QStringLiteral("would queue DUE_SOON for ivy <ivy@example.org>: 通知测试 Notice 11 (N11)")),
-             qPrintable(output));
+    QVERIFY2(
+        output.contains(QStringLiteral("would queue DUE_SOON for ivy <ivy@example.org>: 通知测试 Notice 11 (N11)")),
+        qPrintable(output));
     QVERIFY2(output.contains(QStringLiteral("would send DUE_SOON to ivy <ivy@example.org> (1 books): ")),
              qPrintable(output));
     QVERIFY2(m_server.start(), qPrintable(m_server.errorText()));
