@@ -41,8 +41,9 @@ QByteArray MailMessage::encodedWords(const QString& text)
     const QString line = oneLine(text);
     if (plainAscii(line))
         return line.toUtf8();
-    // "=?UTF-8?B?" and "?=" take 12 of a word's 75 characters; 45 bytes make 60 base64 characters.
-    constexpr qsizetype MaxBytes = 45;
+    // 39 bytes make 52 base64 characters, 64 with "=?UTF-8?B?" and "?=": within a word's 75, and a
+    // line stays within 78 with the header's name before the first word ("Subject: ").
+    constexpr qsizetype MaxBytes = 39;
     QByteArray out;
     QByteArray chunk;
     for (qsizetype i = 0; i < line.size(); ++i) {
