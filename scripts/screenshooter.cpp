@@ -4,6 +4,7 @@
 #include "levels.h"
 #include "mainwindow.h"
 #include "messageboxwatcher.h"
+#include "noticesdialog.h"
 #include "serveraddressfile.h"
 #include "wireclient.h"
 
@@ -17,6 +18,9 @@
 #include <QListWidget>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTemporaryDir>
 #include <QScreen>
 #include <QTimer>
 #include <QPushButton>
@@ -273,6 +277,36 @@ int main(int argc, char* argv[])
     waitUntil([&] { return overdue->findChild<QTreeWidget*>("overdueList")->topLevelItemCount() > 0; }, 5000);
     ok &= save(overdue, out, QStringLiteral("overdue-list"));
     overdue->close();
+
+    // The notices the server queued for the overdue loans (when the script set notices up); the
+    // administrator has no e-mail address, so one of them is a letter, printed to a PDF file and drawn
+    // as it stands on its page.
+    auto* notices = static_cast<NoticesDialog*>(openDialog(window, "actionNotices", "NoticesDialog"));
+    if (notices) {
+        waitUntil([&] { return notices->findChild<QTreeWidget*>("noticeList")->topLevelItemCount() > 0; }, 20000);
+        ok &= save(notices, out, QStringLiteral("notices"));
+        QTemporaryDir scratch;
+        QPdfWriter pdf(scratch.filePath(QStringLiteral("letters.pdf")));
+        bool printed = false;
+        QObject::connect(notices, &NoticesDialog::lettersPrinted, notices, [&] { printed = true; });
+        notices->printLetters(&pdf);
+        waitUntil([&] { return printed; }, 20000);
+        if (!notices->letters().isEmpty()) {
+            // A4 at 100 dots per inch, with the margins of the printed page.
+            QImage page(827, 1169, QImage::Format_RGB32);
+            page.setDotsPerMeterX(3937);
+            page.setDotsPerMeterY(3937);
+            page.fill(Qt::white);
+            QPainter painter(&page);
+            NoticeLetters::render(notices->letters().first(), painter, QRectF(79, 79, 827 - 158, 1169 - 158));
+            painter.end();
+            const QString path = out.filePath(QStringLiteral("notice-letter.png"));
+            const bool saved = page.save(path);
+            std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
+            ok &= saved;
+        }
+        notices->close();
+    }
 
     QDialog* manage = openDialog(window, "actionUserManage", "UserManageDialog");
     press(manage, "searchButton");

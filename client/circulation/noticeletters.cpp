@@ -79,6 +79,23 @@ QString html(const NoticeLetter& letter)
         + QStringLiteral("<p>The lending desk, %1</p>").arg(date);
 }
 
+void render(const NoticeLetter& letter, QPainter& painter, const QRectF& page)
+{
+    QTextDocument document;
+    document.setDocumentMargin(0);
+    // Sizes in the device's own units, so a letter reads the same on paper, in a PDF and on screen.
+    document.documentLayout()->setPaintDevice(painter.device());
+    QFont font = document.defaultFont();
+    font.setPointSizeF(12);
+    document.setDefaultFont(font);
+    document.setPageSize(page.size());
+    document.setHtml(html(letter));
+    painter.save();
+    painter.translate(page.topLeft());
+    document.drawContents(&painter, QRectF(QPointF(0, 0), page.size()));
+    painter.restore();
+}
+
 bool print(const QList<NoticeLetter>& letters, QPagedPaintDevice& device)
 {
     device.setPageSize(QPageSize(QPageSize::A4));
@@ -86,19 +103,11 @@ bool print(const QList<NoticeLetter>& letters, QPagedPaintDevice& device)
     QPainter painter;
     if (!painter.begin(&device))
         return false;
-    const QRect page = painter.viewport();
+    const QRectF page = painter.viewport();
     for (qsizetype i = 0; i < letters.size(); ++i) {
         if (i > 0)
             device.newPage();
-        QTextDocument document;
-        document.setDocumentMargin(0);
-        QFont font = document.defaultFont();
-        font.setPointSizeF(12);
-        document.setDefaultFont(font);
-        document.documentLayout()->setPaintDevice(&device);
-        document.setPageSize(page.size());
-        document.setHtml(html(letters[i]));
-        document.drawContents(&painter, QRectF(QPointF(0, 0), QSizeF(page.size())));
+        render(letters[i], painter, page);
     }
     return painter.end();
 }

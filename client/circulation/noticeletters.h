@@ -5,6 +5,8 @@
 #include <QStringList>
 
 class QPagedPaintDevice;
+class QPainter;
+class QRectF;
 
 // The desk's letters to readers without e-mail: one letter per reader, on a page of its own, saying
 // what the reader's notices say (books due soon, overdue, kept for pick-up), Chinese first with the
@@ -25,6 +27,9 @@ QList<NoticeLetter> fromRows(const QList<QStringList>& rows);
 
 // A letter as HTML, for the page.
 QString html(const NoticeLetter& letter);
+
+// One letter drawn into the rectangle (a page within its margins).
+void render(const NoticeLetter& letter, QPainter& painter, const QRectF& page);
 
 // Every letter on pages of the device (A4), one reader per page; false when nothing could be drawn.
 bool print(const QList<NoticeLetter>& letters, QPagedPaintDevice& device);

@@ -32,6 +32,9 @@ public:
     // then marks them printed. Finishes with lettersPrinted().
     void printLetters(QPagedPaintDevice* device);
 
+    // The letters the last printLetters() drew.
+    const QList<NoticeLetter>& letters() const { return m_letters; }
+
 signals:
     void lettersPrinted(int letters);
 

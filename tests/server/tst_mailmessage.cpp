@@ -36,15 +36,22 @@ void TestMailMessage::readsBackAsWritten_data()
     QTest::addColumn<QString>("subject");
     QTest::addColumn<QString>("body");
     QTest::addColumn<QString>("subjectRead"); // line breaks become spaces
-    QTest::newRow("plain ASCII") << "Ann Lee" << "Books due soon" << "Dear Ann,\n\nsee below.\n" << "Books due soon";
-    const QString longChinese = QString(QStringLiteral("图书馆：您借阅的图书即将到期，请按时归还 ")).repeated(4).trimmed();
+    QTest::newRow("plain ASCII") << "Ann Lee"
+                                 << "Books due soon"
+                                 << "Dear Ann,\n\nsee below.\n"
+                                 << "Books due soon";
+    const QString longChinese =
+        QString(QStringLiteral("图书馆：您借阅的图书即将到期，请按时归还 ")).repeated(4).trimmed();
     QTest::newRow("long Chinese subject, several encoded words")
         << "李雷" << longChinese << QStringLiteral("中文\n\nEnglish 𝄞 below\n") << longChinese;
-    QTest::newRow("a name and a subject with line breaks add no header")
-        << "Eve\r\nBcc: all@example.org" << "Hi\r\nX-Injected: yes" << "body\n"
-        << "Hi X-Injected: yes";
-    QTest::newRow("text that looks like an encoded word stays text")
-        << "=?UTF-8?B?QUFB?=" << "=?UTF-8?B?QUFB?=" << "x\n" << "=?UTF-8?B?QUFB?=";
+    QTest::newRow("a name and a subject with line breaks add no header") << "Eve\r\nBcc: all@example.org"
+                                                                         << "Hi\r\nX-Injected: yes"
+                                                                         << "body\n"
+                                                                         << "Hi X-Injected: yes";
+    QTest::newRow("text that looks like an encoded word stays text") << "=?UTF-8?B?QUFB?="
+                                                                     << "=?UTF-8?B?QUFB?="
+                                                                     << "x\n"
+                                                                     << "=?UTF-8?B?QUFB?=";
 }
 
 void TestMailMessage::readsBackAsWritten()
@@ -76,7 +83,8 @@ void TestMailMessage::readsBackAsWritten()
     QVERIFY2(read.value(QLatin1String("to")).toString().endsWith(QLatin1String("<reader@example.org>")),
              qPrintable(read.value(QLatin1String("to")).toString()));
     // Lines of text travel ended by CRLF, as MIME has them.
-    QCOMPARE(read.value(QLatin1String("body")).toString(), QString(body).replace(QLatin1Char('\n'), QLatin1String("\r\n")));
+    QCOMPARE(read.value(QLatin1String("body")).toString(),
+             QString(body).replace(QLatin1Char('\n'), QLatin1String("\r\n")));
     QCOMPARE(read.value(QLatin1String("headers")).toVariant().toStringList(),
              (QStringList{"Content-Transfer-Encoding", "Content-Type", "Date", "From", "MIME-Version", "Message-ID",
                           "Subject", "To"}));
