@@ -267,23 +267,16 @@ int main(int argc, char* argv[])
 
     ok &= saveHolds(window, list, out, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
 
-    // A month later (the test server's clock, when the script runs one) the loan is overdue.
-    if (const QString clock = qEnvironmentVariable("LIBRARY_TEST_CLOCK_FILE"); !clock.isEmpty()) {
-        QFile file(clock);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(QByteArray::number(120 * 24 * 3600));
-    }
-    QDialog* overdue = openDialog(window, "actionOverdue", "OverdueDialog");
-    waitUntil([&] { return overdue->findChild<QTreeWidget*>("overdueList")->topLevelItemCount() > 0; }, 5000);
-    ok &= save(overdue, out, QStringLiteral("overdue-list"));
-    overdue->close();
-
-    // The notices the server queued for the overdue loans (when the script set notices up); the
-    // administrator has no e-mail address, so one of them is a letter, printed to a PDF file and drawn
-    // as it stands on its page.
+    // The notices the server queued (when the script set notices up): the copy kept for the
+    // administrator, who has no e-mail address, makes a letter, printed to a PDF file and drawn as it
+    // stands on its page.
     auto* notices = static_cast<NoticesDialog*>(openDialog(window, "actionNotices", "NoticesDialog"));
     if (notices) {
-        waitUntil([&] { return notices->findChild<QTreeWidget*>("noticeList")->topLevelItemCount() > 0; }, 20000);
+        // The scan runs each second: ask again until the kept copy's notice is there.
+        for (int i = 0; i < 20 && notices->findChild<QTreeWidget*>("noticeList")->topLevelItemCount() == 0; ++i) {
+            press(notices, "searchButton");
+            waitUntil([] { return false; }, 1000);
+        }
         ok &= save(notices, out, QStringLiteral("notices"));
         QTemporaryDir scratch;
         QPdfWriter pdf(scratch.filePath(QStringLiteral("letters.pdf")));
@@ -306,6 +299,21 @@ int main(int argc, char* argv[])
             ok &= saved;
         }
         notices->close();
+    }
+
+    // A month later (the test server's clock, when the script runs one) the loan is overdue.
+    if (const QString clock = qEnvironmentVariable("LIBRARY_TEST_CLOCK_FILE"); !clock.isEmpty()) {
+        QFile file(clock);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(QByteArray::number(120 * 24 * 3600));
+    }
+    QDialog* overdue = openDialog(window, "actionOverdue", "OverdueDialog");
+    if (overdue) {
+        waitUntil([&] { return overdue->findChild<QTreeWidget*>("overdueList")->topLevelItemCount() > 0; }, 5000);
+        ok &= save(overdue, out, QStringLiteral("overdue-list"));
+        overdue->close();
+    } else {
+        ok = false;
     }
 
     QDialog* manage = openDialog(window, "actionUserManage", "UserManageDialog");

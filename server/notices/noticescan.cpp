@@ -26,6 +26,12 @@ int NoticeScan::overdueStep(const QDateTime& due, const QDateTime& now, int ever
     return int(std::min<qint64>(1 + (days - 1) / everyDays, maxSteps));
 }
 
+QString NoticeScan::keyOf(const NoticeRow& n)
+{
+    return n.accountId + QLatin1Char('\n') + n.item + QLatin1Char('\n') + n.dueAt + QLatin1Char('\n')
+        + QString::number(n.sequence);
+}
+
 QList<NoticeRow> NoticeScan::run(Storage& storage, bool dryRun)
 {
     QList<NoticeRow> queued;
@@ -39,6 +45,7 @@ QList<NoticeRow> NoticeScan::run(Storage& storage, bool dryRun)
     }
     if (m_settings.overdueMax > 0) {
         const QString dayAgo = ServerClock::stamp(m_now.addSecs(-Day));
+        m_overdueQueued = storage.noticeKeys(QString(Notice::Overdue), dayAgo);
         for (const NoticeSubject& loan : storage.loansDueBetween(QString(), dayAgo)) {
             const int step = overdueStep(ServerClock::fromStamp(loan.dueAt), m_now, m_settings.overdueEveryDays,
                                          m_settings.overdueMax);
@@ -69,6 +76,8 @@ void NoticeScan::consider(Storage& storage, NoticeKind kind, const NoticeSubject
     notice.nextAttemptAt = notice.queuedAt;
     notice.name = subject.name;
     notice.email = subject.email;
+    if (kind == NoticeKind::Overdue && m_overdueQueued.contains(keyOf(notice)))
+        return;
     bool inserted = false;
     if (dryRun)
         inserted = !storage.noticeExists(notice);

@@ -27,9 +27,16 @@ public:
     // The overdue step a loan due at `due` has reached at `now` (1 from a day after the due date), or 0.
     static int overdueStep(const QDateTime& due, const QDateTime& now, int everyDays, int maxSteps);
 
+    // A notice's key as Storage::noticeKeys() returns it.
+    static QString keyOf(const NoticeRow& notice);
+
 private:
     void consider(Storage& storage, NoticeKind kind, const NoticeSubject& subject, int sequence, bool dryRun,
                   QList<NoticeRow>& queued);
+
+    // The overdue notices queued already: a library with many loans long overdue writes nothing for
+    // them scan after scan.
+    QSet<QString> m_overdueQueued;
 
     NoticeSettings m_settings;
     QDateTime m_now;

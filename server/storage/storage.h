@@ -8,6 +8,7 @@
 
 #include <QDeadlineTimer>
 #include <QHash>
+#include <QSet>
 #include <QList>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -283,6 +284,9 @@ public:
     // Queues the notice unless one with its key exists; `inserted` says which.
     bool queueNotice(const NoticeRow& notice, bool* inserted);
     bool noticeExists(const NoticeRow& notice);
+    // The keys of the notices of a kind queued for due dates before `dueBefore`, as NoticeScan::keyOf
+    // writes them, so that a scan writes only what is new.
+    QSet<QString> noticeKeys(const QString& kind, const QString& dueBefore);
     // Queued notices whose next attempt is due, by reader and kind.
     QList<NoticeRow> dueNotices(const QString& now, int limit);
     // Takes a queued notice for sending until `until` (its next attempt then), unless another sender

@@ -93,6 +93,17 @@ bool Storage::noticeExists(const NoticeRow& n)
         > 0;
 }
 
+QSet<QString> Storage::noticeKeys(const QString& kind, const QString& dueBefore)
+{
+    QSet<QString> keys;
+    select(QStringLiteral("SELECT account_id, item, due_at, sequence FROM notices WHERE kind = ? AND due_at < ?"),
+           {kind, dueBefore}, [&](const SqlRow& q) {
+               keys.insert(q.value(0).toString() + QLatin1Char('\n') + q.value(1).toString() + QLatin1Char('\n')
+                           + q.value(2).toString() + QLatin1Char('\n') + q.value(3).toString());
+           });
+    return keys;
+}
+
 QList<NoticeRow> Storage::dueNotices(const QString& now, int limit)
 {
     QList<NoticeRow> rows;
