@@ -13,17 +13,8 @@ constexpr qint64 Day = 24 * 3600;
 NoticeScan::NoticeScan(const NoticeSettings& settings, const QDateTime& now)
     : m_settings(settings)
     , m_now(now)
+    , m_nowStamp(ServerClock::stamp(now))
 {
-}
-
-int NoticeScan::overdueStep(const QDateTime& due, const QDateTime& now, int everyDays, int maxSteps)
-{
-    if (!due.isValid() || maxSteps <= 0 || everyDays <= 0)
-        return 0;
-    const qint64 days = due.secsTo(now) / Day;
-    if (days < 1)
-        return 0;
-    return int(std::min<qint64>(1 + (days - 1) / everyDays, maxSteps));
 }
 
 QString NoticeScan::keyOf(const NoticeRow& n)
@@ -35,7 +26,7 @@ QString NoticeScan::keyOf(const NoticeRow& n)
 QList<NoticeRow> NoticeScan::run(Storage& storage, bool dryRun)
 {
     QList<NoticeRow> queued;
-    const QString now = ServerClock::stamp(m_now);
+    const QString& now = m_nowStamp;
     if (m_settings.dueSoonDays > 0) {
         const QString until = ServerClock::stamp(m_now.addDays(m_settings.dueSoonDays));
         for (const NoticeSubject& loan : storage.loansDueBetween(now, until)) {
@@ -46,9 +37,16 @@ QList<NoticeRow> NoticeScan::run(Storage& storage, bool dryRun)
     if (m_settings.overdueMax > 0) {
         const QString dayAgo = ServerClock::stamp(m_now.addSecs(-Day));
         m_overdueQueued = storage.noticeKeys(QString(Notice::Overdue), dayAgo);
+        // Step k is reached by loans due at or before now less 1 + (k - 1) * overdueEveryDays days;
+        // stored times compare as text, so no due date needs to be parsed.
+        QStringList reachedBy;
+        for (int step = 1; step <= m_settings.overdueMax; ++step)
+            reachedBy.append(
+                ServerClock::stamp(m_now.addSecs(-Day * (1 + qint64(step - 1) * m_settings.overdueEveryDays))));
         for (const NoticeSubject& loan : storage.loansDueBetween(QString(), dayAgo)) {
-            const int step = overdueStep(ServerClock::fromStamp(loan.dueAt), m_now, m_settings.overdueEveryDays,
-                                         m_settings.overdueMax);
+            int step = 0;
+            while (step < reachedBy.size() && loan.dueAt <= reachedBy[step])
+                ++step;
             if (step > 0)
                 consider(storage, NoticeKind::Overdue, loan, step, dryRun, queued);
         }
@@ -72,7 +70,7 @@ void NoticeScan::consider(Storage& storage, NoticeKind kind, const NoticeSubject
     notice.bookNumber = subject.bookNumber;
     notice.title = subject.title;
     notice.state = MailMessage::plausibleAddress(subject.email) ? QString(Notice::Queued) : QString(Notice::Letter);
-    notice.queuedAt = ServerClock::stamp(m_now);
+    notice.queuedAt = m_nowStamp;
     notice.nextAttemptAt = notice.queuedAt;
     notice.name = subject.name;
     notice.email = subject.email;

@@ -24,9 +24,6 @@ public:
     // The notices queued now (with `dryRun`, those that would be, and nothing changes).
     QList<NoticeRow> run(Storage& storage, bool dryRun);
 
-    // The overdue step a loan due at `due` has reached at `now` (1 from a day after the due date), or 0.
-    static int overdueStep(const QDateTime& due, const QDateTime& now, int everyDays, int maxSteps);
-
     // A notice's key as Storage::noticeKeys() returns it.
     static QString keyOf(const NoticeRow& notice);
 
@@ -40,4 +37,5 @@ private:
 
     NoticeSettings m_settings;
     QDateTime m_now;
+    QString m_nowStamp;
 };
