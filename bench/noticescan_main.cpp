@@ -67,9 +67,17 @@ int main(int argc, char* argv[])
         if (indexes)
             s.restoreBookIndexes(*indexes);
         for (qint64 r = 0; r < (loans + 9) / 10; ++r)
-            s.insertAccount({QStringLiteral("r%1").arg(r), QStringLiteral("Reader %1").arg(r),
-                             QStringLiteral("Undergraduate"), QStringLiteral("x"), {}, {},
-                             QStringLiteral("r%1@example.org").arg(r), {}, false, ServerClock::stamp(now), {}});
+            s.insertAccount({QStringLiteral("r%1").arg(r),
+                             QStringLiteral("Reader %1").arg(r),
+                             QStringLiteral("Undergraduate"),
+                             QStringLiteral("x"),
+                             {},
+                             {},
+                             QStringLiteral("r%1@example.org").arg(r),
+                             {},
+                             false,
+                             ServerClock::stamp(now),
+                             {}});
         for (qint64 i = 0; i < loans; ++i)
             s.insertLoan(QStringLiteral("B%1").arg(i), QStringLiteral("r%1").arg(i / 10), ServerClock::stamp(now),
                          ServerClock::stamp(now.addDays(i % 120 - 60).addSecs(3600)));
