@@ -38,6 +38,7 @@ MainWindow::MainWindow()
     connect(actionDesk, &QAction::triggered, this, &MainWindow::circulationDeskWindow);
     connect(actionOverdue, &QAction::triggered, this, &MainWindow::overdueWindow);
     connect(actionAudit, &QAction::triggered, this, &MainWindow::auditLogWindow);
+    connect(actionNotices, &QAction::triggered, this, &MainWindow::noticesWindow);
     connect(actionBorrowBook, &QAction::triggered, this, &MainWindow::borrowBookWindow);
     connect(actionHolds, &QAction::triggered, this, &MainWindow::holdsWindow);
 

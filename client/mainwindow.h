@@ -67,6 +67,7 @@ private slots:
     void circulationDeskWindow();
     void overdueWindow();
     void auditLogWindow();
+    void noticesWindow();
 
     // Logout notice to the server: fire and forget, nothing is shown.
     void sendLogoutRequest();

@@ -5,6 +5,7 @@
 #include "addedcopies.h"
 #include "auditlogdialog.h"
 #include "circulationdeskdialog.h"
+#include "noticesdialog.h"
 #include "overduedialog.h"
 #include "formchecks.h"
 #include "labelprintdialog.h"
@@ -109,6 +110,7 @@ void MainWindow::userInfoWindow()
     infoDialog->phoneNumberEdit->setText(user.phoneNumber);
     infoDialog->emailEdit->setText(user.email);
     infoDialog->userInfoEdit->setText(user.userInfo);
+    infoDialog->showNoticePreference(user.id);
     connect(infoDialog->cancelButton, &QPushButton::pressed, infoDialog.data(), &UserInfoUpdateDialog::close);
     connect(infoDialog->submitButton, &QPushButton::pressed, this, &MainWindow::userInfoUpdate);
 }
@@ -232,4 +234,9 @@ void MainWindow::overdueWindow()
 void MainWindow::auditLogWindow()
 {
     new AuditLogDialog(this);
+}
+
+void MainWindow::noticesWindow()
+{
+    new NoticesDialog(this);
 }

@@ -4,6 +4,7 @@
 #include "levels.h"
 #include "mainwindow.h"
 #include "messageboxwatcher.h"
+#include "noticesdialog.h"
 #include "serveraddressfile.h"
 #include "wireclient.h"
 
@@ -18,6 +19,9 @@
 #include <QListWidget>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTemporaryDir>
 #include <QScreen>
 #include <QTimer>
 #include <QPushButton>
@@ -271,6 +275,40 @@ int main(int argc, char* argv[])
     audit->close();
 
     ok &= saveHolds(window, list, out, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+
+    // The notices the server queued (when the script set notices up): the copy kept for the
+    // administrator, who has no e-mail address, makes a letter, printed to a PDF file and drawn as it
+    // stands on its page.
+    auto* notices = static_cast<NoticesDialog*>(openDialog(window, "actionNotices", "NoticesDialog"));
+    if (notices) {
+        // The scan runs each second: ask again until the kept copy's notice is there.
+        for (int i = 0; i < 20 && notices->findChild<QTreeWidget*>("noticeList")->topLevelItemCount() == 0; ++i) {
+            press(notices, "searchButton");
+            waitUntil([] { return false; }, 1000);
+        }
+        ok &= save(notices, out, QStringLiteral("notices"));
+        QTemporaryDir scratch;
+        QPdfWriter pdf(scratch.filePath(QStringLiteral("letters.pdf")));
+        bool printed = false;
+        QObject::connect(notices, &NoticesDialog::lettersPrinted, notices, [&] { printed = true; });
+        notices->printLetters(&pdf);
+        waitUntil([&] { return printed; }, 20000);
+        if (!notices->letters().isEmpty()) {
+            // A4 at 100 dots per inch, with the margins of the printed page.
+            QImage page(827, 1169, QImage::Format_RGB32);
+            page.setDotsPerMeterX(3937);
+            page.setDotsPerMeterY(3937);
+            page.fill(Qt::white);
+            QPainter painter(&page);
+            NoticeLetters::render(notices->letters().first(), painter, QRectF(79, 79, 827 - 158, 1169 - 158));
+            painter.end();
+            const QString path = out.filePath(QStringLiteral("notice-letter.png"));
+            const bool saved = page.save(path);
+            std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
+            ok &= saved;
+        }
+        notices->close();
+    }
 
     // A month later (the test server's clock, when the script runs one) the loan is overdue.
     if (const QString clock = qEnvironmentVariable("LIBRARY_TEST_CLOCK_FILE"); !clock.isEmpty()) {

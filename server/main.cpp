@@ -1,6 +1,8 @@
 #include "collectioncommands.h"
 #include "databasebackup.h"
 #include "dialog.h"
+#include "databasepool.h"
+#include "noticeservice.h"
 #include "serversettings.h"
 #ifdef LIBRARY_TEST_CLOCK
 #include "testclock.h"
@@ -80,6 +82,35 @@ int backup(int argc, char* argv[], const char* target)
     return 0;
 }
 
+// `server --notices-dry-run`: what the next notice scan would queue and send, and to whom, from the
+// database of server.ini in the working directory. Nothing is queued, sent or marked.
+int noticesDryRun(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+#ifdef LIBRARY_TEST_CLOCK
+    TestClock::installFromEnvironment();
+#endif
+    QStringList problems;
+    const ServerSettings settings = ServerSettings::load(QStringLiteral("server.ini"), &problems);
+    for (const QString& problem : std::as_const(problems))
+        std::fprintf(stderr, "server.ini: %s\n", qPrintable(problem));
+    DatabasePool database(settings.database,
+                          [](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
+    QString error;
+    if (!database.start(&error)) {
+        std::fprintf(stderr, "cannot open the database %s: %s\n", qPrintable(database.description()),
+                     qPrintable(error.simplified()));
+        return 1;
+    }
+    if (!settings.notices.enabled)
+        std::printf("notices are off ([notices] enabled=false); when on:\n");
+    const bool ok = NoticeService::dryRun(database, settings.notices,
+                                          [](const QString& line) { std::printf("%s\n", qPrintable(line)); });
+    std::fflush(stdout);
+    database.stop();
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -98,6 +129,8 @@ int main(int argc, char* argv[])
             }
             return backup(argc, argv, argv[i + 1]);
         }
+        if (std::strcmp(argv[i], "--notices-dry-run") == 0)
+            return noticesDryRun(argc, argv);
     }
     {
         QStringList arguments;

@@ -48,6 +48,11 @@ constexpr QLatin1String ResetPassword{"QUERY_RESET_PASSWORD"};
 constexpr QLatin1String AddCopies{"QUERY_ADD_COPIES"};
 constexpr QLatin1String CatalogueLookup{"QUERY_CATALOGUE_LOOKUP"};
 constexpr QLatin1String TitleCopies{"QUERY_TITLE_COPIES"};
+// Notices to readers (our own codes).
+constexpr QLatin1String Notices{"QUERY_NOTICES"};
+constexpr QLatin1String ResendNotice{"QUERY_RESEND_NOTICE"};
+constexpr QLatin1String MarkLettersPrinted{"QUERY_MARK_LETTERS_PRINTED"};
+constexpr QLatin1String NoticePreference{"QUERY_NOTICE_PREFERENCE"};
 
 // Number of documented fields after the code, or -1 for a code that is not a query code.
 int fieldCount(const QString& code);
@@ -83,6 +88,11 @@ constexpr QLatin1String RenewBookSuccessfully{"RENEW_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String PlaceHoldSuccessfully{"PLACE_HOLD_SUCCESSFULLY"};
 constexpr QLatin1String CancelHoldSuccessfully{"CANCEL_HOLD_SUCCESSFULLY"};
 constexpr QLatin1String TitleCopies{"TITLE_COPIES"};
+constexpr QLatin1String ResendNoticeSuccessfully{"RESEND_NOTICE_SUCCESSFULLY"};
+constexpr QLatin1String MarkLettersPrintedSuccessfully{"MARK_LETTERS_PRINTED_SUCCESSFULLY"};
+constexpr QLatin1String NoticePreferenceSuccessfully{"NOTICE_PREFERENCE_SUCCESSFULLY"};
+// The reply to a preference request without `on` or `off`: [NOTICE_PREFERENCE, "on" or "off"].
+constexpr QLatin1String NoticePreference{"NOTICE_PREFERENCE"};
 
 // Strings per row frame of each row stream, and per account record after "PASS".
 constexpr int BookRowSize = BookRecord::Size;
@@ -95,6 +105,7 @@ constexpr int HoldRowSize = HoldRecord::Size;
 constexpr int AuditRowSize = AuditRecord::Size;
 constexpr int UserDetailRowSize = UserDetailRecord::Size;
 constexpr int CatalogueRowSize = CatalogueRecord::Size;
+constexpr int NoticeRowSize = NoticeRecord::Size;
 
 // A frame holding one reply word.
 QByteArray word(const QString& replyWord);
@@ -137,6 +148,22 @@ inline QString queued()
     return QStringLiteral("排队中");
 }
 } // namespace BookState
+
+// The words of a notice row: its kind and its state.
+namespace Notice {
+constexpr QLatin1String DueSoon{"DUE_SOON"};
+constexpr QLatin1String Overdue{"OVERDUE"};
+constexpr QLatin1String HoldReady{"HOLD_READY"};
+constexpr QLatin1String Queued{"queued"};
+constexpr QLatin1String Sent{"sent"};
+constexpr QLatin1String Failed{"failed"}; // still queued, failing for a day or more
+constexpr QLatin1String Obsolete{"obsolete"};
+constexpr QLatin1String Letter{"letter"}; // for a reader without e-mail: the desk prints it
+constexpr QLatin1String Printed{"printed"};
+// The preference of QUERY_NOTICE_PREFERENCE.
+constexpr QLatin1String On{"on"};
+constexpr QLatin1String Off{"off"};
+} // namespace Notice
 
 // The requests, each declared once: its code, its field count and its fields in wire order. A request
 // may carry one more, last field (a session token, or "SESSION" on a login); see Wire::decodeRequest.
@@ -347,6 +374,30 @@ struct TitleCopiesQuery {
     WIRE_REQUEST(TitleCopiesQuery, Query::TitleCopies, 1, number)
 };
 
+// Staff list the notices of the last 30 days: of one state or all (empty), of one reader or all (empty).
+struct NoticesQuery {
+    QString state, userId;
+    WIRE_REQUEST(NoticesQuery, Query::Notices, 2, state, userId)
+};
+
+// Staff have a failing notice sent again now.
+struct ResendNoticeQuery {
+    QString noticeId;
+    WIRE_REQUEST(ResendNoticeQuery, Query::ResendNotice, 1, noticeId)
+};
+
+// Staff printed these letters (notice ids, comma-separated).
+struct MarkLettersPrintedQuery {
+    QString noticeIds;
+    WIRE_REQUEST(MarkLettersPrintedQuery, Query::MarkLettersPrinted, 1, noticeIds)
+};
+
+// Whether the reader wants due-soon reminders ("on" or "off"); empty asks what is set.
+struct NoticePreferenceQuery {
+    QString userId, preference;
+    WIRE_REQUEST(NoticePreferenceQuery, Query::NoticePreference, 2, userId, preference)
+};
+
 namespace Wire {
 
 template <class... Requests> struct RequestList {
@@ -360,7 +411,8 @@ using Requests =
                 BorrowBookQuery, DeleteBookQuery, AddBookQuery, LogoutQuery, UserLoansQuery, OverdueLoansQuery,
                 RenewBookQuery, PlaceHoldQuery, CancelHoldQuery, UserHoldsQuery, CheckinBookQuery, AuditLogQuery,
                 UserDetailsQuery, DeleteUnconfirmedQuery, RegistrationStateQuery, EditUserQuery, ResetPasswordQuery,
-                AddCopiesQuery, CatalogueLookupQuery, TitleCopiesQuery>;
+                AddCopiesQuery, CatalogueLookupQuery, TitleCopiesQuery,
+                NoticesQuery, ResendNoticeQuery, MarkLettersPrintedQuery, NoticePreferenceQuery>;
 
 // Calls `visit(Request{})` with the request type of the code; false for an unknown code.
 template <class Visit, class... Rs> bool visitRequestType(const QString& code, Visit&& visit, RequestList<Rs...>)

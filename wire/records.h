@@ -211,6 +211,14 @@ struct AuditRecord {
     WIRE_FIELDS(AuditRecord, at, actor, peer, action, userId, number, detail)
 };
 
+// A row of "QUERY_NOTICES": the notice, when it was queued (server's local time), its kind, the reader,
+// the reader's e-mail (empty: a letter), its state and the last error of a failing one.
+struct NoticeRecord {
+    static constexpr int Size = 8;
+    QString id, queuedAt, kind, userId, name, email, state, lastError;
+    WIRE_FIELDS(NoticeRecord, id, queuedAt, kind, userId, name, email, state, lastError)
+};
+
 // A row of "QUERY_USER_DETAILS": the user row, then when the account registered (server's local time)
 // and from which address.
 struct UserDetailRecord {

@@ -58,7 +58,8 @@
     X(RenewTooEarly, "RENEW_TOO_EARLY") /* before [circulation] renewWithinDays of the due date */                     \
     X(BadIsbn, "BAD_ISBN") /* not an ISBN-10 or ISBN-13, or its check digit is wrong */                                \
     X(BadCount, "BAD_COUNT") /* copies to add at once: 1 to 500 */                                                     \
-    X(CatalogueUnreachable, "CATALOGUE_UNREACHABLE") /* no cataloguing target answered (with their errors) */
+    X(CatalogueUnreachable, "CATALOGUE_UNREACHABLE") /* no cataloguing target answered (with their errors) */ \
+    X(NoSuchNotice, "NO_SUCH_NOTICE") /* not a notice that is queued (to resend) */
 
 // What a stored change did, as the audit trail records it.
 #define WIRE_AUDIT_ACTIONS(X)                                                                                          \

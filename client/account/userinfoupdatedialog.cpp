@@ -2,6 +2,10 @@
 
 #include "accountwindow.h"
 
+#include "messages.h"
+
+#include <QMessageBox>
+
 UserInfoUpdateDialog::UserInfoUpdateDialog(QWidget* parent)
     : QDialog(parent)
 {
@@ -17,5 +21,39 @@ UserInfoUpdateDialog::UserInfoUpdateDialog(QWidget* parent)
     submitButton->setDefault(true);
     cancelButton->setAutoDefault(false);
     newPasswordEdit->setFocus();
+    dueSoonBox->hide();
+    m_readPreference.setQuietOnFailure();
+    connect(&m_readPreference, &RequestExchange::finished, this, [this](const QList<QStringList>& frames) {
+        const QStringList reply = frames.value(0);
+        if (Reply::wordOf(reply) != Reply::NoticePreference)
+            return;
+        const QSignalBlocker quiet(dueSoonBox);
+        dueSoonBox->setChecked(reply.value(1) == Notice::On);
+        dueSoonBox->show();
+    });
+    connect(dueSoonBox, &QCheckBox::toggled, this, &UserInfoUpdateDialog::storeNoticePreference);
+    connect(&m_storePreference, &RequestExchange::finished, this, [this](const QList<QStringList>& frames) {
+        const QStringList reply = frames.value(0);
+        if (Reply::wordOf(reply) == Reply::NoticePreferenceSuccessfully)
+            return;
+        if (!reply.isEmpty())
+            QMessageBox::warning(this, QStringLiteral("Error"), RequestExchange::refusalText(reply));
+        const QSignalBlocker quiet(dueSoonBox);
+        dueSoonBox->setChecked(!dueSoonBox->isChecked());
+    });
     setVisible(true);
+}
+
+void UserInfoUpdateDialog::showNoticePreference(const QString& userId)
+{
+    m_userId = userId;
+    m_readPreference.start(NoticePreferenceQuery{userId, QString()});
+}
+
+void UserInfoUpdateDialog::storeNoticePreference(bool wanted)
+{
+    if (!m_storePreference.start(NoticePreferenceQuery{m_userId, QString(wanted ? Notice::On : Notice::Off)})) {
+        const QSignalBlocker quiet(dueSoonBox);
+        dueSoonBox->setChecked(!wanted);
+    }
 }

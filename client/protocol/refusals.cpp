@@ -101,6 +101,8 @@ QString message(Refusal refusal)
         return QStringLiteral("还不能续借：临近到期时才能续借%1。");
     case Refusal::BadNetwork:
         return QStringLiteral("请填写一个地址或网段，例如 192.0.2.7 或 192.0.2.0/24。");
+    case Refusal::NoSuchNotice:
+        return QStringLiteral("没有这条待发送的通知（可能已经发出或已过时）。");
     }
     return QString();
 }

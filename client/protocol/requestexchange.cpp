@@ -12,7 +12,10 @@ RequestExchange::RequestExchange(QWidget* window, int rowSize)
     QTcpSocket* socket = &m_channel.socket();
     connect(socket, &QTcpSocket::connected, this, [this] { m_send(); });
     connect(socket, &QTcpSocket::readyRead, this, &RequestExchange::read);
-    connect(&m_channel, &OperationChannel::failed, this, [this] { m_channel.reportError(m_window); });
+    connect(&m_channel, &OperationChannel::failed, this, [this] {
+        if (!m_quiet)
+            m_channel.reportError(m_window);
+    });
 }
 
 void RequestExchange::begin()

@@ -33,6 +33,9 @@ public:
         return true;
     }
     bool isBusy() const { return m_channel.isBusy(); }
+    // For a question asked in the background, which the window works without: a connection that
+    // fails says nothing.
+    void setQuietOnFailure() { m_quiet = true; }
     // True when the last list finished without rows because it was refused: an empty list then says
     // nothing about what the server holds.
     bool wasRefused() const { return m_refused; }
@@ -58,4 +61,5 @@ private:
     std::function<void()> m_send;
     QList<QStringList> m_frames;
     bool m_refused = false;
+    bool m_quiet = false;
 };

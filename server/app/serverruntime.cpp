@@ -9,6 +9,7 @@
 #include "levels.h"
 #include "logger.h"
 #include "loginthrottle.h"
+#include "noticeservice.h"
 #include "passwordhasher.h"
 #include "requestcontext.h"
 #include "searchtext.h"
@@ -41,6 +42,7 @@ ServerRuntime::~ServerRuntime()
     m_listenerThread.quit();
     m_listenerThread.wait();
     m_upkeepTimer.stop();
+    m_notices.reset();
     if (m_backupThread) {
         m_backupThread->wait();
         delete m_backupThread;
@@ -123,6 +125,7 @@ bool ServerRuntime::start()
         return false;
     importSeedCatalogue();
     setMissingDueDates();
+    startNotices();
 
     if (!m_settings.plain && !m_settings.tls) {
         m_logger->log(
@@ -210,6 +213,26 @@ QString ServerRuntime::privateDirectory() const
     if (m_settings.database.isSqlite())
         return QFileInfo(m_settings.database.location()).absolutePath();
     return QDir::currentPath();
+}
+
+void ServerRuntime::startNotices()
+{
+    const NoticeSettings& settings = m_settings.notices;
+    if (!settings.enabled) {
+        m_logger->log(QStringLiteral("notices: off ([notices] enabled=false)"));
+        return;
+    }
+    if (const QString problem = NoticeService::problem(settings); !problem.isEmpty()) {
+        // The library wanted notices: say loudly that none go out, but serve the desk.
+        m_logger->log(QStringLiteral("notices: NOT STARTED, [notices] ") + problem);
+        return;
+    }
+    Logger* logger = m_logger;
+    m_notices =
+        std::make_unique<NoticeService>(*m_database, settings, [logger](const QString& line) { logger->log(line); });
+    NoticeService* notices = m_notices.get();
+    m_context->copyKept = [notices] { notices->wake(); };
+    m_notices->start();
 }
 
 void ServerRuntime::upkeep()

@@ -16,6 +16,7 @@ class DatabasePool;
 class DeviceTokens;
 class Logger;
 class LoginThrottle;
+class NoticeService;
 class PasswordHasher;
 class SessionStore;
 struct ServerContext;
@@ -45,6 +46,8 @@ private:
     bool createFirstAdministrator();
     void importSeedCatalogue();
     void setMissingDueDates();
+    // Starts the notices when the library turned them on and their settings can send e-mail.
+    void startNotices();
     bool listen(quint16 port, const std::optional<QSslConfiguration>& tls, const QString& announcement);
     // Where private files (the self-signed key) are kept: beside the database.
     QString privateDirectory() const;
@@ -59,6 +62,7 @@ private:
     std::unique_ptr<DeviceTokens> m_devices;
     std::unique_ptr<PasswordHasher> m_hasher;
     std::unique_ptr<ServerContext> m_context;
+    std::unique_ptr<NoticeService> m_notices;
     // The listening socket and the start of every connection thread run on a thread of their own,
     // so that the console window never delays accepting.
     QThread m_listenerThread;

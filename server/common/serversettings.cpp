@@ -213,5 +213,19 @@ ServerSettings ServerSettings::load(const QString& path, QStringList* problems)
     s.backupKeep = readInt(ini, QStringLiteral("backup/keep"), s.backupKeep, 1, 10000, problems);
 
     s.loanHistoryDays = readInt(ini, QStringLiteral("privacy/loanHistoryDays"), s.loanHistoryDays, 0, 36500, problems);
+
+    NoticeSettings& n = s.notices;
+    n.enabled = readBool(ini, QStringLiteral("notices/enabled"), n.enabled, problems);
+    n.dueSoonDays = readInt(ini, QStringLiteral("notices/dueSoonDays"), n.dueSoonDays, 0, 365, problems);
+    n.overdueEveryDays = readInt(ini, QStringLiteral("notices/overdueEveryDays"), n.overdueEveryDays, 1, 365, problems);
+    n.overdueMax = readInt(ini, QStringLiteral("notices/overdueMax"), n.overdueMax, 0, 100, problems);
+    n.scanSeconds = readInt(ini, QStringLiteral("notices/scanSeconds"), n.scanSeconds, 1, 7 * 24 * 3600, problems);
+    n.libraryName = readString(ini, QStringLiteral("notices/libraryName"), n.libraryName).trimmed();
+    n.templates = readString(ini, QStringLiteral("notices/templates"), n.templates).trimmed();
+    n.smtpUrl = readString(ini, QStringLiteral("notices/smtpUrl"), n.smtpUrl).trimmed();
+    n.smtpUser = readString(ini, QStringLiteral("notices/smtpUser"), n.smtpUser);
+    n.smtpPassword = readString(ini, QStringLiteral("notices/smtpPassword"), n.smtpPassword);
+    n.from = readString(ini, QStringLiteral("notices/from"), n.from).trimmed();
+    n.allowPlainSmtp = readBool(ini, QStringLiteral("notices/allowPlainSmtp"), n.allowPlainSmtp, problems);
     return s;
 }

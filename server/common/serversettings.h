@@ -34,6 +34,22 @@ struct DatabaseSettings {
     QString location() const;
 };
 
+// [notices]: e-mail to readers about their loans and holds (see NoticeService).
+struct NoticeSettings {
+    bool enabled = false; // on once the library has set its SMTP server
+    int dueSoonDays = 3;
+    int overdueEveryDays = 7;
+    int overdueMax = 3;
+    int scanSeconds = 900;
+    QString libraryName = QStringLiteral("图书馆 Library");
+    QString templates; // a folder of template files; empty or a missing file: the built-in one
+    QString smtpUrl;
+    QString smtpUser;
+    QString smtpPassword; // never logged
+    QString from; // the sender's address
+    bool allowPlainSmtp = false;
+};
+
 struct ServerSettings {
     // [network]
     QHostAddress address = QHostAddress::Any;
@@ -95,6 +111,7 @@ struct ServerSettings {
     int backupKeep = 7;
     // [privacy]
     int loanHistoryDays = 365;
+    NoticeSettings notices;
 
     ServerSettings();
     // Loads the file when it exists; keys that are missing or unreadable keep their defaults and are

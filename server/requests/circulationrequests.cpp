@@ -225,7 +225,8 @@ HandlerReply CirculationRequests::cancelHold(const CancelHoldQuery& query)
 
 HandlerReply CirculationRequests::checkinBook(const CheckinBookQuery& query)
 {
-    return writeFrame(Reply::ReturnBookSuccessfully, [&](Storage& storage) -> QStringList {
+    bool kept = false;
+    HandlerReply reply = writeFrame(Reply::ReturnBookSuccessfully, [&](Storage& storage) -> QStringList {
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return {*refusal};
         Storage::WriteTransaction transaction(storage);
@@ -250,9 +251,13 @@ HandlerReply CirculationRequests::checkinBook(const CheckinBookQuery& query)
                         .arg(days, next.isEmpty() ? QString() : QStringLiteral(", kept for ") + next)})
             || !transaction.commit())
             return {};
+        kept = !next.isEmpty();
         return QStringList{Reply::ReturnBookSuccessfully}
         + CheckinRecord{loan->accountId, borrower ? borrower->name : QString(), days, next,
                         holder ? holder->name : QString()}
               .fields();
     });
+    if (kept && reply.outcome == Reply::ReturnBookSuccessfully && context().copyKept)
+        context().copyKept();
+    return reply;
 }

@@ -31,7 +31,8 @@ HandlerReply LoanRequests::borrowedBooks(const UserBorrowBookQuery& query)
 HandlerReply LoanRequests::returnBook(const ReturnBookQuery& query)
 {
     const QString& number = query.loan.number;
-    return writeWord(Reply::ReturnBookSuccessfully, [&](Storage& storage) -> QString {
+    bool kept = false;
+    HandlerReply reply = writeWord(Reply::ReturnBookSuccessfully, [&](Storage& storage) -> QString {
         Storage::WriteTransaction transaction(storage);
         if (!actsFor(storage, query.userId))
             return Wire::word(Refusal::NotLoggedIn);
@@ -49,8 +50,12 @@ HandlerReply LoanRequests::returnBook(const ReturnBookQuery& query)
         const QString detail = queue.holder().isEmpty() ? QString() : QStringLiteral("kept for ") + queue.holder();
         if (!audit(storage, {AuditAction::ReturnBook, query.userId, number, detail}) || !transaction.commit())
             return QString();
+        kept = !queue.holder().isEmpty();
         return Reply::ReturnBookSuccessfully;
     });
+    if (kept && reply.outcome == Reply::ReturnBookSuccessfully && context().copyKept)
+        context().copyKept();
+    return reply;
 }
 
 HandlerReply LoanRequests::borrowBook(const BorrowBookQuery& query)

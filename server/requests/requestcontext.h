@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 #include <optional>
 
 class DatabasePool;
@@ -26,6 +28,9 @@ struct ServerContext {
     PasswordHasher& hasher;
     DeviceTokens& devices;
     QAtomicInteger<quint64> changes{0}; // bumped by every stored change, so the console can refresh
+    // Called after a returned copy was kept for a reader, so that the reader is told at once; set
+    // before the first connection, when notices are on.
+    std::function<void()> copyKept = {};
 };
 
 // Who is asking: the peer's address, and the last field our client adds to a request (a session

@@ -6,6 +6,7 @@
 #include "circulationrequests.h"
 #include "databasepool.h"
 #include "loanrequests.h"
+#include "noticerequests.h"
 #include "serversettings.h"
 #include "sessionstore.h"
 #include "storage.h"
@@ -67,6 +68,10 @@ constexpr std::array routes{
     route<&AccountRequests::deleteUnconfirmed>(),
     route<&AccountRequests::editUser>(),
     route<&AccountRequests::resetPassword>(),
+    route<&NoticeRequests::notices>(),
+    route<&NoticeRequests::resendNotice>(),
+    route<&NoticeRequests::markLettersPrinted>(),
+    route<&NoticeRequests::noticePreference>(),
 };
 
 constexpr bool sameCode(QLatin1String a, QLatin1String b)

@@ -8,6 +8,7 @@
 
 #include <QDeadlineTimer>
 #include <QHash>
+#include <QSet>
 #include <QList>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -89,6 +90,31 @@ struct AttemptCount {
 // One entry of the audit trail: who (account and address) did what to which account or book.
 struct AuditEvent {
     QString at, actor, peer, action, accountId, bookNumber, detail;
+};
+
+// A notice as stored (see the notices table and NoticeService), with its reader's name and e-mail.
+struct NoticeRow {
+    qint64 id = 0;
+    QString kind, accountId, item, dueAt;
+    int sequence = 0;
+    QString bookNumber, title, state, queuedAt;
+    int attempts = 0;
+    QString nextAttemptAt, firstFailedAt, lastError, sentAt, messageId;
+    QString name, email;
+};
+
+// Something a reader may have to be told about: an open loan with its due date, or a hold whose copy
+// is back (dueAt: the end of the pick-up window), with the reader's details.
+struct NoticeSubject {
+    QString item, bookNumber, title, dueAt;
+    QString accountId, name, email, level;
+    bool dueSoonWanted = true;
+};
+
+// Which notices a staff list shows: one state or all (empty), one reader or all (empty). A queued
+// notice still failing after `failingSince` counts as "failed".
+struct NoticeFilter {
+    QString state, accountId, queuedSince, failingSince;
 };
 
 struct CatalogueCounts {
@@ -271,6 +297,36 @@ public:
     bool takeBackAttempt(const QString& key);
     bool clearAttempts(const QString& key);
     bool removeQuietAttempts(qint64 quietSinceMs, qint64 nowMs);
+
+    // Notices (see NoticeScan and NoticeSender); times are ServerClock stamps.
+    // Open loans due at or after `from` and before `to`, oldest due date first.
+    QList<NoticeSubject> loansDueBetween(const QString& from, const QString& to);
+    // Holds whose copy is on the shelf and kept for the reader now: the first hold of each copy whose
+    // window has not ended at `now`.
+    QList<NoticeSubject> holdsReady(const QString& now);
+    // Queues the notice unless one with its key exists; `inserted` says which.
+    bool queueNotice(const NoticeRow& notice, bool* inserted);
+    bool noticeExists(const NoticeRow& notice);
+    // The keys of the notices of a kind queued for due dates before `dueBefore`, as NoticeScan::keyOf
+    // writes them, so that a scan writes only what is new.
+    QSet<QString> noticeKeys(const QString& kind, const QString& dueBefore);
+    // Queued notices whose next attempt is due, by reader and kind.
+    QList<NoticeRow> dueNotices(const QString& now, int limit);
+    // Takes a queued notice for sending until `until` (its next attempt then), unless another sender
+    // took or changed it since it was read as due at `seenNextAttempt`.
+    bool claimNotice(qint64 id, const QString& seenNextAttempt, const QString& until);
+    bool markNoticeSent(qint64 id, const QString& at, const QString& messageId);
+    bool markNoticeFailed(qint64 id, const QString& nextAttemptAt, const QString& failedAt, const QString& error);
+    bool setNoticeState(qint64 id, const QString& state);
+    QList<NoticeRow> notices(const NoticeFilter& filter, int limit);
+    // A queued notice due again now, its failures forgotten; false when there is no such queued notice.
+    bool resendNotice(qint64 id, const QString& now);
+    // Letters marked printed; the number that were letters.
+    int markLettersPrinted(const QList<qint64>& ids);
+    bool setDueSoonNotices(const QString& accountId, bool wanted);
+    std::optional<bool> dueSoonNotices(const QString& accountId);
+    // A hold by its id.
+    std::optional<HoldRow> hold(qint64 id);
 
     // The audit trail, written in the transaction of the change it records.
     bool appendAudit(const AuditEvent& event);

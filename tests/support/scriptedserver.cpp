@@ -67,14 +67,21 @@ void ScriptedServer::onNewConnection()
             if (result.status != FrameReader::Status::Frame)
                 return;
             const QStringList request = Wire::decodeBody(result.body).value_or(QStringList());
-            m_requests.append(request);
-            emit requestReceived(request);
+            // The personal information form asks for the reader's choice of reminders as it opens; this
+            // server answers as one without notices does (the end of the stream alone), off the record
+            // and the queue, so that scripts see only the operations they are about.
+            const bool preferenceAsked =
+                request.value(0) == QLatin1String("QUERY_NOTICE_PREFERENCE") && request.value(2).isEmpty();
+            if (!preferenceAsked) {
+                m_requests.append(request);
+                emit requestReceived(request);
+            }
             // Logout notices are fire and forget: answered here, so the queue stays for scripted operations.
             const bool logout = request.value(0) == QLatin1String("QUERY_USER_LOGOUT");
             const Reply reply = logout
                 ? Reply{{frameOf({QStringLiteral("LOGOUT_SUCCESSFULLY")}) + Wire::endOfStreamFrame()}, true, false}
-                : m_replies.isEmpty() ? Reply{{Wire::endOfStreamFrame()}, true, false}
-                                      : m_replies.takeFirst();
+                : preferenceAsked || m_replies.isEmpty() ? Reply{{Wire::endOfStreamFrame()}, true, false}
+                                                         : m_replies.takeFirst();
             if (reply.silent)
                 return;
             // Write one chunk per event-loop turn so the client gets separate reads.
