@@ -66,6 +66,8 @@ private slots:
     void circulationDeskWindow();
     void overdueWindow();
     void auditLogWindow();
+    void statisticsWindow();
+    void inventoryWindow();
 
     // Logout notice to the server: fire and forget, nothing is shown.
     void sendLogoutRequest();

@@ -4,7 +4,9 @@
 #include "addbookdialog.h"
 #include "auditlogdialog.h"
 #include "circulationdeskdialog.h"
+#include "inventorydialog.h"
 #include "overduedialog.h"
+#include "statisticsdialog.h"
 #include "formchecks.h"
 #include "loginsession.h"
 #include "refusals.h"
@@ -215,4 +217,14 @@ void MainWindow::overdueWindow()
 void MainWindow::auditLogWindow()
 {
     new AuditLogDialog(this);
+}
+
+void MainWindow::statisticsWindow()
+{
+    new StatisticsDialog(this);
+}
+
+void MainWindow::inventoryWindow()
+{
+    new InventoryDialog(this);
 }

@@ -55,7 +55,13 @@
     X(TooManyRegistrations, "TOO_MANY_REGISTRATIONS") /* from this address or network within the hour */               \
     X(HoldLimitReached, "HOLD_LIMIT_REACHED") /* [circulation] maxHolds of the reader's level */                       \
     X(BadNetwork, "BAD_NETWORK") /* not an address or a network */                                                     \
-    X(RenewTooEarly, "RENEW_TOO_EARLY") /* before [circulation] renewWithinDays of the due date */
+    X(RenewTooEarly, "RENEW_TOO_EARLY") /* before [circulation] renewWithinDays of the due date */                     \
+    X(BookLost, "BOOK_LOST") /* marked lost: not to be borrowed or reserved until found */                             \
+    X(BookNotLost, "BOOK_NOT_LOST") /* found again, but it was not marked lost */                                      \
+    X(UnknownReport, "UNKNOWN_REPORT") /* not one of the statistics reports */                                         \
+    X(BadPeriod, "BAD_PERIOD") /* a date that is none, or a period too long */                                         \
+    X(NoSuchInventory, "NO_SUCH_INVENTORY") /* no stocktake of that id */                                              \
+    X(TooManyNumbers, "TOO_MANY_NUMBERS") /* more book numbers at once than one request may carry */
 
 // What a stored change did, as the audit trail records it.
 #define WIRE_AUDIT_ACTIONS(X)                                                                                          \
@@ -75,7 +81,10 @@
     X(DeleteUnconfirmed, "DELETE_UNCONFIRMED")                                                                         \
     X(ExpireUnconfirmed, "EXPIRE_UNCONFIRMED")                                                                         \
     X(EditAccount, "EDIT_ACCOUNT")                                                                                     \
-    X(ResetPassword, "RESET_PASSWORD")
+    X(ResetPassword, "RESET_PASSWORD")                                                                                 \
+    X(StartInventory, "START_INVENTORY")                                                                               \
+    X(MarkLost, "MARK_LOST")                                                                                           \
+    X(MarkFound, "MARK_FOUND")
 
 #define WIRE_ENUMERATOR(name, spelling) name,
 #define WIRE_SPELLING(name, spelling) QLatin1String(spelling),
@@ -150,6 +159,9 @@ constexpr bool isLoanHistory(AuditAction action)
     case AuditAction::ExpireUnconfirmed:
     case AuditAction::EditAccount:
     case AuditAction::ResetPassword:
+    case AuditAction::StartInventory:
+    case AuditAction::MarkLost:
+    case AuditAction::MarkFound:
         return false;
     }
     return false;

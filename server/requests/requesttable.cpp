@@ -4,9 +4,11 @@
 #include "bookrequests.h"
 #include "circulationrequests.h"
 #include "databasepool.h"
+#include "inventoryrequests.h"
 #include "loanrequests.h"
 #include "serversettings.h"
 #include "sessionstore.h"
+#include "statisticsrequests.h"
 #include "storage.h"
 
 #include <array>
@@ -63,6 +65,13 @@ constexpr std::array routes{
     route<&AccountRequests::deleteUnconfirmed>(),
     route<&AccountRequests::editUser>(),
     route<&AccountRequests::resetPassword>(),
+    route<&StatisticsRequests::statistics>(),
+    route<&InventoryRequests::start>(),
+    route<&InventoryRequests::scan>(),
+    route<&InventoryRequests::report>(),
+    route<&InventoryRequests::list>(),
+    route<&InventoryRequests::markLost>(),
+    route<&InventoryRequests::markFound>(),
 };
 
 constexpr bool sameCode(QLatin1String a, QLatin1String b)

@@ -15,10 +15,11 @@ namespace {
 const QString bookColumns =
     QStringLiteral("b.title, b.author, b.type, b.publisher, b.year, b.number, b.permission, "
                    "CASE WHEN EXISTS (SELECT 1 FROM loans l WHERE l.book_number = b.number) THEN 1 ELSE 0 END, "
-                   "(SELECT MAX(h.ready_until) FROM holds h WHERE h.book_number = b.number)");
+                   "(SELECT MAX(h.ready_until) FROM holds h WHERE h.book_number = b.number), "
+                   "CASE WHEN b.lost_at IS NULL THEN 0 ELSE 1 END, b.last_seen_at");
 
 // How many columns bookColumns selects.
-constexpr int BookColumnCount = 9;
+constexpr int BookColumnCount = 11;
 
 // After bookColumns: the forms a title is ranked by.
 const QString rankColumns = QStringLiteral(", b.title_folded, b.title_pinyin, b.title_initials");
@@ -35,6 +36,8 @@ BookRow bookFrom(const SqlRow& q)
                 q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toInt() != 0};
     const QString lastWindow = q.value(8).toString();
     row.reserved = !row.lent && !lastWindow.isEmpty() && lastWindow >= ServerClock::nowStamp();
+    row.lost = q.value(9).toInt() != 0;
+    row.lastSeenAt = q.value(10).toString();
     return row;
 }
 
@@ -318,6 +321,16 @@ QList<BookRow> Storage::booksAmong(const QList<qint64>& ids, const QString& cond
     return rows;
 }
 
+QString Storage::bookSelect()
+{
+    return bookColumns;
+}
+
+BookRow Storage::bookOf(const SqlRow& row)
+{
+    return bookFrom(row);
+}
+
 std::optional<BookRow> Storage::book(const QString& number)
 {
     std::optional<BookRow> found;
@@ -330,11 +343,11 @@ bool Storage::insertBook(const BookRow& b)
 {
     const std::optional<int> year = yearValue(b.year);
     return change(QStringLiteral("INSERT INTO books (number, title, author, type, publisher, year, year_value, "
-                                 "permission, ")
+                                 "permission, added_at, ")
                       + formColumns
-                      + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                      + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
                   QVariantList{b.number, b.title, b.author, b.type, b.publisher, b.year,
-                               year ? QVariant(*year) : QVariant(), b.permission}
+                               year ? QVariant(*year) : QVariant(), b.permission, ServerClock::nowStamp()}
                       + searchForms(b));
 }
 
