@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
@@ -273,6 +274,35 @@ int main(int argc, char* argv[])
     waitUntil([&] { return overdue->findChild<QTreeWidget*>("overdueList")->topLevelItemCount() > 0; }, 5000);
     ok &= save(overdue, out, QStringLiteral("overdue-list"));
     overdue->close();
+
+    // Statistics of the loans above: each month of the last year, its loans and returns.
+    QDialog* statistics = openDialog(window, "actionStatistics", "StatisticsDialog");
+    press(statistics, "queryButton");
+    waitUntil([&] { return statistics->findChild<QTreeWidget*>("reportList")->topLevelItemCount() > 0; }, 5000);
+    ok &= save(statistics, out, QStringLiteral("statistics"));
+    statistics->close();
+
+    // A stocktake of the classical novels' shelf: a few copies scanned, one of them twice, one
+    // number unknown, then the report.
+    QDialog* stocktake = openDialog(window, "actionInventory", "InventoryDialog");
+    stocktake->findChild<QLineEdit*>("nameEdit")->setText(QStringLiteral("古典小说架"));
+    stocktake->findChild<QLineEdit*>("prefixEdit")->setText(QStringLiteral("I242"));
+    press(stocktake, "startButton");
+    auto* inventories = stocktake->findChild<QComboBox*>("inventoryBox");
+    waitUntil([&] { return inventories->count() > 0; }, 5000);
+    auto* scanList = stocktake->findChild<QTreeWidget*>("scanList");
+    const QStringList scans{"I242.4/0001-1", "I242.4/0001-2",  "I242.4/0002-1", "I242.4/0002-1",
+                            "I242.4/0003-1", "I561.44/0141-1", "I242.4/9999-1"};
+    for (const QString& number : scans) {
+        auto* edit = stocktake->findChild<QLineEdit*>("scanEdit");
+        edit->setText(number);
+        emit edit->returnPressed();
+    }
+    waitUntil([&] { return scanList->topLevelItemCount() >= scans.size(); }, 10000);
+    press(stocktake, "reportButton");
+    waitUntil([&] { return stocktake->findChild<QTreeWidget*>("reportList")->topLevelItemCount() > 0; }, 5000);
+    ok &= save(stocktake, out, QStringLiteral("stocktake"));
+    stocktake->close();
 
     QDialog* manage = openDialog(window, "actionUserManage", "UserManageDialog");
     press(manage, "searchButton");

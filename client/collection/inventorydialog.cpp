@@ -24,13 +24,13 @@ InventoryDialog::InventoryDialog(QWidget* parent)
     m_ui->setupUi(this);
     AccountWindow::mark(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_ui->refreshButton, &QPushButton::clicked, this, &InventoryDialog::refreshList);
-    connect(m_ui->startButton, &QPushButton::clicked, this, &InventoryDialog::startInventory);
+    connect(m_ui->refreshButton, &QPushButton::pressed, this, &InventoryDialog::refreshList);
+    connect(m_ui->startButton, &QPushButton::pressed, this, &InventoryDialog::startInventory);
     connect(m_ui->scanEdit, &QLineEdit::returnPressed, this, &InventoryDialog::queueScan);
-    connect(m_ui->reportButton, &QPushButton::clicked, this, &InventoryDialog::askReport);
-    connect(m_ui->exportButton, &QPushButton::clicked, this, &InventoryDialog::askAndExport);
-    connect(m_ui->markLostButton, &QPushButton::clicked, this, &InventoryDialog::markMissingLost);
-    connect(m_ui->closeButton, &QPushButton::clicked, this, &QDialog::close);
+    connect(m_ui->reportButton, &QPushButton::pressed, this, &InventoryDialog::askReport);
+    connect(m_ui->exportButton, &QPushButton::pressed, this, &InventoryDialog::askAndExport);
+    connect(m_ui->markLostButton, &QPushButton::pressed, this, &InventoryDialog::markMissingLost);
+    connect(m_ui->closeButton, &QPushButton::pressed, this, &QDialog::close);
     connect(m_ui->inventoryBox, &QComboBox::currentIndexChanged, this, [this] {
         m_counts.clear();
         m_ui->scanList->clear();

@@ -24,10 +24,10 @@ StatisticsDialog::StatisticsDialog(QWidget* parent)
     m_ui->toEdit->setDate(today);
     m_ui->fromEdit->setDate(QDate(today.year(), today.month(), 1).addMonths(-11));
     m_ui->chartView->setRenderHint(QPainter::Antialiasing);
-    connect(m_ui->queryButton, &QPushButton::clicked, this, &StatisticsDialog::query);
-    connect(m_ui->exportButton, &QPushButton::clicked, this, &StatisticsDialog::askAndExport);
-    connect(m_ui->saveChartButton, &QPushButton::clicked, this, &StatisticsDialog::askAndSaveChart);
-    connect(m_ui->closeButton, &QPushButton::clicked, this, &QDialog::close);
+    connect(m_ui->queryButton, &QPushButton::pressed, this, &StatisticsDialog::query);
+    connect(m_ui->exportButton, &QPushButton::pressed, this, &StatisticsDialog::askAndExport);
+    connect(m_ui->saveChartButton, &QPushButton::pressed, this, &StatisticsDialog::askAndSaveChart);
+    connect(m_ui->closeButton, &QPushButton::pressed, this, &QDialog::close);
     show();
 }
 

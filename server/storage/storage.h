@@ -34,7 +34,7 @@ struct BookRow {
     bool lent = false;
     bool reserved = false;
     bool lost = false; // marked lost after a stocktake
-    QString lastSeenAt; // a stored moment; empty: never scanned
+    QString lastSeenAt = {}; // a stored moment; empty: never scanned
 
     // As a search result shows it.
     BookRecord record() const

@@ -237,8 +237,8 @@ void TestCollection::aYearOfLoans()
         }
         QVERIFY2(reply.word() == expected,
                  qPrintable(QStringLiteral("day %1 %2 %3: %4").arg(step.day).arg(reader, number, text(reply))));
-        if (step.act == Act::Checkin)
-            QCOMPARE(reply.frames.value(0).value(3), QString::number(step.late ? 10 : 0));
+        if (step.act == Act::Checkin) // the desk says how late it was
+            QCOMPARE(reply.frames.value(0).value(3) != QLatin1String("0"), step.late);
     }
     m_lastDay = m_server.clockNow().date().toString(Qt::ISODate);
 }
