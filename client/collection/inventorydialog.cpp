@@ -170,7 +170,9 @@ void InventoryDialog::scanned(const QList<QStringList>& frames)
     m_ui->scanList->insertTopLevelItem(0, item);
     m_scanning.clear();
     showCounts();
-    sendNextScan();
+    // Once the finished exchange has let go of its socket: starting the next one from inside its
+    // reader would drop the new connection with the old one.
+    QMetaObject::invokeMethod(this, &InventoryDialog::sendNextScan, Qt::QueuedConnection);
 }
 
 void InventoryDialog::showCounts()
