@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <QSignalBlocker>
 
 namespace {
 
@@ -31,12 +32,7 @@ InventoryDialog::InventoryDialog(QWidget* parent)
     connect(m_ui->exportButton, &QPushButton::pressed, this, &InventoryDialog::askAndExport);
     connect(m_ui->markLostButton, &QPushButton::pressed, this, &InventoryDialog::markMissingLost);
     connect(m_ui->closeButton, &QPushButton::pressed, this, &QDialog::close);
-    connect(m_ui->inventoryBox, &QComboBox::currentIndexChanged, this, [this] {
-        m_counts.clear();
-        m_ui->scanList->clear();
-        m_ui->reportList->clear();
-        showCounts();
-    });
+    connect(m_ui->inventoryBox, &QComboBox::currentIndexChanged, this, &InventoryDialog::chooseInventory);
     connect(&m_list, &RequestExchange::finished, this, &InventoryDialog::showList);
     connect(&m_start, &RequestExchange::finished, this, &InventoryDialog::started);
     connect(&m_scan, &RequestExchange::finished, this, &InventoryDialog::scanned);
@@ -82,6 +78,8 @@ void InventoryDialog::showList(const QList<QStringList>& frames)
 {
     const QString keep = m_startedId.isEmpty() ? currentInventory() : m_startedId;
     m_startedId.clear();
+    // The list is read again now and then: the stocktake chosen stays, with its scans so far.
+    const QSignalBlocker quiet(m_ui->inventoryBox);
     m_ui->inventoryBox->clear();
     for (const QStringList& frame : frames) {
         const std::optional<QStringList> row = Reply::rowOf(frame, InventoryRecord::Size);
@@ -95,9 +93,20 @@ void InventoryDialog::showList(const QList<QStringList>& frames)
             QStringLiteral("%1%2（%3 开始，已扫描 %4）").arg(r.name, scope, r.startedAt, r.scanned), r.id);
     }
     const int index = m_ui->inventoryBox->findData(keep);
-    if (index >= 0)
-        m_ui->inventoryBox->setCurrentIndex(index);
+    m_ui->inventoryBox->setCurrentIndex(index >= 0 ? index : 0);
+    chooseInventory();
     m_ui->scanEdit->setFocus();
+}
+
+void InventoryDialog::chooseInventory()
+{
+    if (currentInventory() == m_chosen)
+        return;
+    m_chosen = currentInventory();
+    m_counts.clear();
+    m_ui->scanList->clear();
+    m_ui->reportList->clear();
+    showCounts();
 }
 
 void InventoryDialog::startInventory()

@@ -35,6 +35,8 @@ public:
 private:
     void refreshList();
     void showList(const QList<QStringList>& frames);
+    // Another stocktake chosen: its counts start from nothing.
+    void chooseInventory();
     void startInventory();
     void started(const QList<QStringList>& frames);
     void queueScan();
@@ -57,5 +59,6 @@ private:
     QStringList m_waiting; // scanned numbers not sent yet
     QString m_scanning; // the number whose answer is out
     QString m_startedId; // a stocktake just started: chosen once the list is back
+    QString m_chosen; // the stocktake the scans and counts shown are of
     QMap<QString, int> m_counts;
 };
