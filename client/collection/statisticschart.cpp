@@ -22,6 +22,9 @@ QChart* barChart(QAbstractBarSeries* series, const QStringList& categories, cons
     chart->addSeries(series);
     auto* axis = new QBarCategoryAxis;
     axis->append(categories);
+    // Months side by side only fit slanted.
+    if (categoryAxis == Qt::AlignBottom && categories.size() > 6)
+        axis->setLabelsAngle(-60);
     chart->addAxis(axis, categoryAxis);
     series->attachAxis(axis);
     auto* values = new QValueAxis;
