@@ -122,8 +122,7 @@ void UserManageDialog::readListing(OperationChannel& channel, void (UserManageDi
             if (frame.size() == 1) {
                 listingFailed = true;
                 Refusals::report(this, frame);
-            }
-            else
+            } else
                 qDebug() << "User row of" << frame.size() << "fields ignored";
             continue;
         }

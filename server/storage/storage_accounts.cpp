@@ -69,8 +69,9 @@ bool Storage::editAccount(const QString& id, const QString& name, const QString&
                           const QString& email, const QString& info)
 {
     int rows = 0;
-    change(QStringLiteral("UPDATE accounts SET name = ?, student_number = ?, phone = ?, email = ?, info = ? WHERE id = ?"),
-           {name, SqlValue::nullIfEmpty(studentNumber), phone, email, info, id}, &rows);
+    change(
+        QStringLiteral("UPDATE accounts SET name = ?, student_number = ?, phone = ?, email = ?, info = ? WHERE id = ?"),
+        {name, SqlValue::nullIfEmpty(studentNumber), phone, email, info, id}, &rows);
     return rows == 1;
 }
 

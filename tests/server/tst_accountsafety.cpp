@@ -340,16 +340,30 @@ void TestAccountSafety::staffCorrectReaders_data()
     QTest::addColumn<QString>("reader");
     QTest::addColumn<QString>("editWord");
     QTest::addColumn<QString>("resetWord");
-    QTest::newRow("an Administrator, a reader") << "deputy" << "fay" << "EDIT_USER_SUCCESSFULLY"
+    QTest::newRow("an Administrator, a reader") << "deputy"
+                                                << "fay"
+                                                << "EDIT_USER_SUCCESSFULLY"
                                                 << "RESET_PASSWORD_SUCCESSFULLY";
-    QTest::newRow("an Administrator, another Administrator") << "deputy" << "second" << "SUPER_ADMIN_REQUIRED"
+    QTest::newRow("an Administrator, another Administrator") << "deputy"
+                                                             << "second"
+                                                             << "SUPER_ADMIN_REQUIRED"
                                                              << "SUPER_ADMIN_REQUIRED";
-    QTest::newRow("an Administrator, the Super Admin") << "deputy" << "admin" << "SUPER_ADMIN_REQUIRED"
+    QTest::newRow("an Administrator, the Super Admin") << "deputy"
+                                                       << "admin"
+                                                       << "SUPER_ADMIN_REQUIRED"
                                                        << "SUPER_ADMIN_REQUIRED";
-    QTest::newRow("the Super Admin, an Administrator") << "admin" << "second" << "EDIT_USER_SUCCESSFULLY"
+    QTest::newRow("the Super Admin, an Administrator") << "admin"
+                                                       << "second"
+                                                       << "EDIT_USER_SUCCESSFULLY"
                                                        << "RESET_PASSWORD_SUCCESSFULLY";
-    QTest::newRow("a reader") << "ann" << "fay" << "ADMIN_REQUIRED" << "ADMIN_REQUIRED";
-    QTest::newRow("nobody of that name") << "admin" << "nobody" << "NO_SUCH_USER" << "NO_SUCH_USER";
+    QTest::newRow("a reader") << "ann"
+                              << "fay"
+                              << "ADMIN_REQUIRED"
+                              << "ADMIN_REQUIRED";
+    QTest::newRow("nobody of that name") << "admin"
+                                         << "nobody"
+                                         << "NO_SUCH_USER"
+                                         << "NO_SUCH_USER";
 }
 
 void TestAccountSafety::staffCorrectReaders()
