@@ -39,6 +39,8 @@ MainWindow::MainWindow()
     connect(actionOverdue, &QAction::triggered, this, &MainWindow::overdueWindow);
     connect(actionAudit, &QAction::triggered, this, &MainWindow::auditLogWindow);
     connect(actionNotices, &QAction::triggered, this, &MainWindow::noticesWindow);
+    connect(actionStatistics, &QAction::triggered, this, &MainWindow::statisticsWindow);
+    connect(actionInventory, &QAction::triggered, this, &MainWindow::inventoryWindow);
     connect(actionBorrowBook, &QAction::triggered, this, &MainWindow::borrowBookWindow);
     connect(actionHolds, &QAction::triggered, this, &MainWindow::holdsWindow);
 

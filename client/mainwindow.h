@@ -68,6 +68,8 @@ private slots:
     void overdueWindow();
     void auditLogWindow();
     void noticesWindow();
+    void statisticsWindow();
+    void inventoryWindow();
 
     // Logout notice to the server: fire and forget, nothing is shown.
     void sendLogoutRequest();

@@ -6,7 +6,9 @@
 #include "auditlogdialog.h"
 #include "circulationdeskdialog.h"
 #include "noticesdialog.h"
+#include "inventorydialog.h"
 #include "overduedialog.h"
+#include "statisticsdialog.h"
 #include "formchecks.h"
 #include "labelprintdialog.h"
 #include "loginsession.h"
@@ -239,4 +241,14 @@ void MainWindow::auditLogWindow()
 void MainWindow::noticesWindow()
 {
     new NoticesDialog(this);
+}
+
+void MainWindow::statisticsWindow()
+{
+    new StatisticsDialog(this);
+}
+
+void MainWindow::inventoryWindow()
+{
+    new InventoryDialog(this);
 }

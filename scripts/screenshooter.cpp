@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
@@ -309,6 +310,34 @@ int main(int argc, char* argv[])
         }
         notices->close();
     }
+    // Statistics of the loans above: each month of the last year, its loans and returns.
+    QDialog* statistics = openDialog(window, "actionStatistics", "StatisticsDialog");
+    press(statistics, "queryButton");
+    waitUntil([&] { return statistics->findChild<QTreeWidget*>("reportList")->topLevelItemCount() > 0; }, 5000);
+    ok &= save(statistics, out, QStringLiteral("statistics"));
+    statistics->close();
+
+    // A stocktake of the classical novels' shelf: a few copies scanned, one of them twice, one
+    // number unknown, then the report.
+    QDialog* stocktake = openDialog(window, "actionInventory", "InventoryDialog");
+    stocktake->findChild<QLineEdit*>("nameEdit")->setText(QStringLiteral("古典小说架"));
+    stocktake->findChild<QLineEdit*>("prefixEdit")->setText(QStringLiteral("I242"));
+    press(stocktake, "startButton");
+    auto* inventories = stocktake->findChild<QComboBox*>("inventoryBox");
+    waitUntil([&] { return inventories->count() > 0; }, 5000);
+    auto* scanList = stocktake->findChild<QTreeWidget*>("scanList");
+    const QStringList scans{"I242.4/0001-1", "I242.4/0001-2",  "I242.4/0002-1", "I242.4/0002-1",
+                            "I242.4/0003-1", "I561.44/0141-1", "I242.4/9999-1"};
+    for (const QString& number : scans) {
+        auto* edit = stocktake->findChild<QLineEdit*>("scanEdit");
+        edit->setText(number);
+        emit edit->returnPressed();
+    }
+    waitUntil([&] { return scanList->topLevelItemCount() >= scans.size(); }, 10000);
+    press(stocktake, "reportButton");
+    waitUntil([&] { return stocktake->findChild<QTreeWidget*>("reportList")->topLevelItemCount() > 0; }, 5000);
+    ok &= save(stocktake, out, QStringLiteral("stocktake"));
+    stocktake->close();
 
     // A month later (the test server's clock, when the script runs one) the loan is overdue.
     if (const QString clock = qEnvironmentVariable("LIBRARY_TEST_CLOCK_FILE"); !clock.isEmpty()) {

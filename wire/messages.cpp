@@ -11,6 +11,21 @@ int fieldCount(const QString& code)
 
 } // namespace Query
 
+namespace StatisticsReport {
+
+int rowSize(const QString& report)
+{
+    if (report == LoansByMonth || report == TopTitles)
+        return 5;
+    if (report == NeverBorrowed || report == OverdueRate)
+        return 4;
+    if (report == ByLevel || report == ByType)
+        return 3;
+    return 0;
+}
+
+} // namespace StatisticsReport
+
 namespace Reply {
 
 QByteArray word(const QString& replyWord)

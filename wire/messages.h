@@ -7,6 +7,7 @@
 #include <QLatin1String>
 #include <QStringList>
 
+#include <array>
 #include <optional>
 
 // Every message of the protocol. A request is one frame: the query code, then its fields. A reply is
@@ -53,6 +54,14 @@ constexpr QLatin1String Notices{"QUERY_NOTICES"};
 constexpr QLatin1String ResendNotice{"QUERY_RESEND_NOTICE"};
 constexpr QLatin1String MarkLettersPrinted{"QUERY_MARK_LETTERS_PRINTED"};
 constexpr QLatin1String NoticePreference{"QUERY_NOTICE_PREFERENCE"};
+// Knowing the collection (our own codes): reports over the loan counts, and stocktaking.
+constexpr QLatin1String Statistics{"QUERY_STATISTICS"};
+constexpr QLatin1String InventoryStart{"QUERY_INVENTORY_START"};
+constexpr QLatin1String InventoryScan{"QUERY_INVENTORY_SCAN"};
+constexpr QLatin1String InventoryReport{"QUERY_INVENTORY_REPORT"};
+constexpr QLatin1String InventoryList{"QUERY_INVENTORY_LIST"};
+constexpr QLatin1String MarkLost{"QUERY_MARK_LOST"};
+constexpr QLatin1String MarkFound{"QUERY_MARK_FOUND"};
 
 // Number of documented fields after the code, or -1 for a code that is not a query code.
 int fieldCount(const QString& code);
@@ -93,6 +102,12 @@ constexpr QLatin1String MarkLettersPrintedSuccessfully{"MARK_LETTERS_PRINTED_SUC
 constexpr QLatin1String NoticePreferenceSuccessfully{"NOTICE_PREFERENCE_SUCCESSFULLY"};
 // The reply to a preference request without `on` or `off`: [NOTICE_PREFERENCE, "on" or "off"].
 constexpr QLatin1String NoticePreference{"NOTICE_PREFERENCE"};
+// [INVENTORY_STARTED, id]; [INVENTORY_SCANNED, title, what the scan means (ScanFinding)];
+// [MARK_LOST_SUCCESSFULLY, copies marked]; [MARK_FOUND_SUCCESSFULLY, copies back on the shelf].
+constexpr QLatin1String InventoryStarted{"INVENTORY_STARTED"};
+constexpr QLatin1String InventoryScanned{"INVENTORY_SCANNED"};
+constexpr QLatin1String MarkLostSuccessfully{"MARK_LOST_SUCCESSFULLY"};
+constexpr QLatin1String MarkFoundSuccessfully{"MARK_FOUND_SUCCESSFULLY"};
 
 // Strings per row frame of each row stream, and per account record after "PASS".
 constexpr int BookRowSize = BookRecord::Size;
@@ -106,6 +121,8 @@ constexpr int AuditRowSize = AuditRecord::Size;
 constexpr int UserDetailRowSize = UserDetailRecord::Size;
 constexpr int CatalogueRowSize = CatalogueRecord::Size;
 constexpr int NoticeRowSize = NoticeRecord::Size;
+constexpr int InventoryRowSize = InventoryRecord::Size;
+constexpr int InventoryFindingRowSize = InventoryFindingRecord::Size;
 
 // A frame holding one reply word.
 QByteArray word(const QString& replyWord);
@@ -147,6 +164,11 @@ inline QString queued()
 {
     return QStringLiteral("排队中");
 }
+// Not found at a stocktake and marked so by staff: nobody may borrow or reserve it until it turns up.
+inline QString lost()
+{
+    return QStringLiteral("丢失");
+}
 } // namespace BookState
 
 // The words of a notice row: its kind and its state.
@@ -164,6 +186,35 @@ constexpr QLatin1String Printed{"printed"};
 constexpr QLatin1String On{"on"};
 constexpr QLatin1String Off{"off"};
 } // namespace Notice
+// The reports of "QUERY_STATISTICS", by name, and how many strings each row of one holds.
+namespace StatisticsReport {
+constexpr QLatin1String LoansByMonth{"loans_by_month"}; // month, loans, returns, renewals, ended overdue
+constexpr QLatin1String TopTitles{"top_titles"}; // title, author, ISBN, loans, copies
+constexpr QLatin1String NeverBorrowed{"never_borrowed"}; // number, title, type, date added
+constexpr QLatin1String ByLevel{"by_level"}; // level, loans, readers
+constexpr QLatin1String ByType{"by_type"}; // type, loans, readers
+constexpr QLatin1String OverdueRate{"overdue_rate"}; // month, loans ended, of them overdue, share
+inline constexpr std::array all{LoansByMonth, TopTitles, NeverBorrowed, ByLevel, ByType, OverdueRate};
+// 0 for a name that is no report.
+int rowSize(const QString& report);
+} // namespace StatisticsReport
+
+// What one scan of a stocktake means, the last string of "INVENTORY_SCANNED".
+namespace ScanFinding {
+constexpr QLatin1String Ok{"OK"};
+constexpr QLatin1String OnLoan{"ON_LOAN"}; // recorded as lent: it came back without a check-in
+constexpr QLatin1String Elsewhere{"ELSEWHERE"}; // belongs to another part of the collection
+constexpr QLatin1String Unknown{"UNKNOWN"}; // no such copy
+constexpr QLatin1String Duplicate{"DUPLICATE"}; // already scanned in this stocktake
+} // namespace ScanFinding
+
+// The findings of a stocktake's report, the last string of each row.
+namespace InventoryFinding {
+constexpr QLatin1String Missing{"missing"}; // in the part counted, not scanned, not on loan
+constexpr QLatin1String OnLoanScanned{"on_loan_scanned"};
+constexpr QLatin1String Elsewhere{"elsewhere"};
+constexpr QLatin1String Unknown{"unknown"};
+} // namespace InventoryFinding
 
 // The requests, each declared once: its code, its field count and its fields in wire order. A request
 // may carry one more, last field (a session token, or "SESSION" on a login); see Wire::decodeRequest.
@@ -398,6 +449,53 @@ struct NoticePreferenceQuery {
     WIRE_REQUEST(NoticePreferenceQuery, Query::NoticePreference, 2, userId, preference)
 };
 
+// A report over a period of days ("yyyy-MM-dd", either end may be empty: open), for the readers of
+// one level and the copies of one type when given (empty: all).
+struct StatisticsQuery {
+    QString report, fromDay, toDay, level, type;
+    WIRE_REQUEST(StatisticsQuery, Query::Statistics, 5, report, fromDay, toDay, level, type)
+};
+
+// A stocktake of the copies of one type and/or whose book numbers begin with a prefix (both empty:
+// the whole collection).
+struct InventoryStartQuery {
+    QString name, type, numberPrefix;
+    WIRE_REQUEST(InventoryStartQuery, Query::InventoryStart, 3, name, type, numberPrefix)
+};
+
+struct InventoryScanQuery {
+    QString inventoryId, number;
+    WIRE_REQUEST(InventoryScanQuery, Query::InventoryScan, 2, inventoryId, number)
+};
+
+struct InventoryReportQuery {
+    QString inventoryId;
+    WIRE_REQUEST(InventoryReportQuery, Query::InventoryReport, 1, inventoryId)
+};
+
+// The stocktakes, newest first, to continue one.
+struct InventoryListQuery {
+    static constexpr QLatin1String code = Query::InventoryList;
+    static constexpr int FieldCount = 0;
+    auto tie() const { return std::tie(); }
+    QStringList fields() const { return {}; }
+    static InventoryListQuery from(const QStringList&) { return {}; }
+};
+
+// Book numbers separated by commas.
+struct BookNumbersQuery {
+    QString numbers;
+    WIRE_FIELDS(BookNumbersQuery, numbers)
+};
+struct MarkLostQuery : BookNumbersQuery {
+    static constexpr QLatin1String code = Query::MarkLost;
+    static constexpr int FieldCount = 1;
+};
+struct MarkFoundQuery : BookNumbersQuery {
+    static constexpr QLatin1String code = Query::MarkFound;
+    static constexpr int FieldCount = 1;
+};
+
 namespace Wire {
 
 template <class... Requests> struct RequestList {
@@ -412,7 +510,9 @@ using Requests =
                 RenewBookQuery, PlaceHoldQuery, CancelHoldQuery, UserHoldsQuery, CheckinBookQuery, AuditLogQuery,
                 UserDetailsQuery, DeleteUnconfirmedQuery, RegistrationStateQuery, EditUserQuery, ResetPasswordQuery,
                 AddCopiesQuery, CatalogueLookupQuery, TitleCopiesQuery,
-                NoticesQuery, ResendNoticeQuery, MarkLettersPrintedQuery, NoticePreferenceQuery>;
+                NoticesQuery, ResendNoticeQuery, MarkLettersPrintedQuery, NoticePreferenceQuery,
+                StatisticsQuery, InventoryStartQuery, InventoryScanQuery, InventoryReportQuery, InventoryListQuery,
+                MarkLostQuery, MarkFoundQuery>;
 
 // Calls `visit(Request{})` with the request type of the code; false for an unknown code.
 template <class Visit, class... Rs> bool visitRequestType(const QString& code, Visit&& visit, RequestList<Rs...>)

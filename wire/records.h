@@ -236,8 +236,26 @@ struct CatalogueRecord {
     WIRE_FIELDS(CatalogueRecord, title, author, type, press, year, isbn, target)
 };
 
+// A row of "QUERY_INVENTORY_LIST", newest first: the stocktake, the part of the collection it counts,
+// when it began (server's local time) and how many copies were scanned.
+struct InventoryRecord {
+    static constexpr int Size = 6;
+    QString id, name, type, numberPrefix, startedAt, scanned;
+    WIRE_FIELDS(InventoryRecord, id, name, type, numberPrefix, startedAt, scanned)
+};
+
+// A row of "QUERY_INVENTORY_REPORT": a copy (or a scanned number) that needs staff, its state now,
+// when it was last seen (server's local time, empty: never) and the finding.
+struct InventoryFindingRecord {
+    static constexpr int Size = 5;
+    QString number, title, state, lastSeen, finding;
+    WIRE_FIELDS(InventoryFindingRecord, number, title, state, lastSeen, finding)
+};
+
 static_assert(Wire::widthOf<BookRecord>() == BookRecord::Size);
 static_assert(Wire::widthOf<CatalogueRecord>() == CatalogueRecord::Size);
+static_assert(Wire::widthOf<InventoryRecord>() == InventoryRecord::Size);
+static_assert(Wire::widthOf<InventoryFindingRecord>() == InventoryFindingRecord::Size);
 static_assert(Wire::widthOf<UserDetailRecord>() == UserDetailRecord::Size);
 static_assert(Wire::widthOf<AccountRecord>() == AccountRecord::Size);
 static_assert(Wire::widthOf<UserRecord>() == UserRecord::Size);

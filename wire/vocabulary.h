@@ -59,7 +59,13 @@
     X(BadIsbn, "BAD_ISBN") /* not an ISBN-10 or ISBN-13, or its check digit is wrong */                                \
     X(BadCount, "BAD_COUNT") /* copies to add at once: 1 to 500 */                                                     \
     X(CatalogueUnreachable, "CATALOGUE_UNREACHABLE") /* no cataloguing target answered (with their errors) */ \
-    X(NoSuchNotice, "NO_SUCH_NOTICE") /* not a notice that is queued (to resend) */
+    X(NoSuchNotice, "NO_SUCH_NOTICE") /* not a notice that is queued (to resend) */ \
+    X(BookLost, "BOOK_LOST") /* marked lost: not to be borrowed or reserved until found */                             \
+    X(BookNotLost, "BOOK_NOT_LOST") /* found again, but it was not marked lost */                                      \
+    X(UnknownReport, "UNKNOWN_REPORT") /* not one of the statistics reports */                                         \
+    X(BadPeriod, "BAD_PERIOD") /* a date that is none, or a period too long */                                         \
+    X(NoSuchInventory, "NO_SUCH_INVENTORY") /* no stocktake of that id */                                              \
+    X(TooManyNumbers, "TOO_MANY_NUMBERS") /* more book numbers at once than one request may carry */
 
 // What a stored change did, as the audit trail records it.
 #define WIRE_AUDIT_ACTIONS(X)                                                                                          \
@@ -81,7 +87,10 @@
     X(EditAccount, "EDIT_ACCOUNT")                                                                                     \
     X(ResetPassword, "RESET_PASSWORD")                                                                                 \
     X(ImportCatalogue, "IMPORT_CATALOGUE")                                                                             \
-    X(ImportReaders, "IMPORT_READERS")
+    X(ImportReaders, "IMPORT_READERS") \
+    X(StartInventory, "START_INVENTORY")                                                                               \
+    X(MarkLost, "MARK_LOST")                                                                                           \
+    X(MarkFound, "MARK_FOUND")
 
 #define WIRE_ENUMERATOR(name, spelling) name,
 #define WIRE_SPELLING(name, spelling) QLatin1String(spelling),
@@ -158,6 +167,9 @@ constexpr bool isLoanHistory(AuditAction action)
     case AuditAction::ResetPassword:
     case AuditAction::ImportCatalogue:
     case AuditAction::ImportReaders:
+    case AuditAction::StartInventory:
+    case AuditAction::MarkLost:
+    case AuditAction::MarkFound:
         return false;
     }
     return false;

@@ -103,6 +103,18 @@ QString message(Refusal refusal)
         return QStringLiteral("请填写一个地址或网段，例如 192.0.2.7 或 192.0.2.0/24。");
     case Refusal::NoSuchNotice:
         return QStringLiteral("没有这条待发送的通知（可能已经发出或已过时）。");
+    case Refusal::BookLost:
+        return QStringLiteral("这本书已登记为丢失，不能借阅或预约。");
+    case Refusal::BookNotLost:
+        return QStringLiteral("这本书没有登记为丢失。");
+    case Refusal::UnknownReport:
+        return QStringLiteral("服务器不认识这种统计。");
+    case Refusal::BadPeriod:
+        return QStringLiteral("日期无效，或统计期间过长。");
+    case Refusal::NoSuchInventory:
+        return QStringLiteral("没有这次盘点（可能已被删除）。");
+    case Refusal::TooManyNumbers:
+        return QStringLiteral("一次提交的书号过多，请分批提交。");
     }
     return QString();
 }

@@ -252,6 +252,11 @@ void ServerRuntime::upkeep()
                     .arg(entries)
                     .arg(m_settings.loanHistoryDays));
     }
+    // Which accounts borrowed in a month serves only to count each reader once in it: forgotten once
+    // the month is over.
+    m_database->write([&](Storage& storage) {
+        storage.pruneReaderMonths(ServerClock::nowUtc().toLocalTime().toString(QStringLiteral("yyyy-MM")));
+    });
     if (m_settings.unconfirmedDays > 0) {
         // Registrations nobody confirmed in time, that never borrowed: a flood clears itself.
         const QString cutoff = ServerClock::stamp(ServerClock::nowUtc().addDays(-m_settings.unconfirmedDays));

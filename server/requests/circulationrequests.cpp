@@ -142,7 +142,7 @@ HandlerReply CirculationRequests::renewBook(const RenewBookQuery& query)
         // A new period from today; never earlier than the loan was already due.
         const QString renewed = ServerClock::stamp(settings.dueFrom(now, loan->level));
         const QString due = std::max(renewed, loan->dueAt);
-        if (!storage.renewLoan(query.number, due)
+        if (!storage.renewLoan(query.number, due, ServerClock::stamp(now))
             || !audit(storage, {AuditAction::RenewBook, query.userId, query.number, QStringLiteral("due ") + due})
             || !transaction.commit())
             return {};

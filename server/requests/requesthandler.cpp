@@ -130,5 +130,7 @@ std::optional<QString> RequestHandler::readerAndCopy(Storage& storage, const QSt
         return Wire::word(Refusal::AccountUnconfirmed);
     if (level < Levels::code(book->permission))
         return Wire::word(Refusal::PermissionTooLow);
+    if (book->lost)
+        return Wire::word(Refusal::BookLost);
     return std::nullopt;
 }

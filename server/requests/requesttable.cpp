@@ -5,10 +5,12 @@
 #include "cataloguerequests.h"
 #include "circulationrequests.h"
 #include "databasepool.h"
+#include "inventoryrequests.h"
 #include "loanrequests.h"
 #include "noticerequests.h"
 #include "serversettings.h"
 #include "sessionstore.h"
+#include "statisticsrequests.h"
 #include "storage.h"
 
 #include <array>
@@ -72,6 +74,13 @@ constexpr std::array routes{
     route<&NoticeRequests::resendNotice>(),
     route<&NoticeRequests::markLettersPrinted>(),
     route<&NoticeRequests::noticePreference>(),
+    route<&StatisticsRequests::statistics>(),
+    route<&InventoryRequests::start>(),
+    route<&InventoryRequests::scan>(),
+    route<&InventoryRequests::report>(),
+    route<&InventoryRequests::list>(),
+    route<&InventoryRequests::markLost>(),
+    route<&InventoryRequests::markFound>(),
 };
 
 constexpr bool sameCode(QLatin1String a, QLatin1String b)

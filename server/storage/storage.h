@@ -36,11 +36,16 @@ struct BookRow {
     bool reserved = false;
     QString isbn; // ISBN-13 digits; empty when the copy has none
     qint64 recordId = 0; // the kept MARC record of its title (catalogue_records), 0 when none
+    bool lost = false; // marked lost after a stocktake
+    QString lastSeenAt = {}; // a stored moment; empty: never scanned
 
     // As a search result shows it.
     BookRecord record() const
     {
-        const QString state = lent ? BookState::lentOut() : reserved ? BookState::onHold() : BookState::free();
+        const QString state = lent ? BookState::lentOut()
+            : lost                 ? BookState::lost()
+            : reserved             ? BookState::onHold()
+                                   : BookState::free();
         return {title, author, type, publisher, year, number, state, permission};
     }
 };
@@ -115,6 +120,31 @@ struct NoticeSubject {
 // notice still failing after `failingSince` counts as "failed".
 struct NoticeFilter {
     QString state, accountId, queuedSince, failingSince;
+};
+
+// The period and filters of a statistics report: local days "yyyy-MM-dd" (inclusive; empty: open),
+// a reader level (English name) and a book type, empty for all.
+struct StatisticsFilter {
+    QString fromDay, toDay, level, type;
+};
+
+// A stocktake: the part of the collection it counts (type and/or book-number prefix, empty: any).
+struct InventoryRow {
+    qint64 id = 0;
+    QString name, type, numberPrefix, startedAt;
+    qint64 scanned = 0;
+
+    bool covers(const BookRow& book) const
+    {
+        return (type.isEmpty() || book.type == type) && book.number.startsWith(numberPrefix);
+    }
+};
+
+// A line of a stocktake's report: the copy (title and state empty for an unknown number) and why.
+struct InventoryFindingRow {
+    BookRow book;
+    bool known = false;
+    QString finding;
 };
 
 struct CatalogueCounts {
@@ -261,7 +291,8 @@ public:
 
     // Circulation; times are ServerClock stamps.
     std::optional<ActiveLoan> loanOf(const QString& bookNumber);
-    bool renewLoan(const QString& bookNumber, const QString& dueAt);
+    // Loans, returns (late ones too) and renewals are counted for the statistics as they are stored.
+    bool renewLoan(const QString& bookNumber, const QString& dueAt, const QString& renewedAt);
     bool hasLoanDueBefore(const QString& accountId, const QString& time);
     // Loans due before the time, the longest overdue first.
     QList<OverdueRow> overdueLoans(const QString& time, int limit);
@@ -340,6 +371,33 @@ public:
 
     CatalogueCounts counts();
 
+    // Statistics: counters the loan changes above keep in their own transaction, read by reports.
+    // Each returns the rows of its report (see StatisticsReport), at most `limit`.
+    // Per month "yyyy-MM": loans, returns, renewals, returns after the due date.
+    QList<QStringList> loansByMonth(const StatisticsFilter& filter);
+    // Title, author, loans, copies; the most borrowed first.
+    QList<QStringList> topTitles(const StatisticsFilter& filter, int limit);
+    // Number, title, type, added (a stored moment); the oldest first.
+    QList<QStringList> neverBorrowed(const StatisticsFilter& filter, int limit);
+    // Level or type, loans, readers (counted once in each month they borrowed).
+    QList<QStringList> loansByGroup(const QString& column, const StatisticsFilter& filter, int limit);
+    // Forgets which accounts borrowed in the months before `month` ("yyyy-MM"); their counts stay.
+    qint64 pruneReaderMonths(const QString& month);
+
+    // Stocktaking.
+    std::optional<qint64> insertInventory(const InventoryRow& inventory, const QString& startedBy);
+    std::optional<InventoryRow> inventory(qint64 id);
+    QList<InventoryRow> inventories(int limit);
+    // False when the number was scanned in this stocktake before (nothing is changed then).
+    bool recordScan(qint64 inventoryId, const QString& number, const QString& at, const QString& finding,
+                    bool* duplicate);
+    // The copy was seen on a shelf: its last-seen time, and it is no longer lost.
+    bool markSeen(const QString& number, const QString& at);
+    bool markLost(const QString& number, const QString& at);
+    // The scans that need staff (unknown numbers, copies lent or of another part), then the copies of
+    // the part neither scanned nor lent; at most `limit` in all.
+    QList<InventoryFindingRow> inventoryFindings(const InventoryRow& inventory, int limit);
+
     // Upkeep
     // "ok", or what SQLite's quick integrity check found (SQLite only; "ok" elsewhere).
     QString quickCheck();
@@ -355,6 +413,11 @@ public:
     static std::optional<int> yearValue(const QString& year);
 
 private:
+    // The columns that make a BookRow (of books b), and the row they make.
+    static QString bookSelect();
+    static BookRow bookOf(const SqlRow& row);
+    // Counts a loan change of the copy in the statistics (the reader's level, the copy's type).
+    bool countLoanChange(const QString& column, const QString& at, const QString& level, const QString& type);
     // The holds whose column (of holds h) has the value, oldest first, with their book's title.
     QList<HoldRow> holdsWhere(const QString& column, const QString& value);
     QSqlQuery& prepared(const QString& sql);

@@ -16,7 +16,8 @@ namespace {
 const QString bookColumns =
     QStringLiteral("b.title, b.author, b.type, b.publisher, b.year, b.number, b.permission, "
                    "CASE WHEN EXISTS (SELECT 1 FROM loans l WHERE l.book_number = b.number) THEN 1 ELSE 0 END, "
-                   "(SELECT MAX(h.ready_until) FROM holds h WHERE h.book_number = b.number), b.isbn, b.record_id");
+                   "(SELECT MAX(h.ready_until) FROM holds h WHERE h.book_number = b.number), b.isbn, b.record_id, "
+                   "CASE WHEN b.lost_at IS NULL THEN 0 ELSE 1 END, b.last_seen_at");
 
 // How many columns bookColumns selects.
 constexpr int BookColumnCount = 11;
@@ -38,6 +39,8 @@ BookRow bookFrom(const SqlRow& q)
     row.reserved = !row.lent && !lastWindow.isEmpty() && lastWindow >= ServerClock::nowStamp();
     row.isbn = q.value(9).toString();
     row.recordId = q.value(10).toLongLong();
+    row.lost = q.value(11).toInt() != 0;
+    row.lastSeenAt = q.value(12).toString();
     return row;
 }
 
@@ -327,6 +330,16 @@ QList<BookRow> Storage::booksAmong(const QList<qint64>& ids, const QString& cond
     return rows;
 }
 
+QString Storage::bookSelect()
+{
+    return bookColumns;
+}
+
+BookRow Storage::bookOf(const SqlRow& row)
+{
+    return bookFrom(row);
+}
+
 std::optional<BookRow> Storage::book(const QString& number)
 {
     std::optional<BookRow> found;
@@ -340,10 +353,12 @@ bool Storage::insertBook(const BookRow& b)
     const std::optional<int> year = yearValue(b.year);
     return change(
         QStringLiteral("INSERT INTO books (number, title, author, type, publisher, year, year_value, "
-                       "permission, isbn, record_id, ")
-            + formColumns + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                       "permission, isbn, record_id, added_at, ")
+            + formColumns
+            + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
         QVariantList{b.number, b.title, b.author, b.type, b.publisher, b.year, year ? QVariant(*year) : QVariant(),
-                     b.permission, SqlValue::nullIfEmpty(b.isbn), b.recordId > 0 ? QVariant(b.recordId) : QVariant()}
+                     b.permission, SqlValue::nullIfEmpty(b.isbn), b.recordId > 0 ? QVariant(b.recordId) : QVariant(),
+                     ServerClock::nowStamp()}
             + searchForms(b));
 }
 

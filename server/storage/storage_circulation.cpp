@@ -14,12 +14,21 @@ std::optional<ActiveLoan> Storage::loanOf(const QString& bookNumber)
     return loan;
 }
 
-bool Storage::renewLoan(const QString& bookNumber, const QString& dueAt)
+bool Storage::renewLoan(const QString& bookNumber, const QString& dueAt, const QString& renewedAt)
 {
     int rows = 0;
     change(QStringLiteral("UPDATE loans SET due_at = ?, renewals = renewals + 1 WHERE book_number = ?"),
            {dueAt, bookNumber}, &rows);
-    return rows == 1;
+    if (rows != 1)
+        return false;
+    QString level, type;
+    select(QStringLiteral("SELECT COALESCE(a.level, ''), b.type FROM loans l JOIN books b ON b.number = l.book_number "
+                          "LEFT JOIN accounts a ON a.id = l.account_id WHERE l.book_number = ?"),
+           {bookNumber}, [&](const SqlRow& q) {
+               level = q.value(0).toString();
+               type = q.value(1).toString();
+           });
+    return countLoanChange(QStringLiteral("renewals"), renewedAt, level, type);
 }
 
 bool Storage::hasLoanDueBefore(const QString& accountId, const QString& time)

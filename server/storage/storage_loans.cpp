@@ -1,5 +1,7 @@
 #include "storage.h"
 
+#include "serverclock.h"
+
 #include <QSqlQuery>
 
 qint64 Storage::loanCount(const QString& accountId)
@@ -18,13 +20,52 @@ std::optional<QString> Storage::borrowerOf(const QString& bookNumber)
 bool Storage::insertLoan(const QString& bookNumber, const QString& accountId, const QString& borrowedAt,
                          const QString& dueAt)
 {
-    return change(
-        QStringLiteral("INSERT INTO loans (book_number, account_id, borrowed_at, due_at) VALUES (?, ?, ?, ?)"),
-        {bookNumber, accountId, borrowedAt, dueAt});
+    if (!change(QStringLiteral("INSERT INTO loans (book_number, account_id, borrowed_at, due_at) VALUES (?, ?, ?, ?)"),
+                {bookNumber, accountId, borrowedAt, dueAt}))
+        return false;
+    // Counted in the loan's transaction: the statistics keep it after the history forgets the reader.
+    QString level, type;
+    select(QStringLiteral("SELECT COALESCE((SELECT level FROM accounts WHERE id = ?), ''), type FROM books "
+                          "WHERE number = ?"),
+           {accountId, bookNumber}, [&](const SqlRow& q) {
+               level = q.value(0).toString();
+               type = q.value(1).toString();
+           });
+    const QString day = ServerClock::fromStamp(borrowedAt).toLocalTime().date().toString(Qt::ISODate);
+    if (!countLoanChange(QStringLiteral("loans"), borrowedAt, level, type)
+        || !change(
+            QStringLiteral("INSERT INTO book_loan_stats (book_number, day, level, loans) VALUES (?, ?, ?, 1) "
+                           "ON CONFLICT (book_number, day, level) DO UPDATE SET loans = book_loan_stats.loans + 1"),
+            {bookNumber, day, level}))
+        return false;
+    // A reader is counted once a month: of the level and type, of the level, of the type.
+    const struct {
+        const char *kind, *column;
+        QString level, type;
+    } scopes[] = {{"LT", "readers", level, type}, {"L", "level_readers", level, {}}, {"T", "type_readers", {}, type}};
+    for (const auto& scope : scopes) {
+        int first = 0;
+        if (!change(QStringLiteral(
+                        "INSERT INTO reader_months (month, kind, level, type, account_id) VALUES (?, ?, ?, ?, ?) "
+                        "ON CONFLICT (month, kind, level, type, account_id) DO NOTHING"),
+                    {day.left(7), QLatin1String(scope.kind), scope.level, scope.type, accountId}, &first)
+            || (first == 1 && !countLoanChange(QLatin1String(scope.column), borrowedAt, level, type)))
+            return false;
+    }
+    return true;
 }
 
 bool Storage::endLoan(const QString& bookNumber, const QString& accountId, const QString& returnedAt)
 {
+    QString dueAt, level, type;
+    select(QStringLiteral("SELECT l.due_at, COALESCE(a.level, ''), b.type FROM loans l JOIN books b ON b.number = "
+                          "l.book_number LEFT JOIN accounts a ON a.id = l.account_id "
+                          "WHERE l.book_number = ? AND l.account_id = ?"),
+           {bookNumber, accountId}, [&](const SqlRow& q) {
+               dueAt = q.value(0).toString();
+               level = q.value(1).toString();
+               type = q.value(2).toString();
+           });
     int copied = 0;
     change(QStringLiteral("INSERT INTO loan_history (book_number, title, account_id, borrowed_at, returned_at) "
                           "SELECT l.book_number, b.title, l.account_id, l.borrowed_at, ? FROM loans l "
@@ -36,7 +77,9 @@ bool Storage::endLoan(const QString& bookNumber, const QString& accountId, const
     int removed = 0;
     change(QStringLiteral("DELETE FROM loans WHERE book_number = ? AND account_id = ?"), {bookNumber, accountId},
            &removed);
-    return removed == 1;
+    const bool overdue = !dueAt.isEmpty() && returnedAt > dueAt;
+    return removed == 1 && countLoanChange(QStringLiteral("returns"), returnedAt, level, type)
+        && (!overdue || countLoanChange(QStringLiteral("overdue_returns"), returnedAt, level, type));
 }
 
 QList<LoanRow> Storage::loansOf(const QString& accountId)
