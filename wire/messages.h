@@ -509,10 +509,9 @@ using Requests =
                 BorrowBookQuery, DeleteBookQuery, AddBookQuery, LogoutQuery, UserLoansQuery, OverdueLoansQuery,
                 RenewBookQuery, PlaceHoldQuery, CancelHoldQuery, UserHoldsQuery, CheckinBookQuery, AuditLogQuery,
                 UserDetailsQuery, DeleteUnconfirmedQuery, RegistrationStateQuery, EditUserQuery, ResetPasswordQuery,
-                AddCopiesQuery, CatalogueLookupQuery, TitleCopiesQuery,
-                NoticesQuery, ResendNoticeQuery, MarkLettersPrintedQuery, NoticePreferenceQuery,
-                StatisticsQuery, InventoryStartQuery, InventoryScanQuery, InventoryReportQuery, InventoryListQuery,
-                MarkLostQuery, MarkFoundQuery>;
+                AddCopiesQuery, CatalogueLookupQuery, TitleCopiesQuery, NoticesQuery, ResendNoticeQuery,
+                MarkLettersPrintedQuery, NoticePreferenceQuery, StatisticsQuery, InventoryStartQuery,
+                InventoryScanQuery, InventoryReportQuery, InventoryListQuery, MarkLostQuery, MarkFoundQuery>;
 
 // Calls `visit(Request{})` with the request type of the code; false for an unknown code.
 template <class Visit, class... Rs> bool visitRequestType(const QString& code, Visit&& visit, RequestList<Rs...>)

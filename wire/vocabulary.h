@@ -58,8 +58,8 @@
     X(RenewTooEarly, "RENEW_TOO_EARLY") /* before [circulation] renewWithinDays of the due date */                     \
     X(BadIsbn, "BAD_ISBN") /* not an ISBN-10 or ISBN-13, or its check digit is wrong */                                \
     X(BadCount, "BAD_COUNT") /* copies to add at once: 1 to 500 */                                                     \
-    X(CatalogueUnreachable, "CATALOGUE_UNREACHABLE") /* no cataloguing target answered (with their errors) */ \
-    X(NoSuchNotice, "NO_SUCH_NOTICE") /* not a notice that is queued (to resend) */ \
+    X(CatalogueUnreachable, "CATALOGUE_UNREACHABLE") /* no cataloguing target answered (with their errors) */          \
+    X(NoSuchNotice, "NO_SUCH_NOTICE") /* not a notice that is queued (to resend) */                                    \
     X(BookLost, "BOOK_LOST") /* marked lost: not to be borrowed or reserved until found */                             \
     X(BookNotLost, "BOOK_NOT_LOST") /* found again, but it was not marked lost */                                      \
     X(UnknownReport, "UNKNOWN_REPORT") /* not one of the statistics reports */                                         \
@@ -87,7 +87,7 @@
     X(EditAccount, "EDIT_ACCOUNT")                                                                                     \
     X(ResetPassword, "RESET_PASSWORD")                                                                                 \
     X(ImportCatalogue, "IMPORT_CATALOGUE")                                                                             \
-    X(ImportReaders, "IMPORT_READERS") \
+    X(ImportReaders, "IMPORT_READERS")                                                                                 \
     X(StartInventory, "START_INVENTORY")                                                                               \
     X(MarkLost, "MARK_LOST")                                                                                           \
     X(MarkFound, "MARK_FOUND")

@@ -16,6 +16,10 @@ EditReaderDialog::EditReaderDialog(const QStringList& record, QWidget* parent)
 
 EditUserQuery EditReaderDialog::request() const
 {
-    return {idLabel->text(),          nameEdit->text().trimmed(), studentNumberEdit->text().trimmed(),
-            phoneEdit->text().trimmed(), emailEdit->text().trimmed(), notesEdit->toPlainText()};
+    return {idLabel->text(),
+            nameEdit->text().trimmed(),
+            studentNumberEdit->text().trimmed(),
+            phoneEdit->text().trimmed(),
+            emailEdit->text().trimmed(),
+            notesEdit->toPlainText()};
 }

@@ -189,8 +189,7 @@ void AddBookDialog::getAddBookInfo()
                 copy.number = number;
                 AddedCopies::add(copy);
             }
-            const QString numbers =
-                first != last ? QStringLiteral("\n%1 … %2").arg(first, last) : QString();
+            const QString numbers = first != last ? QStringLiteral("\n%1 … %2").arg(first, last) : QString();
             QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("Add books sucessfully!") + numbers);
             if (ui.printLabelBox->isChecked() && parentWidget())
                 new LabelPrintDialog(parentWidget(), {}, LabelPrintDialog::Source::Added);

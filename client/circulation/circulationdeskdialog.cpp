@@ -240,18 +240,18 @@ QList<UserLoanRecord> CirculationDeskDialog::slipLoans(const QList<UserLoanRecor
 void CirculationDeskDialog::printSlip()
 {
     if (m_reader.isEmpty()) {
-        note(QStringLiteral("请先输入读者ID"), true);
+        note(QStringLiteral("请先输入读者ID"), Note::Refused);
         return;
     }
     // The loans are listed again after each check-out: a slip printed before that would miss the
     // copy just lent and its due date.
     if (m_loans.isBusy()) {
-        note(QStringLiteral("正在刷新在借图书，请稍后再打印借书单"), true);
+        note(QStringLiteral("正在刷新在借图书，请稍后再打印借书单"), Note::Refused);
         return;
     }
     const QList<UserLoanRecord> loans = slipLoans(m_loanRecords, m_lentThisVisit);
     if (loans.isEmpty()) {
-        note(QStringLiteral("%1 没有在借图书，无借书单可打印").arg(m_reader), true);
+        note(QStringLiteral("%1 没有在借图书，无借书单可打印").arg(m_reader), Note::Refused);
         return;
     }
     SlipContent slip;

@@ -45,6 +45,16 @@ QString chineseName(AuditAction action)
         return QStringLiteral("修改读者资料");
     case AuditAction::ResetPassword:
         return QStringLiteral("重置密码");
+    case AuditAction::ImportCatalogue:
+        return QStringLiteral("导入书目");
+    case AuditAction::ImportReaders:
+        return QStringLiteral("导入读者");
+    case AuditAction::StartInventory:
+        return QStringLiteral("开始盘点");
+    case AuditAction::MarkLost:
+        return QStringLiteral("登记丢失");
+    case AuditAction::MarkFound:
+        return QStringLiteral("找回");
     }
     return {};
 }
@@ -95,7 +105,8 @@ QString AuditWords::note(const QString& detail)
         return text;
     }
     if ((match = levels.match(detail)).hasMatch())
-        return QStringLiteral("%1 → %2").arg(Levels::toChinese(match.captured(1)), Levels::toChinese(match.captured(2)));
+        return QStringLiteral("%1 → %2").arg(Levels::toChinese(match.captured(1)),
+                                             Levels::toChinese(match.captured(2)));
     if ((match = accounts.match(detail)).hasMatch())
         return QStringLiteral("%1 个账号").arg(match.captured(1));
     if (detail == QLatin1String("password changed"))

@@ -7,4 +7,4 @@ class QCoreApplication;
 namespace UiTranslations {
 // Returns false when Qt's Chinese translation could not be loaded.
 bool install(QCoreApplication& app);
-}
+} // namespace UiTranslations

@@ -351,15 +351,14 @@ std::optional<BookRow> Storage::book(const QString& number)
 bool Storage::insertBook(const BookRow& b)
 {
     const std::optional<int> year = yearValue(b.year);
-    return change(
-        QStringLiteral("INSERT INTO books (number, title, author, type, publisher, year, year_value, "
-                       "permission, isbn, record_id, added_at, ")
-            + formColumns
-            + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-        QVariantList{b.number, b.title, b.author, b.type, b.publisher, b.year, year ? QVariant(*year) : QVariant(),
-                     b.permission, SqlValue::nullIfEmpty(b.isbn), b.recordId > 0 ? QVariant(b.recordId) : QVariant(),
-                     ServerClock::nowStamp()}
-            + searchForms(b));
+    return change(QStringLiteral("INSERT INTO books (number, title, author, type, publisher, year, year_value, "
+                                 "permission, isbn, record_id, added_at, ")
+                      + formColumns
+                      + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                  QVariantList{b.number, b.title, b.author, b.type, b.publisher, b.year,
+                               year ? QVariant(*year) : QVariant(), b.permission, SqlValue::nullIfEmpty(b.isbn),
+                               b.recordId > 0 ? QVariant(b.recordId) : QVariant(), ServerClock::nowStamp()}
+                      + searchForms(b));
 }
 
 bool Storage::updateBook(const BookRow& b)

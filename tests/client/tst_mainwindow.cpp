@@ -93,7 +93,9 @@ void TestMainWindow::menusInOrder()
     QCOMPARE(entries(window.findChild<QMenu*>("menuOption")),
              (QStringList{"更改主机ip", "TLS设置", "-", "管理员操作", "书籍管理"}));
     auto* admin = window.findChild<QMenu*>("menuAdmin");
-    QCOMPARE(entries(admin), (QStringList{"-", "用户管理", "增添书籍", "标签打印", "借还台", "逾期列表", "审计记录", "通知", "统计", "盘点"}));
+    QCOMPARE(entries(admin),
+             (QStringList{"-", "用户管理", "增添书籍", "标签打印", "借还台", "逾期列表", "审计记录", "通知", "统计",
+                          "盘点"}));
     QVERIFY(!admin->isEnabled());
 }
 

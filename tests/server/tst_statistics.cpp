@@ -388,5 +388,5 @@ void TestStatistics::stocktake()
     QVERIFY2(QRegularExpression(reply).match(got).hasMatch(), qPrintable(QStringLiteral("got: ") + got));
 }
 
-QTEST_GUILESS_MAIN(TestCollection)
+QTEST_GUILESS_MAIN(TestStatistics)
 #include "tst_statistics.moc"
