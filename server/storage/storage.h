@@ -409,6 +409,9 @@ public:
     // who had which book is kept no longer in the trail than in the history. The number removed.
     qint64 pruneLoanAudit(const QString& before);
 
+    // How many columns a book row is read from: what a query selects after them starts at this index.
+    static constexpr int BookColumnCount = 13;
+
     // The year as a number when the text starts with digits ("1998", "1998年"), for the range search.
     static std::optional<int> yearValue(const QString& year);
 

@@ -19,9 +19,6 @@ const QString bookColumns =
                    "(SELECT MAX(h.ready_until) FROM holds h WHERE h.book_number = b.number), b.isbn, b.record_id, "
                    "CASE WHEN b.lost_at IS NULL THEN 0 ELSE 1 END, b.last_seen_at");
 
-// How many columns bookColumns selects.
-constexpr int BookColumnCount = 11;
-
 // After bookColumns: the forms a title is ranked by.
 const QString rankColumns = QStringLiteral(", b.title_folded, b.title_pinyin, b.title_initials");
 
@@ -140,8 +137,9 @@ RankedBook rankedFrom(const SqlRow& q, const FieldQuery& title)
     RankedBook found;
     found.row = bookFrom(q);
     if (!title.isEmpty())
-        found.tier = title.tier(q.value(BookColumnCount).toString(), q.value(BookColumnCount + 1).toString(),
-                                q.value(BookColumnCount + 2).toString());
+        found.tier =
+            title.tier(q.value(Storage::BookColumnCount).toString(), q.value(Storage::BookColumnCount + 1).toString(),
+                       q.value(Storage::BookColumnCount + 2).toString());
     found.order = found.row.title.toUtf8() + '\0' + found.row.number.toUtf8();
     return found;
 }

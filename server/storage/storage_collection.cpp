@@ -193,10 +193,10 @@ QList<InventoryFindingRow> Storage::inventoryFindings(const InventoryRow& invent
                                 "ORDER BY s.book_number LIMIT ?"),
            {inventory.id, QString(ScanFinding::Elsewhere), limit}, [&](const SqlRow& q) {
                InventoryFindingRow f;
-               f.known = q.value(13).toInt() != 0;
+               f.known = q.value(BookColumnCount + 2).toInt() != 0;
                if (f.known)
                    f.book = bookOf(q);
-               f.book.number = q.value(11).toString();
+               f.book.number = q.value(BookColumnCount).toString();
                if (!f.known)
                    f.finding = InventoryFinding::Unknown;
                else if (f.book.lent)
