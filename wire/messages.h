@@ -49,6 +49,7 @@ constexpr QLatin1String ResetPassword{"QUERY_RESET_PASSWORD"};
 constexpr QLatin1String AddCopies{"QUERY_ADD_COPIES"};
 constexpr QLatin1String CatalogueLookup{"QUERY_CATALOGUE_LOOKUP"};
 constexpr QLatin1String TitleCopies{"QUERY_TITLE_COPIES"};
+constexpr QLatin1String EditBook{"QUERY_EDIT_BOOK"};
 // Notices to readers (our own codes).
 constexpr QLatin1String Notices{"QUERY_NOTICES"};
 constexpr QLatin1String ResendNotice{"QUERY_RESEND_NOTICE"};
@@ -97,6 +98,7 @@ constexpr QLatin1String RenewBookSuccessfully{"RENEW_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String PlaceHoldSuccessfully{"PLACE_HOLD_SUCCESSFULLY"};
 constexpr QLatin1String CancelHoldSuccessfully{"CANCEL_HOLD_SUCCESSFULLY"};
 constexpr QLatin1String TitleCopies{"TITLE_COPIES"};
+constexpr QLatin1String EditBookSuccessfully{"EDIT_BOOK_SUCCESSFULLY"};
 constexpr QLatin1String ResendNoticeSuccessfully{"RESEND_NOTICE_SUCCESSFULLY"};
 constexpr QLatin1String MarkLettersPrintedSuccessfully{"MARK_LETTERS_PRINTED_SUCCESSFULLY"};
 constexpr QLatin1String NoticePreferenceSuccessfully{"NOTICE_PREFERENCE_SUCCESSFULLY"};
@@ -412,6 +414,13 @@ struct AddCopiesQuery {
                  count)
 };
 
+// Corrects the record of one copy (administrators); its number stays, being on the label. The whole
+// record is sent: an empty ISBN clears it.
+struct EditBookQuery {
+    QString number, title, author, type, press, year, permission, isbn;
+    WIRE_REQUEST(EditBookQuery, Query::EditBook, 8, number, title, author, type, press, year, permission, isbn)
+};
+
 // Staff ask the cataloguing targets of the server for an ISBN, or for a title when the text is none.
 struct CatalogueLookupQuery {
     QString text;
@@ -503,15 +512,14 @@ template <class... Requests> struct RequestList {
 };
 
 // Every request the protocol knows. A new request is declared above and named here once.
-using Requests =
-    RequestList<BookQuery, LoginQuery, UserRegisterQuery, UserUpdateQuery, SearchUserQuery, UnconfirmUserQuery,
-                DeleteUserQuery, EscalateUserQuery, DegradeUserQuery, UserBorrowBookQuery, ReturnBookQuery,
-                BorrowBookQuery, DeleteBookQuery, AddBookQuery, LogoutQuery, UserLoansQuery, OverdueLoansQuery,
-                RenewBookQuery, PlaceHoldQuery, CancelHoldQuery, UserHoldsQuery, CheckinBookQuery, AuditLogQuery,
-                UserDetailsQuery, DeleteUnconfirmedQuery, RegistrationStateQuery, EditUserQuery, ResetPasswordQuery,
-                AddCopiesQuery, CatalogueLookupQuery, TitleCopiesQuery, NoticesQuery, ResendNoticeQuery,
-                MarkLettersPrintedQuery, NoticePreferenceQuery, StatisticsQuery, InventoryStartQuery,
-                InventoryScanQuery, InventoryReportQuery, InventoryListQuery, MarkLostQuery, MarkFoundQuery>;
+using Requests = RequestList<
+    BookQuery, LoginQuery, UserRegisterQuery, UserUpdateQuery, SearchUserQuery, UnconfirmUserQuery, DeleteUserQuery,
+    EscalateUserQuery, DegradeUserQuery, UserBorrowBookQuery, ReturnBookQuery, BorrowBookQuery, DeleteBookQuery,
+    AddBookQuery, LogoutQuery, UserLoansQuery, OverdueLoansQuery, RenewBookQuery, PlaceHoldQuery, CancelHoldQuery,
+    UserHoldsQuery, CheckinBookQuery, AuditLogQuery, UserDetailsQuery, DeleteUnconfirmedQuery, RegistrationStateQuery,
+    EditUserQuery, ResetPasswordQuery, AddCopiesQuery, CatalogueLookupQuery, TitleCopiesQuery, NoticesQuery,
+    ResendNoticeQuery, MarkLettersPrintedQuery, NoticePreferenceQuery, StatisticsQuery, InventoryStartQuery,
+    InventoryScanQuery, InventoryReportQuery, InventoryListQuery, MarkLostQuery, MarkFoundQuery, EditBookQuery>;
 
 // Calls `visit(Request{})` with the request type of the code; false for an unknown code.
 template <class Visit, class... Rs> bool visitRequestType(const QString& code, Visit&& visit, RequestList<Rs...>)

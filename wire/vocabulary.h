@@ -90,7 +90,8 @@
     X(ImportReaders, "IMPORT_READERS")                                                                                 \
     X(StartInventory, "START_INVENTORY")                                                                               \
     X(MarkLost, "MARK_LOST")                                                                                           \
-    X(MarkFound, "MARK_FOUND")
+    X(MarkFound, "MARK_FOUND")                                                                                         \
+    X(EditBook, "EDIT_BOOK")
 
 #define WIRE_ENUMERATOR(name, spelling) name,
 #define WIRE_SPELLING(name, spelling) QLatin1String(spelling),
@@ -170,6 +171,7 @@ constexpr bool isLoanHistory(AuditAction action)
     case AuditAction::StartInventory:
     case AuditAction::MarkLost:
     case AuditAction::MarkFound:
+    case AuditAction::EditBook:
         return false;
     }
     return false;

@@ -1,5 +1,8 @@
 #include "bookdialog.h"
 
+#include "addbookdialog.h"
+#include "levels.h"
+
 #include "formchecks.h"
 #include "messages.h"
 #include "refusals.h"
@@ -43,6 +46,101 @@ BookDialog::BookDialog(const UserInfo& user, const BookInfo& book, QTreeWidgetIt
     ui.holdButton->setVisible(out && user.checkPermission(QStringLiteral("Undergraduate")));
     connect(ui.holdButton, &QPushButton::pressed, this, &BookDialog::placeHold);
     connect(&holdExchange, &RequestExchange::finished, this, &BookDialog::holdPlaced);
+
+    ui.editButton->setAutoDefault(false);
+    ui.editButton->setVisible(user.checkPermission(QStringLiteral("Administrator")));
+    connect(ui.editButton, &QPushButton::pressed, this, &BookDialog::editOrSave);
+    connect(&editExchange, &RequestExchange::finished, this, &BookDialog::edited);
+
+    // The ISBN and the copies of the title, when the server keeps them.
+    copiesExchange.setQuietOnFailure();
+    connect(&copiesExchange, &RequestExchange::finished, this, &BookDialog::showCopies);
+    copiesExchange.start(TitleCopiesQuery{book.number});
+}
+
+void BookDialog::showCopies(const QList<QStringList>& frames)
+{
+    const QStringList frame = frames.value(0);
+    if (Reply::wordOf(frame) != Reply::TitleCopies || frame.size() < 4)
+        return;
+    if (!ui.isbnEdit->isEnabled())
+        ui.isbnEdit->setText(frame.at(1));
+    ui.copiesEdit->setText(QStringLiteral("共 %1 册，在架 %2 册").arg(frame.at(2), frame.at(3)));
+}
+
+// Correcting the record ------------------------------------------------------------------------------
+
+void BookDialog::setEditing(bool editing)
+{
+    for (QLineEdit* edit : {ui.nameEdit, ui.authorEdit, ui.typeEdit, ui.pressEdit, ui.yearEdit, ui.isbnEdit})
+        edit->setEnabled(editing);
+    ui.limEdit->setVisible(!editing);
+    ui.limitBox->setVisible(editing);
+    ui.limitBox->setCurrentIndex(qMax(0, Levels::code(book.permission) - Levels::Undergraduate));
+    ui.editButton->setText(editing ? QStringLiteral("保存") : QStringLiteral("编辑"));
+    if (editing)
+        ui.nameEdit->setFocus();
+}
+
+void BookDialog::editOrSave()
+{
+    if (!ui.nameEdit->isEnabled()) {
+        setEditing(true);
+        return;
+    }
+    if (editExchange.isBusy())
+        return;
+    if (ui.nameEdit->text().trimmed().isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Error!"),
+                             Refusals::message(Wire::word(Refusal::MissingTitleOrNumber)));
+        return;
+    }
+    if (!FormChecks::isYearOrEmpty(ui.yearEdit->text())) {
+        QMessageBox::warning(this, QStringLiteral("Error!"), FormChecks::yearMessage());
+        return;
+    }
+    sentEdit = EditBookQuery{book.number,
+                             ui.nameEdit->text().trimmed(),
+                             ui.authorEdit->text().trimmed(),
+                             ui.typeEdit->text().trimmed(),
+                             ui.pressEdit->text().trimmed(),
+                             ui.yearEdit->text().trimmed(),
+                             AddBookDialog::permissionForIndex(ui.limitBox->currentIndex()),
+                             ui.isbnEdit->text().trimmed()};
+    editExchange.start(sentEdit);
+}
+
+void BookDialog::edited(const QList<QStringList>& frames)
+{
+    const QStringList frame = frames.value(0);
+    if (frame.value(0) != Reply::EditBookSuccessfully) {
+        if (!frame.isEmpty())
+            Refusals::report(this, frame);
+        return;
+    }
+    // What was stored is shown, here and in the result row.
+    book.name = sentEdit.title;
+    book.author = sentEdit.author;
+    book.type = sentEdit.type;
+    book.press = sentEdit.press;
+    book.year = sentEdit.year;
+    book.permission = sentEdit.permission;
+    for (auto [edit, text] : {std::pair{ui.nameEdit, book.name},
+                              {ui.authorEdit, book.author},
+                              {ui.typeEdit, book.type},
+                              {ui.pressEdit, book.press},
+                              {ui.yearEdit, book.year}})
+        edit->setText(text);
+    ui.limEdit->setText(user.permissionToChinese(book.permission));
+    if (QTreeWidgetItem* item = row.item()) {
+        const QStringList columns{book.name, book.author, book.type, book.press, book.year};
+        for (int column = 0; column < columns.size(); ++column)
+            item->setText(column, columns.at(column));
+        item->setText(7, ui.limEdit->text());
+    }
+    setEditing(false);
+    QMessageBox::information(this, QStringLiteral("PASS"), QStringLiteral("Edit the book successfully!"));
+    copiesExchange.start(TitleCopiesQuery{book.number});
 }
 
 // Placing a hold -------------------------------------------------------------------------------------

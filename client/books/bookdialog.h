@@ -11,8 +11,9 @@
 
 class QTreeWidgetItem;
 
-// Shows one book of the main window's result list; borrows it, or deletes it for an administrator.
-// A reader may place a hold (预约) on a copy that is out or kept for someone else.
+// Shows one book of the main window's result list with its ISBN and how many copies of the title
+// there are; borrows it, or corrects (编辑) or deletes it for an administrator. A reader may place a
+// hold (预约) on a copy that is out or kept for someone else.
 // Success is reported to the main window through the two signals, which then marks or removes the row.
 class BookDialog : public QDialog
 {
@@ -42,10 +43,15 @@ private slots:
     void getDeleteError();
     void placeHold();
     void holdPlaced(const QList<QStringList>& frames);
+    void editOrSave();
+    void edited(const QList<QStringList>& frames);
 
 private:
     // The copy is out on loan after all: the state field and the result row show it.
     void showLent();
+    // Between showing the record and correcting it: the text fields and the level list open up.
+    void setEditing(bool editing);
+    void showCopies(const QList<QStringList>& frames);
 
     Ui::BOOKUI ui;
     OperationChannel deleteChannel;
@@ -57,4 +63,7 @@ private:
     bool borrowDone = false;
     bool deleteDone = false;
     RequestExchange holdExchange{this};
+    RequestExchange copiesExchange{this};
+    RequestExchange editExchange{this};
+    EditBookQuery sentEdit;
 };

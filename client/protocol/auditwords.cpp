@@ -55,6 +55,8 @@ QString chineseName(AuditAction action)
         return QStringLiteral("登记丢失");
     case AuditAction::MarkFound:
         return QStringLiteral("找回");
+    case AuditAction::EditBook:
+        return QStringLiteral("编辑书籍");
     }
     return {};
 }

@@ -174,3 +174,65 @@ HandlerReply BookRequests::titleCopies(const TitleCopiesQuery& query)
         {Reply::row({QString(Reply::TitleCopies), book->isbn, QString::number(copies.size()), QString::number(free)})},
         QString(Reply::TitleCopies)};
 }
+
+HandlerReply BookRequests::editBook(const EditBookQuery& query)
+{
+    const QString number = query.number.trimmed();
+    return writeWord(Reply::EditBookSuccessfully, [&](Storage& storage) -> QString {
+        if (const std::optional<QString> refusal = adminRefusal(storage))
+            return *refusal;
+        BookRow edited{query.title.trimmed(),
+                       query.author.trimmed(),
+                       query.type.trimmed(),
+                       query.press.trimmed(),
+                       query.year.trimmed(),
+                       number,
+                       QString(),
+                       false};
+        if (edited.title.isEmpty() || number.isEmpty())
+            return Wire::word(Refusal::MissingTitleOrNumber);
+        const std::optional<QString> permission = CatalogueCsv::permissionName(query.permission);
+        if (!permission)
+            return Wire::word(Refusal::UnknownPermission);
+        edited.permission = *permission;
+        if (!query.isbn.trimmed().isEmpty()) {
+            const std::optional<QString> isbn = Isbn::normalised(query.isbn);
+            if (!isbn)
+                return Wire::word(Refusal::BadIsbn);
+            edited.isbn = *isbn;
+        }
+        BookRow asLent = edited;
+        asLent.lent = true;
+        if (Reply::row(asLent.record().fields()).isEmpty())
+            return Wire::word(Refusal::RecordTooLong);
+        Storage::WriteTransaction transaction(storage);
+        if (!storage.lockBook(number))
+            return QString();
+        const std::optional<BookRow> book = storage.book(number);
+        if (!book)
+            return Wire::word(Refusal::NoSuchBook);
+        // A copy keeps its MARC record while its ISBN stays; a new ISBN takes that title's record.
+        edited.recordId = edited.isbn == book->isbn ? book->recordId
+            : edited.isbn.isEmpty()                 ? 0
+                                                    : storage.recordOfIsbn(edited.isbn);
+        QStringList changes;
+        const auto note = [&](const char* field, const QString& before, const QString& after) {
+            if (before != after)
+                changes.append(QStringLiteral("%1: %2 -> %3").arg(QLatin1String(field), before, after));
+        };
+        note("title", book->title, edited.title);
+        note("author", book->author, edited.author);
+        note("type", book->type, edited.type);
+        note("publisher", book->publisher, edited.publisher);
+        note("year", book->year, edited.year);
+        note("permission", book->permission, edited.permission);
+        note("ISBN", book->isbn, edited.isbn);
+        if (changes.isEmpty())
+            return Reply::EditBookSuccessfully;
+        if (!storage.updateBook(edited)
+            || !audit(storage, {AuditAction::EditBook, {}, number, changes.join(QStringLiteral("; "))})
+            || !transaction.commit())
+            return QString();
+        return Reply::EditBookSuccessfully;
+    });
+}

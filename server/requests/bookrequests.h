@@ -2,7 +2,8 @@
 
 #include "requesthandler.h"
 
-// The catalogue: searching it, adding copies one or many at a time and deleting them (administrators),
+// The catalogue: searching it, adding copies one or many at a time, correcting and deleting them
+// (administrators),
 // and how many copies a title has.
 class BookRequests : public RequestHandler
 {
@@ -14,4 +15,5 @@ public:
     HandlerReply deleteBook(const DeleteBookQuery& query);
     HandlerReply addCopies(const AddCopiesQuery& query);
     HandlerReply titleCopies(const TitleCopiesQuery& query);
+    HandlerReply editBook(const EditBookQuery& query);
 };

@@ -42,6 +42,7 @@ constexpr std::array routes{
     route<&BookRequests::searchBooks>(),
     route<&BookRequests::addBook>(),
     route<&BookRequests::deleteBook>(),
+    route<&BookRequests::editBook>(),
     route<&BookRequests::addCopies>(),
     route<&BookRequests::titleCopies>(),
     route<&CatalogueRequests::lookup>(),

@@ -21,6 +21,8 @@ private slots:
     void deleteButtonByLevel_data();
     void deleteButtonByLevel();
     void deleteRefusedWhileLent();
+    void editCorrectsTheRow_data();
+    void editCorrectsTheRow();
     void borrowMarksTheRow();
     void deleteRemovesTheRow();
     void otherReplyWordChangesNothing_data();
@@ -192,6 +194,48 @@ void TestBookDialog::deleteRefusedWhileLent()
     QCOMPARE(server->connectionCount(), 1);
     QCOMPARE(list->topLevelItemCount(), 1);
     QVERIFY(dialog->isVisible());
+}
+
+void TestBookDialog::editCorrectsTheRow_data()
+{
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QStringList>("row");
+    QTest::newRow("stored: the dialog and the row show it")
+        << "EDIT_BOOK_SUCCESSFULLY"
+        << "PASS|Edit the book successfully!"
+        << QStringList{"三体", "刘慈欣", "小说", "出版社", "2008", "B-0", "空闲", "研究生"};
+    QTest::newRow("refused: nothing changes, the fields stay open")
+        << "BAD_ISBN"
+        << "Error!|" + Refusals::message("BAD_ISBN") << bookRow(0, "空闲", "VIP");
+}
+
+void TestBookDialog::editCorrectsTheRow()
+{
+    QFETCH(QString, reply);
+    QFETCH(QString, box);
+    QFETCH(QStringList, row);
+    QVERIFY(logIn(*window, *server, *boxes, "admin", "Administrator"));
+    boxes->clear();
+    list->addTopLevelItem(new QTreeWidgetItem(bookRow(0, "空闲", "VIP")));
+    BookDialog* dialog = openBook(0);
+    auto* edit = widget<QPushButton>(dialog, "editButton");
+    QVERIFY(edit->isVisible());
+    edit->click();
+    widget<QLineEdit>(dialog, "nameEdit")->setText("三体");
+    widget<QLineEdit>(dialog, "authorEdit")->setText("刘慈欣");
+    widget<QLineEdit>(dialog, "yearEdit")->setText("2008");
+    widget<QLineEdit>(dialog, "isbnEdit")->setText("978-7-5366-9293-0");
+    widget<QComboBox>(dialog, "limitBox")->setCurrentIndex(1);
+    server->addFrames({{reply}});
+    edit->click();
+    QTRY_COMPARE(boxes->seen(), QStringList{box});
+    // The number is the copy's key; the level travels as its English name.
+    QCOMPARE(server->requests().last(),
+             (QStringList{"QUERY_EDIT_BOOK", "B-0", "三体", "刘慈欣", "小说", "出版社", "2008", "Postgraduate",
+                          "978-7-5366-9293-0"}));
+    QCOMPARE(shownRow(0), row);
+    QCOMPARE(widget<QLineEdit>(dialog, "nameEdit")->isEnabled(), reply != "EDIT_BOOK_SUCCESSFULLY");
 }
 
 void TestBookDialog::borrowMarksTheRow()

@@ -20,6 +20,8 @@ private slots:
     void isbnFindsEveryCopy();
     void titleHold_data();
     void titleHold();
+    void editBook_data();
+    void editBook();
     void importCatalogue_data();
     void importCatalogue();
     void exportThenImportGivesTheSameCatalogue_data();
@@ -28,6 +30,8 @@ private slots:
 
 private:
     WireClient::Reply send(int address, const QStringList& request) const;
+    // One step of a story: the request from the address, and the pattern its reply must match.
+    void checkStep();
     // Runs `server ARGUMENTS` in the working directory of `server`; its exit code and output.
     std::pair<int, QString> command(const ServerProcess& server, const QStringList& arguments) const;
     // Every copy of the catalogue, one line per copy (its eight fields and state), in number order.
@@ -57,6 +61,15 @@ QStringList giveBack(const QString& number, const QString& user)
 QStringList search(const QString& number)
 {
     return QStringList{QString(Query::BookSearching)} + BookQuery{{}, {}, number, {}, {}, {}, {}}.fields();
+}
+QStringList titleSearch(const QString& title)
+{
+    return QStringList{QString(Query::BookSearching)} + BookQuery{title, {}, {}, {}, {}, {}, {}}.fields();
+}
+QStringList edit(const QString& number, const QString& title, const QString& permission, const QString& isbn)
+{
+    return QStringList{QString(Query::EditBook)}
+    + EditBookQuery{number, title, "刘慈欣", "科幻", "重庆出版社", "2008", permission, isbn}.fields();
 }
 QStringList copiesRequest(const QString& title, const QString& isbn, const QString& first, const QString& count)
 {
@@ -287,6 +300,51 @@ void TestCollection::titleHold_data()
 }
 
 void TestCollection::titleHold()
+{
+    checkStep();
+}
+
+void TestCollection::editBook_data()
+{
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QStringList>("request");
+    QTest::addColumn<QString>("reply");
+    const auto row = [](const char* name, int address, const QStringList& request, const char* reply) {
+        QTest::newRow(name) << address << request << QString::fromUtf8(reply);
+    };
+    row("a copy catalogued wrongly", 1, copiesRequest("Misspelt Titel", "", "E-1", "1"),
+        "^ADD_BOOK_SUCCESSFULLY\\|E-1\\|E-1$");
+    row("readers cannot correct it", 2, edit("E-1", "三体", "Postgraduate", ""), "^ADMIN_REQUIRED$");
+    row("a number no copy has", 1, edit("NOPE-9", "三体", "Postgraduate", ""), "^NO_SUCH_BOOK$");
+    row("a level that does not exist", 1, edit("E-1", "三体", "Dean", ""), "^UNKNOWN_PERMISSION$");
+    row("a wrong check digit", 1, edit("E-1", "三体", "Postgraduate", "9787536692931"), "^BAD_ISBN$");
+    row("no title", 1, edit("E-1", "  ", "Postgraduate", ""), "^MISSING_TITLE_OR_NUMBER$");
+    row("nothing refused was stored", 250, search("E-1"), "^Misspelt Titel\\|Anon\\|Test\\|.*\\|Undergraduate$");
+    row("corrected", 1, edit("E-1", "三体", "Postgraduate", "978-7-5366-9293-0"), "^EDIT_BOOK_SUCCESSFULLY$");
+    row("found by the pinyin of the new title", 250, titleSearch("santi"),
+        "^三体\\|刘慈欣\\|科幻\\|重庆出版社\\|2008\\|E-1\\|空闲\\|Postgraduate$");
+    row("and by its initials", 250, titleSearch("st"), "E-1");
+    row("not by the old one", 250, titleSearch("Titel"), "^$");
+    row("found by the ISBN", 250, search("9787536692930"), "^三体\\|.*\\|E-1\\|");
+    row("the title now counts it", 250, ask(Query::TitleCopies, {"E-1"}), "^TITLE_COPIES\\|9787536692930\\|1\\|1$");
+    row("the trail has old and new", 1, ask(Query::AuditLog, {"", "E-1"}),
+        "EDIT_BOOK\\|.*title: Misspelt Titel -> 三体; author: Anon -> 刘慈欣.*permission: Undergraduate -> "
+        "Postgraduate; ISBN:  -> 9787536692930");
+    row("the ISBN cleared, the level lowered", 1, edit("E-1", "三体", "Undergraduate", ""), "^EDIT_BOOK_SUCCESSFULLY$");
+    row("no longer found by it", 250, search("9787536692930"), "^$");
+    row("lent", 3, borrow("E-1", "bob"), "^BORROW_BOOK_SUCCESSFULLY$");
+    row("a lent copy is corrected too", 1, edit("E-1", "三体（第一部）", "Undergraduate", ""),
+        "^EDIT_BOOK_SUCCESSFULLY$");
+    row("and stays lent", 250, search("E-1"), "^三体（第一部）\\|.*\\|E-1\\|已借出\\|Undergraduate$");
+    row("back on the shelf", 3, giveBack("E-1", "bob"), "^RETURN_BOOK_SUCCESSFULLY$");
+}
+
+void TestCollection::editBook()
+{
+    checkStep();
+}
+
+void TestCollection::checkStep()
 {
     QFETCH(int, address);
     QFETCH(QStringList, request);

@@ -56,23 +56,29 @@ void ScriptedServer::addSilence()
 void ScriptedServer::onNewConnection()
 {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        ++m_connections;
         socket->setParent(this);
         auto* reader = new FrameReader;
         connect(socket, &QObject::destroyed, socket, [reader] { delete reader; });
-        connect(socket, &QTcpSocket::disconnected, this, [this] { ++m_closed; });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            if (!socket->property("background").toBool())
+                ++m_closed;
+        });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, reader] {
             reader->feed(socket->readAll());
             const FrameReader::Result result = reader->next();
             if (result.status != FrameReader::Status::Frame)
                 return;
             const QStringList request = Wire::decodeBody(result.body).value_or(QStringList());
-            // The personal information form asks for the reader's choice of reminders as it opens; this
-            // server answers as one without notices does (the end of the stream alone), off the record
-            // and the queue, so that scripts see only the operations they are about.
-            const bool preferenceAsked =
-                request.value(0) == QLatin1String("QUERY_NOTICE_PREFERENCE") && request.value(2).isEmpty();
-            if (!preferenceAsked) {
+            // Windows ask some questions as they open (the personal information form the reader's choice
+            // of reminders, the book dialog the copies of the title); this server answers them as one
+            // that does not know them (the end of the stream alone), off the record, the queue and the
+            // counts, so that scripts see only the operations they are about.
+            const bool preferenceAsked = request.value(0) == QLatin1String("QUERY_TITLE_COPIES")
+                || (request.value(0) == QLatin1String("QUERY_NOTICE_PREFERENCE") && request.value(2).isEmpty());
+            if (preferenceAsked) {
+                socket->setProperty("background", true);
+            } else {
+                ++m_connections;
                 m_requests.append(request);
                 emit requestReceived(request);
             }

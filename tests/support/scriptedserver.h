@@ -31,6 +31,7 @@ public:
 
     // Every request received so far, decoded: the query code first, then the fields.
     const QList<QStringList>& requests() const { return m_requests; }
+    // Connections that asked something on the record (the questions windows ask as they open are not).
     int connectionCount() const { return m_connections; }
     // Connections that have ended, closed by either side. With a reply queued not to close, this
     // counts the connections the client closed.
