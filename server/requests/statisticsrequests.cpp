@@ -107,9 +107,6 @@ HandlerReply StatisticsRequests::statistics(const StatisticsQuery& query)
                                   QString::number(ended > 0 ? double(overdue) / double(ended) : 0.0, 'f', 3)};
             }
         }
-    } else if (report == StatisticsReport::TopTitles) {
-        for (QStringList& row : rows)
-            row.insert(2, QString()); // no ISBN is kept for copies yet
     } else if (report == StatisticsReport::NeverBorrowed) {
         for (QStringList& row : rows) {
             const QDateTime added = ServerClock::fromStamp(row[3]);

@@ -420,6 +420,8 @@ private:
     static QString bookSelect();
     static BookRow bookOf(const SqlRow& row);
     // Counts a loan change of the copy in the statistics (the reader's level, the copy's type).
+    // Adds (+1) or takes away (-1) the copy's loans of all time to or from its title's count.
+    bool moveTitleLoans(const QString& number, int sign);
     bool countLoanChange(const QString& column, const QString& at, const QString& level, const QString& type);
     // The holds whose column (of holds h) has the value, oldest first, with their book's title.
     QList<HoldRow> holdsWhere(const QString& column, const QString& value);

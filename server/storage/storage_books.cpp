@@ -359,8 +359,32 @@ bool Storage::insertBook(const BookRow& b)
                       + searchForms(b));
 }
 
+bool Storage::moveTitleLoans(const QString& number, int sign)
+{
+    // The copy's loans of all time; its days stay where they are.
+    const qint64 loans =
+        scalar(QStringLiteral("SELECT COALESCE(SUM(loans), 0) FROM book_loan_stats WHERE book_number = ?"), {number});
+    if (loans == 0)
+        return !failed();
+    if (sign < 0)
+        return change(QStringLiteral("UPDATE title_loans SET loans = loans - ? WHERE (title, author) = "
+                                     "(SELECT title, author FROM books WHERE number = ?)"),
+                      {loans, number})
+            && change(QStringLiteral("DELETE FROM title_loans WHERE loans <= 0"), {});
+    return change(QStringLiteral("INSERT INTO title_loans (title, author, loans) SELECT title, author, ? FROM books "
+                                 "WHERE number = ? ON CONFLICT (title, author) DO UPDATE SET loans = "
+                                 "title_loans.loans + excluded.loans"),
+                  {loans, number});
+}
+
 bool Storage::updateBook(const BookRow& b)
 {
+    // A new title or author takes the copy's loans along in the most borrowed titles.
+    bool renamed = false;
+    select(QStringLiteral("SELECT title, author FROM books WHERE number = ?"), {b.number},
+           [&](const SqlRow& q) { renamed = q.value(0).toString() != b.title || q.value(1).toString() != b.author; });
+    if (renamed && !moveTitleLoans(b.number, -1))
+        return false;
     const std::optional<int> year = yearValue(b.year);
     QString assignments;
     for (const QString& column : formColumns.split(QStringLiteral(", ")))
@@ -371,7 +395,8 @@ bool Storage::updateBook(const BookRow& b)
                   QVariantList{b.title, b.author, b.type, b.publisher, b.year, year ? QVariant(*year) : QVariant(),
                                b.permission, SqlValue::nullIfEmpty(b.isbn),
                                b.recordId > 0 ? QVariant(b.recordId) : QVariant()}
-                      + searchForms(b) + QVariantList{b.number});
+                      + searchForms(b) + QVariantList{b.number})
+        && (!renamed || moveTitleLoans(b.number, +1));
 }
 
 QString Storage::firstTakenNumber(const QStringList& numbers)
@@ -495,6 +520,9 @@ bool Storage::deleteBook(const QString& number)
 {
     const qint64 recordId =
         scalar(QStringLiteral("SELECT COALESCE(record_id, 0) FROM books WHERE number = ?"), {number});
+    // Its loans leave the most borrowed titles with it, as they leave the reports that join the copies.
+    if (!moveTitleLoans(number, -1))
+        return false;
     int rows = 0;
     change(QStringLiteral("DELETE FROM books WHERE number = ?"), {number}, &rows);
     // The kept record goes with the last copy of its title.

@@ -60,18 +60,38 @@ QList<QStringList> Storage::loansByMonth(const StatisticsFilter& filter)
 
 QList<QStringList> Storage::topTitles(const StatisticsFilter& filter, int limit)
 {
-    QVariantList values;
-    const QString where = filterConditions(filter, QStringLiteral("b.type"), values);
     QList<QStringList> rows;
-    select(QStringLiteral("SELECT b.title, b.author, SUM(s.loans) AS n FROM book_loan_stats s "
-                          "JOIN books b ON b.number = s.book_number WHERE")
-               + where + QStringLiteral(" GROUP BY b.title, b.author ORDER BY n DESC, b.title, b.author LIMIT ?"),
-           values << limit, [&](const SqlRow& q) {
-               rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString()});
-           });
-    for (QStringList& row : rows)
-        row.append(QString::number(
-            scalar(QStringLiteral("SELECT COUNT(*) FROM books WHERE title = ? AND author = ?"), {row[0], row[1]})));
+    const auto append = [&](const SqlRow& q) {
+        rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString()});
+    };
+    // Of all time, all levels and types: the counts kept per title, read in order from their index.
+    bool wholeHistory = filter.level.isEmpty() && filter.type.isEmpty();
+    if (wholeHistory && (!filter.fromDay.isEmpty() || !filter.toDay.isEmpty())) {
+        select(QStringLiteral("SELECT MIN(day), MAX(day) FROM loan_stats"), {}, [&](const SqlRow& q) {
+            wholeHistory = (filter.fromDay.isEmpty() || filter.fromDay <= q.value(0).toString())
+                && (filter.toDay.isEmpty() || filter.toDay >= q.value(1).toString());
+        });
+    }
+    if (wholeHistory) {
+        select(QStringLiteral("SELECT title, author, loans FROM title_loans WHERE loans > 0 "
+                              "ORDER BY loans DESC, title, author LIMIT ?"),
+               {limit}, append);
+    } else {
+        QVariantList values;
+        const QString where = filterConditions(filter, QStringLiteral("b.type"), values);
+        select(QStringLiteral("SELECT b.title, b.author, SUM(s.loans) AS n FROM book_loan_stats s "
+                              "JOIN books b ON b.number = s.book_number WHERE")
+                   + where + QStringLiteral(" GROUP BY b.title, b.author ORDER BY n DESC, b.title, b.author LIMIT ?"),
+               values << limit, append);
+    }
+    // Then the ISBN (one of the copies', empty when none has one) and how many copies there are.
+    for (QStringList& row : rows) {
+        select(QStringLiteral("SELECT COALESCE(MAX(isbn), ''), COUNT(*) FROM books WHERE title = ? AND author = ?"),
+               {row[0], row[1]}, [&](const SqlRow& q) {
+                   row.insert(2, q.value(0).toString());
+                   row.append(q.value(1).toString());
+               });
+    }
     return rows;
 }
 

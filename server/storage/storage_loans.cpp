@@ -36,7 +36,11 @@ bool Storage::insertLoan(const QString& bookNumber, const QString& accountId, co
         || !change(
             QStringLiteral("INSERT INTO book_loan_stats (book_number, day, level, loans) VALUES (?, ?, ?, 1) "
                            "ON CONFLICT (book_number, day, level) DO UPDATE SET loans = book_loan_stats.loans + 1"),
-            {bookNumber, day, level}))
+            {bookNumber, day, level})
+        || !change(QStringLiteral("INSERT INTO title_loans (title, author, loans) SELECT title, author, 1 FROM books "
+                                  "WHERE number = ? ON CONFLICT (title, author) DO UPDATE SET loans = "
+                                  "title_loans.loans + 1"),
+                   {bookNumber}))
         return false;
     // A reader is counted once a month: of the level and type, of the level, of the type.
     const struct {

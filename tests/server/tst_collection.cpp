@@ -337,6 +337,10 @@ void TestCollection::editBook_data()
         "^EDIT_BOOK_SUCCESSFULLY$");
     row("and stays lent", 250, search("E-1"), "^三体（第一部）\\|.*\\|E-1\\|已借出\\|Undergraduate$");
     row("back on the shelf", 3, giveBack("E-1", "bob"), "^RETURN_BOOK_SUCCESSFULLY$");
+    const char* const counted = "(^|\\n)三体（第一部）\\|刘慈欣\\|\\|1\\|1(\\n|$)";
+    row("the most borrowed titles count the loan under the corrected title", 1,
+        ask(Query::Statistics, {"top_titles", "", "", "", ""}), counted);
+    row("and so do those of a level", 1, ask(Query::Statistics, {"top_titles", "", "", "Undergraduate", ""}), counted);
 }
 
 void TestCollection::editBook()
