@@ -7,6 +7,40 @@
 #include "serversettings.h"
 #include "storage.h"
 
+namespace {
+
+// The most copies one request adds.
+constexpr int MaxCopies = 500;
+
+// What every book record passes before it is stored: a title and a number, an ISBN (when one is
+// given) with its check digit, a known level, and a search result frame that holds it as lent (the
+// longer of the two state words) with `measuredNumber`. Fills in the normalised ISBN and the level's
+// name; the refusal word, or nothing.
+std::optional<QString> bookRecordRefusal(BookRow& book, const QString& permission, const QString& isbn,
+                                         const QString& measuredNumber)
+{
+    if (book.title.isEmpty() || book.number.isEmpty())
+        return Wire::word(Refusal::MissingTitleOrNumber);
+    if (!isbn.trimmed().isEmpty()) {
+        const std::optional<QString> normalised = Isbn::normalised(isbn);
+        if (!normalised)
+            return Wire::word(Refusal::BadIsbn);
+        book.isbn = *normalised;
+    }
+    const std::optional<QString> name = CatalogueCsv::permissionName(permission);
+    if (!name)
+        return Wire::word(Refusal::UnknownPermission);
+    book.permission = *name;
+    BookRow asLent = book;
+    asLent.lent = true;
+    asLent.number = measuredNumber;
+    if (Reply::row(asLent.record().fields()).isEmpty())
+        return Wire::word(Refusal::RecordTooLong);
+    return std::nullopt;
+}
+
+} // namespace
+
 HandlerReply BookRequests::searchBooks(const BookQuery& query)
 {
     BookFilter filter;
@@ -45,17 +79,8 @@ HandlerReply BookRequests::addBook(const AddBookQuery& query)
     return writeWord(Reply::AddBookSuccessfully, [&](Storage& storage) -> QString {
         if (const std::optional<QString> refusal = adminRefusal(storage))
             return *refusal;
-        if (book.title.isEmpty() || book.number.isEmpty())
-            return Wire::word(Refusal::MissingTitleOrNumber);
-        const std::optional<QString> permission = CatalogueCsv::permissionName(query.permission);
-        if (!permission)
-            return Wire::word(Refusal::UnknownPermission);
-        book.permission = *permission;
-        // Measured as lent: the longer of the two state words.
-        BookRow asLent = book;
-        asLent.lent = true;
-        if (Reply::row(asLent.record().fields()).isEmpty())
-            return Wire::word(Refusal::RecordTooLong);
+        if (const std::optional<QString> refusal = bookRecordRefusal(book, query.permission, {}, book.number))
+            return *refusal;
         Storage::WriteTransaction transaction(storage);
         if (storage.book(book.number))
             return Wire::word(Refusal::BookNumberExists);
@@ -87,13 +112,6 @@ HandlerReply BookRequests::deleteBook(const DeleteBookQuery& query)
     });
 }
 
-namespace {
-
-// The most copies one request adds.
-constexpr int MaxCopies = 500;
-
-} // namespace
-
 HandlerReply BookRequests::addCopies(const AddCopiesQuery& query)
 {
     BookRow title{query.title.trimmed(),
@@ -113,23 +131,10 @@ HandlerReply BookRequests::addCopies(const AddCopiesQuery& query)
         const int count = query.count.trimmed().toInt(&ok);
         if (!ok || count < 1 || count > MaxCopies)
             return {Wire::word(Refusal::BadCount)};
-        if (!query.isbn.trimmed().isEmpty()) {
-            const std::optional<QString> isbn = Isbn::normalised(query.isbn);
-            if (!isbn)
-                return {Wire::word(Refusal::BadIsbn)};
-            title.isbn = *isbn;
-        }
-        const std::optional<QString> permission = CatalogueCsv::permissionName(query.permission);
-        if (!permission)
-            return {Wire::word(Refusal::UnknownPermission)};
-        title.permission = *permission;
         const QStringList numbers = CopyNumbers::from(title.number, count);
-        // Measured as lent, with the longest number: the longer of the two state words.
-        BookRow asLent = title;
-        asLent.lent = true;
-        asLent.number = numbers.last().size() > numbers.first().size() ? numbers.last() : numbers.first();
-        if (Reply::row(asLent.record().fields()).isEmpty())
-            return {Wire::word(Refusal::RecordTooLong)};
+        const QString longest = numbers.last().size() > numbers.first().size() ? numbers.last() : numbers.first();
+        if (const std::optional<QString> refusal = bookRecordRefusal(title, query.permission, query.isbn, longest))
+            return {*refusal};
         Storage::WriteTransaction transaction(storage);
         if (const QString taken = storage.firstTakenNumber(numbers); !taken.isEmpty())
             return {Wire::word(Refusal::BookNumberExists), taken};
@@ -189,22 +194,8 @@ HandlerReply BookRequests::editBook(const EditBookQuery& query)
                        number,
                        QString(),
                        false};
-        if (edited.title.isEmpty() || number.isEmpty())
-            return Wire::word(Refusal::MissingTitleOrNumber);
-        const std::optional<QString> permission = CatalogueCsv::permissionName(query.permission);
-        if (!permission)
-            return Wire::word(Refusal::UnknownPermission);
-        edited.permission = *permission;
-        if (!query.isbn.trimmed().isEmpty()) {
-            const std::optional<QString> isbn = Isbn::normalised(query.isbn);
-            if (!isbn)
-                return Wire::word(Refusal::BadIsbn);
-            edited.isbn = *isbn;
-        }
-        BookRow asLent = edited;
-        asLent.lent = true;
-        if (Reply::row(asLent.record().fields()).isEmpty())
-            return Wire::word(Refusal::RecordTooLong);
+        if (const std::optional<QString> refusal = bookRecordRefusal(edited, query.permission, query.isbn, number))
+            return *refusal;
         Storage::WriteTransaction transaction(storage);
         if (!storage.lockBook(number))
             return QString();
