@@ -28,7 +28,7 @@ public:
     // schema step commits on its own.
     virtual QStringList migrationPrelude(const DatabaseSettings& settings) const = 0;
     virtual QString tableExistsQuery() const = 0; // one bound value, the table name; yields 1 or nothing
-    // The statement that starts a write transaction, or empty to let the driver start one.
+    // The statement that starts a write transaction.
     virtual QString beginWrite() const = 0;
     // Whether the rows a decision rests on must be locked (several writers, several servers), and how.
     virtual QString rowLockSuffix() const = 0; // empty: the transaction already holds the only write lock
@@ -81,7 +81,7 @@ public:
     QString schemaDirectory() const override { return QStringLiteral(":/sql/postgres"); }
     QStringList migrationPrelude(const DatabaseSettings& settings) const override;
     QString tableExistsQuery() const override;
-    QString beginWrite() const override { return {}; }
+    QString beginWrite() const override { return QStringLiteral("BEGIN"); }
     QString rowLockSuffix() const override { return QStringLiteral(" FOR UPDATE"); }
     QString likeOperator() const override { return QStringLiteral("ILIKE"); }
     bool canLoseConnection() const override { return true; }

@@ -1,7 +1,7 @@
 #include "storage.h"
 
 #include "serverclock.h"
-#include "sqlitestatements.h"
+#include "preparedstatements.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -59,8 +59,7 @@ Storage::Storage(const DatabaseSettings& settings, const QString& connectionName
 
 Storage::~Storage()
 {
-    m_statements.clear();
-    m_sqliteStatements.reset();
+    m_statements.reset();
     if (m_db.isValid()) {
         m_db.close();
         m_db = QSqlDatabase();
@@ -90,9 +89,18 @@ bool Storage::open()
         fail(m_dialect->openVerb(), m_db.lastError().text());
         return false;
     }
-    if (const QVariant handle = m_db.driver()->handle(); qstrcmp(handle.typeName(), "sqlite3*") == 0)
-        m_sqliteStatements = std::make_unique<SqliteStatements>(*static_cast<sqlite3* const*>(handle.constData()));
-    return configureSession();
+    return attachStatements() && configureSession();
+}
+
+bool Storage::attachStatements()
+{
+    m_statements = PreparedStatements::forHandle(m_db.driver()->handle());
+    if (m_statements)
+        return true;
+    fail(QStringLiteral("open"),
+         QStringLiteral("the server does not run on database driver %1 (%2)")
+             .arg(m_settings.driver, QString::fromLatin1(m_db.driver()->handle().typeName())));
+    return false;
 }
 
 // Settings of the connection itself, made again whenever it is reopened.
@@ -109,8 +117,8 @@ bool Storage::checkConnection()
 {
     if (!m_dialect->canLoseConnection() || m_lost)
         return !m_lost;
-    QSqlQuery ping(m_db);
-    if (ping.exec(QStringLiteral("SELECT 1")))
+    PreparedStatements::Failure failure;
+    if (m_statements->execute(QStringLiteral("SELECT 1"), &failure))
         return true;
     m_lost = true;
     m_nextReopen = QDeadlineTimer(0);
@@ -126,9 +134,7 @@ bool Storage::ensureConnected()
         return false;
     }
     // Prepared statements belong to the connection that is gone.
-    m_statements.clear();
-    if (m_sqliteStatements)
-        m_sqliteStatements->clear();
+    m_statements->clear();
     m_inGroup = false;
     m_db.close();
     m_nextReopen = QDeadlineTimer(1000);
@@ -136,7 +142,7 @@ bool Storage::ensureConnected()
         fail(QStringLiteral("connect"), m_db.lastError().text());
         return false;
     }
-    if (!configureSession()) {
+    if (!attachStatements() || !configureSession()) {
         m_db.close();
         return false;
     }
@@ -246,75 +252,27 @@ bool Storage::migrate()
     return !whole || whole->commit();
 }
 
-QSqlQuery& Storage::prepared(const QString& sql)
-{
-    auto it = m_statements.find(sql);
-    if (it == m_statements.end()) {
-        auto query = std::make_unique<QSqlQuery>(m_db);
-        query->setForwardOnly(true);
-        if (!query->prepare(sql))
-            fail(QStringLiteral("prepare"), query->lastError().text() + QStringLiteral(" in ") + sql);
-        it = m_statements.emplace(sql, std::move(query)).first;
-    }
-    return *it->second;
-}
-
-bool Storage::exec(QSqlQuery& query)
-{
-    if (query.exec())
-        return true;
-    fail(QStringLiteral("query"), query.lastError().text() + QStringLiteral(" in ") + query.lastQuery());
-    return false;
-}
-
 bool Storage::execDirect(const QString& sql)
 {
-    if (m_sqliteStatements)
-        return change(sql, {});
-    QSqlQuery query(m_db);
-    if (query.exec(sql))
+    PreparedStatements::Failure failure;
+    if (m_statements->execute(sql, &failure))
         return true;
-    fail(QStringLiteral("query"), query.lastError().text() + QStringLiteral(" in ") + sql);
+    fail(failure.stage, failure.message);
     return false;
 }
 
-void Storage::bind(QSqlQuery& query, const QVariantList& values)
+bool Storage::run(const QString& sql, const QVariantList& values, const RowHandler* row, int* rowsAffected)
 {
-    for (int i = 0; i < values.size(); ++i) {
-        const QVariant& value = values[i];
-        // A null QString would be stored as SQL NULL; text columns hold empty text instead. A value
-        // meant to be NULL is passed as an invalid QVariant.
-        if (value.typeId() == QMetaType::QString && value.toString().isNull())
-            query.bindValue(i, QString(QLatin1String("")));
-        else
-            query.bindValue(i, value);
-    }
+    PreparedStatements::Failure failure;
+    if (m_statements->run(sql, values, row, rowsAffected, &failure))
+        return true;
+    fail(failure.stage, failure.message);
+    return false;
 }
 
 bool Storage::select(const QString& sql, const QVariantList& values, const RowHandler& row)
 {
-    if (m_sqliteStatements)
-        return runOnSqlite(sql, values, &row, nullptr);
-    QSqlQuery& query = prepared(sql);
-    bind(query, values);
-    const bool ok = exec(query);
-    if (ok) {
-        const QtSqlRow current(query);
-        while (query.next())
-            row(current);
-    }
-    // Finishing releases the statement's read snapshot; a cached statement left open would pin it.
-    query.finish();
-    return ok;
-}
-
-bool Storage::runOnSqlite(const QString& sql, const QVariantList& values, const RowHandler* row, int* rowsAffected)
-{
-    SqliteStatements::Failure failure;
-    if (m_sqliteStatements->run(sql, values, row, rowsAffected, &failure))
-        return true;
-    fail(failure.stage, failure.message);
-    return false;
+    return run(sql, values, &row, nullptr);
 }
 
 qint64 Storage::scalar(const QString& sql, const QVariantList& values)
@@ -326,15 +284,7 @@ qint64 Storage::scalar(const QString& sql, const QVariantList& values)
 
 bool Storage::change(const QString& sql, const QVariantList& values, int* rowsAffected)
 {
-    if (m_sqliteStatements)
-        return runOnSqlite(sql, values, nullptr, rowsAffected);
-    QSqlQuery& query = prepared(sql);
-    bind(query, values);
-    const bool ok = exec(query);
-    if (rowsAffected)
-        *rowsAffected = ok ? query.numRowsAffected() : 0;
-    query.finish();
-    return ok;
+    return run(sql, values, nullptr, rowsAffected);
 }
 
 void Storage::fail(const QString& what, const QString& error)
@@ -362,24 +312,14 @@ bool Storage::beginWrite()
 {
     if (m_inGroup)
         return execDirect(QStringLiteral("SAVEPOINT change"));
-    if (const QString begin = m_dialect->beginWrite(); !begin.isEmpty())
-        return execDirect(begin);
-    if (m_db.transaction())
-        return true;
-    fail(QStringLiteral("begin"), m_db.lastError().text());
-    return false;
+    return execDirect(m_dialect->beginWrite());
 }
 
 bool Storage::commit()
 {
     if (m_inGroup)
         return execDirect(QStringLiteral("RELEASE SAVEPOINT change"));
-    if (!m_dialect->beginWrite().isEmpty())
-        return execDirect(QStringLiteral("COMMIT"));
-    if (m_db.commit())
-        return true;
-    fail(QStringLiteral("commit"), m_db.lastError().text());
-    return false;
+    return execDirect(QStringLiteral("COMMIT"));
 }
 
 void Storage::rollback()
@@ -389,11 +329,7 @@ void Storage::rollback()
         execDirect(QStringLiteral("RELEASE SAVEPOINT change"));
         return;
     }
-    if (!m_dialect->beginWrite().isEmpty()) {
-        execDirect(QStringLiteral("ROLLBACK"));
-        return;
-    }
-    m_db.rollback();
+    execDirect(QStringLiteral("ROLLBACK"));
 }
 
 Storage::WriteTransaction::WriteTransaction(Storage& storage)

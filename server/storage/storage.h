@@ -11,7 +11,6 @@
 #include <QSet>
 #include <QList>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QStringList>
 
 #include <functional>
@@ -19,7 +18,7 @@
 #include <optional>
 #include <unordered_map>
 
-class SqliteStatements;
+class PreparedStatements;
 
 // An account as stored. The password is only ever held as its hash.
 struct AccountRow {
@@ -425,16 +424,15 @@ private:
     bool countLoanChange(const QString& column, const QString& at, const QString& level, const QString& type);
     // The holds whose column (of holds h) has the value, oldest first, with their book's title.
     QList<HoldRow> holdsWhere(const QString& column, const QString& value);
-    QSqlQuery& prepared(const QString& sql);
-    bool exec(QSqlQuery& query);
-    static void bind(QSqlQuery& query, const QVariantList& values);
+    // Takes the database library's own handle of the open connection (see PreparedStatements).
+    bool attachStatements();
     bool execDirect(const QString& sql);
     bool configureSession();
     bool hasTable(const QString& table);
     // Runs a prepared query with the given values and hands each row to `row`; finishes the query.
     bool select(const QString& sql, const QVariantList& values, const RowHandler& row);
     qint64 scalar(const QString& sql, const QVariantList& values = {});
-    bool runOnSqlite(const QString& sql, const QVariantList& values, const RowHandler* row, int* rowsAffected);
+    bool run(const QString& sql, const QVariantList& values, const RowHandler* row, int* rowsAffected);
     bool change(const QString& sql, const QVariantList& values, int* rowsAffected = nullptr);
     void fail(const QString& what, const QString& error);
     bool beginWrite();
@@ -456,8 +454,7 @@ private:
     bool m_lost = false;
     QDeadlineTimer m_nextReopen;
     QString m_lastError;
-    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_statements;
-    // On SQLite, every statement runs through SQLite itself (see SqliteStatements), rollbacks too;
-    // only opening and closing the connection are Qt's.
-    std::unique_ptr<SqliteStatements> m_sqliteStatements;
+    // Every statement runs through the database's own library, transactions too; only opening and
+    // closing the connection are Qt's.
+    std::unique_ptr<PreparedStatements> m_statements;
 };

@@ -2,6 +2,8 @@
 #include "loginthrottle.h"
 #include "passwordhasher.h"
 #include "databasepool.h"
+#include "pgtestdatabase.h"
+#include "postgresstatements.h"
 #include "sessionstore.h"
 #include "sqlitestatements.h"
 #include "storage.h"
@@ -31,6 +33,8 @@ private slots:
 
     void sqliteStatements_data();
     void sqliteStatements();
+    void postgresStatements_data();
+    void postgresStatements();
     void schemaIsAppliedOnceAndReopens();
     void substringIndexFollowsChanges();
     void upgradeGivesStoredBooksTheirSearchForms();
@@ -216,6 +220,71 @@ void TestStorage::sqliteStatements()
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
+}
+
+void TestStorage::postgresStatements_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QVariantList>("values");
+    QTest::addColumn<QVariant>("readBack");
+    QTest::addColumn<QString>("refusedAt");
+
+    const auto row = [](const char* name, const char* sql, const QVariantList& values, const QVariant& readBack,
+                        const char* refusedAt = "") {
+        QTest::newRow(name) << QString::fromUtf8(sql) << values << readBack << QString::fromLatin1(refusedAt);
+    };
+    row("? in a string stays", "SELECT '?''?' || ?", {QStringLiteral("x")}, QStringLiteral("?'?x"));
+    row("? in an escaped string stays", "SELECT E'\\'?' || ?", {QStringLiteral("x")}, QStringLiteral("'?x"));
+    row("? in a quoted name and comments stays", "SELECT CAST(? AS BIGINT) AS \"a?\" /* ? */ -- ?\n", {5},
+        qlonglong(5));
+    row("null", "SELECT COALESCE(CAST(? AS TEXT), 'null')", {QVariant()}, QStringLiteral("null"));
+    row("null string is empty text", "SELECT COALESCE(CAST(? AS TEXT), 'null')", {QString()}, QStringLiteral(""));
+    row("text", "SELECT CAST(? AS TEXT)", {QStringLiteral("数据结构 Ünïcode")}, QStringLiteral("数据结构 Ünïcode"));
+    row("large", "SELECT CAST(? AS BIGINT) + 1", {qlonglong(1) << 40}, (qlonglong(1) << 40) + 1);
+    row("bool", "SELECT CAST(? AS BOOLEAN)", {true}, true);
+    row("bool as integer", "SELECT CAST(? AS INTEGER)", {true}, qlonglong(1));
+    row("double", "SELECT CAST(? AS DOUBLE PRECISION)", {2.5}, 2.5);
+    row("bytes", "SELECT CAST(? AS BYTEA)", {QByteArray("\0\1\xff'", 4)}, QByteArray("\0\1\xff'", 4));
+    row("whole sum", "SELECT SUM(x) FROM (VALUES (CAST(? AS BIGINT)), (2)) v(x)", {40}, qlonglong(42));
+    row("fraction", "SELECT CAST(? AS NUMERIC) / 4", {10}, 2.5);
+    row("syntax", "SELEC 1", {}, QVariant(), "prepare");
+    row("too many values", "SELECT CAST(? AS INTEGER)", {1, 2}, QVariant(), "query");
+    row("fails as it runs", "SELECT 1 / CAST(? AS INTEGER)", {0}, QVariant(), "query");
+}
+
+void TestStorage::postgresStatements()
+{
+    QFETCH(QString, sql);
+    QFETCH(QVariantList, values);
+    QFETCH(QVariant, readBack);
+    QFETCH(QString, refusedAt);
+
+    std::optional<PgTestDatabase> pg = PgTestDatabase::fromEnvironment();
+    if (!pg)
+        QSKIP("LIBRARY_TEST_PG is not set");
+    QCOMPARE(pg->open(), QString());
+    PostgresStatements statements(*static_cast<pg_conn* const*>(pg->connection().driver()->handle().constData()));
+    QList<QVariant> rows;
+    const RowHandler collect = [&](const SqlRow& row) { rows.append(row.value(0)); };
+    PreparedStatements::Failure failure;
+    for (int round = 0; round < 2; ++round) { // the second from the kept statement
+        rows.clear();
+        const bool ran = statements.run(sql, values, &collect, nullptr, &failure);
+        QCOMPARE(ran, refusedAt.isEmpty());
+        if (!ran) {
+            QCOMPARE(failure.stage, refusedAt);
+            continue;
+        }
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].typeId(), readBack.typeId());
+        QCOMPARE(rows[0], readBack);
+    }
+    // The connection serves the next statement after any of these, and a transaction in which one
+    // failed does not commit.
+    QVERIFY(statements.execute(QStringLiteral("BEGIN"), &failure));
+    statements.run(sql, values, nullptr, nullptr, &failure);
+    QCOMPARE(statements.execute(QStringLiteral("COMMIT"), &failure), refusedAt.isEmpty());
+    statements.clear();
 }
 
 void TestStorage::schemaIsAppliedOnceAndReopens()

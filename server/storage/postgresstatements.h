@@ -1,0 +1,36 @@
+#pragma once
+
+#include "preparedstatements.h"
+
+#include <QByteArray>
+
+#include <unordered_map>
+
+struct pg_conn;
+
+// The statements of one PostgreSQL connection, through libpq: each prepared once under a name of its
+// own, values sent apart from the statement (text, bytes as binary), rows read one at a time so that
+// a walk over the whole catalogue is not held in memory.
+class PostgresStatements final : public PreparedStatements
+{
+public:
+    explicit PostgresStatements(pg_conn* handle);
+    ~PostgresStatements() override = default;
+    PostgresStatements(const PostgresStatements&) = delete;
+    PostgresStatements& operator=(const PostgresStatements&) = delete;
+
+    bool run(const QString& sql, const QVariantList& values, const RowHandler* row, int* rowsAffected,
+             Failure* failure) override;
+    bool execute(const QString& sql, Failure* failure) override;
+    // The prepared statements end with the connection; only their names are forgotten here.
+    void clear() override { m_names.clear(); }
+
+private:
+    // The name the statement is prepared under, or nullptr.
+    const QByteArray* prepared(const QString& sql, Failure* failure);
+    QString errorText() const;
+
+    pg_conn* m_handle;
+    std::unordered_map<QString, QByteArray> m_names;
+    quint64 m_serial = 0;
+};
