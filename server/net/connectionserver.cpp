@@ -109,41 +109,72 @@ void ConnectionServer::accepted(qintptr socketDescriptor, const QSslConfiguratio
     }
     ++count;
     const Pending pending{socketDescriptor, peer, tls};
-    if (m_threads.size() >= settings.maxConnections) {
+    if (m_serving.size() >= settings.maxConnections) {
         m_waiting.enqueue(pending);
         setAccepting(false);
         return;
     }
-    startThread(pending);
+    serve(pending);
+}
+
+void ConnectionServer::serve(const Pending& pending)
+{
+    TcpThread* thread = nullptr;
+    while (!thread && !m_idle.isEmpty()) {
+        TcpThread* candidate = m_idle.takeLast();
+        if (candidate->serveNext(pending.descriptor, pending.tls))
+            thread = candidate;
+        // else it stopped waiting and is ending; threadFinished() forgets it.
+    }
+    if (thread)
+        m_serving.insert(thread, pending.peer);
+    else
+        startThread(pending);
+    m_active.storeRelaxed(int(m_serving.size()));
 }
 
 void ConnectionServer::startThread(const Pending& pending)
 {
     auto* thread = new TcpThread(pending.descriptor, m_context, m_logger, pending.tls);
     thread->setStackSize(ThreadStackSize);
-    const QHostAddress peer = pending.peer;
-    connect(thread, &TcpThread::finished, this, [this, thread, peer] { threadFinished(thread, peer); });
+    connect(thread, &TcpThread::connectionDone, this, &ConnectionServer::connectionDone);
+    connect(thread, &TcpThread::finished, this, [this, thread] { threadFinished(thread); });
     connect(thread, &TcpThread::error, this, [this](QTcpSocket::SocketError socketError) {
         m_logger->log(QStringLiteral("connection failed before serving: socket error %1").arg(int(socketError)));
     });
     m_threads.insert(thread);
+    m_serving.insert(thread, pending.peer);
     thread->start();
-    m_active.storeRelaxed(int(m_threads.size()));
 }
 
-void ConnectionServer::threadFinished(TcpThread* thread, const QHostAddress& peer)
+void ConnectionServer::connectionDone(TcpThread* thread)
+{
+    const auto serving = m_serving.find(thread);
+    if (serving == m_serving.end())
+        return;
+    auto it = m_perAddress.find(serving.value());
+    if (it != m_perAddress.end() && --it.value() <= 0)
+        m_perAddress.erase(it);
+    m_serving.erase(serving);
+    m_idle.append(thread);
+    if (!m_waiting.isEmpty())
+        serve(m_waiting.dequeue());
+    else if (m_serving.size() < m_context->settings.maxConnections)
+        setAccepting(true);
+    m_active.storeRelaxed(int(m_serving.size()));
+}
+
+void ConnectionServer::threadFinished(TcpThread* thread)
 {
     if (!m_threads.remove(thread))
         return;
+    m_idle.removeOne(thread);
     thread->deleteLater();
-    auto it = m_perAddress.find(peer);
-    if (it != m_perAddress.end() && --it.value() <= 0)
-        m_perAddress.erase(it);
-    if (!m_waiting.isEmpty())
-        startThread(m_waiting.dequeue());
-    else if (m_threads.size() < m_context->settings.maxConnections)
-        setAccepting(true);
-    m_active.storeRelaxed(int(m_threads.size()));
+    // A thread ends only after its connection is done, unless the server is shutting down.
+    if (m_serving.contains(thread)) {
+        connectionDone(thread);
+        m_idle.removeOne(thread);
+    }
 }
 
 void ConnectionServer::setAccepting(bool accepting)

@@ -17,9 +17,10 @@ struct ServerContext;
 class Logger;
 class TcpThread;
 
-// Serves every listening port (plain and TLS) with one pool of TcpThreads, one per connection, and
-// one set of limits. At most `maxConnections` are served at once: beyond that, accepting pauses (the
-// kernel queues further peers) and resumes as threads end. One address holds at most
+// Serves every listening port (plain and TLS) with one pool of TcpThreads, one per connection being
+// served, and one set of limits. A thread whose connection is over serves the next one; threads left
+// idle end after a while. At most `maxConnections` are served at once: beyond that, accepting pauses
+// (the kernel queues further peers) and resumes as connections end. One address holds at most
 // `maxConnectionsPerAddress` of them (an IPv6 /64 counts as one address); a connection beyond that is
 // closed at once, before it costs a thread. Lives on the listener thread: every member is used there only.
 class ConnectionServer : public QObject
@@ -46,15 +47,20 @@ private:
     };
 
     void accepted(qintptr socketDescriptor, const QSslConfiguration* tls);
+    // Hands the connection to an idle thread, or to a new one.
+    void serve(const Pending& pending);
     void startThread(const Pending& pending);
-    void threadFinished(TcpThread* thread, const QHostAddress& peer);
+    void connectionDone(TcpThread* thread);
+    void threadFinished(TcpThread* thread);
     void setAccepting(bool accepting);
 
     ServerContext* m_context;
     Logger* m_logger;
     std::vector<std::unique_ptr<Listener>> m_listeners;
     std::vector<std::unique_ptr<QSslConfiguration>> m_tlsConfigurations;
-    QSet<TcpThread*> m_threads;
+    QSet<TcpThread*> m_threads; // every thread that has not ended
+    QList<TcpThread*> m_idle; // waiting for a connection, the most recently used last
+    QHash<TcpThread*, QHostAddress> m_serving; // the limited address of each thread's connection
     QQueue<Pending> m_waiting;
     QHash<QHostAddress, int> m_perAddress; // connections served or waiting, by limited address
     QAtomicInt m_active;

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,6 +20,9 @@ namespace {
 constexpr qint64 ReadBufferSize = 2 + Wire::MaxBodySize;
 // How long a peer that sent more than one request frame may take to read the reply and close.
 constexpr int DrainMs = 2000;
+// How long a thread waits for another connection before it ends: long enough to outlast a pause in a
+// busy library's traffic, short enough that a burst's threads do not stay for good.
+constexpr int IdleThreadMs = 30000;
 
 QString peerText(const QHostAddress& address)
 {
@@ -60,11 +64,57 @@ TcpThread::TcpThread(qintptr socketDescriptor, ServerContext* context, Logger* l
 
 void TcpThread::run()
 {
+    do
+        serveConnection();
+    while (awaitNextConnection());
+}
+
+bool TcpThread::awaitNextConnection()
+{
+    QMutexLocker lock(&m_descriptorMutex);
+    if (m_aborted)
+        return false;
+    m_waitingForNext = true;
+    emit connectionDone(this);
+    const QDeadlineTimer idle(IdleThreadMs);
+    while (m_nextDescriptor < 0 && !m_aborted && !idle.hasExpired())
+        m_nextGiven.wait(&m_descriptorMutex, idle);
+    m_waitingForNext = false;
+    if (m_nextDescriptor < 0)
+        return false;
+    if (m_aborted) {
+        ::close(int(m_nextDescriptor)); // handed over as the server shut down: nobody else closes it
+        m_nextDescriptor = -1;
+        return false;
+    }
+    m_socketDescriptor = m_nextDescriptor;
+    m_tls = m_nextTls;
+    m_nextDescriptor = -1;
+    return true;
+}
+
+bool TcpThread::serveNext(qintptr socketDescriptor, const QSslConfiguration* tls)
+{
+    QMutexLocker lock(&m_descriptorMutex);
+    if (!m_waitingForNext || m_aborted || m_nextDescriptor >= 0)
+        return false;
+    m_nextDescriptor = socketDescriptor;
+    m_nextTls = tls;
+    m_nextGiven.wakeOne();
+    return true;
+}
+
+void TcpThread::serveConnection()
+{
     m_clock.start();
+    m_problem.clear();
+    m_queryCode.clear();
+    m_account = UserInfo();
     m_firstByteDeadline = QDeadlineTimer(m_context->settings.firstByteTimeoutMs);
     const std::unique_ptr<QTcpSocket> owned(m_tls ? new QSslSocket : new QTcpSocket);
     QTcpSocket& socket = *owned;
     if (!socket.setSocketDescriptor(m_socketDescriptor)) {
+        ::close(int(m_socketDescriptor)); // not taken over: nobody else would close it
         emit error(socket.error());
         return;
     }
@@ -91,6 +141,7 @@ void TcpThread::abortConnection()
     m_aborted = true;
     if (m_openDescriptor >= 0)
         ::shutdown(int(m_openDescriptor), SHUT_RDWR);
+    m_nextGiven.wakeOne();
 }
 
 void TcpThread::receiveFile()

@@ -52,6 +52,10 @@ const void* textData(const QString& text)
 SqliteStatements::SqliteStatements(sqlite3* handle)
     : m_handle(handle)
 {
+    // A kept statement with "column LIKE ?" is otherwise prepared again whenever the pattern bound to
+    // it changes, in case the pattern allows an index (only one without a leading '%' does, and the
+    // server binds none of those): a third of a millisecond on every search.
+    sqlite3_db_config(m_handle, SQLITE_DBCONFIG_ENABLE_QPSG, 1, nullptr);
 }
 
 SqliteStatements::~SqliteStatements()

@@ -86,42 +86,47 @@ struct TextField {
     FieldQuery query;
     bool hasPinyin; // titles and authors have pinyin and grams
     QString ftsTable; // the SQLite trigram table of its forms
-    int ftsColumns; // how many columns that table has
 };
 
-// The FTS5 query that finds the field's text in its SQLite table: the trigram table, or the grams for
-// one or two Chinese characters. Empty when a part is too short for trigrams. Forms looked for with
-// the same text share one phrase ("{title_folded title_pinyin} : ..."): each phrase reads the
-// postings of all its trigrams, whatever columns it is restricted to.
-std::pair<QString, QString> ftsMatch(const TextField& f)
+// The trigrams that cover a text: every third one and the last. A row that holds the text holds them
+// all, and asking for them alone (without their order or column) reads no positions: it costs half
+// of asking for the whole text as a phrase. The rows found are then tested for the text itself.
+QString trigramCover(const QString& text)
+{
+    const std::u32string chars = text.toStdU32String();
+    QStringList terms;
+    const auto term = [&](size_t at) { terms.append(ftsPhrase({}, QString::fromStdU32String(chars.substr(at, 3)))); };
+    for (size_t at = 0; at + 3 <= chars.size(); at += 3)
+        term(at);
+    if (chars.size() % 3 != 0)
+        term(chars.size() - 3);
+    return QLatin1Char('(') + terms.join(QStringLiteral(" AND ")) + QLatin1Char(')');
+}
+
+// The FTS5 query that finds the field's text in its SQLite table, and whether every row it finds holds
+// the text: the grams for one or two Chinese characters find exactly the rows with them; the trigram
+// tables find the rows that hold all the trigrams of one of the field's forms (folded, pinyin), which
+// the substring condition then tests. Empty when a form is too short for trigrams.
+struct FtsMatch {
+    QString table, match;
+    bool exact = false;
+};
+
+FtsMatch ftsMatch(const TextField& f)
 {
     const FieldQuery& q = f.query;
     if (f.hasPinyin && q.shortChinese)
-        return {QStringLiteral("books_grams_fts"), ftsPhrase(f.name + QStringLiteral("_grams"), q.folded)};
-    QList<std::pair<QString, QStringList>> columnsByText{{q.folded, {f.name + QStringLiteral("_folded")}}};
-    const auto lookFor = [&](const QString& text, const QString& column) {
-        const auto same = std::find_if(columnsByText.begin(), columnsByText.end(),
-                                       [&](const auto& entry) { return entry.first == text; });
-        if (same == columnsByText.end())
-            columnsByText.append({text, {column}});
-        else
-            same->second.append(column);
-    };
-    if (f.hasPinyin && !q.pinyin.isEmpty()) {
-        lookFor(q.pinyin, f.name + QStringLiteral("_pinyin"));
-        if (q.initials)
-            lookFor(q.pinyin, f.name + QStringLiteral("_initials"));
-    }
-    QStringList phrases;
-    for (const auto& [text, columns] : columnsByText) {
+        return {QStringLiteral("books_grams_fts"), ftsPhrase(f.name + QStringLiteral("_grams"), q.folded), true};
+    QStringList texts{q.folded};
+    if (f.hasPinyin && !q.pinyin.isEmpty() && q.pinyin != q.folded)
+        texts.append(q.pinyin);
+    QStringList alternatives;
+    for (const QString& text : std::as_const(texts)) {
         if (characters(text) < 3)
             return {};
-        // Restricting a phrase to columns costs reading its positions: leave it out where it restricts nothing.
-        phrases.append(columns.size() == f.ftsColumns
-                           ? ftsPhrase({}, text)
-                           : ftsPhrase(QLatin1Char('{') + columns.join(QLatin1Char(' ')) + QLatin1Char('}'), text));
+        alternatives.append(trigramCover(text));
     }
-    return {f.ftsTable, QLatin1Char('(') + phrases.join(QStringLiteral(" OR ")) + QLatin1Char(')')};
+    return {f.ftsTable, QLatin1Char('(') + alternatives.join(QStringLiteral(" OR ")) + QLatin1Char(')'), false};
 }
 
 // A found book and where it goes in the result: by how well its title matches, then by title and
@@ -184,10 +189,10 @@ QString textCondition(const TextField& f, const SqlDialect& dialect, QVariantLis
 QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
 {
     const TextField fields[] = {
-        {QStringLiteral("title"), FieldQuery::from(filter.title), true, QStringLiteral("books_title_fts"), 3},
-        {QStringLiteral("author"), FieldQuery::from(filter.author), true, QStringLiteral("books_fts"), 5},
-        {QStringLiteral("type"), FieldQuery::from(filter.type), false, QStringLiteral("books_fts"), 5},
-        {QStringLiteral("publisher"), FieldQuery::from(filter.publisher), false, QStringLiteral("books_fts"), 5},
+        {QStringLiteral("title"), FieldQuery::from(filter.title), true, QStringLiteral("books_title_fts")},
+        {QStringLiteral("author"), FieldQuery::from(filter.author), true, QStringLiteral("books_fts")},
+        {QStringLiteral("type"), FieldQuery::from(filter.type), false, QStringLiteral("books_fts")},
+        {QStringLiteral("publisher"), FieldQuery::from(filter.publisher), false, QStringLiteral("books_fts")},
     };
     const FieldQuery& title = fields[0].query;
 
@@ -204,8 +209,8 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         for (const TextField& f : fields) {
             if (f.query.isEmpty())
                 continue;
-            if (const auto [table, match] = ftsMatch(f); !table.isEmpty())
-                matches[table].append(match);
+            if (const FtsMatch match = ftsMatch(f); !match.table.isEmpty())
+                matches[match.table].append(match.match);
         }
         for (auto it = matches.cbegin(); it != matches.cend(); ++it) {
             QList<qint64> ids;
@@ -225,7 +230,10 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
     QString conditions;
     QVariantList values;
     for (const TextField& f : fields) {
-        if (!f.query.isEmpty() && (chosenTable.isEmpty() || ftsMatch(f).first != chosenTable))
+        if (f.query.isEmpty())
+            continue;
+        const FtsMatch match = chosenTable.isEmpty() ? FtsMatch() : ftsMatch(f);
+        if (match.table != chosenTable || !match.exact)
             conditions += textCondition(f, *m_dialect, values);
     }
     if (!filter.number.isEmpty()) {
