@@ -4,6 +4,7 @@
 #include "databasepool.h"
 #include "pgtestdatabase.h"
 #include "postgresstatements.h"
+#include "serverclock.h"
 #include "sessionstore.h"
 #include "sqlitestatements.h"
 #include "storage.h"
@@ -14,6 +15,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimeZone>
 #include <QtTest>
 
 #include <functional>
@@ -702,6 +704,15 @@ void TestStorage::waitingHoldIsStoredAsNull()
 // one stored format at the upgrade, so that they compare with new ones as text.
 void TestStorage::storedTimesShareOneFormat()
 {
+    // The stamp the server writes is Qt's ISO form, whatever the moment and its time zone.
+    for (const QDateTime& moment :
+         {QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59, 999), Qt::UTC),
+          QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC),
+          QDateTime(QDate(1969, 12, 31), QTime(23, 0, 0, 5), Qt::UTC),
+          QDateTime(QDate(1601, 3, 1), QTime(1, 2, 3, 4), Qt::UTC),
+          QDateTime(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC),
+          QDateTime(QDate(2026, 12, 9), QTime(8, 30), QTimeZone(QByteArrayLiteral("Asia/Shanghai")))})
+        QCOMPARE(ServerClock::stamp(moment), moment.toUTC().toString(Qt::ISODateWithMs));
     TempWorkDir dir;
     {
         Storage storage(DatabaseSettings{}, QStringLiteral("times"));
