@@ -193,21 +193,27 @@ QString PostgresStatements::errorText() const
     return QString::fromUtf8(PQerrorMessage(m_handle)).trimmed();
 }
 
-const QByteArray* PostgresStatements::prepared(const QString& sql, Failure* failure)
+const PostgresStatements::Statement* PostgresStatements::prepared(const QString& sql, Failure* failure)
 {
-    if (const auto it = m_names.find(sql); it != m_names.end())
+    if (const auto it = m_statements.find(sql); it != m_statements.end())
         return &it->second;
-    QByteArray name = QByteArrayLiteral("library_") + QByteArray::number(++m_serial);
-    const QByteArray text = numberedParameters(sql);
+    Statement statement;
+    statement.text = numberedParameters(sql);
+    // A statement that matches text is planned for the text it is given: a plan made for no text in
+    // particular either walks a million titles or sorts a hundred thousand matches. Every other one is
+    // prepared once, and PostgreSQL keeps a plan for it after a few runs.
+    if (sql.contains(QLatin1String("LIKE")) || sql.contains(QLatin1String("@>")))
+        return &m_statements.emplace(sql, std::move(statement)).first->second;
+    statement.name = QByteArrayLiteral("library_") + QByteArray::number(++m_serial);
     // No parameter types: PostgreSQL infers each from where it stands, as it does for a PREPARE.
-    const Result result(PQprepare(m_handle, name.constData(), text.constData(), 0, nullptr));
+    const Result result(PQprepare(m_handle, statement.name.constData(), statement.text.constData(), 0, nullptr));
     if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
         *failure = {QStringLiteral("prepare"),
                     (result ? QString::fromUtf8(PQresultErrorMessage(result.get())).trimmed() : errorText())
                         + QStringLiteral(" in ") + sql};
         return nullptr;
     }
-    return &m_names.emplace(sql, std::move(name)).first->second;
+    return &m_statements.emplace(sql, std::move(statement)).first->second;
 }
 
 bool PostgresStatements::run(const QString& sql, const QVariantList& values, const RowHandler* row, int* rowsAffected,
@@ -215,12 +221,16 @@ bool PostgresStatements::run(const QString& sql, const QVariantList& values, con
 {
     if (rowsAffected)
         *rowsAffected = 0;
-    const QByteArray* name = prepared(sql, failure);
-    if (!name)
+    const Statement* statement = prepared(sql, failure);
+    if (!statement)
         return false;
     const BoundValues bound(values);
-    if (!PQsendQueryPrepared(m_handle, name->constData(), bound.count(), bound.pointers(), bound.lengths(),
-                             bound.formats(), 0)) {
+    const int sent = statement->name.isEmpty()
+        ? PQsendQueryParams(m_handle, statement->text.constData(), bound.count(), nullptr, bound.pointers(),
+                            bound.lengths(), bound.formats(), 0)
+        : PQsendQueryPrepared(m_handle, statement->name.constData(), bound.count(), bound.pointers(), bound.lengths(),
+                              bound.formats(), 0);
+    if (!sent) {
         *failure = {QStringLiteral("query"), errorText() + QStringLiteral(" in ") + sql};
         return false;
     }

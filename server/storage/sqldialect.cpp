@@ -113,11 +113,9 @@ QString PostgresDialect::prepare(QSqlDatabase& db, const DatabaseSettings& setti
 
 QStringList PostgresDialect::sessionStatements(const DatabaseSettings& settings) const
 {
-    // Each search is planned for its own text: a plan made for no text in particular either walks a
-    // million titles or sorts a hundred thousand matches.
-    QStringList statements = {QStringLiteral("SET plan_cache_mode = force_custom_plan"),
-                              // "already exists, skipping" and the like are no news for the log.
-                              QStringLiteral("SET client_min_messages = warning")};
+    // "already exists, skipping" and the like are no news for the log. (Searches are planned for their
+    // own text: see PostgresStatements.)
+    QStringList statements = {QStringLiteral("SET client_min_messages = warning")};
     if (!settings.schema.isEmpty())
         statements.append(QStringLiteral("SET search_path = \"%1\", public").arg(settings.schema));
     return statements;
