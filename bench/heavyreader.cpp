@@ -55,8 +55,8 @@ QString HeavyReader::titleCopy(int i)
 BookRecord HeavyReader::titleRecord(int i)
 {
     const AddCopiesQuery title = addTitle();
-    return {title.title, title.author, title.type, title.press, title.year, titleCopy(i), BookState::free(),
-            title.permission};
+    return {title.title, title.author, title.type,        title.press,
+            title.year,  titleCopy(i), BookState::free(), title.permission};
 }
 
 AddCopiesQuery HeavyReader::addTitle()

@@ -57,7 +57,11 @@ bool HeavyReaderSetup::runPhase(const QString& what, const QList<RequestListWork
     const LoadGenerator::Result result = LoadGenerator(workload, options).run();
     if (result.operations == items.size())
         return true;
-    *why = QStringLiteral("%1: %2 of %3 done; %4").arg(what).arg(result.operations).arg(items.size()).arg(result.firstFault);
+    *why = QStringLiteral("%1: %2 of %3 done; %4")
+               .arg(what)
+               .arg(result.operations)
+               .arg(items.size())
+               .arg(result.firstFault);
     return false;
 }
 
@@ -108,8 +112,8 @@ bool HeavyReaderSetup::run(QString* why)
                       Reply::BorrowBookSuccessfully});
     for (int i = 0; i < HeavyReader::Loans; ++i) {
         const BookRecord copy = BookRecord::from(m_reader.catalogue().bookRecord(m_reader.loanIndex(i)));
-        loans.append({Wire::encodeRequest(BorrowBookQuery{copy, HeavyReader::readerId()}),
-                      Reply::BorrowBookSuccessfully});
+        loans.append(
+            {Wire::encodeRequest(BorrowBookQuery{copy, HeavyReader::readerId()}), Reply::BorrowBookSuccessfully});
     }
     if (!runPhase(QStringLiteral("lending the copies"), loans, SetupConnections, why))
         return false;
@@ -117,7 +121,8 @@ bool HeavyReaderSetup::run(QString* why)
     // One after another: the queue is in the order the holds were placed.
     QList<RequestListWorkload::Item> holds;
     for (int place = 1; place <= HeavyReader::Holds; ++place)
-        holds.append({Wire::encodeRequest(PlaceHoldQuery{{HeavyReader::titleCopy(place), HeavyReader::waitingId(place)}}),
-                      Reply::PlaceHoldSuccessfully});
+        holds.append(
+            {Wire::encodeRequest(PlaceHoldQuery{{HeavyReader::titleCopy(place), HeavyReader::waitingId(place)}}),
+             Reply::PlaceHoldSuccessfully});
     return runPhase(QStringLiteral("placing the holds"), holds, 1, why);
 }
