@@ -1,5 +1,6 @@
 // Load generator: N concurrent protocol clients against a server on 127.0.0.1 for a fixed time; prints
 // operations per second and p50/p99 latency on one line of key=value pairs.
+#include "heavyreadersetup.h"
 #include "loadgenerator.h"
 #include "syntheticcatalogue.h"
 #include "workload.h"
@@ -44,6 +45,19 @@ bool waitForBook(quint16 port, const QString& number, int seconds)
     return false;
 }
 
+// One line of key=value pairs: what bench/run reads.
+void printFigures(const QString& label, const QString& caseName, qint64 books, int connections,
+                  const LoadGenerator::Result& result, const LatencyStats& latencies, qint64 frames, qint64 failures)
+{
+    const qint64 tried = result.operations + result.failures;
+    std::printf("label=%s case=%s books=%lld connections=%d seconds=%.2f operations=%lld failures=%lld "
+                "rate=%.1f p50_ms=%.3f p99_ms=%.3f frames_per_op=%.2f\n",
+                qPrintable(label), qPrintable(caseName), static_cast<long long>(books), connections,
+                result.elapsedSeconds, static_cast<long long>(result.operations), static_cast<long long>(failures),
+                result.rate(), latencies.percentileMs(50), latencies.percentileMs(99),
+                tried > 0 ? double(frames) / double(tried) : 0.0);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -77,10 +91,14 @@ int main(int argc, char* argv[])
         QStringLiteral("wait-for-import"),
         QStringLiteral("Only wait until the last book can be found, at most s seconds."), QStringLiteral("s"));
     const QCommandLineOption firstCopyOption(
-        QStringLiteral("first-copy"), QStringLiteral("Borrow case: the first copy to lend (one per connection)."),
+        QStringLiteral("first-copy"),
+        QStringLiteral("Borrow cases: the first copy to lend (one per connection); heavy cases: where to begin."),
         QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption setupHeavyOption(
+        QStringLiteral("setup-heavy"),
+        QStringLiteral("Only lay out the heavy reader and its title (as --user, staff), unless it is there."));
     parser.addOptions({portOption, caseOption, connectionsOption, secondsOption, booksOption, userOption,
-                       passwordOption, labelOption, noVerifyOption, waitOption, firstCopyOption});
+                       passwordOption, labelOption, noVerifyOption, waitOption, firstCopyOption, setupHeavyOption});
     parser.process(app);
 
     bool ok = false;
@@ -108,6 +126,31 @@ int main(int argc, char* argv[])
 
     const QString caseName = parser.value(caseOption);
     const Workload::Account account{parser.value(userOption), parser.value(passwordOption)};
+    const auto logIn = [&](bool verify) {
+        LoginWorkload login(account);
+        const LoadGenerator::Result result = runOnce(login, quint16(port), verify);
+        if (result.operations != 1)
+            std::fprintf(stderr, "login of %s failed: %s\n", qPrintable(account.id), qPrintable(result.firstFault));
+        return result.operations == 1;
+    };
+
+    if (parser.isSet(setupHeavyOption)) {
+        HeavyReaderSetup setup{HeavyReader(catalogue), quint16(port)};
+        if (!logIn(true))
+            return 1;
+        if (setup.done())
+            return 0;
+        QElapsedTimer timer;
+        timer.start();
+        QString why;
+        if (!setup.run(&why)) {
+            std::fprintf(stderr, "setting up the heavy reader: %s\n", qPrintable(why));
+            return 1;
+        }
+        std::printf("heavy reader set up in %.1f s\n", timer.elapsed() / 1000.0);
+        return 0;
+    }
+
     const qint64 firstCopy = qMax<qint64>(0, parser.value(firstCopyOption).toLongLong());
     std::unique_ptr<Workload> workload = Workload::create(caseName, catalogue, account, connections, firstCopy);
     if (!workload) {
@@ -116,15 +159,9 @@ int main(int argc, char* argv[])
     }
     const bool verify = !parser.isSet(noVerifyOption);
 
-    // Borrowing is served only to an account logged in from this address.
-    if (caseName == QLatin1String("borrow")) {
-        LoginWorkload login(account);
-        const LoadGenerator::Result result = runOnce(login, quint16(port), verify);
-        if (result.operations != 1) {
-            std::fprintf(stderr, "login before borrowing failed: %s\n", qPrintable(result.firstFault));
-            return 1;
-        }
-    }
+    // Borrowing and acting for readers are served only to an account logged in from this address.
+    if (workload->needsLogin() && !logIn(verify))
+        return 1;
 
     LoadGenerator::Options options;
     options.port = quint16(port);
@@ -133,14 +170,19 @@ int main(int argc, char* argv[])
     options.verify = verify;
     const LoadGenerator::Result result = LoadGenerator(*workload, options).run();
 
-    std::printf(
-        "label=%s case=%s books=%lld connections=%d seconds=%.2f operations=%lld failures=%lld "
-        "rate=%.1f p50_ms=%.3f p99_ms=%.3f frames_per_op=%.2f\n",
-        qPrintable(parser.value(labelOption)), qPrintable(caseName), static_cast<long long>(books), connections,
-        result.elapsedSeconds, static_cast<long long>(result.operations), static_cast<long long>(result.failures),
-        result.rate(), result.latencies.percentileMs(50), result.latencies.percentileMs(99),
-        result.operations + result.failures > 0 ? double(result.frames) / double(result.operations + result.failures)
-                                                : 0.0);
+    // A workload that names its steps gets a line per step: rate in operations, the step's own latency.
+    const QString label = parser.value(labelOption);
+    bool byStep = false;
+    for (int step = 0; step < workload->steps(); ++step) {
+        const QString stepCase = workload->stepCase(step);
+        if (stepCase.isEmpty())
+            continue;
+        const LoadGenerator::Step& figures = result.steps[size_t(step)];
+        printFigures(label, stepCase, books, connections, result, figures.latencies, figures.frames, figures.failures);
+        byStep = true;
+    }
+    if (!byStep)
+        printFigures(label, caseName, books, connections, result, result.latencies, result.frames, result.failures);
     if (!result.firstFault.isEmpty())
         std::fprintf(stderr, "first fault (%s, %s): %s\n", qPrintable(parser.value(labelOption)), qPrintable(caseName),
                      qPrintable(result.firstFault));

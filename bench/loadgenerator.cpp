@@ -23,6 +23,9 @@ LoadGenerator::LoadGenerator(Workload& workload, const Options& options)
     , m_slots(size_t(qMax(1, options.connections)))
 {
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    m_result.steps.resize(size_t(workload.steps()));
+    for (Slot& slot : m_slots)
+        slot.stepNanoseconds.resize(size_t(workload.steps()));
 }
 
 LoadGenerator::~LoadGenerator()
@@ -105,7 +108,8 @@ void LoadGenerator::beginStep(int index)
     slot.written = 0;
     slot.reader.reset();
     slot.frames.clear();
-    slot.stepDeadline = Clock::now() + std::chrono::milliseconds(m_options.stepTimeoutMs);
+    slot.stepStart = Clock::now();
+    slot.stepDeadline = slot.stepStart + std::chrono::milliseconds(m_options.stepTimeoutMs);
 
     slot.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (slot.fd < 0) {
@@ -225,12 +229,17 @@ void LoadGenerator::finishStep(int index)
 {
     Slot& slot = m_slots[size_t(index)];
     closeSocket(slot);
+    Step& step = m_result.steps[size_t(slot.step)];
+    slot.stepNanoseconds[size_t(slot.step)] =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - slot.stepStart).count();
     m_result.frames += slot.frames.size();
+    step.frames += slot.frames.size();
     if (m_options.verify) {
         const QString why = m_workload.fault(index, slot.step, slot.frames);
         if (!why.isEmpty()) {
             noteFault(why);
             slot.wrong = true;
+            ++step.failures;
         }
     }
     // A refused step does not stop the operation: a refused borrow is followed by its return all the
@@ -244,7 +253,9 @@ void LoadGenerator::finishStep(int index)
 
 void LoadGenerator::abandon(int index, const QString& why)
 {
-    closeSocket(m_slots[size_t(index)]);
+    Slot& slot = m_slots[size_t(index)];
+    closeSocket(slot);
+    ++m_result.steps[size_t(slot.step)].failures;
     noteFault(why);
     // Pause before the next operation: a server that refuses connections would otherwise be
     // hammered in a tight loop.
@@ -258,6 +269,8 @@ void LoadGenerator::finishOperation(int index, bool ok, std::chrono::millisecond
     if (ok) {
         ++m_result.operations;
         m_result.latencies.add(std::chrono::duration_cast<std::chrono::nanoseconds>(now - slot.operationStart).count());
+        for (size_t s = 0; s < m_result.steps.size(); ++s)
+            m_result.steps[s].latencies.add(slot.stepNanoseconds[s]);
     } else {
         ++m_result.failures;
     }

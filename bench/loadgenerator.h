@@ -27,12 +27,21 @@ public:
         int stepTimeoutMs = 10000;
     };
 
+    // One step of the operations: its own latencies (of the operations counted in `operations`), its
+    // reply frames and the steps that failed.
+    struct Step {
+        LatencyStats latencies;
+        qint64 frames = 0;
+        qint64 failures = 0;
+    };
+
     struct Result {
         qint64 operations = 0; // finished with right replies (or unchecked)
         qint64 failures = 0; // a wrong reply, a refused or broken connection, or a timeout
         qint64 frames = 0; // reply frames of finished operations, end-of-stream words excluded
         double elapsedSeconds = 0;
         LatencyStats latencies; // of the operations counted in `operations`
+        std::vector<Step> steps; // one per step of the workload
         QString firstFault;
         double rate() const { return elapsedSeconds > 0 ? double(operations) / elapsedSeconds : 0; }
     };
@@ -54,6 +63,8 @@ private:
         int step = 0;
         bool wrong = false; // a step of this operation got a wrong reply
         Clock::time_point operationStart;
+        Clock::time_point stepStart;
+        std::vector<qint64> stepNanoseconds; // of this operation, counted when it succeeds
         Clock::time_point stepDeadline;
         Clock::time_point resumeAt;
         QByteArray request;

@@ -2,7 +2,8 @@
 //   noticescan [BOOKS] [LOANS]     (defaults 1000000 and 100000) in a temporary SQLite database
 // Loans fall due spread over 120 days around now (about half overdue, a few due soon), ten per reader.
 // Prints the time of a first scan (which queues everything due), of a second one (which finds it all
-// queued), and the lookup rate of one reader thread with no scan and during scans.
+// queued), and the lookup rate of one reader thread with no scan and during scans; then the same
+// figures as one line of key=value pairs, for bench/run.
 #include "databasepool.h"
 #include "noticeservice.h"
 #include "serverclock.h"
@@ -101,6 +102,9 @@ int main(int argc, char* argv[])
     pool.read([&](Storage& s) { queued = s.notices({QString(), QString(), QString(), QString()}, 10000000).size(); });
     std::printf("first scan %lld ms (%lld notices queued), second scan %lld ms\n", firstMs, queued, secondMs);
     std::printf("lookups/s of one reader: %.0f without a scan, %.0f during the two scans\n", idle, during);
+    std::printf("label=notices books=%lld loans=%lld first_scan_ms=%lld queued=%lld second_scan_ms=%lld "
+                "lookups_idle=%.0f lookups_during=%.0f\n",
+                books, loans, firstMs, queued, secondMs, idle, during);
     pool.stop();
     return 0;
 }

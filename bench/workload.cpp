@@ -1,5 +1,6 @@
 #include "workload.h"
 
+#include "heavyreader.h"
 #include "messages.h"
 #include "searchtext.h"
 
@@ -8,20 +9,6 @@
 #include <algorithm>
 
 namespace {
-
-QString describe(const QList<QStringList>& frames)
-{
-    if (frames.isEmpty())
-        return QStringLiteral("no frame before the end of stream");
-    return QStringLiteral("%1 frame(s), first: %2").arg(frames.size()).arg(frames.first().join(u'|').left(200));
-}
-
-QString expectWord(const QList<QStringList>& frames, QLatin1String word)
-{
-    if (frames.size() == 1 && Reply::wordOf(frames.first()) == word)
-        return {};
-    return QStringLiteral("expected %1, got %2").arg(word, describe(frames));
-}
 
 QByteArray numberLookup(const QString& number)
 {
@@ -34,15 +21,31 @@ QString expectOneBook(const QList<QStringList>& frames, const QString& number)
 {
     if (frames.size() == 1 && Reply::rowOf(frames.first(), Reply::BookRowSize) && frames.first().at(5) == number)
         return {};
-    return QStringLiteral("lookup of %1: %2").arg(number, describe(frames));
+    return QStringLiteral("lookup of %1: %2").arg(number, Workload::describe(frames));
 }
 
 } // namespace
 
+QString Workload::describe(const QList<QStringList>& frames)
+{
+    if (frames.isEmpty())
+        return QStringLiteral("no frame before the end of stream");
+    return QStringLiteral("%1 frame(s), first: %2").arg(frames.size()).arg(frames.first().join(u'|').left(200));
+}
+
+QString Workload::expectWord(const QList<QStringList>& frames, QLatin1String word)
+{
+    if (frames.size() == 1 && Reply::wordOf(frames.first()) == word)
+        return {};
+    return QStringLiteral("expected %1, got %2").arg(word, describe(frames));
+}
+
 QStringList Workload::names()
 {
-    return {QStringLiteral("lookup"), QStringLiteral("search"), QStringLiteral("pinyin"), QStringLiteral("initials"),
-            QStringLiteral("pair"),   QStringLiteral("login"),  QStringLiteral("borrow")};
+    return QStringList{QStringLiteral("lookup"),   QStringLiteral("search"), QStringLiteral("pinyin"),
+                       QStringLiteral("initials"), QStringLiteral("pair"),   QStringLiteral("login"),
+                       QStringLiteral("borrow")}
+    + HeavyReader::caseNames();
 }
 
 std::unique_ptr<Workload> Workload::create(const QString& name, const SyntheticCatalogue& catalogue,
@@ -62,7 +65,7 @@ std::unique_ptr<Workload> Workload::create(const QString& name, const SyntheticC
         return std::make_unique<LoginWorkload>(account);
     if (name == QLatin1String("borrow"))
         return std::make_unique<BorrowReturnWorkload>(catalogue, account, firstCopy);
-    return nullptr;
+    return HeavyReader::createWorkload(name, catalogue, connections, firstCopy);
 }
 
 QByteArray BookNumberProbe::request(int, int)

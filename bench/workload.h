@@ -23,18 +23,29 @@ public:
     virtual QByteArray request(int connection, int step) = 0;
     // Why the reply frames of that step are wrong; empty when they are right.
     virtual QString fault(int connection, int step, const QList<QStringList>& frames) const = 0;
+    // The case name under which a step's own figures are reported; empty (the default): the steps are
+    // reported together, as one operation.
+    virtual QString stepCase(int) const { return {}; }
+    // Whether the account must be logged in from this address before the load starts.
+    virtual bool needsLogin() const { return false; }
 
     struct Account {
         QString id;
         QString password;
     };
-    // The case names the load generator accepts: lookup, search, pinyin, initials, pair, login, borrow.
+    // The case names the load generator accepts: lookup, search, pinyin, initials, pair, login, borrow,
+    // and the heavy reader's heavy-borrow, heavy-renew, heavy-loans, heavy-holds (heavyreader.h).
     static QStringList names();
     // nullptr for an unknown name.
     // firstCopy: the borrow case lends copies firstCopy, firstCopy + 1, ... (one per connection), so
     // two load generators against two servers of one database lend different copies.
     static std::unique_ptr<Workload> create(const QString& name, const SyntheticCatalogue& catalogue,
                                             const Account& account, int connections, qint64 firstCopy = 0);
+
+    // For messages: how many frames came and what the first one held.
+    static QString describe(const QList<QStringList>& frames);
+    // Empty when the reply is one frame whose first string is `word`.
+    static QString expectWord(const QList<QStringList>& frames, QLatin1String word);
 };
 
 // A lookup of one given book number, expected to find exactly that book.
@@ -129,6 +140,7 @@ public:
     int steps() const override { return 2; }
     QByteArray request(int connection, int step) override;
     QString fault(int connection, int step, const QList<QStringList>& frames) const override;
+    bool needsLogin() const override { return true; }
 
 private:
     SyntheticCatalogue m_catalogue;

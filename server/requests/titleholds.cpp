@@ -6,25 +6,25 @@ namespace {
 
 // A hold waiting for the title and where it waits: the earliest per copy that is not the one kept
 // for its reader now.
-struct Waiting {
-    HoldRow hold;
-    bool copyLent = false;
-};
+using Waiting = TitleHoldRow;
 
 QList<Waiting> waitingFor(Storage& storage, const QString& isbn, const QString& nowStamp)
 {
     QList<Waiting> waiting;
-    for (const BookRow& copy : storage.copiesOf(isbn)) {
-        bool first = true;
-        for (const HoldRow& hold : storage.holdsOn(copy.number)) {
-            if (!HoldQueue::isLive(hold, nowStamp))
-                continue;
-            // The first live hold of a copy on the shelf is the one the copy is kept for.
-            const bool kept = first && !copy.lent;
-            first = false;
-            if (!kept)
-                waiting.append({hold, copy.lent});
+    QString copy;
+    bool first = true;
+    for (const TitleHoldRow& row : storage.holdsOnTitle(isbn)) {
+        if (!HoldQueue::isLive(row.hold, nowStamp))
+            continue;
+        if (row.hold.number != copy) {
+            copy = row.hold.number;
+            first = true;
         }
+        // The first live hold of a copy on the shelf is the one the copy is kept for.
+        const bool kept = first && !row.copyLent;
+        first = false;
+        if (!kept)
+            waiting.append(row);
     }
     return waiting;
 }

@@ -72,6 +72,12 @@ struct HoldRow {
     QString number, accountId, placedAt, readyUntil, title;
 };
 
+// A hold on one of the copies of a title, and whether that copy is out.
+struct TitleHoldRow {
+    HoldRow hold;
+    bool copyLent = false;
+};
+
 struct BookFilter {
     QString title, author, number, type, publisher; // empty: no condition
     std::optional<int> yearFrom, yearTo;
@@ -301,6 +307,8 @@ public:
     // The holds of a copy in queue order, and the holds of a reader (with titles).
     QList<HoldRow> holdsOn(const QString& bookNumber);
     QList<HoldRow> holdsOf(const QString& accountId);
+    // The holds on every copy of an ISBN, copy by copy in number order, each copy's in queue order.
+    QList<TitleHoldRow> holdsOnTitle(const QString& isbn);
     bool insertHold(const QString& bookNumber, const QString& accountId, const QString& placedAt);
     qint64 holdCount(const QString& accountId);
     bool deleteHold(qint64 id);

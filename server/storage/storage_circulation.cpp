@@ -102,6 +102,20 @@ QList<HoldRow> Storage::holdsWhere(const QString& column, const QString& value)
     return rows;
 }
 
+QList<TitleHoldRow> Storage::holdsOnTitle(const QString& isbn)
+{
+    // One statement for the whole queue of a title: a title of 200 copies is otherwise 201.
+    QList<TitleHoldRow> rows;
+    select(QStringLiteral("SELECT ") + holdColumns
+               + QStringLiteral(", CASE WHEN EXISTS (SELECT 1 FROM loans l WHERE l.book_number = b.number) THEN 1 "
+                                "ELSE 0 END FROM books b JOIN holds h ON h.book_number = b.number WHERE b.isbn = ? "
+                                "ORDER BY b.number, h.id"),
+           {isbn}, [&](const SqlRow& q) {
+               rows.append({holdFrom(q), q.value(6).toInt() != 0});
+           });
+    return rows;
+}
+
 bool Storage::insertHold(const QString& bookNumber, const QString& accountId, const QString& placedAt)
 {
     return change(QStringLiteral("INSERT INTO holds (book_number, account_id, placed_at) VALUES (?, ?, ?)"),

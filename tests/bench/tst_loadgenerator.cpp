@@ -1,4 +1,5 @@
 #include "ceilingserver.h"
+#include "heavyreader.h"
 #include "loadgenerator.h"
 #include "messages.h"
 #include "referenceserver.h"
@@ -61,6 +62,8 @@ private slots:
     void searchFaults();
     void wordFaults_data();
     void wordFaults();
+    void heavyReaderFaults_data();
+    void heavyReaderFaults();
     void countsEveryOperationAgainstTheStandIns_data();
     void countsEveryOperationAgainstTheStandIns();
     void brokenServersCountAsFailures_data();
@@ -78,6 +81,10 @@ void TestLoadGenerator::requestsDecode_data()
     QTest::newRow("pair") << "pair" << QStringList{Query::BookSearching};
     QTest::newRow("login") << "login" << QStringList{Query::UserLogin};
     QTest::newRow("borrow") << "borrow" << QStringList{Query::BorrowBook, Query::ReturnBook};
+    QTest::newRow("heavy-borrow") << "heavy-borrow" << QStringList{Query::BorrowBook, Query::CheckinBook};
+    QTest::newRow("heavy-renew") << "heavy-renew" << QStringList{Query::RenewBook};
+    QTest::newRow("heavy-loans") << "heavy-loans" << QStringList{Query::UserLoans};
+    QTest::newRow("heavy-holds") << "heavy-holds" << QStringList{Query::UserHolds};
 }
 
 // Every request the load sends is one the server can decode: right code, right number of fields.
@@ -85,7 +92,7 @@ void TestLoadGenerator::requestsDecode()
 {
     QFETCH(QString, caseName);
     QFETCH(QStringList, codes);
-    const SyntheticCatalogue catalogue(1000);
+    const SyntheticCatalogue catalogue(HeavyReader::MinCatalogue);
     auto workload = Workload::create(caseName, catalogue, {"reader", "secret"}, 4);
     QVERIFY(workload);
     QCOMPARE(workload->steps(), codes.size());
@@ -182,6 +189,75 @@ void TestLoadGenerator::wordFaults()
     QCOMPARE(workload->fault(0, step, frames).isEmpty(), right);
 }
 
+void TestLoadGenerator::heavyReaderFaults_data()
+{
+    QTest::addColumn<QString>("caseName");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QList<QStringList>>("frames");
+    QTest::addColumn<bool>("right");
+    const SyntheticCatalogue catalogue(HeavyReader::MinCatalogue);
+    const HeavyReader heavy(catalogue);
+    const QString reader = HeavyReader::readerId();
+    const auto checkin = [&](const QString& borrower, const QString& days, const QString& keptFor) {
+        return QList<QStringList>{{"RETURN_BOOK_SUCCESSFULLY", borrower, "Reader", days, keptFor, ""}};
+    };
+    QTest::newRow("checked in") << "heavy-borrow" << 1 << checkin(reader, "0", "") << true;
+    QTest::newRow("another reader's loan") << "heavy-borrow" << 1 << checkin("someone", "0", "") << false;
+    QTest::newRow("checked in late") << "heavy-borrow" << 1 << checkin(reader, "3", "") << false;
+    QTest::newRow("kept for a reader") << "heavy-borrow" << 1 << checkin(reader, "0", "bench-wait001") << false;
+    QTest::newRow("check-in word alone") << "heavy-borrow" << 1 << QList<QStringList>{{"RETURN_BOOK_SUCCESSFULLY"}}
+                                         << false;
+    QTest::newRow("renewed") << "heavy-renew" << 0
+                             << QList<QStringList>{{"RENEW_BOOK_SUCCESSFULLY", "2027-03-01 10:00:00"}} << true;
+    QTest::newRow("renewal too early") << "heavy-renew" << 0
+                                       << QList<QStringList>{{"RENEW_TOO_EARLY", "2027-03-01 10:00:00"}} << false;
+
+    const auto loanRow = [&](qint64 index) {
+        return catalogue.csvRow(index).mid(0, 6) << "2026-12-01 10:00:00"
+                                                 << "2027-03-01 10:00:00"
+                                                 << "0"
+                                                 << "2";
+    };
+    QList<QStringList> loans;
+    for (int i = 0; i < HeavyReader::Loans; ++i)
+        loans.append(loanRow(heavy.loanIndex(i)));
+    QTest::newRow("every loan") << "heavy-loans" << 0 << loans << true;
+    QTest::newRow("one loan short") << "heavy-loans" << 0 << loans.mid(1) << false;
+    QList<QStringList> changed = loans;
+    changed[7] = loanRow(heavy.spareIndex(0));
+    QTest::newRow("a copy not on loan") << "heavy-loans" << 0 << changed << false;
+    changed[7] = loans[8];
+    QTest::newRow("a loan twice") << "heavy-loans" << 0 << changed << false;
+    changed[7] = loans[7].mid(0, 9);
+    QTest::newRow("a short row") << "heavy-loans" << 0 << changed << false;
+
+    // The first request of a connection asks about the first reader in the queue.
+    const QString title = HeavyReader::addTitle().title;
+    QTest::newRow("first in the queue") << "heavy-holds" << 0
+                                        << QList<QStringList>{{HeavyReader::titleCopy(1), title, "1", "排队中", ""}}
+                                        << true;
+    QTest::newRow("wrong place") << "heavy-holds" << 0
+                                 << QList<QStringList>{{HeavyReader::titleCopy(1), title, "2", "排队中", ""}} << false;
+    QTest::newRow("kept already") << "heavy-holds" << 0
+                                  << QList<QStringList>{{HeavyReader::titleCopy(1), title, "1", "预约保留",
+                                                         "2026-12-12 10:00:00"}}
+                                  << false;
+    QTest::newRow("no hold") << "heavy-holds" << 0 << QList<QStringList>{} << false;
+}
+
+// The heavy cases count only the replies a server holding the heavy reader gives as right.
+void TestLoadGenerator::heavyReaderFaults()
+{
+    QFETCH(QString, caseName);
+    QFETCH(int, step);
+    QFETCH(QList<QStringList>, frames);
+    QFETCH(bool, right);
+    auto workload = Workload::create(caseName, SyntheticCatalogue(HeavyReader::MinCatalogue), {"admin", "secret"}, 1);
+    QVERIFY(workload);
+    workload->request(0, step);
+    QCOMPARE(workload->fault(0, step, frames).isEmpty(), right);
+}
+
 void TestLoadGenerator::countsEveryOperationAgainstTheStandIns_data()
 {
     QTest::addColumn<bool>("ceiling");
@@ -192,6 +268,7 @@ void TestLoadGenerator::countsEveryOperationAgainstTheStandIns_data()
         const char* server = ceiling ? "ceiling" : "reference";
         QTest::addRow("%s lookup unchecked", server) << ceiling << "lookup" << false << true;
         QTest::addRow("%s borrow unchecked", server) << ceiling << "borrow" << false << true;
+        QTest::addRow("%s heavy-borrow unchecked", server) << ceiling << "heavy-borrow" << false << true;
         // The canned row is not the book asked for: checking must notice.
         QTest::addRow("%s lookup checked", server) << ceiling << "lookup" << true << false;
     }
@@ -217,7 +294,7 @@ void TestLoadGenerator::countsEveryOperationAgainstTheStandIns()
         serving = std::thread([&reference] { reference.run(); });
     }
 
-    auto workload = Workload::create(caseName, SyntheticCatalogue(1000), {"reader", "secret"}, 4);
+    auto workload = Workload::create(caseName, SyntheticCatalogue(HeavyReader::MinCatalogue), {"reader", "secret"}, 4);
     LoadGenerator::Options options;
     options.port = ceiling ? ceilingServer.serverPort() : reference.port();
     options.connections = 4;
@@ -240,6 +317,12 @@ void TestLoadGenerator::countsEveryOperationAgainstTheStandIns()
     QCOMPARE(result.operations, expectRight ? qint64(200) : qint64(0));
     QCOMPARE(result.latencies.count(), qsizetype(result.operations));
     QCOMPARE(result.frames, qint64(200 * workload->steps()));
+    QCOMPARE(result.steps.size(), size_t(workload->steps()));
+    for (const LoadGenerator::Step& step : result.steps) {
+        QCOMPARE(step.latencies.count(), qsizetype(result.operations));
+        QCOMPARE(step.frames, qint64(200));
+        QCOMPARE(step.failures, expectRight ? qint64(0) : qint64(200));
+    }
     // A ceiling thread counts its answer after the peer may already have read it.
     const auto served = [&] { return ceiling ? ceilingServer.served() : reference.served(); };
     QTRY_COMPARE(served(), quint64(200 * workload->steps()));

@@ -297,6 +297,21 @@ void TestCollection::titleHold_data()
     row("and waits for the title no more", 2, ask(Query::UserHolds, {"ann"}), "^$");
     row("so the next copy back is free", 3, giveBack("H-1", "bob"), "^RETURN_BOOK_SUCCESSFULLY$");
     row("for anybody", 250, search("H-1"), "^Held\\|.*\\|H-1\\|空闲\\|Undergraduate$");
+    // A reader's place counts the readers waiting on every copy, not those a copy is kept for.
+    row("a title of two copies", 1, copiesRequest("Queue", "9780000000002", "Q-1", "2"),
+        "^ADD_BOOK_SUCCESSFULLY\\|Q-1\\|Q-2$");
+    row("ann borrows one", 2, borrow("Q-1", "ann"), "^BORROW_BOOK_SUCCESSFULLY$");
+    row("bob the other", 3, borrow("Q-2", "bob"), "^BORROW_BOOK_SUCCESSFULLY$");
+    row("the admin holds the title first", 1, ask(Query::PlaceHold, {"Q-2", "admin"}), "^PLACE_HOLD_SUCCESSFULLY$");
+    row("then cid", 4, ask(Query::PlaceHold, {"Q-1", "cid"}), "^PLACE_HOLD_SUCCESSFULLY$");
+    row("cid is second", 4, ask(Query::UserHolds, {"cid"}), "^Q-1\\|Queue\\|2\\|排队中\\|$");
+    row("bob's copy comes back", 3, giveBack("Q-2", "bob"), "^RETURN_BOOK_SUCCESSFULLY$");
+    row("kept for the admin", 1, ask(Query::UserHolds, {"admin"}), "^Q-2\\|Queue\\|1\\|预约保留\\|.+$");
+    row("cid is next", 4, ask(Query::UserHolds, {"cid"}), "^Q-1\\|Queue\\|1\\|排队中\\|$");
+    // Both copies back on the shelf for the export below.
+    row("cid gives up", 4, ask(Query::CancelHold, {"Q-1", "cid"}), "^CANCEL_HOLD_SUCCESSFULLY$");
+    row("so does the admin", 1, ask(Query::CancelHold, {"Q-2", "admin"}), "^CANCEL_HOLD_SUCCESSFULLY$");
+    row("ann's copy comes back", 2, giveBack("Q-1", "ann"), "^RETURN_BOOK_SUCCESSFULLY$");
 }
 
 void TestCollection::titleHold()
