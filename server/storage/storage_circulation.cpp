@@ -33,9 +33,11 @@ bool Storage::renewLoan(const QString& bookNumber, const QString& dueAt, const Q
 
 bool Storage::hasLoanDueBefore(const QString& accountId, const QString& time)
 {
-    return scalar(QStringLiteral("SELECT COUNT(*) FROM loans WHERE account_id = ? AND due_at <> '' AND due_at < ?"),
+    // Any text but the empty one sorts after '': the reader's entries of loans_account_due from the
+    // first due date on, stopping at the first.
+    return scalar(QStringLiteral("SELECT 1 FROM loans WHERE account_id = ? AND due_at > '' AND due_at < ? LIMIT 1"),
                   {accountId, time})
-        > 0;
+        == 1;
 }
 
 QList<OverdueRow> Storage::overdueLoans(const QString& time, int limit)

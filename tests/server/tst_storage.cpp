@@ -308,9 +308,9 @@ void TestStorage::schemaIsAppliedOnceAndReopens()
         db.setDatabaseName(settings.name);
         QVERIFY(db.open());
         QSqlQuery q(db);
-        for (const char* statement :
-             {"DROP TABLE holds", "DROP INDEX loans_due", "ALTER TABLE loans DROP COLUMN renewals",
-              "ALTER TABLE loans DROP COLUMN due_at", "DELETE FROM schema_version WHERE version = 3"})
+        for (const char* statement : {"DROP TABLE holds", "DROP INDEX loans_due", "DROP INDEX loans_account_due",
+                                      "ALTER TABLE loans DROP COLUMN renewals", "ALTER TABLE loans DROP COLUMN due_at",
+                                      "DELETE FROM schema_version WHERE version = 3"})
             QVERIFY2(q.exec(QLatin1String(statement)), statement);
     }
     QSqlDatabase::removeDatabase(QStringLiteral("older"));
