@@ -92,29 +92,21 @@ public:
         for (size_t i = 0; i < count; ++i) {
             const QVariant& value = values[qsizetype(i)];
             QByteArray& text = m_texts[i];
-            switch (value.typeId()) {
-            case QMetaType::UnknownType:
-                continue; // NULL
-            case QMetaType::Bool:
-                text = value.toBool() ? QByteArrayLiteral("1") : QByteArrayLiteral("0"); // fits integer and boolean
-                break;
-            case QMetaType::Int:
-            case QMetaType::UInt:
-            case QMetaType::Long:
-            case QMetaType::LongLong:
-            case QMetaType::ULongLong:
-            case QMetaType::Short:
+            using Kind = PreparedStatements::ValueKind;
+            switch (PreparedStatements::kindOf(value)) {
+            case Kind::Null:
+                continue;
+            case Kind::Whole: // a bool as 1 or 0, which both integer and boolean columns take
                 text = QByteArray::number(value.toLongLong());
                 break;
-            case QMetaType::Double:
-            case QMetaType::Float:
+            case Kind::Real:
                 text = QByteArray::number(value.toDouble(), 'g', 17);
                 break;
-            case QMetaType::QByteArray:
+            case Kind::Bytes:
                 text = value.toByteArray();
                 m_formats[i] = 1;
                 break;
-            default:
+            case Kind::Text:
                 text = value.toString().toUtf8(); // a null QString becomes empty text
                 break;
             }

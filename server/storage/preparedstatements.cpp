@@ -15,3 +15,26 @@ std::unique_ptr<PreparedStatements> PreparedStatements::forHandle(const QVariant
         return std::make_unique<PostgresStatements>(*static_cast<PGconn* const*>(driverHandle.constData()));
     return nullptr;
 }
+
+PreparedStatements::ValueKind PreparedStatements::kindOf(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::UnknownType:
+        return ValueKind::Null;
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+        return ValueKind::Whole;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return ValueKind::Real;
+    case QMetaType::QByteArray:
+        return ValueKind::Bytes;
+    default:
+        return ValueKind::Text;
+    }
+}

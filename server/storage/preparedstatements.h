@@ -38,4 +38,8 @@ public:
 
     // Forgets every kept statement (before the connection closes, or after it was lost).
     virtual void clear() = 0;
+
+    // How a bound value goes to the database, whichever library binds it: a bool as a whole number.
+    enum class ValueKind { Null, Whole, Real, Bytes, Text };
+    static ValueKind kindOf(const QVariant& value);
 };

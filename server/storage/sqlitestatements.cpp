@@ -102,41 +102,33 @@ bool SqliteStatements::bind(sqlite3_stmt* statement, const QVariantList& values)
         const QVariant& value = values[i];
         const int at = i + 1;
         int result = SQLITE_OK;
-        switch (value.typeId()) {
-        case QMetaType::UnknownType:
+        switch (kindOf(value)) {
+        case ValueKind::Null:
             result = sqlite3_bind_null(statement, at);
             break;
-        case QMetaType::Bool:
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::Long:
-        case QMetaType::LongLong:
-        case QMetaType::ULongLong:
-        case QMetaType::Short:
+        case ValueKind::Whole:
             result = sqlite3_bind_int64(statement, at, value.toLongLong());
             break;
-        case QMetaType::Double:
-        case QMetaType::Float:
+        case ValueKind::Real:
             result = sqlite3_bind_double(statement, at, value.toDouble());
             break;
-        case QMetaType::QByteArray: {
+        case ValueKind::Bytes: {
             const QByteArray bytes = value.toByteArray();
             result =
                 sqlite3_bind_blob64(statement, at, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT);
             break;
         }
-        case QMetaType::QString: {
-            // The values outlive the query, so SQLite may read the text where it is. A null string
-            // is empty text: text columns hold empty text, never NULL.
-            const QString& text = *static_cast<const QString*>(value.constData());
-            result = sqlite3_bind_text16(statement, at, textData(text), int(text.size() * 2), SQLITE_STATIC);
+        case ValueKind::Text:
+            if (value.typeId() == QMetaType::QString) {
+                // The values outlive the query, so SQLite may read the text where it is. A null string
+                // is empty text: text columns hold empty text, never NULL.
+                const QString& text = *static_cast<const QString*>(value.constData());
+                result = sqlite3_bind_text16(statement, at, textData(text), int(text.size() * 2), SQLITE_STATIC);
+            } else {
+                const QString text = value.toString();
+                result = sqlite3_bind_text16(statement, at, textData(text), int(text.size() * 2), SQLITE_TRANSIENT);
+            }
             break;
-        }
-        default: {
-            const QString text = value.toString();
-            result = sqlite3_bind_text16(statement, at, textData(text), int(text.size() * 2), SQLITE_TRANSIENT);
-            break;
-        }
         }
         if (result != SQLITE_OK)
             return false;
