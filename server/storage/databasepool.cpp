@@ -310,9 +310,11 @@ bool DatabasePool::start(QString* error)
             return false;
         }
     }
+    const auto trigramCounts = std::make_shared<TrigramCounts>();
     for (int i = 0; i < m_settings.readerCount(); ++i) {
         auto storage = std::make_unique<Storage>(
             m_settings, QStringLiteral("library-%1").arg(connectionSerial.fetchAndAddRelaxed(1)));
+        storage->shareTrigramCounts(trigramCounts);
         if (!storage->open()) {
             if (error)
                 *error = storage->lastError();

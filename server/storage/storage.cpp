@@ -52,6 +52,7 @@ QStringList splitStatements(const QString& script)
 Storage::Storage(const DatabaseSettings& settings, const QString& connectionName)
     : m_settings(settings)
     , m_connectionName(connectionName)
+    , m_trigramCounts(std::make_shared<TrigramCounts>())
 {
     initSchemaResources();
     m_dialect = SqlDialect::create(settings);

@@ -5,6 +5,7 @@
 #include "serversettings.h"
 #include "sqldialect.h"
 #include "sqlrow.h"
+#include "trigramcounts.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -169,6 +170,10 @@ public:
     ~Storage();
     Storage(const Storage&) = delete;
     Storage& operator=(const Storage&) = delete;
+
+    // The trigram counts title and author searches pick by (SQLite), shared by the connections to the
+    // database; a connection keeps its own until given them.
+    void shareTrigramCounts(std::shared_ptr<TrigramCounts> counts) { m_trigramCounts = std::move(counts); }
 
     bool open();
     // Applies the numbered schema resources above the stored schema version, each in a transaction.
@@ -465,4 +470,5 @@ private:
     // Every statement runs through the database's own library, transactions too; only opening and
     // closing the connection are Qt's.
     std::unique_ptr<PreparedStatements> m_statements;
+    std::shared_ptr<TrigramCounts> m_trigramCounts;
 };

@@ -10,6 +10,8 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <functional>
+#include <vector>
 
 namespace {
 
@@ -88,45 +90,64 @@ struct TextField {
     QString ftsTable; // the SQLite trigram table of its forms
 };
 
-// The trigrams that cover a text: every third one and the last. A row that holds the text holds them
-// all, and asking for them alone (without their order or column) reads no positions: it costs half
-// of asking for the whole text as a phrase. The rows found are then tested for the text itself.
-QString trigramCover(const QString& text)
+// All the given trigrams, in any order and column: a row that holds a text holds every trigram of it,
+// and asking for trigrams alone (without their order or column) reads no positions. The rows found
+// are then tested for the text itself.
+QString allOf(const QStringList& trigrams)
 {
-    const std::u32string chars = text.toStdU32String();
     QStringList terms;
-    const auto term = [&](size_t at) { terms.append(ftsPhrase({}, QString::fromStdU32String(chars.substr(at, 3)))); };
-    for (size_t at = 0; at + 3 <= chars.size(); at += 3)
-        term(at);
-    if (chars.size() % 3 != 0)
-        term(chars.size() - 3);
+    for (const QString& trigram : trigrams)
+        terms.append(ftsPhrase({}, trigram));
     return QLatin1Char('(') + terms.join(QStringLiteral(" AND ")) + QLatin1Char(')');
 }
 
-// The FTS5 query that finds the field's text in its SQLite table, and whether every row it finds holds
-// the text: the grams for one or two Chinese characters find exactly the rows with them; the trigram
-// tables find the rows that hold all the trigrams of one of the field's forms (folded, pinyin), which
-// the substring condition then tests. Empty when a form is too short for trigrams.
+// The trigrams that cover a text: every third one and the last.
+QStringList trigramCover(const QString& text)
+{
+    const std::u32string chars = text.toStdU32String();
+    QStringList trigrams;
+    const auto take = [&](size_t at) { trigrams.append(QString::fromStdU32String(chars.substr(at, 3))); };
+    for (size_t at = 0; at + 3 <= chars.size(); at += 3)
+        take(at);
+    if (chars.size() % 3 != 0)
+        take(chars.size() - 3);
+    return trigrams;
+}
+
+using RarestTrigrams = std::function<QStringList(const QString& table, const QString& text)>;
+
+// The FTS queries that find the field's text in its SQLite table, and whether every row they find
+// holds the text: the grams for one or two Chinese characters find exactly the rows with them; the
+// trigram tables find the rows that hold trigrams of one of the field's forms (folded, pinyin), which
+// the substring condition then tests. `narrow` asks for the rarest trigrams of each form, `full` for
+// the trigrams that cover it: fewer rows that hold the rarest do not hold the text. Empty when a form
+// is too short for trigrams.
 struct FtsMatch {
-    QString table, match;
+    QString table, narrow, full;
     bool exact = false;
 };
 
-FtsMatch ftsMatch(const TextField& f)
+FtsMatch ftsMatch(const TextField& f, const RarestTrigrams& rarest)
 {
     const FieldQuery& q = f.query;
-    if (f.hasPinyin && q.shortChinese)
-        return {QStringLiteral("books_grams_fts"), ftsPhrase(f.name + QStringLiteral("_grams"), q.folded), true};
+    if (f.hasPinyin && q.shortChinese) {
+        const QString grams = ftsPhrase(f.name + QStringLiteral("_grams"), q.folded);
+        return {QStringLiteral("books_grams_fts"), grams, grams, true};
+    }
     QStringList texts{q.folded};
     if (f.hasPinyin && !q.pinyin.isEmpty() && q.pinyin != q.folded)
         texts.append(q.pinyin);
-    QStringList alternatives;
+    QStringList narrow, full;
     for (const QString& text : std::as_const(texts)) {
         if (characters(text) < 3)
             return {};
-        alternatives.append(trigramCover(text));
+        narrow.append(allOf(rarest(f.ftsTable, text)));
+        full.append(allOf(trigramCover(text)));
     }
-    return {f.ftsTable, QLatin1Char('(') + alternatives.join(QStringLiteral(" OR ")) + QLatin1Char(')'), false};
+    const auto anyOf = [](const QStringList& alternatives) -> QString {
+        return QLatin1Char('(') + alternatives.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+    };
+    return {f.ftsTable, anyOf(narrow), anyOf(full), false};
 }
 
 // A found book and where it goes in the result: by how well its title matches, then by title and
@@ -204,20 +225,37 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
     // Chinese characters). PostgreSQL's planner picks among its trigram and gram indexes itself.
     QString chosenTable;
     QList<qint64> candidates;
+    std::vector<FtsMatch> fieldMatches(std::size(fields));
     if (m_dialect->narrowsByTrigramTables()) {
-        QHash<QString, QStringList> matches;
-        for (const TextField& f : fields) {
-            if (f.query.isEmpty())
+        const RarestTrigrams rarest = [this](const QString& table, const QString& text) {
+            return m_trigramCounts->rarest(table, text, [&](const QString& trigram) {
+                return scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE %1 MATCH ?").arg(table),
+                              {ftsPhrase({}, trigram)});
+            });
+        };
+        QHash<QString, std::pair<QStringList, QStringList>> matches; // by table: the narrow and the full
+        for (size_t i = 0; i < std::size(fields); ++i) {
+            if (fields[i].query.isEmpty())
                 continue;
-            if (const FtsMatch match = ftsMatch(f); !match.table.isEmpty())
-                matches[match.table].append(match.match);
+            fieldMatches[i] = ftsMatch(fields[i], rarest);
+            if (const FtsMatch& match = fieldMatches[i]; !match.table.isEmpty()) {
+                matches[match.table].first.append(match.narrow);
+                matches[match.table].second.append(match.full);
+            }
         }
         for (auto it = matches.cbegin(); it != matches.cend(); ++it) {
-            QList<qint64> ids;
-            select(QStringLiteral("SELECT rowid FROM ") + it.key() + QStringLiteral(" WHERE ") + it.key()
-                       + QStringLiteral(" MATCH ? LIMIT ?"),
-                   {it.value().join(QStringLiteral(" AND ")), IndexedMatchLimit + 1},
-                   [&](const SqlRow& q) { ids.append(q.value(0).toLongLong()); });
+            const auto found = [&](const QStringList& match) {
+                QList<qint64> ids;
+                select(QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ? LIMIT ?").arg(it.key()),
+                       {match.join(QStringLiteral(" AND ")), IndexedMatchLimit + 1},
+                       [&](const SqlRow& q) { ids.append(q.value(0).toLongLong()); });
+                return ids;
+            };
+            QList<qint64> ids = found(it.value().first);
+            // Too many rows hold the rarest trigrams to tell whether the text is common: the whole
+            // text's trigrams tell.
+            if (ids.size() > IndexedMatchLimit && it.value().first != it.value().second)
+                ids = found(it.value().second);
             if (ids.isEmpty())
                 return {};
             if (ids.size() <= IndexedMatchLimit && (chosenTable.isEmpty() || ids.size() < candidates.size())) {
@@ -229,11 +267,12 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
 
     QString conditions;
     QVariantList values;
-    for (const TextField& f : fields) {
+    for (size_t i = 0; i < std::size(fields); ++i) {
+        const TextField& f = fields[i];
         if (f.query.isEmpty())
             continue;
-        const FtsMatch match = chosenTable.isEmpty() ? FtsMatch() : ftsMatch(f);
-        if (match.table != chosenTable || !match.exact)
+        const FtsMatch& match = fieldMatches[i];
+        if (chosenTable.isEmpty() || match.table != chosenTable || !match.exact)
             conditions += textCondition(f, *m_dialect, values);
     }
     if (!filter.number.isEmpty()) {

@@ -9,6 +9,7 @@
 #include "sqlitestatements.h"
 #include "storage.h"
 #include "tempworkdir.h"
+#include "trigramcounts.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -42,6 +43,8 @@ private slots:
     void upgradeGivesStoredBooksTheirSearchForms();
     void commonAndRareTextsFindTheSameRows_data();
     void commonAndRareTextsFindTheSameRows();
+    void rarestTrigrams_data();
+    void rarestTrigrams();
     void returnedLoanMovesToHistory();
     void loanHistoryLeavesWithAgeAndAccount();
     void auditLoanHistoryIsPruned_data();
@@ -443,6 +446,48 @@ void TestStorage::commonAndRareTextsFindTheSameRows()
     filter.author = author;
     QCOMPARE(numbersOf(storage.searchBooks(filter, 3)), numbers);
     QVERIFY(!storage.failed());
+}
+
+void TestStorage::rarestTrigrams_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("rows"); // rows holding each trigram; 1000 for those not named
+    QTest::addColumn<QStringList>("chosen");
+    QTest::addColumn<int>("countedAgain"); // trigrams counted again by a second search (the small counts)
+    QTest::newRow("the rarest and the rarest apart") << "abcdefg"
+                                                     << "bcd=5 cde=200 def=300" << QStringList{"bcd", "efg"} << 1;
+    QTest::newRow("all overlap the rarest") << "abcde"
+                                            << "cde=400 abc=500" << QStringList{"cde", "abc"} << 0;
+    QTest::newRow("in no row") << "xyzw"
+                               << "yzw=0" << QStringList{"yzw", "xyz"} << 1;
+    QTest::newRow("one trigram") << "abc"
+                                 << "" << QStringList{"abc"} << 0;
+    QTest::newRow("too short") << "ab"
+                               << "" << QStringList{} << 0;
+    // Sixteen of the 36 trigrams are judged, the last among them, and not the one before it.
+    QTest::newRow("long text") << "abcdefghijklmnopqrstuvwxyz0123456789!?"
+                               << "?!?=1 89!=2 9!?=3" << QStringList{"9!?", "abc"} << 1;
+}
+
+void TestStorage::rarestTrigrams()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, rows);
+    QFETCH(QStringList, chosen);
+    QFETCH(int, countedAgain);
+    QHash<QString, qint64> named;
+    for (const QString& pair : rows.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        named.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1).toLongLong());
+    int counted = 0;
+    const TrigramCounts::Counter count = [&](const QString& trigram) {
+        ++counted;
+        return named.value(trigram, 1000);
+    };
+    TrigramCounts counts;
+    QCOMPARE(counts.rarest(QStringLiteral("t"), text, count), chosen);
+    counted = 0;
+    QCOMPARE(counts.rarest(QStringLiteral("t"), text, count), chosen);
+    QCOMPARE(counted, countedAgain);
 }
 
 void TestStorage::returnedLoanMovesToHistory()
