@@ -1,7 +1,7 @@
 #include "serverclock.h"
 
-#include <cstdio>
 #include <ctime>
+#include <optional>
 
 namespace ServerClock {
 
@@ -59,30 +59,88 @@ QString stamp(const QDateTime& time)
     return QString(reinterpret_cast<const QChar*>(text), 24);
 }
 
+namespace {
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar (H. Hinnant's days_from_civil).
+qint64 daysFromCivil(int year, int month, int day)
+{
+    year -= month <= 2;
+    const int era = (year >= 0 ? year : year - 399) / 400;
+    const int yearOfEra = year - era * 400;
+    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return qint64(era) * 146097 + dayOfEra - 719468;
+}
+
+// The milliseconds since 1970 of a stamp in the form stamp() writes, read by hand: Qt's ISO parsing
+// cost four thousand instructions a stamp, and a loans list reads two a row. nullopt for any other text.
+std::optional<qint64> stampMs(const QString& stored)
+{
+    if (stored.size() != 24)
+        return std::nullopt;
+    const ushort* text = stored.utf16();
+    static constexpr char Pattern[] = "dddd-dd-ddTdd:dd:dd.dddZ";
+    for (int i = 0; i < 24; ++i) {
+        const bool digit = text[i] >= u'0' && text[i] <= u'9';
+        if (Pattern[i] == 'd' ? !digit : text[i] != char16_t(Pattern[i]))
+            return std::nullopt;
+    }
+    const auto number = [&](int at, int digits) {
+        int value = 0;
+        for (int i = at; i < at + digits; ++i)
+            value = value * 10 + (text[i] - u'0');
+        return value;
+    };
+    const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2), ms = number(20, 3);
+    if (month < 1 || month > 12 || day < 1 || day > QDate(year, month, 1).daysInMonth() || hour > 23 || minute > 59
+        || second > 59)
+        return std::nullopt;
+    return ((daysFromCivil(year, month, day) * 24 + hour) * 60 + minute) * 60000LL + second * 1000LL + ms;
+}
+
+} // namespace
+
 QDateTime fromStamp(const QString& stored)
 {
+    if (const std::optional<qint64> ms = stampMs(stored))
+        return QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC);
     return QDateTime::fromString(stored, Qt::ISODate);
 }
 
 QString shown(const QString& stored)
 {
-    const QDateTime time = fromStamp(stored);
-    if (!time.isValid())
+    const std::optional<qint64> parsed = stampMs(stored);
+    const QDateTime time = parsed ? QDateTime() : fromStamp(stored);
+    if (!parsed && !time.isValid())
         return stored;
     // Long lists show thousands of these. QDateTime::toLocalTime calls tzset(), which without TZ in the
     // environment stats /etc/localtime each time, and toString() reads its format anew on each call:
     // together two thirds of a 1,000-row loans list. localtime_r uses the zone the last tzset() loaded
     // (every other conversion of the server still calls it).
-    const qint64 ms = time.toMSecsSinceEpoch();
+    const qint64 ms = parsed ? *parsed : time.toMSecsSinceEpoch();
     const time_t seconds = time_t(ms / 1000);
     tm local{};
     if (ms >= 0 && localtime_r(&seconds, &local) && local.tm_year + 1900 >= 1000 && local.tm_year + 1900 <= 9999) {
-        char text[32];
-        const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
-                                         local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-        return QString::fromLatin1(text, length);
+        char16_t text[19];
+        const auto put = [&](int at, int value, int digits) {
+            for (int i = digits - 1; i >= 0; --i, value /= 10)
+                text[at + i] = char16_t(u'0' + value % 10);
+        };
+        put(0, local.tm_year + 1900, 4);
+        text[4] = u'-';
+        put(5, local.tm_mon + 1, 2);
+        text[7] = u'-';
+        put(8, local.tm_mday, 2);
+        text[10] = u' ';
+        put(11, local.tm_hour, 2);
+        text[13] = u':';
+        put(14, local.tm_min, 2);
+        text[16] = u':';
+        put(17, local.tm_sec, 2);
+        return QString(reinterpret_cast<const QChar*>(text), 19);
     }
-    return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return (parsed ? fromStamp(stored) : time).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 int daysOverdue(const QString& dueStamp, const QDateTime& now)

@@ -36,7 +36,8 @@ QStringList TrigramCounts::rarest(const QString& table, const QString& text, con
         // Evenly spread, the first and the last included.
         const size_t at = judgedCount == 1 ? 0 : i * (positions - 1) / (judgedCount - 1);
         const QString trigram = QString::fromStdU32String(chars.substr(at, 3));
-        const bool seen = std::any_of(judged.begin(), judged.end(), [&](const Trigram& t) { return t.text == trigram; });
+        const bool seen =
+            std::any_of(judged.begin(), judged.end(), [&](const Trigram& t) { return t.text == trigram; });
         if (!seen)
             judged.push_back({at, trigram, rows(table, trigram, count)});
     }

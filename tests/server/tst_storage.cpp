@@ -758,6 +758,18 @@ void TestStorage::storedTimesShareOneFormat()
           QDateTime(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC),
           QDateTime(QDate(2026, 12, 9), QTime(8, 30), QTimeZone(QByteArrayLiteral("Asia/Shanghai")))})
         QCOMPARE(ServerClock::stamp(moment), moment.toUTC().toString(Qt::ISODateWithMs));
+    // Stamps are read back as Qt reads them, those of other forms and the impossible ones too.
+    for (const QString& stored :
+         {QStringLiteral("2024-02-29T23:59:59.999Z"), QStringLiteral("1970-01-01T00:00:00.000Z"),
+          QStringLiteral("1601-03-01T01:02:03.004Z"), QStringLiteral("2026-12-09T00:30:00Z"),
+          QStringLiteral("2023-02-29T10:00:00.000Z"), QStringLiteral("2024-13-01T10:00:00.000Z"),
+          QStringLiteral("2024-01-01T24:00:00.000Z"), QStringLiteral("2024-01-01 10:00:00.000Z"),
+          QStringLiteral("not a time")}) {
+        const QDateTime read = QDateTime::fromString(stored, Qt::ISODate);
+        QCOMPARE(ServerClock::fromStamp(stored), read);
+        QCOMPARE(ServerClock::shown(stored),
+                 read.isValid() ? read.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : stored);
+    }
     TempWorkDir dir;
     {
         Storage storage(DatabaseSettings{}, QStringLiteral("times"));
