@@ -17,25 +17,35 @@ constexpr int WakeAtLines = 512;
 
 // The local time a line is stamped with. Asking for local time re-reads the time zone file each time,
 // once per request on a busy server; the offset from UTC changes only on the hour, so it is looked up
-// when the minute changes and the rest is arithmetic.
+// when the minute changes and the rest is arithmetic. The text of the second is made once a second
+// (in each thread); a line adds its milliseconds.
 QString localStamp()
 {
     static std::atomic<qint64> offsetMinute{-1};
     static std::atomic<int> offsetSeconds{0};
+    thread_local qint64 shownSecond = -1;
+    thread_local QString secondText;
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     const qint64 minute = nowMs / 60000;
     if (offsetMinute.load(std::memory_order_relaxed) != minute) {
         offsetSeconds.store(QDateTime::fromMSecsSinceEpoch(nowMs).offsetFromUtc(), std::memory_order_relaxed);
         offsetMinute.store(minute, std::memory_order_relaxed);
     }
-    const QDateTime local =
-        QDateTime::fromMSecsSinceEpoch(nowMs + offsetSeconds.load(std::memory_order_relaxed) * qint64(1000), Qt::UTC);
-    const QDate date = local.date();
-    const QTime time = local.time();
-    char text[40];
-    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", date.year(),
-                                     date.month(), date.day(), time.hour(), time.minute(), time.second(), time.msec());
-    return QString::fromLatin1(text, qMax(0, length));
+    const qint64 localMs = nowMs + offsetSeconds.load(std::memory_order_relaxed) * qint64(1000);
+    const qint64 second = localMs >= 0 ? localMs / 1000 : (localMs - 999) / 1000;
+    if (second != shownSecond) {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000, Qt::UTC);
+        const QDate date = local.date();
+        const QTime time = local.time();
+        char text[32];
+        const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.", date.year(), date.month(),
+                                         date.day(), time.hour(), time.minute(), time.second());
+        secondText = QString::fromLatin1(text, qMax(0, length));
+        shownSecond = second;
+    }
+    const int ms = int(localMs - second * 1000);
+    const char16_t rest[] = {char16_t(u'0' + ms / 100), char16_t(u'0' + ms / 10 % 10), char16_t(u'0' + ms % 10), u' '};
+    return secondText + QStringView(rest, 4);
 }
 } // namespace
 
