@@ -149,19 +149,10 @@ void ConnectionServer::startThread(const Pending& pending)
 
 void ConnectionServer::connectionDone(TcpThread* thread)
 {
-    const auto serving = m_serving.find(thread);
-    if (serving == m_serving.end())
+    if (!releaseConnection(thread))
         return;
-    auto it = m_perAddress.find(serving.value());
-    if (it != m_perAddress.end() && --it.value() <= 0)
-        m_perAddress.erase(it);
-    m_serving.erase(serving);
     m_idle.append(thread);
-    if (!m_waiting.isEmpty())
-        serve(m_waiting.dequeue());
-    else if (m_serving.size() < m_context->settings.maxConnections)
-        setAccepting(true);
-    m_active.storeRelaxed(int(m_serving.size()));
+    serveWaitingOrAccept();
 }
 
 void ConnectionServer::threadFinished(TcpThread* thread)
@@ -171,10 +162,29 @@ void ConnectionServer::threadFinished(TcpThread* thread)
     m_idle.removeOne(thread);
     thread->deleteLater();
     // A thread ends only after its connection is done, unless the server is shutting down.
-    if (m_serving.contains(thread)) {
-        connectionDone(thread);
-        m_idle.removeOne(thread);
-    }
+    if (releaseConnection(thread))
+        serveWaitingOrAccept();
+}
+
+bool ConnectionServer::releaseConnection(TcpThread* thread)
+{
+    const auto serving = m_serving.find(thread);
+    if (serving == m_serving.end())
+        return false;
+    auto it = m_perAddress.find(serving.value());
+    if (it != m_perAddress.end() && --it.value() <= 0)
+        m_perAddress.erase(it);
+    m_serving.erase(serving);
+    return true;
+}
+
+void ConnectionServer::serveWaitingOrAccept()
+{
+    if (!m_waiting.isEmpty())
+        serve(m_waiting.dequeue());
+    else if (m_serving.size() < m_context->settings.maxConnections)
+        setAccepting(true);
+    m_active.storeRelaxed(int(m_serving.size()));
 }
 
 void ConnectionServer::setAccepting(bool accepting)

@@ -52,6 +52,10 @@ private:
     void startThread(const Pending& pending);
     void connectionDone(TcpThread* thread);
     void threadFinished(TcpThread* thread);
+    // The thread's connection is over: its address counts one less. False when it served none.
+    bool releaseConnection(TcpThread* thread);
+    // A connection that waited for a free place takes it, or else the listeners accept again.
+    void serveWaitingOrAccept();
     void setAccepting(bool accepting);
 
     ServerContext* m_context;
