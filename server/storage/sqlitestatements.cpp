@@ -37,6 +37,19 @@ public:
         }
     }
 
+    QString text(int column) const override
+    {
+        switch (sqlite3_column_type(m_statement, column)) {
+        case SQLITE_TEXT:
+            return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column)),
+                                     sqlite3_column_bytes(m_statement, column));
+        case SQLITE_NULL:
+            return QString();
+        default:
+            return value(column).toString();
+        }
+    }
+
 private:
     sqlite3_stmt* m_statement;
 };

@@ -12,6 +12,9 @@ class SqlRow
 public:
     virtual ~SqlRow() = default;
     virtual QVariant value(int column) const = 0;
+    // value(column).toString(), which a library may give without the variant: lists read it for
+    // nearly every column of thousands of rows.
+    virtual QString text(int column) const { return value(column).toString(); }
 };
 
 // What a query hands each row of its result to.

@@ -32,14 +32,13 @@ const QString formColumns = QStringLiteral(
 // A copy on the shelf is kept for a reader while the last pick-up window of its queue lasts.
 BookRow bookFrom(const SqlRow& q)
 {
-    BookRow row{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-                q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toInt() != 0};
-    const QString lastWindow = q.value(8).toString();
+    BookRow row{q.text(0), q.text(1), q.text(2), q.text(3), q.text(4), q.text(5), q.text(6), q.value(7).toInt() != 0};
+    const QString lastWindow = q.text(8);
     row.reserved = !row.lent && !lastWindow.isEmpty() && lastWindow >= ServerClock::nowStamp();
-    row.isbn = q.value(9).toString();
+    row.isbn = q.text(9);
     row.recordId = q.value(10).toLongLong();
     row.lost = q.value(11).toInt() != 0;
-    row.lastSeenAt = q.value(12).toString();
+    row.lastSeenAt = q.text(12);
     return row;
 }
 
@@ -163,9 +162,8 @@ RankedBook rankedFrom(const SqlRow& q, const FieldQuery& title)
     RankedBook found;
     found.row = bookFrom(q);
     if (!title.isEmpty())
-        found.tier =
-            title.tier(q.value(Storage::BookColumnCount).toString(), q.value(Storage::BookColumnCount + 1).toString(),
-                       q.value(Storage::BookColumnCount + 2).toString());
+        found.tier = title.tier(q.text(Storage::BookColumnCount), q.text(Storage::BookColumnCount + 1),
+                                q.text(Storage::BookColumnCount + 2));
     found.order = found.row.title.toUtf8() + '\0' + found.row.number.toUtf8();
     return found;
 }

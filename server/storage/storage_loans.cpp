@@ -93,8 +93,7 @@ QList<LoanRow> Storage::loansOf(const QString& accountId)
                           "l.due_at, l.renewals FROM loans l JOIN books b ON b.number = l.book_number "
                           "WHERE l.account_id = ? ORDER BY l.borrowed_at, b.number"),
            {accountId}, [&](const SqlRow& q) {
-               rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-                            q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString(),
+               rows.append({q.text(0), q.text(1), q.text(2), q.text(3), q.text(4), q.text(5), q.text(6), q.text(7),
                             q.value(8).toInt()});
            });
     return rows;

@@ -206,7 +206,7 @@ void TestStorage::sqliteStatements()
         QVERIFY(db.open());
         SqliteStatements statements(*static_cast<sqlite3* const*>(db.driver()->handle().constData()));
         QList<QVariantList> rows;
-        const RowHandler collect = [&](const SqlRow& row) { rows.append({row.value(0), row.value(1)}); };
+        const RowHandler collect = [&](const SqlRow& row) { rows.append({row.value(0), row.value(1), row.text(0)}); };
         SqliteStatements::Failure failure;
         for (int round = 0; round < 2; ++round) { // the second from the kept statement
             rows.clear();
@@ -220,6 +220,7 @@ void TestStorage::sqliteStatements()
             QCOMPARE(rows[0][1].toString(), storedAs);
             QCOMPARE(rows[0][0].typeId(), readBack.typeId());
             QCOMPARE(rows[0][0], readBack);
+            QCOMPARE(rows[0][2].toString(), readBack.toString());
         }
         statements.clear();
         db.close();
