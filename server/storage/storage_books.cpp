@@ -118,9 +118,9 @@ using RarestTrigrams = std::function<QStringList(const QString& table, const QSt
 // The FTS queries that find the field's text in its SQLite table, and whether every row they find
 // holds the text: the grams for one or two Chinese characters find exactly the rows with them; the
 // trigram tables find the rows that hold trigrams of one of the field's forms (folded, pinyin), which
-// the substring condition then tests. `narrow` asks for the rarest trigrams of each form, `full` for
-// the trigrams that cover it: fewer rows that hold the rarest do not hold the text. Empty when a form
-// is too short for trigrams.
+// the substring condition then tests. `narrow` asks for the rarest trigrams of each form; `full`, for
+// the trigrams that cover it, is asked when the rarest are held by too many rows to tell whether the
+// text is common. Empty when a form is too short for trigrams.
 struct FtsMatch {
     QString table, narrow, full;
     bool exact = false;
