@@ -24,6 +24,33 @@ void setSource(Source newSource)
     source = newSource;
 }
 
+namespace {
+
+void putDigits(char16_t* at, int value, int digits)
+{
+    for (int i = digits - 1; i >= 0; --i, value /= 10)
+        at[i] = char16_t(u'0' + value % 10);
+}
+
+// "yyyy-MM-dd", the separator, "HH:mm:ss": 19 characters, written by hand (Qt's formatting and printf
+// cost thousands of instructions, and lists write thousands of these).
+void putDateTime(char16_t* text, int year, int month, int day, char16_t between, int hour, int minute, int second)
+{
+    putDigits(text, year, 4);
+    text[4] = u'-';
+    putDigits(text + 5, month, 2);
+    text[7] = u'-';
+    putDigits(text + 8, day, 2);
+    text[10] = between;
+    putDigits(text + 11, hour, 2);
+    text[13] = u':';
+    putDigits(text + 14, minute, 2);
+    text[16] = u':';
+    putDigits(text + 17, second, 2);
+}
+
+} // namespace
+
 QString stamp(const QDateTime& time)
 {
     // Written out by hand: Qt's ISO formatting cost ten thousand instructions a stamp, and a loan
@@ -38,23 +65,10 @@ QString stamp(const QDateTime& time)
     if (date.year() < 0 || date.year() > 9999)
         return time.toUTC().toString(Qt::ISODateWithMs);
     char16_t text[24];
-    const auto put = [&](int at, qint64 value, int digits) {
-        for (int i = digits - 1; i >= 0; --i, value /= 10)
-            text[at + i] = char16_t(u'0' + value % 10);
-    };
-    put(0, date.year(), 4);
-    text[4] = u'-';
-    put(5, date.month(), 2);
-    text[7] = u'-';
-    put(8, date.day(), 2);
-    text[10] = u'T';
-    put(11, ofDay / 3600000, 2);
-    text[13] = u':';
-    put(14, ofDay / 60000 % 60, 2);
-    text[16] = u':';
-    put(17, ofDay / 1000 % 60, 2);
+    putDateTime(text, date.year(), date.month(), date.day(), u'T', int(ofDay / 3600000), int(ofDay / 60000 % 60),
+                int(ofDay / 1000 % 60));
     text[19] = u'.';
-    put(20, ofDay % 1000, 3);
+    putDigits(text + 20, int(ofDay % 1000), 3);
     text[23] = u'Z';
     return QString(reinterpret_cast<const QChar*>(text), 24);
 }
@@ -110,37 +124,26 @@ QDateTime fromStamp(const QString& stored)
 
 QString shown(const QString& stored)
 {
-    const std::optional<qint64> parsed = stampMs(stored);
-    const QDateTime time = parsed ? QDateTime() : fromStamp(stored);
-    if (!parsed && !time.isValid())
-        return stored;
+    std::optional<qint64> ms = stampMs(stored);
+    if (!ms) {
+        const QDateTime time = QDateTime::fromString(stored, Qt::ISODate);
+        if (!time.isValid())
+            return stored;
+        ms = time.toMSecsSinceEpoch();
+    }
     // Long lists show thousands of these. QDateTime::toLocalTime calls tzset(), which without TZ in the
     // environment stats /etc/localtime each time, and toString() reads its format anew on each call:
     // together two thirds of a 1,000-row loans list. localtime_r uses the zone the last tzset() loaded
     // (every other conversion of the server still calls it).
-    const qint64 ms = parsed ? *parsed : time.toMSecsSinceEpoch();
-    const time_t seconds = time_t(ms / 1000);
+    const time_t seconds = time_t(*ms / 1000);
     tm local{};
-    if (ms >= 0 && localtime_r(&seconds, &local) && local.tm_year + 1900 >= 1000 && local.tm_year + 1900 <= 9999) {
+    if (*ms >= 0 && localtime_r(&seconds, &local) && local.tm_year + 1900 >= 1000 && local.tm_year + 1900 <= 9999) {
         char16_t text[19];
-        const auto put = [&](int at, int value, int digits) {
-            for (int i = digits - 1; i >= 0; --i, value /= 10)
-                text[at + i] = char16_t(u'0' + value % 10);
-        };
-        put(0, local.tm_year + 1900, 4);
-        text[4] = u'-';
-        put(5, local.tm_mon + 1, 2);
-        text[7] = u'-';
-        put(8, local.tm_mday, 2);
-        text[10] = u' ';
-        put(11, local.tm_hour, 2);
-        text[13] = u':';
-        put(14, local.tm_min, 2);
-        text[16] = u':';
-        put(17, local.tm_sec, 2);
+        putDateTime(text, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, u' ', local.tm_hour, local.tm_min,
+                    local.tm_sec);
         return QString(reinterpret_cast<const QChar*>(text), 19);
     }
-    return (parsed ? fromStamp(stored) : time).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 int daysOverdue(const QString& dueStamp, const QDateTime& now)
