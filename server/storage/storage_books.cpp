@@ -179,13 +179,15 @@ void appendBest(QList<RankedBook>& found, QList<BookRow>& rows, int limit)
 
 // The condition that a field holds the text: its folded form, or for titles and authors its pinyin
 // or initials. One or two Chinese characters are looked up among the grams where the dialect indexes
-// them so.
-QString textCondition(const TextField& f, const SqlDialect& dialect, QVariantList& values)
+// them so (and *byGrams, when given, says so).
+QString textCondition(const TextField& f, const SqlDialect& dialect, QVariantList& values, bool* byGrams = nullptr)
 {
     const FieldQuery& q = f.query;
     if (f.hasPinyin && q.shortChinese) {
         if (const QString grams = dialect.gramsCondition(f.name + QStringLiteral("_grams")); !grams.isEmpty()) {
             values.append(q.folded);
+            if (byGrams)
+                *byGrams = true;
             return QStringLiteral(" AND ") + grams;
         }
     }
@@ -263,6 +265,13 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         }
     }
 
+    // The title's own condition is kept apart from the others: a title whose folded form, pinyin or
+    // initials begins with the text holds it, so the queries for those beginnings below leave it out.
+    // With it, PostgreSQL ranked every match of a common text by the condition's index instead of
+    // walking the index of the beginnings to the end of the page.
+    QString titleCondition;
+    QVariantList titleValues;
+    bool titleByGrams = false;
     QString conditions;
     QVariantList values;
     for (size_t i = 0; i < std::size(fields); ++i) {
@@ -270,7 +279,11 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         if (f.query.isEmpty())
             continue;
         const FtsMatch& match = fieldMatches[i];
-        if (chosenTable.isEmpty() || match.table != chosenTable || !match.exact)
+        if (!chosenTable.isEmpty() && match.table == chosenTable && match.exact)
+            continue;
+        if (i == 0)
+            titleCondition = textCondition(f, *m_dialect, titleValues, &titleByGrams);
+        else
             conditions += textCondition(f, *m_dialect, values);
     }
     if (!filter.number.isEmpty()) {
@@ -291,6 +304,11 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         conditions += QStringLiteral(" AND b.year_value <= ?");
         values.append(*filter.yearTo);
     }
+    // The beginnings hold the text unless it is looked up among the grams.
+    const QString beginningConditions = titleByGrams ? titleCondition + conditions : conditions;
+    const QVariantList beginningValues = titleByGrams ? titleValues + values : values;
+    conditions.prepend(titleCondition);
+    values = titleValues + values;
     if (!chosenTable.isEmpty())
         return booksAmong(candidates, conditions, values, title, limit);
     if (!m_dialect->narrowsByTrigramTables() && !title.isEmpty()) {
@@ -323,8 +341,9 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
             const QString range = QStringLiteral("b.%1 IS NOT NULL AND b.%1 >= ? AND b.%1 < ?").arg(column);
             const QVariantList bounds{text, QString(text + QChar(0xDBFF) + QChar(0xDFFF))}; // U+10FFFF sorts last
             select(QStringLiteral("SELECT ") + bookColumns + rankColumns + QStringLiteral(" FROM books b WHERE ")
-                       + range + conditions + QStringLiteral(" ORDER BY b.") + column + QStringLiteral(" LIMIT ?"),
-                   bounds + values + QVariantList{limit}, [&](const SqlRow& q) {
+                       + range + beginningConditions + QStringLiteral(" ORDER BY b.") + column
+                       + QStringLiteral(" LIMIT ?"),
+                   bounds + beginningValues + QVariantList{limit}, [&](const SqlRow& q) {
                        RankedBook book = rankedFrom(q, title);
                        if (!numbers.contains(book.row.number)) {
                            numbers.insert(book.row.number);

@@ -413,6 +413,12 @@ void TestStorage::commonAndRareTextsFindTheSameRows_data()
                                               << "writer" << QStringList{"r1", "r2"};
     QTest::newRow("common text, short author") << "common"
                                                << "Ra" << QStringList{"c1500"};
+    // Every title begins with these: the index of the beginnings fills the page, under the other
+    // fields' conditions.
+    QTest::newRow("common beginning") << "a common"
+                                      << "" << QStringList{"c0000", "c0001", "c0002"};
+    QTest::newRow("common beginning, rare author") << "a common"
+                                                   << "Rare Hand" << QStringList{"c1500"};
     QTest::newRow("text in no title") << "absent"
                                       << "" << QStringList();
 }
