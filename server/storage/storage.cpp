@@ -53,6 +53,7 @@ Storage::Storage(const DatabaseSettings& settings, const QString& connectionName
     : m_settings(settings)
     , m_connectionName(connectionName)
     , m_trigramCounts(std::make_shared<TrigramCounts>())
+    , m_titleOrder(std::make_shared<TitleOrder>())
 {
     initSchemaResources();
     m_dialect = SqlDialect::create(settings);

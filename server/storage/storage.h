@@ -5,6 +5,7 @@
 #include "serversettings.h"
 #include "sqldialect.h"
 #include "sqlrow.h"
+#include "titleorder.h"
 #include "trigramcounts.h"
 
 #include <QDeadlineTimer>
@@ -174,6 +175,8 @@ public:
     // The trigram counts title and author searches pick by (SQLite), shared by the connections to the
     // database; a connection keeps its own until given them.
     void shareTrigramCounts(std::shared_ptr<TrigramCounts> counts) { m_trigramCounts = std::move(counts); }
+    // The books' places in title order (SQLite), shared the same way.
+    void shareTitleOrder(std::shared_ptr<TitleOrder> order) { m_titleOrder = std::move(order); }
 
     bool open();
     // Applies the numbered schema resources above the stored schema version, each in a transaction.
@@ -453,6 +456,10 @@ private:
     void rollback();
     QList<BookRow> booksAmong(const QList<qint64>& ids, const QString& conditions, const QVariantList& values,
                               const FieldQuery& title, int limit);
+    // The first `count` books in title order among the rows an FTS query finds that meet the conditions,
+    // by the kept title order (SQLite); nullopt when it cannot tell (the caller walks the title index).
+    std::optional<QList<BookRow>> booksInTitleOrder(const QString& table, const QString& match,
+                                                    const QString& conditions, const QVariantList& values, int count);
     // Computes the search forms of the books stored without them (before the schema had them).
     bool fillSearchForms();
     // Computes the look-alike keys of the accounts stored without them.
@@ -471,4 +478,5 @@ private:
     // closing the connection are Qt's.
     std::unique_ptr<PreparedStatements> m_statements;
     std::shared_ptr<TrigramCounts> m_trigramCounts;
+    std::shared_ptr<TitleOrder> m_titleOrder;
 };

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -80,6 +81,19 @@ qsizetype characters(const QString& text)
 // Up to this many matches of an index are fetched and ranked; beyond it the books are walked in
 // title order instead.
 constexpr int IndexedMatchLimit = 3000;
+// Up to this many, they are put in title order by the kept title order (SQLite) instead of the walk:
+// more, and they lie so thick in the title index that the walk soon fills the page.
+constexpr int OrderedMatchLimit = 100000;
+// IDs go to `b.id IN (...)` in batches of this size, so that one prepared statement serves them all.
+constexpr int IdBatch = 64;
+
+QString idPlaceholders()
+{
+    QString placeholders = QStringLiteral("?");
+    for (int i = 1; i < IdBatch; ++i)
+        placeholders += QStringLiteral(", ?");
+    return placeholders;
+}
 
 // A text field of the search form.
 struct TextField {
@@ -225,6 +239,7 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
     // Chinese characters). PostgreSQL's planner picks among its trigram and gram indexes itself.
     QString chosenTable;
     QList<qint64> candidates;
+    std::pair<QString, QString> manyMatches; // a table and its query that found too many to rank
     std::vector<FtsMatch> fieldMatches(std::size(fields));
     if (m_dialect->narrowsByTrigramTables()) {
         const RarestTrigrams rarest = [this](const QString& table, const QString& text) {
@@ -251,13 +266,18 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
                        [&](const SqlRow& q) { ids.append(q.value(0).toLongLong()); });
                 return ids;
             };
+            QString match = it.value().first.join(QStringLiteral(" AND "));
             QList<qint64> ids = found(it.value().first);
             // Too many rows hold the rarest trigrams to tell whether the text is common: the whole
             // text's trigrams tell.
-            if (ids.size() > IndexedMatchLimit && it.value().first != it.value().second)
+            if (ids.size() > IndexedMatchLimit && it.value().first != it.value().second) {
+                match = it.value().second.join(QStringLiteral(" AND "));
                 ids = found(it.value().second);
+            }
             if (ids.isEmpty())
                 return {};
+            if (ids.size() > IndexedMatchLimit && manyMatches.first.isEmpty())
+                manyMatches = {it.key(), match};
             if (ids.size() <= IndexedMatchLimit && (chosenTable.isEmpty() || ids.size() < candidates.size())) {
                 chosenTable = it.key();
                 candidates = std::move(ids);
@@ -359,6 +379,11 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         rest = outside + conditions;
         restValues = outsideValues + values;
     }
+    if (!manyMatches.first.isEmpty()) {
+        if (const std::optional<QList<BookRow>> ordered =
+                booksInTitleOrder(manyMatches.first, manyMatches.second, rest, restValues, limit - int(rows.size())))
+            return rows + *ordered;
+    }
     restValues.append(limit - rows.size());
     select(QStringLiteral("SELECT ") + bookColumns + QStringLiteral(" FROM books b WHERE 1 = 1") + rest
                + QStringLiteral(" ORDER BY b.title, b.number LIMIT ?"),
@@ -372,23 +397,78 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
 QList<BookRow> Storage::booksAmong(const QList<qint64>& ids, const QString& conditions, const QVariantList& values,
                                    const FieldQuery& title, int limit)
 {
-    constexpr int Batch = 64;
-    QString placeholders = QStringLiteral("?");
-    for (int i = 1; i < Batch; ++i)
-        placeholders += QStringLiteral(", ?");
     const QString sql = QStringLiteral("SELECT ") + bookColumns + rankColumns
-        + QStringLiteral(" FROM books b WHERE b.id IN (") + placeholders + QLatin1Char(')') + conditions;
+        + QStringLiteral(" FROM books b WHERE b.id IN (") + idPlaceholders() + QLatin1Char(')') + conditions;
     QList<RankedBook> found;
-    for (qsizetype start = 0; start < ids.size(); start += Batch) {
+    for (qsizetype start = 0; start < ids.size(); start += IdBatch) {
         QVariantList batch;
-        batch.reserve(Batch + values.size());
-        for (qsizetype i = start; i < start + Batch; ++i)
+        batch.reserve(IdBatch + values.size());
+        for (qsizetype i = start; i < start + IdBatch; ++i)
             batch.append(i < ids.size() ? ids[i] : qint64(-1)); // -1 is no book's ID
         batch += values;
         select(sql, batch, [&](const SqlRow& q) { found.append(rankedFrom(q, title)); });
     }
     QList<BookRow> rows;
     appendBest(found, rows, limit);
+    return rows;
+}
+
+std::optional<QList<BookRow>> Storage::booksInTitleOrder(const QString& table, const QString& match,
+                                                         const QString& conditions, const QVariantList& values,
+                                                         int count)
+{
+    const qint64 changes = scalar(QStringLiteral("SELECT n FROM books_order_changes"));
+    const qint64 maxId = scalar(QStringLiteral("SELECT coalesce(max(id), 0) FROM books"));
+    if (m_failed)
+        return std::nullopt;
+    const std::shared_ptr<const TitleOrder::Snapshot> order =
+        m_titleOrder->current(changes, maxId, [this](std::vector<qint64>& ids) {
+            return select(QStringLiteral("SELECT id FROM books ORDER BY title, number"), {},
+                          [&](const SqlRow& q) { ids.push_back(q.value(0).toLongLong()); });
+        });
+    if (!order)
+        return std::nullopt;
+
+    // The matches the snapshot places, by place, and the books added since, which it does not.
+    std::vector<qint32> places;
+    QList<qint64> added;
+    qint64 matches = 0;
+    if (!select(QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ? LIMIT ?").arg(table),
+                {match, OrderedMatchLimit + 1},
+                [&](const SqlRow& q) {
+                    ++matches;
+                    const qint64 id = q.value(0).toLongLong();
+                    if (const qint32 place = order->place(id); place >= 0)
+                        places.push_back(place);
+                    else
+                        added.append(id);
+                })
+        || matches > OrderedMatchLimit || added.size() > IndexedMatchLimit)
+        return std::nullopt;
+    std::sort(places.begin(), places.end());
+
+    // The placed matches a batch at a time in title order until `count` of them meet the conditions,
+    // then the added ones that do; each goes where its title puts it.
+    const QString sql = QStringLiteral("SELECT ") + bookColumns + QStringLiteral(" FROM books b WHERE b.id IN (")
+        + idPlaceholders() + QLatin1Char(')') + conditions;
+    const FieldQuery unranked; // the walk's order: title, then number
+    QList<RankedBook> found;
+    const auto fetch = [&](const std::function<qint64(qsizetype)>& idAt, qsizetype total, qsizetype until) {
+        for (qsizetype start = 0; start < total && found.size() < until; start += IdBatch) {
+            QVariantList batch;
+            batch.reserve(IdBatch + values.size());
+            for (qsizetype i = start; i < start + IdBatch; ++i)
+                batch.append(i < total ? idAt(i) : qint64(-1)); // -1 is no book's ID
+            batch += values;
+            select(sql, batch, [&](const SqlRow& q) { found.append(rankedFrom(q, unranked)); });
+        }
+    };
+    fetch([&](qsizetype i) { return order->idByPlace[size_t(places[size_t(i)])]; }, qsizetype(places.size()), count);
+    fetch([&](qsizetype i) { return added[i]; }, added.size(), std::numeric_limits<qsizetype>::max());
+    if (m_failed)
+        return std::nullopt;
+    QList<BookRow> rows;
+    appendBest(found, rows, count);
     return rows;
 }
 

@@ -9,6 +9,7 @@
 #include "sqlitestatements.h"
 #include "storage.h"
 #include "tempworkdir.h"
+#include "titleorder.h"
 #include "trigramcounts.h"
 
 #include <QFile>
@@ -43,6 +44,8 @@ private slots:
     void upgradeGivesStoredBooksTheirSearchForms();
     void commonAndRareTextsFindTheSameRows_data();
     void commonAndRareTextsFindTheSameRows();
+    void manyMatchesComeInTitleOrder_data();
+    void manyMatchesComeInTitleOrder();
     void rarestTrigrams_data();
     void rarestTrigrams();
     void returnedLoanMovesToHistory();
@@ -451,6 +454,61 @@ void TestStorage::commonAndRareTextsFindTheSameRows()
     BookFilter filter;
     filter.title = title;
     filter.author = author;
+    QCOMPARE(numbersOf(storage.searchBooks(filter, 3)), numbers);
+    QVERIFY(!storage.failed());
+}
+
+void TestStorage::manyMatchesComeInTitleOrder_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("rebuildMs"); // how soon the kept title order may be read again
+    QTest::addColumn<QStringList>("numbers");
+    // 3,500 titles hold the pair, none begins with it: the kept order or the walk gives the first three
+    // by title, then number, after each change made since the order was kept.
+    const QStringList first{"p0000", "p0001", "p0002"};
+    QTest::newRow("as kept") << "" << 30000 << first;
+    QTest::newRow("added, sorting first") << "add" << 30000 << QStringList{"n1", "p0000", "p0001"};
+    QTest::newRow("added, sorting last") << "add last" << 30000 << first;
+    QTest::newRow("renamed to sort first") << "rename" << 30000 << QStringList{"p3000", "p0000", "p0001"};
+    QTest::newRow("renamed, order read again") << "rename" << 0 << QStringList{"p3000", "p0000", "p0001"};
+    // The new book is given the deleted one's ID, which was kept last.
+    QTest::newRow("last deleted, its ID given again") << "delete, add" << 30000 << QStringList{"n1", "p0000", "p0001"};
+    QTest::newRow("year condition") << "1999" << 30000 << QStringList{"p0999", "p1999", "p2999"};
+}
+
+void TestStorage::manyMatchesComeInTitleOrder()
+{
+    QFETCH(QString, change);
+    QFETCH(int, rebuildMs);
+    QFETCH(QStringList, numbers);
+    TempWorkDir dir;
+    Storage storage(DatabaseSettings{}, QStringLiteral("ordered"));
+    storage.shareTitleOrder(std::make_shared<TitleOrder>(rebuildMs));
+    QVERIFY(storage.open() && storage.migrate());
+    {
+        Storage::WriteTransaction transaction(storage);
+        for (int i = 3499; i >= 0; --i) { // IDs against title order
+            BookRow row = book(QStringLiteral("p%1").arg(i, 4, 10, QLatin1Char('0')), QStringLiteral("数据结构"));
+            row.year = i % 1000 == 999 ? QStringLiteral("1999") : QStringLiteral("2000");
+            QVERIFY(storage.insertBook(row));
+            QVERIFY(storage.insertBook(book(QStringLiteral("a%1").arg(i), QStringLiteral("Also %1").arg(i))));
+        }
+        QVERIFY(storage.insertBook(book(QStringLiteral("z1"), QStringLiteral("量子力学")))); // the highest ID, last
+        QVERIFY(transaction.commit());
+    }
+    BookFilter filter;
+    filter.title = QStringLiteral("结构");
+    QCOMPARE(numbersOf(storage.searchBooks(filter, 3)), QStringList({"p0000", "p0001", "p0002"}));
+    if (change.startsWith(QLatin1String("delete")))
+        QVERIFY(storage.deleteBook(QStringLiteral("z1")));
+    if (change.endsWith(QLatin1String("add")))
+        QVERIFY(storage.insertBook(book(QStringLiteral("n1"), QStringLiteral("古典结构"))));
+    if (change == QLatin1String("add last"))
+        QVERIFY(storage.insertBook(book(QStringLiteral("n1"), QStringLiteral("量子结构"))));
+    if (change == QLatin1String("rename"))
+        QVERIFY(storage.updateBook(book(QStringLiteral("p3000"), QStringLiteral("古典结构"))));
+    if (change == QLatin1String("1999"))
+        filter.yearTo = 1999;
     QCOMPARE(numbersOf(storage.searchBooks(filter, 3)), numbers);
     QVERIFY(!storage.failed());
 }
