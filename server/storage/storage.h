@@ -175,7 +175,7 @@ public:
     // The trigram counts title and author searches pick by (SQLite), shared by the connections to the
     // database; a connection keeps its own until given them.
     void shareTrigramCounts(std::shared_ptr<TrigramCounts> counts) { m_trigramCounts = std::move(counts); }
-    // The books' places in title order (SQLite), shared the same way.
+    // The books' places in title order, shared the same way.
     void shareTitleOrder(std::shared_ptr<TitleOrder> order) { m_titleOrder = std::move(order); }
 
     bool open();
@@ -456,9 +456,10 @@ private:
     void rollback();
     QList<BookRow> booksAmong(const QList<qint64>& ids, const QString& conditions, const QVariantList& values,
                               const FieldQuery& title, int limit);
-    // The first `count` books in title order among the rows an FTS query finds that meet the conditions,
-    // by the kept title order (SQLite); nullopt when it cannot tell (the caller walks the title index).
-    std::optional<QList<BookRow>> booksInTitleOrder(const QString& table, const QString& match,
+    // The first `count` books in title order among the IDs `matching` selects (its last placeholder is a
+    // limit) that meet the conditions, by the kept title order; nullopt when that cannot tell (too many
+    // matches, or no order to use): the caller walks the title index.
+    std::optional<QList<BookRow>> booksInTitleOrder(const QString& matching, const QVariantList& matchValues,
                                                     const QString& conditions, const QVariantList& values, int count);
     // Computes the search forms of the books stored without them (before the schema had them).
     bool fillSearchForms();

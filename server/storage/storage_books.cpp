@@ -239,7 +239,8 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
     // Chinese characters). PostgreSQL's planner picks among its trigram and gram indexes itself.
     QString chosenTable;
     QList<qint64> candidates;
-    std::pair<QString, QString> manyMatches; // a table and its query that found too many to rank
+    // A query that found too many matches to rank, and its values: they come in title order instead.
+    std::optional<std::pair<QString, QVariantList>> manyMatches;
     std::vector<FtsMatch> fieldMatches(std::size(fields));
     if (m_dialect->narrowsByTrigramTables()) {
         const RarestTrigrams rarest = [this](const QString& table, const QString& text) {
@@ -276,8 +277,8 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
             }
             if (ids.isEmpty())
                 return {};
-            if (ids.size() > IndexedMatchLimit && manyMatches.first.isEmpty())
-                manyMatches = {it.key(), match};
+            if (ids.size() > IndexedMatchLimit && !manyMatches)
+                manyMatches = {QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ? LIMIT ?").arg(it.key()), {match}};
             if (ids.size() <= IndexedMatchLimit && (chosenTable.isEmpty() || ids.size() < candidates.size())) {
                 chosenTable = it.key();
                 candidates = std::move(ids);
@@ -332,12 +333,13 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
     if (!chosenTable.isEmpty())
         return booksAmong(candidates, conditions, values, title, limit);
     if (!m_dialect->narrowsByTrigramTables() && !title.isEmpty()) {
+        const QString matching = QStringLiteral("SELECT b.id FROM books b WHERE 1 = 1") + conditions;
         QList<qint64> ids;
-        select(QStringLiteral("SELECT b.id FROM books b WHERE 1 = 1") + conditions + QStringLiteral(" LIMIT ?"),
-               QVariantList(values) << IndexedMatchLimit + 1,
+        select(matching + QStringLiteral(" LIMIT ?"), QVariantList(values) << IndexedMatchLimit + 1,
                [&](const SqlRow& q) { ids.append(q.value(0).toLongLong()); });
         if (ids.size() <= IndexedMatchLimit)
             return booksAmong(ids, {}, {}, title, limit);
+        manyMatches = {matching + QStringLiteral(" LIMIT ?"), values};
     }
 
     // Title order. With a title text that too many books match to rank them all, the exact title and
@@ -379,9 +381,9 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         rest = outside + conditions;
         restValues = outsideValues + values;
     }
-    if (!manyMatches.first.isEmpty()) {
+    if (manyMatches) {
         if (const std::optional<QList<BookRow>> ordered =
-                booksInTitleOrder(manyMatches.first, manyMatches.second, rest, restValues, limit - int(rows.size())))
+                booksInTitleOrder(manyMatches->first, manyMatches->second, rest, restValues, limit - int(rows.size())))
             return rows + *ordered;
     }
     restValues.append(limit - rows.size());
@@ -413,7 +415,7 @@ QList<BookRow> Storage::booksAmong(const QList<qint64>& ids, const QString& cond
     return rows;
 }
 
-std::optional<QList<BookRow>> Storage::booksInTitleOrder(const QString& table, const QString& match,
+std::optional<QList<BookRow>> Storage::booksInTitleOrder(const QString& matching, const QVariantList& matchValues,
                                                          const QString& conditions, const QVariantList& values,
                                                          int count)
 {
@@ -433,8 +435,7 @@ std::optional<QList<BookRow>> Storage::booksInTitleOrder(const QString& table, c
     std::vector<qint32> places;
     QList<qint64> added;
     qint64 matches = 0;
-    if (!select(QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ? LIMIT ?").arg(table),
-                {match, OrderedMatchLimit + 1},
+    if (!select(matching, QVariantList(matchValues) << OrderedMatchLimit + 1,
                 [&](const SqlRow& q) {
                     ++matches;
                     const qint64 id = q.value(0).toLongLong();

@@ -468,29 +468,56 @@ void TestStorage::commonAndRareTextsFindTheSameRows()
 
 void TestStorage::manyMatchesComeInTitleOrder_data()
 {
+    QTest::addColumn<bool>("postgres");
     QTest::addColumn<QString>("change");
     QTest::addColumn<int>("rebuildMs"); // how soon the kept title order may be read again
     QTest::addColumn<QStringList>("numbers");
     // 3,500 titles hold the pair, none begins with it: the kept order or the walk gives the first three
     // by title, then number, after each change made since the order was kept.
     const QStringList first{"p0000", "p0001", "p0002"};
-    QTest::newRow("as kept") << "" << 30000 << first;
-    QTest::newRow("added, sorting first") << "add" << 30000 << QStringList{"n1", "p0000", "p0001"};
-    QTest::newRow("added, sorting last") << "add last" << 30000 << first;
-    QTest::newRow("renamed to sort first") << "rename" << 30000 << QStringList{"p3000", "p0000", "p0001"};
-    QTest::newRow("renamed, order read again") << "rename" << 0 << QStringList{"p3000", "p0000", "p0001"};
-    // The new book is given the deleted one's ID, which was kept last.
-    QTest::newRow("last deleted, its ID given again") << "delete, add" << 30000 << QStringList{"n1", "p0000", "p0001"};
-    QTest::newRow("year condition") << "1999" << 30000 << QStringList{"p0999", "p1999", "p2999"};
+    for (const bool postgres : {false, true}) {
+        if (postgres && !PgTestDatabase::fromEnvironment())
+            continue;
+        const auto row = [&](const char* name) -> QTestData& {
+            return QTest::newRow(qPrintable(QLatin1String(name) + QLatin1String(postgres ? ", PostgreSQL" : "")))
+                << postgres;
+        };
+        row("as kept") << "" << 30000 << first;
+        row("added, sorting first") << "add" << 30000 << QStringList{"n1", "p0000", "p0001"};
+        row("added, sorting last") << "add last" << 30000 << first;
+        row("renamed to sort first") << "rename" << 30000 << QStringList{"p3000", "p0000", "p0001"};
+        row("renamed, order read again") << "rename" << 0 << QStringList{"p3000", "p0000", "p0001"};
+        // On SQLite the new book is given the deleted one's ID, which was kept last.
+        row("last deleted, its ID given again") << "delete, add" << 30000 << QStringList{"n1", "p0000", "p0001"};
+        row("year condition") << "1999" << 30000 << QStringList{"p0999", "p1999", "p2999"};
+    }
 }
 
 void TestStorage::manyMatchesComeInTitleOrder()
 {
+    QFETCH(bool, postgres);
     QFETCH(QString, change);
     QFETCH(int, rebuildMs);
     QFETCH(QStringList, numbers);
     TempWorkDir dir;
-    Storage storage(DatabaseSettings{}, QStringLiteral("ordered"));
+    DatabaseSettings settings;
+    std::optional<PgTestDatabase> pg = postgres ? PgTestDatabase::fromEnvironment() : std::nullopt;
+    const QString schema = PgTestDatabase::uniqueSchemaName();
+    const auto dropSchema = qScopeGuard([&] {
+        if (pg && pg->open().isEmpty())
+            pg->dropSchema(schema);
+    });
+    if (pg) {
+        const QVariantMap keys = pg->serverSettings(schema);
+        settings.driver = keys.value(QStringLiteral("database/driver")).toString();
+        settings.host = keys.value(QStringLiteral("database/host")).toString();
+        settings.port = keys.value(QStringLiteral("database/port")).toInt();
+        settings.user = keys.value(QStringLiteral("database/user")).toString();
+        settings.password = keys.value(QStringLiteral("database/password")).toString();
+        settings.name = keys.value(QStringLiteral("database/name")).toString();
+        settings.schema = schema;
+    }
+    Storage storage(settings, QStringLiteral("ordered"));
     storage.shareTitleOrder(std::make_shared<TitleOrder>(rebuildMs));
     QVERIFY(storage.open() && storage.migrate());
     {
