@@ -81,8 +81,8 @@ qsizetype characters(const QString& text)
 // Up to this many matches of an index are fetched and ranked; beyond it the books are walked in
 // title order instead.
 constexpr int IndexedMatchLimit = 3000;
-// Up to this many, they are put in title order by the kept title order (SQLite) instead of the walk:
-// more, and they lie so thick in the title index that the walk soon fills the page.
+// Up to this many, they are put in title order by the kept title order instead of the walk: more, and
+// they lie so thick in the title index that the walk soon fills the page.
 constexpr int OrderedMatchLimit = 100000;
 // IDs go to `b.id IN (...)` in batches of this size, so that one prepared statement serves them all.
 constexpr int IdBatch = 64;

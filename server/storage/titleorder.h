@@ -7,18 +7,19 @@
 #include <memory>
 #include <vector>
 
-// Every book's place in title order (title, then number), kept in memory for the connections to one
-// SQLite database.
+// Every book's place in title order (title, then number), kept in memory for the connections of one
+// server to its database.
 //
 // A text that thousands of titles hold is answered in title order. Walking the title index to the end
 // of the page costs in proportion to how far down the first thousand matches lie: most of a million
 // entries when they sit together at its end (a word inside a common series title). With the places
 // known, the matches the search index finds are put in title order without reading the others.
 //
-// The places stay right while books are only added: a new book has an ID above every kept one and is
-// looked up apart. Deleting a book or changing a title or number moves the count that a trigger keeps
-// (books_order_changes); a snapshot of another count is not used, and the order is read again at most
-// once every rebuildIntervalMs meanwhile, so a run of deletions does not read it again each time.
+// The places stay right while books are only added: a book added since (by this server or another on
+// the same PostgreSQL database) has no place and is looked up apart. Deleting a book or changing a
+// title or number moves the count that a trigger keeps (books_order_changes); a snapshot of another
+// count is not used, and the order is read again at most once every rebuildIntervalMs meanwhile, so a
+// run of deletions does not read it again each time.
 class TitleOrder
 {
 public:
