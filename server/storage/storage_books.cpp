@@ -95,6 +95,17 @@ QString idPlaceholders()
     return placeholders;
 }
 
+// The values for idPlaceholders() from the IDs at start.. of total, then the values of the conditions.
+QVariantList idBatch(const std::function<qint64(qsizetype)>& idAt, qsizetype start, qsizetype total,
+                     const QVariantList& values)
+{
+    QVariantList batch;
+    batch.reserve(IdBatch + values.size());
+    for (qsizetype i = start; i < start + IdBatch; ++i)
+        batch.append(i < total ? idAt(i) : qint64(-1)); // -1 is no book's ID
+    return batch + values;
+}
+
 // A text field of the search form.
 struct TextField {
     QString name; // "title": its forms are title_folded, title_pinyin, ...
@@ -260,25 +271,25 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
             }
         }
         for (auto it = matches.cbegin(); it != matches.cend(); ++it) {
-            const auto found = [&](const QStringList& match) {
+            const QString matching = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ? LIMIT ?").arg(it.key());
+            const auto found = [&](const QString& match) {
                 QList<qint64> ids;
-                select(QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ? LIMIT ?").arg(it.key()),
-                       {match.join(QStringLiteral(" AND ")), IndexedMatchLimit + 1},
+                select(matching, {match, IndexedMatchLimit + 1},
                        [&](const SqlRow& q) { ids.append(q.value(0).toLongLong()); });
                 return ids;
             };
             QString match = it.value().first.join(QStringLiteral(" AND "));
-            QList<qint64> ids = found(it.value().first);
+            QList<qint64> ids = found(match);
             // Too many rows hold the rarest trigrams to tell whether the text is common: the whole
             // text's trigrams tell.
             if (ids.size() > IndexedMatchLimit && it.value().first != it.value().second) {
                 match = it.value().second.join(QStringLiteral(" AND "));
-                ids = found(it.value().second);
+                ids = found(match);
             }
             if (ids.isEmpty())
                 return {};
             if (ids.size() > IndexedMatchLimit && !manyMatches)
-                manyMatches = {QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ? LIMIT ?").arg(it.key()), {match}};
+                manyMatches = {matching, {match}};
             if (ids.size() <= IndexedMatchLimit && (chosenTable.isEmpty() || ids.size() < candidates.size())) {
                 chosenTable = it.key();
                 candidates = std::move(ids);
@@ -402,14 +413,10 @@ QList<BookRow> Storage::booksAmong(const QList<qint64>& ids, const QString& cond
     const QString sql = QStringLiteral("SELECT ") + bookColumns + rankColumns
         + QStringLiteral(" FROM books b WHERE b.id IN (") + idPlaceholders() + QLatin1Char(')') + conditions;
     QList<RankedBook> found;
-    for (qsizetype start = 0; start < ids.size(); start += IdBatch) {
-        QVariantList batch;
-        batch.reserve(IdBatch + values.size());
-        for (qsizetype i = start; i < start + IdBatch; ++i)
-            batch.append(i < ids.size() ? ids[i] : qint64(-1)); // -1 is no book's ID
-        batch += values;
-        select(sql, batch, [&](const SqlRow& q) { found.append(rankedFrom(q, title)); });
-    }
+    const auto idAt = [&](qsizetype i) { return ids[i]; };
+    for (qsizetype start = 0; start < ids.size(); start += IdBatch)
+        select(sql, idBatch(idAt, start, ids.size(), values),
+               [&](const SqlRow& q) { found.append(rankedFrom(q, title)); });
     QList<BookRow> rows;
     appendBest(found, rows, limit);
     return rows;
@@ -455,14 +462,9 @@ std::optional<QList<BookRow>> Storage::booksInTitleOrder(const QString& matching
     const FieldQuery unranked; // the walk's order: title, then number
     QList<RankedBook> found;
     const auto fetch = [&](const std::function<qint64(qsizetype)>& idAt, qsizetype total, qsizetype until) {
-        for (qsizetype start = 0; start < total && found.size() < until; start += IdBatch) {
-            QVariantList batch;
-            batch.reserve(IdBatch + values.size());
-            for (qsizetype i = start; i < start + IdBatch; ++i)
-                batch.append(i < total ? idAt(i) : qint64(-1)); // -1 is no book's ID
-            batch += values;
-            select(sql, batch, [&](const SqlRow& q) { found.append(rankedFrom(q, unranked)); });
-        }
+        for (qsizetype start = 0; start < total && found.size() < until; start += IdBatch)
+            select(sql, idBatch(idAt, start, total, values),
+                   [&](const SqlRow& q) { found.append(rankedFrom(q, unranked)); });
     };
     fetch([&](qsizetype i) { return order->idByPlace[size_t(places[size_t(i)])]; }, qsizetype(places.size()), count);
     fetch([&](qsizetype i) { return added[i]; }, added.size(), std::numeric_limits<qsizetype>::max());

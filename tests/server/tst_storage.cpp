@@ -16,6 +16,7 @@
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QTimeZone>
 #include <QtTest>
@@ -507,15 +508,14 @@ void TestStorage::manyMatchesComeInTitleOrder()
         if (pg && pg->open().isEmpty())
             pg->dropSchema(schema);
     });
-    if (pg) {
-        const QVariantMap keys = pg->serverSettings(schema);
-        settings.driver = keys.value(QStringLiteral("database/driver")).toString();
-        settings.host = keys.value(QStringLiteral("database/host")).toString();
-        settings.port = keys.value(QStringLiteral("database/port")).toInt();
-        settings.user = keys.value(QStringLiteral("database/user")).toString();
-        settings.password = keys.value(QStringLiteral("database/password")).toString();
-        settings.name = keys.value(QStringLiteral("database/name")).toString();
-        settings.schema = schema;
+    if (pg) { // read as the server reads its server.ini
+        {
+            QSettings ini(QStringLiteral("server.ini"), QSettings::IniFormat);
+            const QVariantMap keys = pg->serverSettings(schema);
+            for (auto it = keys.cbegin(); it != keys.cend(); ++it)
+                ini.setValue(it.key(), it.value());
+        }
+        settings = ServerSettings::load(QStringLiteral("server.ini")).database;
     }
     Storage storage(settings, QStringLiteral("ordered"));
     storage.shareTitleOrder(std::make_shared<TitleOrder>(rebuildMs));
