@@ -312,11 +312,13 @@ bool DatabasePool::start(QString* error)
     }
     const auto trigramCounts = std::make_shared<TrigramCounts>();
     const auto titleOrder = std::make_shared<TitleOrder>();
+    const auto trigramSample = std::make_shared<TrigramSample>();
     for (int i = 0; i < m_settings.readerCount(); ++i) {
         auto storage = std::make_unique<Storage>(
             m_settings, QStringLiteral("library-%1").arg(connectionSerial.fetchAndAddRelaxed(1)));
         storage->shareTrigramCounts(trigramCounts);
         storage->shareTitleOrder(titleOrder);
+        storage->shareTrigramSample(trigramSample);
         if (!storage->open()) {
             if (error)
                 *error = storage->lastError();

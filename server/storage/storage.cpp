@@ -54,6 +54,7 @@ Storage::Storage(const DatabaseSettings& settings, const QString& connectionName
     , m_connectionName(connectionName)
     , m_trigramCounts(std::make_shared<TrigramCounts>())
     , m_titleOrder(std::make_shared<TitleOrder>())
+    , m_trigramSample(std::make_shared<TrigramSample>())
 {
     initSchemaResources();
     m_dialect = SqlDialect::create(settings);

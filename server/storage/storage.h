@@ -7,6 +7,7 @@
 #include "sqlrow.h"
 #include "titleorder.h"
 #include "trigramcounts.h"
+#include "trigramsample.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -172,11 +173,14 @@ public:
     Storage(const Storage&) = delete;
     Storage& operator=(const Storage&) = delete;
 
-    // The trigram counts title and author searches pick by (SQLite), shared by the connections to the
-    // database; a connection keeps its own until given them.
+    // The trigram counts searches pick by, shared by the connections to the database; a connection
+    // keeps its own until given them. SQLite counts each trigram in its FTS tables; PostgreSQL's
+    // counts come from the sample.
     void shareTrigramCounts(std::shared_ptr<TrigramCounts> counts) { m_trigramCounts = std::move(counts); }
     // The books' places in title order, shared the same way.
     void shareTitleOrder(std::shared_ptr<TitleOrder> order) { m_titleOrder = std::move(order); }
+    // The trigrams of a sample of the books (PostgreSQL), shared the same way.
+    void shareTrigramSample(std::shared_ptr<TrigramSample> sample) { m_trigramSample = std::move(sample); }
 
     bool open();
     // Applies the numbered schema resources above the stored schema version, each in a transaction.
@@ -456,6 +460,8 @@ private:
     void rollback();
     QList<BookRow> booksAmong(const QList<qint64>& ids, const QString& conditions, const QVariantList& values,
                               const FieldQuery& title, int limit);
+    // The trigram counts of a sample of the books, read when none are kept or they are old (PostgreSQL).
+    std::shared_ptr<const TrigramSample::Snapshot> trigramSample();
     // The first `count` books in title order among the IDs `matching` selects (its last placeholder is a
     // limit) that meet the conditions, by the kept title order; nullopt when that cannot tell (too many
     // matches, or no order to use): the caller walks the title index.
@@ -480,4 +486,5 @@ private:
     std::unique_ptr<PreparedStatements> m_statements;
     std::shared_ptr<TrigramCounts> m_trigramCounts;
     std::shared_ptr<TitleOrder> m_titleOrder;
+    std::shared_ptr<TrigramSample> m_trigramSample;
 };

@@ -204,8 +204,10 @@ void appendBest(QList<RankedBook>& found, QList<BookRow>& rows, int limit)
 
 // The condition that a field holds the text: its folded form, or for titles and authors its pinyin
 // or initials. One or two Chinese characters are looked up among the grams where the dialect indexes
-// them so (and *byGrams, when given, says so).
-QString textCondition(const TextField& f, const SqlDialect& dialect, QVariantList& values, bool* byGrams = nullptr)
+// them so (and *byGrams, when given, says so). `rarest`, when set, gives the two trigrams of a form's
+// text that the trigram index should find the rows by (by column), or none.
+QString textCondition(const TextField& f, const SqlDialect& dialect, QVariantList& values, const RarestTrigrams& rarest,
+                      bool* byGrams = nullptr)
 {
     const FieldQuery& q = f.query;
     if (f.hasPinyin && q.shortChinese) {
@@ -218,8 +220,19 @@ QString textCondition(const TextField& f, const SqlDialect& dialect, QVariantLis
     }
     QStringList alternatives;
     const auto like = [&](const QString& form, const QString& text) {
+        const QString column = QStringLiteral("b.") + f.name + form;
+        const QStringList narrow = rarest ? rarest(f.name + form, text) : QStringList();
+        if (narrow.size() == 2) {
+            // The index finds the rows by the two trigrams; the whole text, hidden from the index
+            // (which would read the postings of every trigram in it), then tests them.
+            values << SqlValue::containsPattern(narrow[0]) << SqlValue::containsPattern(narrow[1])
+                   << SqlValue::containsPattern(text);
+            alternatives.append(
+                QStringLiteral("(%1 LIKE ? AND %1 LIKE ? AND (%1 || '') LIKE ? ESCAPE '\\')").arg(column));
+            return;
+        }
         values.append(SqlValue::containsPattern(text));
-        alternatives.append(QStringLiteral("b.") + f.name + form + QStringLiteral(" LIKE ? ESCAPE '\\'"));
+        alternatives.append(column + QStringLiteral(" LIKE ? ESCAPE '\\'"));
     };
     like(QStringLiteral("_folded"), q.folded);
     if (f.hasPinyin && !q.pinyin.isEmpty()) {
@@ -297,6 +310,25 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         }
     }
 
+    // PostgreSQL's trigram indexes are asked for the rarest two trigrams of each form, as the sample
+    // counts them; a form under four characters is its own trigram or none.
+    RarestTrigrams indexRarest;
+    if (!m_dialect->narrowsByTrigramTables()) {
+        if (const std::shared_ptr<const TrigramSample::Snapshot> sample = trigramSample()) {
+            indexRarest = [this, sample](const QString& column, const QString& text) -> QStringList {
+                if (characters(text) < 4)
+                    return {};
+                const QStringList chosen = m_trigramCounts->rarest(column, text, [&](const QString& trigram) {
+                    return TrigramSample::indexable(trigram) ? sample->rowsHolding(column, trigram)
+                                                             : std::numeric_limits<qint64>::max();
+                });
+                const bool usable =
+                    chosen.size() == 2 && TrigramSample::indexable(chosen[0]) && TrigramSample::indexable(chosen[1]);
+                return usable ? chosen : QStringList();
+            };
+        }
+    }
+
     // The title's own condition is kept apart from the others: a title whose folded form, pinyin or
     // initials begins with the text holds it, so the queries for those beginnings below leave it out.
     // With it, PostgreSQL ranked every match of a common text by the condition's index instead of
@@ -314,9 +346,9 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
         if (!chosenTable.isEmpty() && match.table == chosenTable && match.exact)
             continue;
         if (i == 0)
-            titleCondition = textCondition(f, *m_dialect, titleValues, &titleByGrams);
+            titleCondition = textCondition(f, *m_dialect, titleValues, indexRarest, &titleByGrams);
         else
-            conditions += textCondition(f, *m_dialect, values);
+            conditions += textCondition(f, *m_dialect, values, indexRarest);
     }
     if (!filter.number.isEmpty()) {
         // An ISBN finds every copy of its title, besides a copy numbered so.
@@ -420,6 +452,28 @@ QList<BookRow> Storage::booksAmong(const QList<qint64>& ids, const QString& cond
     QList<BookRow> rows;
     appendBest(found, rows, limit);
     return rows;
+}
+
+std::shared_ptr<const TrigramSample::Snapshot> Storage::trigramSample()
+{
+    return m_trigramSample->current([this](TrigramSample::Snapshot& sample) {
+        static const QStringList columns{QStringLiteral("title_folded"),   QStringLiteral("title_pinyin"),
+                                         QStringLiteral("title_initials"), QStringLiteral("author_folded"),
+                                         QStringLiteral("author_pinyin"),  QStringLiteral("author_initials"),
+                                         QStringLiteral("type_folded"),    QStringLiteral("publisher_folded")};
+        // Whole pages at random, about SampleRows books of them.
+        const qint64 books = scalar(QStringLiteral("SELECT coalesce(max(id), 0) FROM books"));
+        const double percent =
+            books <= TrigramSample::SampleRows ? 100.0 : 100.0 * TrigramSample::SampleRows / double(books);
+        return select(QStringLiteral("SELECT ") + columns.join(QStringLiteral(", "))
+                          + QStringLiteral(" FROM books TABLESAMPLE SYSTEM (?)"),
+                      {percent},
+                      [&](const SqlRow& q) {
+                          for (int i = 0; i < columns.size(); ++i)
+                              sample.add(columns[i], q.text(i));
+                      })
+            && !m_failed;
+    });
 }
 
 std::optional<QList<BookRow>> Storage::booksInTitleOrder(const QString& matching, const QVariantList& matchValues,

@@ -47,6 +47,8 @@ private slots:
     void commonAndRareTextsFindTheSameRows();
     void manyMatchesComeInTitleOrder_data();
     void manyMatchesComeInTitleOrder();
+    void trigramsFindOnlyTitlesThatHoldTheText_data();
+    void trigramsFindOnlyTitlesThatHoldTheText();
     void rarestTrigrams_data();
     void rarestTrigrams();
     void returnedLoanMovesToHistory();
@@ -158,6 +160,34 @@ QStringList numbersOf(const QList<BookRow>& rows)
     for (const BookRow& row : rows)
         numbers.append(row.number);
     return numbers;
+}
+
+// The settings of a database in the schema (PostgreSQL), or of SQLite in the working directory, read
+// as the server reads its server.ini.
+DatabaseSettings databaseSettings(const std::optional<PgTestDatabase>& pg, const QString& schema)
+{
+    if (!pg)
+        return {};
+    {
+        QSettings ini(QStringLiteral("server.ini"), QSettings::IniFormat);
+        const QVariantMap keys = pg->serverSettings(schema);
+        for (auto it = keys.cbegin(); it != keys.cend(); ++it)
+            ini.setValue(it.key(), it.value());
+    }
+    return ServerSettings::load(QStringLiteral("server.ini")).database;
+}
+
+// Rows for both databases, PostgreSQL's only when LIBRARY_TEST_PG names one.
+template <class AddRows> void onBothDatabases(const AddRows& addRows)
+{
+    for (const bool postgres : {false, true}) {
+        if (postgres && !PgTestDatabase::fromEnvironment())
+            continue;
+        addRows(postgres, [postgres](const char* name) -> QTestData& {
+            return QTest::newRow(qPrintable(QLatin1String(name) + QLatin1String(postgres ? ", PostgreSQL" : "")))
+                << postgres;
+        });
+    }
 }
 } // namespace
 
@@ -476,13 +506,7 @@ void TestStorage::manyMatchesComeInTitleOrder_data()
     // 3,500 titles hold the pair, none begins with it: the kept order or the walk gives the first three
     // by title, then number, after each change made since the order was kept.
     const QStringList first{"p0000", "p0001", "p0002"};
-    for (const bool postgres : {false, true}) {
-        if (postgres && !PgTestDatabase::fromEnvironment())
-            continue;
-        const auto row = [&](const char* name) -> QTestData& {
-            return QTest::newRow(qPrintable(QLatin1String(name) + QLatin1String(postgres ? ", PostgreSQL" : "")))
-                << postgres;
-        };
+    onBothDatabases([&](bool, const auto& row) {
         row("as kept") << "" << 30000 << first;
         row("added, sorting first") << "add" << 30000 << QStringList{"n1", "p0000", "p0001"};
         row("added, sorting last") << "add last" << 30000 << first;
@@ -491,7 +515,7 @@ void TestStorage::manyMatchesComeInTitleOrder_data()
         // On SQLite the new book is given the deleted one's ID, which was kept last.
         row("last deleted, its ID given again") << "delete, add" << 30000 << QStringList{"n1", "p0000", "p0001"};
         row("year condition") << "1999" << 30000 << QStringList{"p0999", "p1999", "p2999"};
-    }
+    });
 }
 
 void TestStorage::manyMatchesComeInTitleOrder()
@@ -501,23 +525,13 @@ void TestStorage::manyMatchesComeInTitleOrder()
     QFETCH(int, rebuildMs);
     QFETCH(QStringList, numbers);
     TempWorkDir dir;
-    DatabaseSettings settings;
     std::optional<PgTestDatabase> pg = postgres ? PgTestDatabase::fromEnvironment() : std::nullopt;
     const QString schema = PgTestDatabase::uniqueSchemaName();
     const auto dropSchema = qScopeGuard([&] {
         if (pg && pg->open().isEmpty())
             pg->dropSchema(schema);
     });
-    if (pg) { // read as the server reads its server.ini
-        {
-            QSettings ini(QStringLiteral("server.ini"), QSettings::IniFormat);
-            const QVariantMap keys = pg->serverSettings(schema);
-            for (auto it = keys.cbegin(); it != keys.cend(); ++it)
-                ini.setValue(it.key(), it.value());
-        }
-        settings = ServerSettings::load(QStringLiteral("server.ini")).database;
-    }
-    Storage storage(settings, QStringLiteral("ordered"));
+    Storage storage(databaseSettings(pg, schema), QStringLiteral("ordered"));
     storage.shareTitleOrder(std::make_shared<TitleOrder>(rebuildMs));
     QVERIFY(storage.open() && storage.migrate());
     {
@@ -545,6 +559,56 @@ void TestStorage::manyMatchesComeInTitleOrder()
     if (change == QLatin1String("1999"))
         filter.yearTo = 1999;
     QCOMPARE(numbersOf(storage.searchBooks(filter, 3)), numbers);
+    QVERIFY(!storage.failed());
+}
+
+void TestStorage::trigramsFindOnlyTitlesThatHoldTheText_data()
+{
+    QTest::addColumn<bool>("postgres");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("numbers"); // sorted
+    // The index finds the titles by a few of the text's trigrams; "Strict Culture Pure" holds str, tur
+    // and ure of "structure" without holding it, and "e_wo" is no pattern.
+    onBothDatabases([](bool, const auto& row) {
+        row("inside a word") << "ructur" << QStringList{"d1", "d2"};
+        row("whole word") << "structure" << QStringList{"d1"};
+        row("across a space") << "es in c" << QStringList{"d1"};
+        row("pattern characters") << "0% pure_w" << QStringList{"w1"};
+        row("underscore is no wildcard") << "e_wo" << QStringList{"w1"};
+        row("Chinese") << "结构力学" << QStringList{"c1"};
+        row("pinyin") << "jiegouli" << QStringList{"c1"};
+        row("held by no title") << "structured" << QStringList();
+    });
+}
+
+void TestStorage::trigramsFindOnlyTitlesThatHoldTheText()
+{
+    QFETCH(bool, postgres);
+    QFETCH(QString, text);
+    QFETCH(QStringList, numbers);
+    TempWorkDir dir;
+    std::optional<PgTestDatabase> pg = postgres ? PgTestDatabase::fromEnvironment() : std::nullopt;
+    const QString schema = PgTestDatabase::uniqueSchemaName();
+    const auto dropSchema = qScopeGuard([&] {
+        if (pg && pg->open().isEmpty())
+            pg->dropSchema(schema);
+    });
+    Storage storage(databaseSettings(pg, schema), QStringLiteral("trigrams"));
+    QVERIFY(storage.open() && storage.migrate());
+    const std::pair<const char*, const char*> titles[] = {{"d1", "Data Structures in C"},
+                                                          {"d2", "Structural Engineering"},
+                                                          {"x1", "Strict Culture Pure"},
+                                                          {"w1", "100% Pure_Wool"},
+                                                          {"w2", "Pure Wool"},
+                                                          {"c1", "结构力学基础"},
+                                                          {"c2", "古典诗词"}};
+    for (const auto& [number, title] : titles)
+        QVERIFY(storage.insertBook(book(QString::fromLatin1(number), QString::fromUtf8(title))));
+    BookFilter filter;
+    filter.title = text;
+    QStringList found = numbersOf(storage.searchBooks(filter, 10));
+    found.sort();
+    QCOMPARE(found, numbers);
     QVERIFY(!storage.failed());
 }
 
