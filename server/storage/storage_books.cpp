@@ -311,9 +311,12 @@ QList<BookRow> Storage::searchBooks(const BookFilter& filter, int limit)
     }
 
     // PostgreSQL's trigram indexes are asked for the rarest two trigrams of each form, as the sample
-    // counts them; a form under four characters is its own trigram or none.
+    // counts them; a form under four characters is its own trigram or none. A lookup by number alone
+    // does not ask for the sample.
     RarestTrigrams indexRarest;
-    if (!m_dialect->narrowsByTrigramTables()) {
+    const bool hasText =
+        std::any_of(std::begin(fields), std::end(fields), [](const TextField& f) { return !f.query.isEmpty(); });
+    if (!m_dialect->narrowsByTrigramTables() && hasText) {
         if (const std::shared_ptr<const TrigramSample::Snapshot> sample = trigramSample()) {
             indexRarest = [this, sample](const QString& column, const QString& text) -> QStringList {
                 if (characters(text) < 4)
