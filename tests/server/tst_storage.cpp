@@ -162,20 +162,42 @@ QStringList numbersOf(const QList<BookRow>& rows)
     return numbers;
 }
 
-// The settings of a database in the schema (PostgreSQL), or of SQLite in the working directory, read
-// as the server reads its server.ini.
-DatabaseSettings databaseSettings(const std::optional<PgTestDatabase>& pg, const QString& schema)
+// A database for one test: SQLite in a temporary working directory, or a schema of its own on the
+// PostgreSQL database of LIBRARY_TEST_PG, dropped at the end. Declared before the Storage that uses
+// it, so that the connection is closed first.
+class ThrowawayDatabase
 {
-    if (!pg)
-        return {};
+public:
+    explicit ThrowawayDatabase(bool postgres)
+        : m_pg(postgres ? PgTestDatabase::fromEnvironment() : std::nullopt)
+        , m_schema(PgTestDatabase::uniqueSchemaName())
     {
-        QSettings ini(QStringLiteral("server.ini"), QSettings::IniFormat);
-        const QVariantMap keys = pg->serverSettings(schema);
-        for (auto it = keys.cbegin(); it != keys.cend(); ++it)
-            ini.setValue(it.key(), it.value());
     }
-    return ServerSettings::load(QStringLiteral("server.ini")).database;
-}
+    ~ThrowawayDatabase()
+    {
+        if (m_pg && m_pg->open().isEmpty())
+            m_pg->dropSchema(m_schema);
+    }
+
+    // Read as the server reads its server.ini.
+    DatabaseSettings settings() const
+    {
+        if (!m_pg)
+            return {};
+        {
+            QSettings ini(QStringLiteral("server.ini"), QSettings::IniFormat);
+            const QVariantMap keys = m_pg->serverSettings(m_schema);
+            for (auto it = keys.cbegin(); it != keys.cend(); ++it)
+                ini.setValue(it.key(), it.value());
+        }
+        return ServerSettings::load(QStringLiteral("server.ini")).database;
+    }
+
+private:
+    TempWorkDir m_dir;
+    std::optional<PgTestDatabase> m_pg;
+    QString m_schema;
+};
 
 // Rows for both databases, PostgreSQL's only when LIBRARY_TEST_PG names one.
 template <class AddRows> void onBothDatabases(const AddRows& addRows)
@@ -524,14 +546,8 @@ void TestStorage::manyMatchesComeInTitleOrder()
     QFETCH(QString, change);
     QFETCH(int, rebuildMs);
     QFETCH(QStringList, numbers);
-    TempWorkDir dir;
-    std::optional<PgTestDatabase> pg = postgres ? PgTestDatabase::fromEnvironment() : std::nullopt;
-    const QString schema = PgTestDatabase::uniqueSchemaName();
-    const auto dropSchema = qScopeGuard([&] {
-        if (pg && pg->open().isEmpty())
-            pg->dropSchema(schema);
-    });
-    Storage storage(databaseSettings(pg, schema), QStringLiteral("ordered"));
+    const ThrowawayDatabase database(postgres);
+    Storage storage(database.settings(), QStringLiteral("ordered"));
     storage.shareTitleOrder(std::make_shared<TitleOrder>(rebuildMs));
     QVERIFY(storage.open() && storage.migrate());
     {
@@ -586,14 +602,8 @@ void TestStorage::trigramsFindOnlyTitlesThatHoldTheText()
     QFETCH(bool, postgres);
     QFETCH(QString, text);
     QFETCH(QStringList, numbers);
-    TempWorkDir dir;
-    std::optional<PgTestDatabase> pg = postgres ? PgTestDatabase::fromEnvironment() : std::nullopt;
-    const QString schema = PgTestDatabase::uniqueSchemaName();
-    const auto dropSchema = qScopeGuard([&] {
-        if (pg && pg->open().isEmpty())
-            pg->dropSchema(schema);
-    });
-    Storage storage(databaseSettings(pg, schema), QStringLiteral("trigrams"));
+    const ThrowawayDatabase database(postgres);
+    Storage storage(database.settings(), QStringLiteral("trigrams"));
     QVERIFY(storage.open() && storage.migrate());
     const std::pair<const char*, const char*> titles[] = {{"d1", "Data Structures in C"},
                                                           {"d2", "Structural Engineering"},
